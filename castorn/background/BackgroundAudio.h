@@ -1,0 +1,35 @@
+// A player program's sound, routed on the sound server so that the publishing
+// pipeline can capture it beside the microphone, while the operator still hears it.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace castorn {
+
+// Names of the applications playing sound now, in the sound server's order;
+// empty when no sound server answers.
+std::vector<std::string> ListPlayers();
+
+class BackgroundAudio {
+public:
+    // Receives status notifications as complete JSON texts, from any thread.
+    using Notify = std::function<void(const std::string& json)>;
+
+    explicit BackgroundAudio(Notify notify);
+    ~BackgroundAudio();  // leaves nothing of ours behind on the sound server
+    BackgroundAudio(const BackgroundAudio&) = delete;
+    BackgroundAudio& operator=(const BackgroundAudio&) = delete;
+
+    void SelectPlayer(const std::string& name);
+    void Enable(bool on);  // kept until capture starts; effective within half a second
+
+    // When publishing starts: prepares the capture point and returns the sound
+    // server's source name for the pipeline to record (pulsesrc device=...),
+    // or empty text when background audio cannot be captured.
+    std::string StartCapture();
+    void StopCapture();  // undoes every route and module it set up
+};
+
+}  // namespace castorn
