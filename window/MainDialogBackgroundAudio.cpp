@@ -1,0 +1,25 @@
+#include "window/MainDialog.h"
+
+#include "engine/TextConversion.h"
+
+#include <QComboBox>
+#include <QPushButton>
+
+namespace {
+
+constexpr int kPlayerTextUnits = 99;
+constexpr int kBackgroundAudioOption = 0;
+
+}  // namespace
+
+void Cpublish_taviskDlg::OnBnClickedBackgroundAudio()
+{
+    m_bBackgroundAudioOn = !m_bBackgroundAudioOn;
+    Button(1019)->setText(QString::fromUtf8(m_bBackgroundAudioOn ? "停止" : "启动"));
+    if (!m_pPublishEngine) return;
+    const std::u16string player = m_comboPlayer->currentText().left(kPlayerTextUnits).toStdU16String();
+    ReplyBuffer reply;
+    SendCommand("SelectPlayerName", {{"player", Json::Value(WideToAnsi(player))}}, reply);
+    m_pPublishEngine->SetBackgroundAudioOption(kBackgroundAudioOption);
+    m_pPublishEngine->EnableBackgroundAudio(m_bBackgroundAudioOn);
+}

@@ -1,0 +1,143 @@
+#include "window/MainDialog.h"
+
+#include "engine/EngineLoader.h"
+#include "engine/TextConversion.h"
+#include "platform/DialogTemplate.h"
+#include "platform/MessageBox.h"
+#include "res/Resources.h"
+
+#include <QComboBox>
+#include <QPushButton>
+
+namespace {
+
+constexpr char kInitFailed[] = "初始化失败";
+constexpr char kGetPlayerList[] = "GetPlayerList";
+
+void AppendEntry(QComboBox* list, const QString& text)
+{
+    list->insertItem(list->count(), text);
+}
+
+void SelectFirst(QComboBox* list)
+{
+    if (list->count() > 0) list->setCurrentIndex(0);
+}
+
+}  // namespace
+
+Cpublish_taviskDlg::Cpublish_taviskDlg(QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                          | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
+      m_hIcon(LoadAppIcon())
+{
+    setWindowIcon(m_hIcon);
+    BuildDialog(*this, kMainDialogTemplate);
+    // The engine draws its preview into the frame's own X window.
+    DialogItem(*this, 1016)->setAttribute(Qt::WA_NativeWindow);
+}
+
+Cpublish_taviskDlg::~Cpublish_taviskDlg()
+{
+    if (m_pPreviewEngine) m_pPreviewEngine->Release();
+}
+
+int Cpublish_taviskDlg::DoModal()
+{
+    OnInitDialog();
+    const int result = exec();
+    PostNcDestroy();
+    return result;
+}
+
+void Cpublish_taviskDlg::DoDataExchange()
+{
+    m_comboPlayer = DialogItemAs<QComboBox>(*this, 1018);
+    m_comboVideo = DialogItemAs<QComboBox>(*this, 1017);
+    m_comboAudio = DialogItemAs<QComboBox>(*this, 1020);
+    m_comboPlayback = DialogItemAs<QComboBox>(*this, 1021);
+}
+
+bool Cpublish_taviskDlg::OnInitDialog()
+{
+    DoDataExchange();
+    ConnectHandlers();
+    InitSystemMenu();
+    InitPublisher();
+    return true;
+}
+
+void Cpublish_taviskDlg::ConnectHandlers()
+{
+    connect(Button(3), &QPushButton::clicked, this, &Cpublish_taviskDlg::OnBnClickedSettings);
+    connect(Button(1022), &QPushButton::clicked, this, &Cpublish_taviskDlg::OnBnClickedOnAir);
+    connect(Button(1023), &QPushButton::clicked, this, &Cpublish_taviskDlg::OnBnClickedOffAir);
+    connect(Button(1019), &QPushButton::clicked, this, &Cpublish_taviskDlg::OnBnClickedBackgroundAudio);
+}
+
+void Cpublish_taviskDlg::InitPublisher()
+{
+    SetButtonPattern(false);
+    m_pPublishEngine = engine_link::CreateCastorn(this);
+    if (!m_pPublishEngine) {
+        ShowMessage(this, QString::fromUtf8(kInitFailed));
+        return;
+    }
+    FillDeviceList(m_comboVideo, &ICastorn::GetVideoDevices);
+    FillDeviceList(m_comboAudio, &ICastorn::GetAudioDevices);
+    m_pPreviewEngine = engine_link::CreateVistrel(this);
+    if (!FillPlayerList()) return;
+    SelectFirst(m_comboAudio);
+    SelectFirst(m_comboVideo);
+    SelectFirst(m_comboPlayer);
+}
+
+void Cpublish_taviskDlg::FillDeviceList(QComboBox* list, DeviceGetter getDevices)
+{
+    const char16_t** names = nullptr;
+    unsigned count = 0;
+    (m_pPublishEngine->*getDevices)(&names, &count);
+    if (!names) return;
+    // A null name keeps its place, so that entry i stays device i.
+    for (unsigned i = 0; i < count; ++i)
+        AppendEntry(list, names[i] ? QString::fromUtf16(names[i]) : QString());
+    list->setCurrentIndex(-1);
+}
+
+bool Cpublish_taviskDlg::FillPlayerList()
+{
+    ReplyBuffer reply;
+    if (!SendCommand(kGetPlayerList, {}, reply)) return false;
+    std::vector<std::string> players;
+    ReadPlayerListReply(reply.Text(), players);
+    for (const std::string& player : players) {
+        const std::u16string name = AnsiToWide(player);
+        AppendEntry(m_comboPlayer, QString::fromStdU16String(name));
+    }
+    m_comboPlayer->setCurrentIndex(-1);
+    return true;
+}
+
+void Cpublish_taviskDlg::PostNcDestroy()
+{
+    if (!m_pPublishEngine) return;
+    m_pPublishEngine->Release();
+    m_pPublishEngine = nullptr;
+}
+
+bool Cpublish_taviskDlg::SendCommand(const char* name, const std::vector<CommandArgument>& arguments,
+                                     ReplyBuffer& reply)
+{
+    const std::string text = BuildEngineCommand(m_cmdRoot, m_cmdParams, name, arguments);
+    return m_pPublishEngine->ExecuteCommand(text.c_str(), reply.Address());
+}
+
+QPushButton* Cpublish_taviskDlg::Button(int id) const
+{
+    return DialogItemAs<QPushButton>(*this, id);
+}
+
+WindowHandle Cpublish_taviskDlg::FrameHandle() const
+{
+    return static_cast<WindowHandle>(DialogItem(*this, 1016)->winId());
+}
