@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, starts a local RTMP server when none listens,
+# and runs the program.
+set -euo pipefail
+cd "$(dirname "$0")"
+
+tools/install-deps.sh
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVISK_TESTS=OFF
+cmake --build build -j2
+[[ -x tools/rtmp-server.sh ]] && tools/rtmp-server.sh
+exec build/publish_tavisk

@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build, the program and its tests need, when missing.
+# Needs root, or sudo.
+set -euo pipefail
+
+BUILD_PACKAGES=(
+  cmake ninja-build g++ pkg-config
+  qt6-base-dev qt6-qpa-plugins libjsoncpp-dev libgtest-dev libgmock-dev
+  libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev libpulse-dev
+)
+RUN_PACKAGES=(
+  fonts-wqy-microhei
+  gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
+  gstreamer1.0-plugins-ugly gstreamer1.0-libav gstreamer1.0-x gstreamer1.0-pulseaudio
+  nginx libnginx-mod-rtmp
+)
+TEST_PACKAGES=(
+  xvfb xauth x11-utils xdotool gstreamer1.0-tools gstreamer1.0-plugins-base-apps
+  ffmpeg pulseaudio pulseaudio-utils sox lldb-15 clang-14 libclang-rt-14-dev
+)
+
+wanted=("${BUILD_PACKAGES[@]}" "${RUN_PACKAGES[@]}")
+[[ ${1:-} == --with-tests ]] && wanted+=("${TEST_PACKAGES[@]}")
+
+missing=()
+for package in "${wanted[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
+done
+[[ ${#missing[@]} -eq 0 ]] && exit 0
+
+echo "Installing: ${missing[*]}"
+sudo=()
+[[ $(id -u) -ne 0 ]] && sudo=(sudo)
+export DEBIAN_FRONTEND=noninteractive
+"${sudo[@]}" apt-get update -q
+"${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
