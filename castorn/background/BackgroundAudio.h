@@ -1,12 +1,26 @@
 // A player program's sound, routed on the sound server so that the publishing
 // pipeline can capture it beside the microphone, while the operator still hears it.
+//
+// Player names are narrow text in the locale's character set, as engine
+// messages are: ListPlayers gives them so, and SelectPlayer takes them so.
+//
+// Status notifications, sent while capturing whenever the state or the selected
+// player changes:
+//   {"cmd":"OnBackgroundAudio","params":{"state":STATE,"player":NAME}}
+// STATE is "off" (switched off: microphone alone), "waiting" (switched on, but no
+// program of that name plays now: microphone alone until one does), "capturing"
+// (the player is in the stream) or "unavailable" (no sound server, or it refused
+// our capture sink; retried every second). NAME is the selected player.
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace castorn {
+
+class CaptureThread;
 
 // Names of the applications playing sound now, in the sound server's order;
 // empty when no sound server answers.
@@ -15,6 +29,7 @@ std::vector<std::string> ListPlayers();
 class BackgroundAudio {
 public:
     // Receives status notifications as complete JSON texts, from any thread.
+    // It must not call back into this object before returning.
     using Notify = std::function<void(const std::string& json)>;
 
     explicit BackgroundAudio(Notify notify);
@@ -30,6 +45,9 @@ public:
     // or empty text when background audio cannot be captured.
     std::string StartCapture();
     void StopCapture();  // undoes every route and module it set up
+
+private:
+    std::unique_ptr<CaptureThread> m_thread;
 };
 
 }  // namespace castorn

@@ -1,0 +1,107 @@
+#include "castorn/background/CaptureThread.h"
+
+#include <chrono>
+
+namespace castorn {
+
+namespace {
+
+// Changes on the server wake the thread at once; this only paces retries after
+// the server went away, and a look now and then in case an event was missed.
+constexpr std::chrono::milliseconds kIdle{1000};
+// Enough for a connection and a few requests; only a stalled server takes it.
+constexpr std::chrono::milliseconds kAnswerDeadline{2500};
+
+}  // namespace
+
+CaptureThread::CaptureThread(Notify notify, const CaptureSinkOwner& owner)
+    : m_notify(std::move(notify)), m_route(m_session, owner), m_thread([this] { Run(); }) {}
+
+CaptureThread::~CaptureThread() {
+    Ask([](Wish& wish) { wish.quit = true; });
+    m_thread.join();
+}
+
+template <class Change>
+std::uint64_t CaptureThread::Ask(Change change) {
+    std::uint64_t serial = 0;
+    {
+        std::lock_guard lock(m_mutex);
+        change(m_wish);
+        serial = ++m_wish.serial;
+    }
+    m_session.Wake();
+    return serial;
+}
+
+void CaptureThread::AwaitApplied(std::uint64_t serial) {
+    std::unique_lock lock(m_mutex);
+    m_applied.wait_for(lock, kAnswerDeadline, [&] { return m_appliedSerial >= serial; });
+}
+
+void CaptureThread::SelectPlayer(const std::string& name) {
+    Ask([&name](Wish& wish) { wish.player = name; });
+}
+
+void CaptureThread::Enable(bool on) {
+    Ask([on](Wish& wish) { wish.enabled = on; });
+}
+
+std::string CaptureThread::StartCapture() {
+    AwaitApplied(Ask([](Wish& wish) { wish.capturing = true; }));
+    std::lock_guard lock(m_mutex);
+    return m_source;
+}
+
+void CaptureThread::StopCapture() {
+    AwaitApplied(Ask([](Wish& wish) { wish.capturing = false; }));
+}
+
+void CaptureThread::Run() {
+    for (;;) {
+        Wish wish;
+        {
+            std::lock_guard lock(m_mutex);
+            wish = m_wish;
+        }
+        if (wish.quit) break;
+        const CaptureState state = Apply(wish);
+        {
+            std::lock_guard lock(m_mutex);
+            m_appliedSerial = wish.serial;
+            m_source = wish.capturing && m_route.IsOpen() ? m_route.SourceName() : std::string();
+        }
+        m_applied.notify_all();
+        Announce(wish, state);
+        m_session.Wait(kIdle);
+    }
+    m_route.Close();
+    m_session.Disconnect();
+}
+
+CaptureState CaptureThread::Apply(const Wish& wish) {
+    if (!wish.capturing) {
+        m_route.Close();
+        m_session.Disconnect();
+        return CaptureState::Off;
+    }
+    if (!m_session.Connected()) {
+        m_route.Forget();  // whatever we had went with the old connection's server
+        if (!m_session.Connect()) return CaptureState::Unavailable;
+    }
+    if (!m_route.IsOpen() && !m_route.Open()) return CaptureState::Unavailable;
+    return m_route.Sync(wish.player, wish.enabled);
+}
+
+void CaptureThread::Announce(const Wish& wish, CaptureState state) {
+    if (!wish.capturing) {
+        m_announced.reset();  // the next time on air starts with a fresh report
+        return;
+    }
+    std::pair<CaptureState, std::string> now{state, wish.player};
+    if (m_announced == now) return;
+    m_announced = std::move(now);
+    if (m_notify) m_notify(CaptureStateMessage(state, wish.player));
+}
+
+}  // namespace castorn

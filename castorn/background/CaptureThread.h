@@ -1,0 +1,64 @@
+// The thread that owns the sound-server connection. Callers only record what they
+// want and wake it; it brings the server in line, again after every change there
+// (a player starting or leaving, a stream moved, the server restarting).
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <utility>
+
+#include "castorn/background/CaptureSinkName.h"
+#include "castorn/background/CaptureState.h"
+#include "castorn/background/PlayerRoute.h"
+#include "castorn/background/PulseSession.h"
+
+namespace castorn {
+
+class CaptureThread {
+public:
+    using Notify = std::function<void(const std::string& json)>;
+
+    CaptureThread(Notify notify, const CaptureSinkOwner& owner);
+    ~CaptureThread();
+    CaptureThread(const CaptureThread&) = delete;
+    CaptureThread& operator=(const CaptureThread&) = delete;
+
+    void SelectPlayer(const std::string& name);
+    void Enable(bool on);
+    std::string StartCapture();  // waits until the capture sink exists, or a short while
+    void StopCapture();          // waits until the route is gone, or a short while
+
+private:
+    struct Wish {
+        std::string player;
+        bool enabled = false;
+        bool capturing = false;
+        bool quit = false;
+        std::uint64_t serial = 0;
+    };
+
+    template <class Change>
+    std::uint64_t Ask(Change change);
+    void AwaitApplied(std::uint64_t serial);
+    void Run();
+    CaptureState Apply(const Wish& wish);
+    void Announce(const Wish& wish, CaptureState state);
+
+    Notify m_notify;
+    PulseSession m_session;
+    PlayerRoute m_route;
+    std::mutex m_mutex;
+    std::condition_variable m_applied;
+    Wish m_wish;                     // guarded by m_mutex
+    std::uint64_t m_appliedSerial = 0;  // guarded by m_mutex
+    std::string m_source;            // guarded by m_mutex
+    std::optional<std::pair<CaptureState, std::string>> m_announced;  // worker only
+    std::thread m_thread;
+};
+
+}  // namespace castorn

@@ -1,0 +1,20 @@
+// How a playing program is named in the player list, and which programs a name
+// chosen from that list (or typed by the operator) selects.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "castorn/background/PulseSession.h"
+
+namespace castorn {
+
+// The name the player list shows, in the locale's character set; none for
+// streams that are not a program's own (loopbacks) or carry no name.
+std::optional<std::string> ListedPlayerName(const SinkInput& input);
+
+// The program cuts the operator's text to 99 UTF-16 units before sending it, so
+// a longer name is selected by its first 99 units as well.
+bool SelectsPlayer(const std::string& selected, const SinkInput& input);
+
+}  // namespace castorn

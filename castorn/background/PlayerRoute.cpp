@@ -1,0 +1,151 @@
+#include "castorn/background/PlayerRoute.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
+#include "castorn/background/PlayerName.h"
+
+namespace castorn {
+
+namespace {
+
+// Short enough to sound live to the operator, long enough not to crackle.
+constexpr const char* kLoopbackLatencyMs = "50";
+
+bool ProcessAlive(pid_t pid) { return kill(pid, 0) == 0 || errno == EPERM; }
+
+template <class Item>
+const Item* FindIndex(const std::vector<Item>& items, std::uint32_t index) {
+    const auto it = std::find_if(items.begin(), items.end(), [index](const Item& item) { return item.index == index; });
+    return it == items.end() ? nullptr : &*it;
+}
+
+std::optional<std::uint32_t> SinkNamed(PulseSession& session, const std::string& name) {
+    const auto sinks = session.Sinks();
+    if (!sinks) return std::nullopt;
+    const auto it = std::find_if(sinks->begin(), sinks->end(), [&name](const Sink& sink) { return sink.name == name; });
+    return it == sinks->end() ? std::nullopt : std::optional(it->index);
+}
+
+}  // namespace
+
+PlayerRoute::PlayerRoute(PulseSession& session, const CaptureSinkOwner& owner)
+    : m_session(session),
+      m_owner(owner),
+      m_sinkName(CaptureSinkName(owner)),
+      m_sourceName(m_sinkName + ".monitor") {}
+
+bool PlayerRoute::Open() {
+    RemoveLeftovers();
+    const auto module = m_session.LoadModule(
+        "module-null-sink", "sink_name=" + m_sinkName + " sink_properties=device.description=Background_audio_capture");
+    if (!module) return false;
+    const auto sink = SinkNamed(m_session, m_sinkName);
+    if (!sink) {
+        m_session.UnloadModule(*module);
+        return false;
+    }
+    m_sinkModule = module;
+    m_sink = *sink;
+    return true;
+}
+
+void PlayerRoute::RemoveLeftovers() {
+    const auto modules = m_session.Modules();
+    if (!modules) return;
+    for (const LoadedModule& module : *modules) {
+        const auto owner = CaptureSinkOwnerIn(module.argument);
+        if (!owner) continue;
+        const bool stale = *owner == m_owner || (owner->pid != getpid() && !ProcessAlive(owner->pid));
+        if (stale) m_session.UnloadModule(module.index);
+    }
+}
+
+CaptureState PlayerRoute::Sync(const std::string& player, bool enabled) {
+    const auto inputs = m_session.SinkInputs();
+    const auto sinks = m_session.Sinks();
+    if (!inputs || !sinks) return CaptureState::Unavailable;
+    if (!FindIndex(*sinks, m_sink)) {  // someone removed our sink: start afresh
+        Forget();
+        return CaptureState::Unavailable;
+    }
+    DropLost(*inputs);
+    ReturnUnselected(*sinks, player, enabled);
+    if (enabled) TakeSelected(*inputs, player);
+    UpdateLoopback(*sinks);
+    if (!enabled) return CaptureState::Off;
+    return m_captured.empty() ? CaptureState::Waiting : CaptureState::Capturing;
+}
+
+void PlayerRoute::DropLost(const std::vector<SinkInput>& inputs) {
+    std::erase_if(m_captured, [&](const SinkInput& captured) {
+        const SinkInput* now = FindIndex(inputs, captured.index);
+        if (now && now->sink != m_sink) m_released.insert(captured.index);
+        return !now || now->sink != m_sink;
+    });
+    std::erase_if(m_released, [&](std::uint32_t index) { return !FindIndex(inputs, index); });
+}
+
+void PlayerRoute::ReturnUnselected(const std::vector<Sink>& sinks, const std::string& player, bool enabled) {
+    std::erase_if(m_captured, [&](const SinkInput& captured) {
+        if (enabled && SelectsPlayer(player, captured)) return false;
+        // The output it came from may have gone meanwhile.
+        if (!FindIndex(sinks, captured.sink) || !m_session.MoveSinkInput(captured.index, captured.sink))
+            m_session.MoveSinkInputToDefault(captured.index);
+        return true;
+    });
+}
+
+void PlayerRoute::TakeSelected(const std::vector<SinkInput>& inputs, const std::string& player) {
+    for (const SinkInput& input : inputs) {
+        if (input.sink == m_sink || !SelectsPlayer(player, input) || m_released.contains(input.index) ||
+            FindIndex(m_captured, input.index))
+            continue;
+        if (m_session.MoveSinkInput(input.index, m_sink))
+            m_captured.push_back(input);
+        else
+            m_released.insert(input.index);  // pinned to its output by the player itself
+    }
+}
+
+void PlayerRoute::UpdateLoopback(const std::vector<Sink>& sinks) {
+    if (m_captured.empty()) {
+        UnloadLoopback();
+        return;
+    }
+    const Sink* home = FindIndex(sinks, m_captured.front().sink);
+    const std::string target = home ? home->name : std::string();
+    if (m_loopbackModule && m_loopbackTarget == target) return;
+    UnloadLoopback();
+    // source_dont_move: should our sink vanish, the loopback goes too, rather
+    // than playing some other source (the microphone) to the speakers.
+    std::string argument = "source=" + m_sourceName + " source_dont_move=true latency_msec=" + kLoopbackLatencyMs;
+    if (home) argument += " sink=" + target;
+    m_loopbackModule = m_session.LoadModule("module-loopback", argument);
+    m_loopbackTarget = target;
+}
+
+void PlayerRoute::UnloadLoopback() {
+    if (m_loopbackModule) m_session.UnloadModule(*m_loopbackModule);
+    m_loopbackModule.reset();
+}
+
+void PlayerRoute::Close() {
+    if (const auto sinks = m_session.Sinks()) ReturnUnselected(*sinks, {}, false);
+    UnloadLoopback();
+    // Unloading the sink also sends any stream still on it to the default output.
+    if (m_sinkModule) m_session.UnloadModule(*m_sinkModule);
+    Forget();
+}
+
+void PlayerRoute::Forget() {
+    m_sinkModule.reset();
+    m_loopbackModule.reset();
+    m_captured.clear();
+    m_released.clear();
+}
+
+}  // namespace castorn

@@ -1,0 +1,187 @@
+#include "castorn/background/PulseSession.h"
+
+#include <pulse/pulseaudio.h>
+
+#include <utility>
+
+namespace castorn {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A local server answers within milliseconds; this only bounds a stalled one.
+constexpr std::chrono::milliseconds kRequestDeadline{1000};
+
+template <class Item>
+struct Listing {
+    std::vector<Item> items;
+    bool failed = false;
+};
+
+std::string PlayerName(const pa_proplist* props) {
+    for (const char* key : {PA_PROP_APPLICATION_NAME, PA_PROP_APPLICATION_PROCESS_BINARY}) {
+        if (const char* value = pa_proplist_gets(props, key)) return value;
+    }
+    return {};
+}
+
+void AddSinkInput(pa_context*, const pa_sink_input_info* info, int eol, void* userdata) {
+    auto* listing = static_cast<Listing<SinkInput>*>(userdata);
+    if (eol < 0) listing->failed = true;
+    if (eol != 0) return;
+    listing->items.push_back({info->index, info->sink, info->owner_module != PA_INVALID_INDEX,
+                              PlayerName(info->proplist)});
+}
+
+void AddSink(pa_context*, const pa_sink_info* info, int eol, void* userdata) {
+    auto* listing = static_cast<Listing<Sink>*>(userdata);
+    if (eol < 0) listing->failed = true;
+    if (eol != 0) return;
+    listing->items.push_back({info->index, info->name});
+}
+
+void AddModule(pa_context*, const pa_module_info* info, int eol, void* userdata) {
+    auto* listing = static_cast<Listing<LoadedModule>*>(userdata);
+    if (eol < 0) listing->failed = true;
+    if (eol != 0) return;
+    listing->items.push_back({info->index, info->name, info->argument ? info->argument : ""});
+}
+
+void StoreSuccess(pa_context*, int success, void* userdata) {
+    *static_cast<bool*>(userdata) = success != 0;
+}
+
+void StoreIndex(pa_context*, std::uint32_t index, void* userdata) {
+    *static_cast<std::uint32_t*>(userdata) = index;
+}
+
+// Traffic alone wakes the loop; nothing needs to be recorded per event.
+void IgnoreEvent(pa_context*, pa_subscription_event_type_t, std::uint32_t, void*) {}
+
+}  // namespace
+
+PulseSession::PulseSession() : m_loop(pa_mainloop_new()) {}
+
+PulseSession::~PulseSession() {
+    Disconnect();
+    pa_mainloop_free(m_loop);
+}
+
+template <class Done>
+bool PulseSession::RunUntil(Done done, Clock::time_point deadline) {
+    while (!done()) {
+        const auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now());
+        if (left.count() <= 0) return false;
+        if (pa_mainloop_prepare(m_loop, static_cast<int>(left.count())) < 0 || pa_mainloop_poll(m_loop) < 0 ||
+            pa_mainloop_dispatch(m_loop) < 0)
+            return false;
+    }
+    return true;
+}
+
+bool PulseSession::Connect() {
+    Disconnect();
+    m_context = pa_context_new(pa_mainloop_get_api(m_loop), "castorn background audio");
+    if (!m_context || pa_context_connect(m_context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+        Disconnect();
+        return false;
+    }
+    const auto settled = [this] {
+        const pa_context_state_t state = pa_context_get_state(m_context);
+        return state == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(state);
+    };
+    if (!RunUntil(settled, Clock::now() + kRequestDeadline) || !Connected()) {
+        Disconnect();
+        return false;
+    }
+    pa_context_set_subscribe_callback(m_context, &IgnoreEvent, nullptr);
+    const auto mask = static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SINK_INPUT | PA_SUBSCRIPTION_MASK_SINK |
+                                                          PA_SUBSCRIPTION_MASK_MODULE);
+    bool subscribed = false;
+    if (!Finish(pa_context_subscribe(m_context, mask, &StoreSuccess, &subscribed)) || !subscribed) {
+        Disconnect();
+        return false;
+    }
+    return true;
+}
+
+void PulseSession::Disconnect() {
+    if (!m_context) return;
+    pa_context_set_subscribe_callback(m_context, nullptr, nullptr);
+    pa_context_disconnect(m_context);
+    pa_context_unref(m_context);
+    m_context = nullptr;
+}
+
+bool PulseSession::Connected() const {
+    return m_context && pa_context_get_state(m_context) == PA_CONTEXT_READY;
+}
+
+void PulseSession::Wait(std::chrono::milliseconds timeout) {
+    const auto usec = std::chrono::duration_cast<std::chrono::microseconds>(timeout).count();
+    if (pa_mainloop_prepare(m_loop, static_cast<int>(usec)) >= 0 && pa_mainloop_poll(m_loop) >= 0)
+        pa_mainloop_dispatch(m_loop);
+}
+
+void PulseSession::Wake() { pa_mainloop_wakeup(m_loop); }
+
+bool PulseSession::Finish(pa_operation* op) {
+    if (!op) return false;
+    const bool settled =
+        RunUntil([op] { return pa_operation_get_state(op) != PA_OPERATION_RUNNING; }, Clock::now() + kRequestDeadline);
+    if (!settled) pa_operation_cancel(op);  // also drops the callback, which points at the caller's stack
+    const bool done = pa_operation_get_state(op) == PA_OPERATION_DONE;
+    pa_operation_unref(op);
+    return done;
+}
+
+std::optional<std::vector<SinkInput>> PulseSession::SinkInputs() {
+    if (!Connected()) return std::nullopt;
+    Listing<SinkInput> listing;
+    if (!Finish(pa_context_get_sink_input_info_list(m_context, &AddSinkInput, &listing)) || listing.failed)
+        return std::nullopt;
+    return std::move(listing.items);
+}
+
+std::optional<std::vector<Sink>> PulseSession::Sinks() {
+    if (!Connected()) return std::nullopt;
+    Listing<Sink> listing;
+    if (!Finish(pa_context_get_sink_info_list(m_context, &AddSink, &listing)) || listing.failed) return std::nullopt;
+    return std::move(listing.items);
+}
+
+std::optional<std::vector<LoadedModule>> PulseSession::Modules() {
+    if (!Connected()) return std::nullopt;
+    Listing<LoadedModule> listing;
+    if (!Finish(pa_context_get_module_info_list(m_context, &AddModule, &listing)) || listing.failed)
+        return std::nullopt;
+    return std::move(listing.items);
+}
+
+std::optional<std::uint32_t> PulseSession::LoadModule(const std::string& name, const std::string& argument) {
+    if (!Connected()) return std::nullopt;
+    std::uint32_t index = PA_INVALID_INDEX;
+    if (!Finish(pa_context_load_module(m_context, name.c_str(), argument.c_str(), &StoreIndex, &index)) ||
+        index == PA_INVALID_INDEX)
+        return std::nullopt;
+    return index;
+}
+
+bool PulseSession::UnloadModule(std::uint32_t index) {
+    bool ok = false;
+    return Connected() && Finish(pa_context_unload_module(m_context, index, &StoreSuccess, &ok)) && ok;
+}
+
+bool PulseSession::MoveSinkInput(std::uint32_t input, std::uint32_t sink) {
+    bool ok = false;
+    return Connected() && Finish(pa_context_move_sink_input_by_index(m_context, input, sink, &StoreSuccess, &ok)) && ok;
+}
+
+bool PulseSession::MoveSinkInputToDefault(std::uint32_t input) {
+    bool ok = false;
+    return Connected() &&
+           Finish(pa_context_move_sink_input_by_name(m_context, input, "@DEFAULT_SINK@", &StoreSuccess, &ok)) && ok;
+}
+
+}  // namespace castorn

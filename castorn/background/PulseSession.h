@@ -1,0 +1,70 @@
+// One connection to the sound server, driven from a single thread: every request
+// waits for its answer, but never longer than a fixed deadline, so a stalled
+// server cannot hold the caller.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct pa_context;
+struct pa_mainloop;
+struct pa_operation;
+
+namespace castorn {
+
+struct SinkInput {
+    std::uint32_t index;
+    std::uint32_t sink;
+    bool ownedByModule;  // loopbacks and the like, not a program
+    std::string player;  // UTF-8 application name; empty when it has none
+};
+
+struct Sink {
+    std::uint32_t index;
+    std::string name;
+};
+
+struct LoadedModule {
+    std::uint32_t index;
+    std::string name;
+    std::string argument;
+};
+
+class PulseSession {
+public:
+    PulseSession();
+    ~PulseSession();
+    PulseSession(const PulseSession&) = delete;
+    PulseSession& operator=(const PulseSession&) = delete;
+
+    // Connects to the user's server without spawning one, and follows changes of
+    // streams, sinks and modules so that Wait returns when they happen.
+    bool Connect();
+    void Disconnect();
+    bool Connected() const;
+
+    // Runs the loop once: returns after server traffic, Wake, or the timeout.
+    void Wait(std::chrono::milliseconds timeout);
+    void Wake();  // any thread
+
+    std::optional<std::vector<SinkInput>> SinkInputs();
+    std::optional<std::vector<Sink>> Sinks();
+    std::optional<std::vector<LoadedModule>> Modules();
+    std::optional<std::uint32_t> LoadModule(const std::string& name, const std::string& argument);
+    bool UnloadModule(std::uint32_t index);
+    bool MoveSinkInput(std::uint32_t input, std::uint32_t sink);
+    bool MoveSinkInputToDefault(std::uint32_t input);
+
+private:
+    template <class Done>
+    bool RunUntil(Done done, std::chrono::steady_clock::time_point deadline);
+    bool Finish(pa_operation* op);
+
+    pa_mainloop* m_loop;
+    pa_context* m_context = nullptr;
+};
+
+}  // namespace castorn
