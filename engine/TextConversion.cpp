@@ -44,13 +44,16 @@ const char* LocaleCharset()
     return (set && *set) ? set : "ASCII";
 }
 
-// A unit sequence iconv refused: skip one character, surrogate pair included.
+bool IsHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+bool IsLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+
+// A unit sequence iconv refused: skip one character, a whole surrogate pair included.
 std::size_t WideUnitsToSkip(const char* in, std::size_t inLeft)
 {
     if (inLeft < 4) return inLeft < 2 ? inLeft : 2;
-    char16_t first;
-    std::memcpy(&first, in, 2);
-    return (first >= 0xD800 && first <= 0xDBFF) ? 4 : 2;
+    char16_t units[2];
+    std::memcpy(units, in, 4);
+    return IsHighSurrogate(units[0]) && IsLowSurrogate(units[1]) ? 4 : 2;
 }
 
 }  // namespace

@@ -1,0 +1,66 @@
+#include "support/WindowFixture.h"
+
+#include "platform/DialogTemplate.h"
+#include "platform/MessageBox.h"
+
+#include <QDir>
+#include <fstream>
+
+std::vector<QString> WindowTest::boxes;
+
+const char kDefaultSettingsFile[] =
+    "[Start]\nfirst=True\n"
+    "[svr]\nm_strScheduleSvr=rtmp://127.0.0.1\nm_strPublishRoomInfo=live\nm_strPublishStageInfo=s\n"
+    "m_strUserID=10000\nm_strKey=qex\n"
+    "[video]\nm_iVdFps=10\nm_iVdBitRate=160\nm_iVdWidth=320\nm_iVdHeight=240\nm_iVdQuality=80\n"
+    "m_iVdInterval=30\nm_iBFrame=0\nm_iQuality=0\n"
+    "[audio]\nm_iAdSampleRate=44100\nm_iAdBitRate=32\nm_iAdChannels=2\nm_iAdBitPerSample=16\n"
+    "m_iAdVolum=80\nm_bAdMute=False\nm_bShowSpectrum=True\n";
+
+void WindowTest::SetUp()
+{
+    RecordingEngine::Install();
+    boxes.clear();
+    SetMessageBoxHook([](QWidget*, const QString& text) { boxes.push_back(text); });
+    ASSERT_TRUE(m_folder.isValid());
+    m_previousFolder = QDir::currentPath();
+    QDir::setCurrent(m_folder.path());
+}
+
+void WindowTest::TearDown()
+{
+    if (window) window->PostNcDestroy();
+    window.reset();
+    QDir::setCurrent(m_previousFolder);
+    SetMessageBoxHook(nullptr);
+    RecordingEngine::Uninstall();
+}
+
+TestWindow& WindowTest::Open()
+{
+    window = std::make_unique<TestWindow>();
+    window->OnInitDialog();
+    return *window;
+}
+
+void WindowTest::Click(int id)
+{
+    Button(id)->click();
+}
+
+QPushButton* WindowTest::Button(int id) const
+{
+    return DialogItemAs<QPushButton>(*window, id);
+}
+
+std::string WindowTest::ButtonPattern() const
+{
+    std::string pattern;
+    for (int id : {1022, 3, 1023, 1019}) pattern += Button(id)->isEnabled() ? '1' : '0';
+    return pattern;
+}
+
+void WindowTest::WriteSettingsFile(const std::string& text)
+{
+    std::ofstream("set.ini", std::ios::binary) << text;
+}

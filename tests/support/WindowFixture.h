@@ -1,0 +1,44 @@
+// A main window driven by tests: the recording engine in place of the libraries,
+// message boxes collected instead of shown, and a fresh working folder for set.ini.
+#pragma once
+
+#include "support/RecordingEngine.h"
+#include "window/MainDialog.h"
+
+#include <QPushButton>
+#include <QString>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <memory>
+#include <vector>
+
+class TestWindow : public Cpublish_taviskDlg {
+public:
+    using Cpublish_taviskDlg::LoadSettings;
+    using Cpublish_taviskDlg::OnInitDialog;
+    using Cpublish_taviskDlg::PostNcDestroy;
+};
+
+class WindowTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Creates the window and runs its initialisation.
+    TestWindow& Open();
+    void Click(int id);
+    QPushButton* Button(int id) const;
+    // The enabled state of 1022, 3, 1023, 1019, as a text like "1100".
+    std::string ButtonPattern() const;
+    void WriteSettingsFile(const std::string& text);
+
+    static std::vector<QString> boxes;
+    std::unique_ptr<TestWindow> window;
+
+private:
+    QTemporaryDir m_folder;
+    QString m_previousFolder;
+};
+
+// The set.ini of an operator who saved rtmp://127.0.0.1/live/s with the defaults.
+extern const char kDefaultSettingsFile[];
