@@ -5,6 +5,7 @@
 #include "window/MinimizedIcon.h"
 
 #include <QAbstractButton>
+#include <QFontInfo>
 #include <QApplication>
 #include <QLabel>
 #include <QMenu>
@@ -28,6 +29,14 @@ TEST_F(Chrome, TheWindowHoldsEveryControlOfItsTemplateInTabOrder)
     EXPECT_TRUE(DialogItem(*window, 1021)->isHidden());
     EXPECT_FALSE(DialogItem(*window, 1021)->isEnabled());
     EXPECT_FALSE(window->windowIcon().isNull());
+}
+
+TEST_F(Chrome, CaptionsUseAFontThatHoldsChinese)
+{
+    Open();
+    const QFontInfo font(DialogItem(*window, 1022)->font());
+    EXPECT_EQ(font.family(), "WenQuanYi Micro Hei");
+    EXPECT_EQ(font.pointSize(), 9);
 }
 
 TEST_F(Chrome, ControlsSitWhereTheirDialogUnitsPutThem)

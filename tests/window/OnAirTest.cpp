@@ -1,0 +1,150 @@
+#include "support/WindowFixture.h"
+
+#include "platform/DialogTemplate.h"
+
+#include <QComboBox>
+
+namespace {
+
+std::string Replace(std::string text, const std::string& from, const std::string& to)
+{
+    return text.replace(text.find(from), from.size(), to);
+}
+
+std::vector<std::string> CallsSince(std::size_t first)
+{
+    return {RecordingEngine::calls.begin() + static_cast<std::ptrdiff_t>(first), RecordingEngine::calls.end()};
+}
+
+const std::vector<std::string> kOnAirCalls = {
+    "SelectVideoDevice 1",
+    "SelectAudioDevice 0",
+    "ExecuteCommand {\n   \"cmd\" : \"SetBframeCount\",\n   \"params\" : {\n      \"BframeCount\" : 2\n   }\n}\n",
+    "ExecuteCommand {\n   \"cmd\" : \"SetVBRQuality\",\n   \"params\" : {\n      \"Quality\" : 23\n   }\n}\n",
+    "SetAudioParams 44100 2 16 32000 80 false",
+    "SetVideoParams 320 240 10 160000 window 30",
+    "SetPublishAddress [rtmp://127.0.0.1] [live?qex] [s]",
+    "SetAuxParams 80 0",
+    "SetUserId [10000]",
+    "StartPublish",
+};
+
+}  // namespace
+
+class OnAir : public WindowTest {
+protected:
+    void SetUp() override
+    {
+        WindowTest::SetUp();
+        RecordingEngine::next.video = {u"cam 0", u"cam 1"};
+        RecordingEngine::next.audio = {u"mic 0"};
+    }
+    QComboBox* List(int id) const { return DialogItemAs<QComboBox>(*window, id); }
+};
+
+TEST_F(OnAir, HandsTheEngineEverythingInItsOrderThenShowsTheOnAirPattern)
+{
+    std::string file = Replace(kDefaultSettingsFile, "m_iBFrame=0", "m_iBFrame=2");
+    WriteSettingsFile(Replace(file, "m_iQuality=0", "m_iQuality=23"));
+    Open();
+    List(1017)->setCurrentIndex(1);
+    const std::size_t before = RecordingEngine::calls.size();
+    Click(1022);
+    EXPECT_EQ(CallsSince(before), kOnAirCalls);
+    EXPECT_EQ(ButtonPattern(), "0011");
+    EXPECT_TRUE(boxes.empty());
+}
+
+TEST_F(OnAir, NothingSelectedIsMinusOneAndAnEmptyKeyEndsTheApplicationWithAQuestionMark)
+{
+    WriteSettingsFile(Replace(kDefaultSettingsFile, "m_strKey=qex", "m_strKey="));
+    RecordingEngine::next.commandResult = false;  // no selection after start-up
+    Open();
+    const std::size_t before = RecordingEngine::calls.size();
+    Click(1022);
+    const auto calls = CallsSince(before);
+    ASSERT_GE(calls.size(), 7u);
+    EXPECT_EQ(calls[0], "SelectVideoDevice -1");
+    EXPECT_EQ(calls[1], "SelectAudioDevice -1");
+    EXPECT_EQ(calls[6], "SetPublishAddress [rtmp://127.0.0.1] [live?] [s]");
+}
+
+TEST_F(OnAir, AnEmptyAddressShowsOneMessageAndCallsNothing)
+{
+    WriteSettingsFile(Replace(kDefaultSettingsFile, "m_strScheduleSvr=rtmp://127.0.0.1", "m_strScheduleSvr="));
+    Open();
+    const std::size_t before = RecordingEngine::calls.size();
+    Click(1022);
+    EXPECT_EQ(boxes, std::vector<QString>({"上麦地址为空,请设置上麦地址!"}));
+    EXPECT_TRUE(CallsSince(before).empty());
+    EXPECT_EQ(ButtonPattern(), "1100");
+}
+
+TEST_F(OnAir, NoSettingsFileIsAnEmptyAddress)
+{
+    Open();
+    Click(1022);
+    EXPECT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(ButtonPattern(), "1100");
+}
+
+TEST_F(OnAir, AnEngineThatFailedAtStartUpIsCreatedWhenGoingOnAir)
+{
+    WriteSettingsFile(kDefaultSettingsFile);
+    RecordingEngine::next.createFails = true;
+    Open();
+    RecordingEngine::next.createFails = false;
+    const std::size_t before = RecordingEngine::calls.size();
+    Click(1022);
+    const auto calls = CallsSince(before);
+    ASSERT_GE(calls.size(), 4u);
+    EXPECT_EQ(calls[0], "CreateCastorn");
+    EXPECT_EQ(calls[1], "GetNameList");
+    EXPECT_EQ(calls[2], "SelectVideoDevice -1");
+    EXPECT_EQ(calls.back(), "StartPublish");
+    EXPECT_EQ(ButtonPattern(), "0011");
+}
+
+TEST_F(OnAir, AnEngineThatCannotBeCreatedAtAllChangesNothing)
+{
+    WriteSettingsFile(kDefaultSettingsFile);
+    RecordingEngine::next.createFails = true;
+    Open();
+    boxes.clear();
+    Click(1022);
+    EXPECT_TRUE(boxes.empty());
+    EXPECT_EQ(ButtonPattern(), "1100");
+}
+
+TEST_F(OnAir, GoingOffAirStopsAndRestoresTheIdlePattern)
+{
+    WriteSettingsFile(kDefaultSettingsFile);
+    Open();
+    Click(1022);
+    const std::size_t before = RecordingEngine::calls.size();
+    Click(1023);
+    EXPECT_EQ(CallsSince(before), std::vector<std::string>({"StopPublish"}));
+    EXPECT_EQ(ButtonPattern(), "1100");
+}
+
+TEST_F(OnAir, TheFocusFollowsTheButtonThatUndoesTheLastAction)
+{
+    WriteSettingsFile(kDefaultSettingsFile);
+    Open();
+    Button(1022)->setFocus();
+    Click(1022);
+    EXPECT_EQ(window->focusWidget(), Button(1023));
+    Click(1023);
+    EXPECT_EQ(window->focusWidget(), Button(1022));
+}
+
+TEST_F(OnAir, ClosingWhileOnAirReleasesWithoutStopping)
+{
+    WriteSettingsFile(kDefaultSettingsFile);
+    Open();
+    Click(1022);
+    window->PostNcDestroy();
+    EXPECT_EQ(RecordingEngine::released, 1);
+    EXPECT_EQ(RecordingEngine::calls.back(), "Release");
+    EXPECT_EQ(std::count(RecordingEngine::calls.begin(), RecordingEngine::calls.end(), "StopPublish"), 0);
+}
