@@ -195,10 +195,19 @@ int GetProfileInt(std::string_view section, std::string_view key, int defaultVal
 bool WriteProfileString(std::string_view section, std::string_view key, std::string_view value,
                         const std::string& path)
 {
-    if (!Writable(section, key, value)) return false;
+    const ProfileEntry entry{std::string(section), std::string(key), std::string(value)};
+    return WriteProfileStrings(path, std::span(&entry, 1));
+}
+
+bool WriteProfileStrings(const std::string& path, std::span<const ProfileEntry> entries)
+{
+    const auto writable = [](const ProfileEntry& e) { return Writable(e.section, e.key, e.value); };
+    if (!std::ranges::all_of(entries, writable)) return false;
     const std::string target = ResolvedWritePath(path);
     const auto file = ReadWholeFile(target);
     // An unreadable file is never replaced: its contents would be lost.
     if (!file) return false;
-    return ReplaceFileAtomically(target, Edited(file->bytes, section, key, value), file->mode);
+    std::string bytes = file->bytes;
+    for (const ProfileEntry& entry : entries) bytes = Edited(bytes, entry.section, entry.key, entry.value);
+    return ReplaceFileAtomically(target, bytes, file->mode);
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -20,9 +21,18 @@ std::string GetProfileString(std::string_view section, std::string_view key, std
 // default when the key is absent.
 int GetProfileInt(std::string_view section, std::string_view key, int defaultValue, const std::string& path);
 
+struct ProfileEntry {
+    std::string section;
+    std::string key;
+    std::string value;
+};
+
 // Replaces the key's line, else adds the key at the end of its section, else adds the
 // section at the end of the file; every other byte stays as it was. The file is
 // replaced whole or not at all. False when nothing was written: the file could not be
 // read or replaced, or a name or value would break the file's lines.
 bool WriteProfileString(std::string_view section, std::string_view key, std::string_view value,
                         const std::string& path);
+
+// Several writes as one: in order, and all of them or none.
+bool WriteProfileStrings(const std::string& path, std::span<const ProfileEntry> entries);

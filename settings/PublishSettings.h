@@ -25,4 +25,6 @@ struct PublishSettings {
     std::int32_t m_iAdVolum = 80;
     bool m_bAdMute = false;
     bool m_bShowSpectrum = true;
+
+    bool operator==(const PublishSettings&) const = default;
 };

@@ -1,0 +1,130 @@
+#include "settings/SettingDialog.h"
+
+#include "engine/TextConversion.h"
+#include "platform/DialogTemplate.h"
+#include "platform/MessageBox.h"
+#include "platform/Wtoi.h"
+#include "res/SettingDialogTemplate.h"
+#include "settings/PublishAddress.h"
+#include "settings/SettingsFile.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+
+namespace {
+
+constexpr int IDOK = 1;
+constexpr int IDCANCEL = 2;
+
+// What a 100-unit buffer holds of a control's text.
+constexpr qsizetype kTextMax = 99;
+
+// The settings were not saved: the file could not be written.
+constexpr char kSaveFailedMessage[] = "设置保存失败,设置未保存!";
+
+struct NumericField {
+    int id;
+    std::int32_t PublishSettings::*field;
+};
+
+// The order in which the controls are filled and read.
+constexpr NumericField kNumericFields[] = {
+    {IDC_VIDEO_WIDTH, &PublishSettings::m_iVdWidth},
+    {IDC_VIDEO_HEIGHT, &PublishSettings::m_iVdHeight},
+    {IDC_VIDEO_FPS, &PublishSettings::m_iVdFps},
+    {IDC_VIDEO_BITRATE, &PublishSettings::m_iVdBitRate},
+    {IDC_VIDEO_INTERVAL, &PublishSettings::m_iVdInterval},
+    {IDC_VIDEO_BFRAME, &PublishSettings::m_iBFrame},
+    {IDC_VIDEO_QUALITY, &PublishSettings::m_iQuality},
+    {IDC_AUDIO_SAMPLE_RATE, &PublishSettings::m_iAdSampleRate},
+    {IDC_AUDIO_CHANNELS, &PublishSettings::m_iAdChannels},
+    {IDC_AUDIO_BIT_PER_SAMPLE, &PublishSettings::m_iAdBitPerSample},
+    {IDC_AUDIO_BITRATE, &PublishSettings::m_iAdBitRate},
+};
+
+}  // namespace
+
+CSettingDilag::CSettingDilag(QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                          | Qt::WindowCloseButtonHint)
+{
+    BuildDialog(*this, kSettingDialogTemplate);
+    connect(DialogItemAs<QPushButton>(*this, IDOK), &QPushButton::clicked, this, &CSettingDilag::OnBnClickedOk);
+    connect(DialogItemAs<QPushButton>(*this, IDCANCEL), &QPushButton::clicked, this, &QDialog::reject);
+}
+
+int CSettingDilag::DoModal()
+{
+    OnInitDialog();
+    return exec();
+}
+
+bool CSettingDilag::OnInitDialog()
+{
+    // Enter clicks OK wherever the focus is, as the platform does.
+    DialogItemAs<QPushButton>(*this, IDOK)->setDefault(true);
+    FillControls();
+    return true;
+}
+
+void CSettingDilag::OnBnClickedOk()
+{
+    // An empty address keeps the dialog open, nothing saved, for a correction or Cancel.
+    if (!ReadControls()) return;
+    if (!SaveToFile()) {
+        ShowMessage(this, QString::fromUtf8(kSaveFailedMessage));
+        return;
+    }
+    accept();
+}
+
+void CSettingDilag::SetDefaults()
+{
+    m_settings = PublishSettings{};
+}
+
+void CSettingDilag::LoadFromFile()
+{
+    ReadDialogSettings(kSettingsPath, m_settings);
+}
+
+bool CSettingDilag::SaveToFile()
+{
+    return WriteSettingsFile(kSettingsPath, m_settings);
+}
+
+void CSettingDilag::FillControls()
+{
+    if (ReadProfileBool(kSettingsPath, "Start", "first", true))
+        LoadFromFile();
+    else
+        SetDefaults();
+    if (!m_settings.m_strScheduleSvr.empty())
+        Edit(IDC_PUBLISH_ADDRESS)->setText(QString::fromStdU16String(AnsiToWide(JoinPublishAddress(m_settings))));
+    for (const NumericField& numeric : kNumericFields)
+        Edit(numeric.id)->setText(QString::number(m_settings.*numeric.field));
+}
+
+bool CSettingDilag::ReadControls()
+{
+    const QString address = Edit(IDC_PUBLISH_ADDRESS)->text().left(kTextMax);
+    if (!ParsePublishAddress(WideToAnsi(address.toStdU16String()))) return false;
+    for (const NumericField& numeric : kNumericFields)
+        m_settings.*numeric.field = Wtoi(Edit(numeric.id)->text().left(kTextMax).toStdU16String());
+    return true;
+}
+
+bool CSettingDilag::ParsePublishAddress(const std::string& address)
+{
+    if (address.empty()) {
+        ShowMessage(this, QString::fromUtf8(kEmptyAddressMessage));
+        return false;
+    }
+    SplitPublishAddress(address, m_settings);
+    return true;
+}
+
+QLineEdit* CSettingDilag::Edit(int id) const
+{
+    return DialogItemAs<QLineEdit>(*this, id);
+}
