@@ -65,14 +65,6 @@ TEST_F(ProfileTest, ReadsIntegersAsTheyBegin)
     EXPECT_EQ(GetProfileInt("v", "absent", 10, m_path), 10);
 }
 
-TEST_F(ProfileTest, CutsLongTextAt254Bytes)
-{
-    const std::string value(300, 'k');
-    ASSERT_TRUE(WriteProfileString("svr", "m_strKey", value, m_path));
-    EXPECT_EQ(Get("svr", "m_strKey"), value.substr(0, kProfileTextMax));
-    EXPECT_EQ(kProfileTextMax, 254u);
-}
-
 TEST_F(ProfileTest, MissingOrUnreadableFileGivesTheDefault)
 {
     EXPECT_EQ(Get("svr", "key"), "<default>");

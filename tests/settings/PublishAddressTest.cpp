@@ -57,13 +57,4 @@ TEST(PublishAddress, WellFormedAddressesSurviveJoinAndSplit)
     }
 }
 
-TEST(PublishAddress, EmptyAddressChangesNothing)
-{
-    PublishSettings settings;
-    settings.m_strScheduleSvr = "rtmp://kept";
-    SplitPublishAddress("", settings);
-    EXPECT_EQ(settings.m_strScheduleSvr, "rtmp://kept");
-    EXPECT_EQ(settings.m_strPublishRoomInfo, "app");
-}
-
 }  // namespace

@@ -1,14 +1,16 @@
 #include "settings/SettingDialog.h"
 
-#include "SettingsTestSupport.h"
+#include "FileText.h"
 #include "platform/DialogTemplate.h"
 #include "settings/PublishAddress.h"
 #include "settings/SettingsFile.h"
+#include "support/WindowFixture.h"
 
+#include <QApplication>
 #include <QLineEdit>
-#include <QPushButton>
-#include <utility>
-#include <vector>
+#include <QTimer>
+#include <algorithm>
+#include <functional>
 
 namespace {
 
@@ -18,93 +20,122 @@ const std::vector<std::pair<int, const char*>> kDefaultFields = {
     {1011, "0"}, {1015, "44100"}, {1020, "2"}, {1022, "16"}, {1021, "32"},
 };
 
-// Values other than the defaults, also in the fields the dialog does not show.
-PublishSettings Unusual()
+QString Text(const CSettingDilag& dialog, int id)
+{
+    return DialogItemAs<QLineEdit>(dialog, id)->text();
+}
+
+void Type(CSettingDilag& dialog, int id, const QString& text)
+{
+    DialogItemAs<QLineEdit>(dialog, id)->setText(text);
+}
+
+void Press(CSettingDilag& dialog, int id)
+{
+    DialogItemAs<QPushButton>(dialog, id)->click();
+}
+
+PublishSettings Saved()
 {
     PublishSettings settings;
-    settings.m_strUserID = "7";
-    settings.m_strKey = "secret";
-    settings.m_iVdBitRate = 900;
-    settings.m_iVdQuality = 66;
-    settings.m_iAdVolum = 55;
-    settings.m_bAdMute = true;
-    settings.m_bShowSpectrum = false;
+    ReadDialogSettings(kSettingsPath, settings);
     return settings;
 }
 
-class SettingDialogTest : public SettingsTest {
-protected:
-    void Open()
-    {
-        m_dialog.OnInitDialog();
-        QObject::connect(&m_dialog, &QDialog::finished, [this](int result) { m_results.push_back(result); });
-    }
-    QString Text(int id) const { return DialogItemAs<QLineEdit>(m_dialog, id)->text(); }
-    void Type(int id, const QString& text) { DialogItemAs<QLineEdit>(m_dialog, id)->setText(text); }
-    void Click(int id) { DialogItemAs<QPushButton>(m_dialog, id)->click(); }
-    static PublishSettings Saved()
-    {
-        PublishSettings settings;
-        ReadDialogSettings(kSettingsPath, settings);
-        return settings;
-    }
-
-    CSettingDilag m_dialog;
-    std::vector<int> m_results;
-};
-
-TEST_F(SettingDialogTest, OpensWithDefaultsWithoutAFileAndSavesThem)
+bool EngineCalled(const std::string& call)
 {
-    Open();
-    EXPECT_EQ(Text(1001), "");
-    for (const auto& [id, text] : kDefaultFields) EXPECT_EQ(Text(id), text) << id;
-    EXPECT_TRUE(DialogItemAs<QPushButton>(m_dialog, 1)->isDefault());
-    Type(1001, "rtmp://127.0.0.1/live/s");
-    Click(1);
-    EXPECT_EQ(ReadFile(), kFromScratch);
-    EXPECT_EQ(m_results, std::vector<int>{QDialog::Accepted});
+    return std::ranges::find(RecordingEngine::calls, call) != RecordingEngine::calls.end();
 }
 
-TEST_F(SettingDialogTest, FirstNotTrueIgnoresTheFile)
+// A dialog opened as the settings button opens it, without a modal loop.
+class SettingDialog : public WindowTest {
+protected:
+    void OpenDialog()
+    {
+        dialog.OnInitDialog();
+        QObject::connect(&dialog, &QDialog::finished, [this](int result) { results.push_back(result); });
+    }
+
+    CSettingDilag dialog;
+    std::vector<int> results;
+};
+
+TEST_F(SettingDialog, OpensFromButtonThreeAndSavesWhatTheNextGoOnAirUses)
 {
-    WriteFile("[Start]\nfirst=False\n[svr]\nm_strScheduleSvr=rtmp://x\nm_strKey=secret\n"
-              "[video]\nm_iVdWidth=640\n[audio]\nm_iAdVolum=50\n");
     Open();
-    EXPECT_EQ(Text(1001), "");
-    EXPECT_EQ(Text(1006), "320");
-    Type(1001, "rtmp://127.0.0.1/live/s");
-    Click(1);
+    // Owned here, so that it cannot fire into a later test when no dialog opens.
+    QTimer operatorActions;
+    operatorActions.setSingleShot(true);
+    QObject::connect(&operatorActions, &QTimer::timeout, [this] {
+        auto* modal = QApplication::activeModalWidget();
+        auto* opened = qobject_cast<CSettingDilag*>(modal);
+        if (!opened) {
+            ADD_FAILURE() << "no settings dialog";
+            if (modal) modal->close();
+            return;
+        }
+        EXPECT_EQ(opened->parentWidget(), window.get());
+        EXPECT_EQ(Text(*opened, 1001), "");
+        for (const auto& [id, text] : kDefaultFields) EXPECT_EQ(Text(*opened, id), text) << id;
+        Type(*opened, 1001, "rtmp://127.0.0.1/live/s");
+        Press(*opened, 1);
+        if (opened->isVisible()) opened->reject();
+    });
+    operatorActions.start(0);
+    Click(3);
+    EXPECT_EQ(FileText(), kDefaultSettingsFile);
+    Click(1022);
+    EXPECT_TRUE(EngineCalled("SetVideoParams 320 240 10 160000 window 30"));
+    EXPECT_TRUE(EngineCalled("SetPublishAddress [rtmp://127.0.0.1] [live?qex] [s]"));
+    EXPECT_TRUE(boxes.empty());
+}
+
+TEST_F(SettingDialog, FirstNotTrueIgnoresTheFile)
+{
+    WriteSettingsFile("[Start]\nfirst=False\n[svr]\nm_strScheduleSvr=rtmp://x\nm_strKey=secret\n"
+                      "[video]\nm_iVdWidth=640\n[audio]\nm_iAdVolum=50\n");
+    OpenDialog();
+    EXPECT_EQ(Text(dialog, 1001), "");
+    EXPECT_EQ(Text(dialog, 1006), "320");
+    Type(dialog, 1001, "rtmp://127.0.0.1/live/s");
+    Press(dialog, 1);
     PublishSettings expected;
     SplitPublishAddress("rtmp://127.0.0.1/live/s", expected);
     EXPECT_EQ(Saved(), expected);
     EXPECT_TRUE(ReadProfileBool(kSettingsPath, "Start", "first", false));
 }
 
-TEST_F(SettingDialogTest, OkWithoutEditsWritesBackWhatWasRead)
+TEST_F(SettingDialog, OkWithoutEditsWritesBackWhatWasRead)
 {
     for (const char* address : {"rtmp://h.example/app/stream", "rtmp://h.example:1936/live/s1",
                                 "rtmp://h.example/app/a/b", "h.example/app/stream", "//h.example/app/stream"}) {
-        PublishSettings stored = Unusual();
+        PublishSettings stored;
+        stored.m_strUserID = "7";
+        stored.m_strKey = "secret";
+        stored.m_iVdQuality = 66;
+        stored.m_iAdVolum = 55;
+        stored.m_bAdMute = true;
+        stored.m_bShowSpectrum = false;
         SplitPublishAddress(address, stored);
-        ASSERT_TRUE(WriteSettingsFile(kSettingsPath, stored));
-        CSettingDilag dialog;
-        dialog.OnInitDialog();
-        EXPECT_EQ(DialogItemAs<QLineEdit>(dialog, 1001)->text().toStdString(), JoinPublishAddress(stored));
-        DialogItemAs<QPushButton>(dialog, 1)->click();
+        ASSERT_TRUE(::WriteSettingsFile(kSettingsPath, stored));
+        CSettingDilag reopened;
+        reopened.OnInitDialog();
+        EXPECT_EQ(Text(reopened, 1001).toStdString(), JoinPublishAddress(stored));
+        Press(reopened, 1);
         EXPECT_EQ(Saved(), stored) << address;
     }
 }
 
-TEST_F(SettingDialogTest, ReadsFieldsAsTyped)
+TEST_F(SettingDialog, ReadsFieldsAsTyped)
 {
-    Open();
-    Type(1001, "rtmp://h/app/" + QString(137, u's'));
-    Type(1008, "25fps");
-    Type(1006, "letters");
-    Type(1007, " -5");
-    Type(1009, "99999999999");
-    Type(1021, QString(99, u' ') + "5");  // the digit is the 100th unit: cut off
-    Click(1);
+    OpenDialog();
+    Type(dialog, 1001, "rtmp://h/app/" + QString(137, u's'));
+    Type(dialog, 1008, "25fps");
+    Type(dialog, 1006, "letters");
+    Type(dialog, 1007, " -5");
+    Type(dialog, 1009, "99999999999");
+    Type(dialog, 1021, QString(99, u' ') + "5");  // the digit is the 100th unit: cut off
+    Press(dialog, 1);
     const PublishSettings saved = Saved();
     EXPECT_EQ(saved.m_strPublishStageInfo, std::string(99 - 13, 's'));
     EXPECT_EQ(saved.m_iVdFps, 25);
@@ -114,61 +145,70 @@ TEST_F(SettingDialogTest, ReadsFieldsAsTyped)
     EXPECT_EQ(saved.m_iAdBitRate, 0);
 }
 
-TEST_F(SettingDialogTest, CancelLeavesTheFileAsItWas)
+TEST_F(SettingDialog, CancelLeavesTheFileAsItWas)
 {
     const std::string handWritten = "; mine\r\n[svr]\r\nm_strScheduleSvr = rtmp://h\r\n[extra]\nk=v";
-    WriteFile(handWritten);
-    Open();
-    EXPECT_EQ(Text(1001), "rtmp://h/app/stream");
-    Type(1001, "rtmp://other/x/y");
-    Type(1006, "1");
-    Click(2);
-    EXPECT_EQ(ReadFile(), handWritten);
-    EXPECT_EQ(m_results, std::vector<int>{QDialog::Rejected});
+    WriteSettingsFile(handWritten);
+    OpenDialog();
+    EXPECT_EQ(Text(dialog, 1001), "rtmp://h/app/stream");
+    Type(dialog, 1001, "rtmp://other/x/y");
+    Press(dialog, 2);
+    EXPECT_EQ(FileText(), handWritten);
+    EXPECT_EQ(results, std::vector<int>{QDialog::Rejected});
 }
 
-TEST_F(SettingDialogTest, EmptyAddressKeepsTheDialogOpenWithNothingSaved)
+TEST_F(SettingDialog, EmptyAddressKeepsTheDialogOpenWithNothingSaved)
 {
-    Open();
-    Click(1);
-    EXPECT_EQ(Messages(), QStringList{QString::fromUtf8(kEmptyAddressMessage)});
+    OpenDialog();
+    Press(dialog, 1);
+    EXPECT_EQ(boxes, std::vector<QString>{QString::fromUtf8(kEmptyAddressMessage)});
     EXPECT_FALSE(QFile::exists("set.ini"));
-    EXPECT_TRUE(m_results.empty());
-    Type(1001, "rtmp://h/a/b");
-    Click(1);
+    EXPECT_TRUE(results.empty());
+    Type(dialog, 1001, "rtmp://h/a/b");
+    Press(dialog, 1);
     EXPECT_EQ(Saved().m_strPublishRoomInfo, "a");
-    EXPECT_EQ(m_results, std::vector<int>{QDialog::Accepted});
+    EXPECT_EQ(results, std::vector<int>{QDialog::Accepted});
 }
 
-TEST_F(SettingDialogTest, FailedSaveIsReportedAndTheDialogStaysOpen)
+TEST_F(SettingDialog, FailedSaveIsReportedAndTheDialogStaysOpen)
 {
     QDir().mkdir("set.ini");
-    Open();
-    for (const auto& [id, text] : kDefaultFields) EXPECT_EQ(Text(id), text) << id;
-    Type(1001, "rtmp://h/a/b");
-    Click(1);
-    ASSERT_EQ(Messages().size(), 1);
-    EXPECT_NE(Messages().front(), QString::fromUtf8(kEmptyAddressMessage));
-    EXPECT_TRUE(m_results.empty());
+    OpenDialog();
+    EXPECT_EQ(Text(dialog, 1015), "44100");
+    Type(dialog, 1001, "rtmp://h/a/b");
+    Press(dialog, 1);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_NE(boxes.front(), QString::fromUtf8(kEmptyAddressMessage));
+    EXPECT_TRUE(results.empty());
 }
 
-TEST_F(SettingDialogTest, LineBreakInTheAddressNeverReachesTheFile)
+TEST_F(SettingDialog, LineBreakInTheAddressNeverReachesTheFile)
 {
-    WriteFile("[svr]\nm_strScheduleSvr=rtmp://h\n");
-    Open();
-    Type(1001, "rtmp://h/a/b\n[video]\nm_iVdFps=1");
-    Click(1);
-    EXPECT_EQ(ReadFile(), "[svr]\nm_strScheduleSvr=rtmp://h\n");
-    EXPECT_EQ(Messages().size(), 1);
-    EXPECT_TRUE(m_results.empty());
+    WriteSettingsFile("[svr]\nm_strScheduleSvr=rtmp://h\n");
+    OpenDialog();
+    Type(dialog, 1001, "rtmp://h/a/b\n[video]\nm_iVdFps=1");
+    Press(dialog, 1);
+    EXPECT_EQ(FileText(), "[svr]\nm_strScheduleSvr=rtmp://h\n");
+    EXPECT_EQ(boxes.size(), 1u);
+    EXPECT_TRUE(results.empty());
 }
 
-TEST_F(SettingDialogTest, BytesOutsideTheCharacterSetDoNotBreakTheDialog)
+TEST_F(SettingDialog, BytesOutsideTheCharacterSetDoNotBreakTheDialog)
 {
-    WriteFile("[svr]\nm_strScheduleSvr=rtmp://\xff\xfe\x80\n[video]\nm_iVdFps=\xff\n");
+    WriteSettingsFile("[svr]\nm_strScheduleSvr=rtmp://\xff\xfe\x80\n[video]\nm_iVdFps=\xff\n");
+    OpenDialog();
+    EXPECT_TRUE(Text(dialog, 1001).startsWith("rtmp://"));
+    EXPECT_EQ(Text(dialog, 1008), "0");
+}
+
+TEST_F(SettingDialog, BitratesBeyondRangeReachTheEngineSaturated)
+{
+    WriteSettingsFile("[svr]\nm_strScheduleSvr=rtmp://h\n[video]\nm_iVdBitRate=3000000\n"
+                      "[audio]\nm_iAdBitRate=-3000000\n");
     Open();
-    EXPECT_TRUE(Text(1001).startsWith("rtmp://"));
-    EXPECT_EQ(Text(1008), "0");
+    Click(1022);
+    EXPECT_TRUE(EngineCalled("SetVideoParams 320 240 10 2147483647 window 30"));
+    EXPECT_TRUE(EngineCalled("SetAudioParams 44100 2 16 -2147483648 80 false"));
 }
 
 }  // namespace
