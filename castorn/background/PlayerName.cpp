@@ -11,7 +11,7 @@ constexpr std::size_t kSentUnits = 99;
 }  // namespace
 
 std::optional<std::string> ListedPlayerName(const SinkInput& input) {
-    if (input.ownedByModule || input.player.empty()) return std::nullopt;
+    if (!input.fromProgram || input.player.empty()) return std::nullopt;
     return Utf8ToLocale(input.player);
 }
 

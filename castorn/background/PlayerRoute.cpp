@@ -50,6 +50,7 @@ bool PlayerRoute::Open() {
     }
     m_sinkModule = module;
     m_sink = *sink;
+    m_session.HoldSinkResponsive(m_sinkName);  // without it only late sound, never none
     return true;
 }
 
@@ -122,7 +123,8 @@ void PlayerRoute::UpdateLoopback(const std::vector<Sink>& sinks) {
     UnloadLoopback();
     // source_dont_move: should our sink vanish, the loopback goes too, rather
     // than playing some other source (the microphone) to the speakers.
-    std::string argument = "source=" + m_sourceName + " source_dont_move=true latency_msec=" + kLoopbackLatencyMs;
+    std::string argument = "source=" + m_sourceName + " source_dont_move=true latency_msec=" + kLoopbackLatencyMs +
+                           " sink_input_properties=" + kOwnStreamProperty + "=loopback";
     if (home) argument += " sink=" + target;
     m_loopbackModule = m_session.LoadModule("module-loopback", argument);
     m_loopbackTarget = target;
@@ -136,6 +138,7 @@ void PlayerRoute::UnloadLoopback() {
 void PlayerRoute::Close() {
     if (const auto sinks = m_session.Sinks()) ReturnUnselected(*sinks, {}, false);
     UnloadLoopback();
+    m_session.ReleaseSink();
     // Unloading the sink also sends any stream still on it to the default output.
     if (m_sinkModule) m_session.UnloadModule(*m_sinkModule);
     Forget();

@@ -30,8 +30,9 @@ void AddSinkInput(pa_context*, const pa_sink_input_info* info, int eol, void* us
     auto* listing = static_cast<Listing<SinkInput>*>(userdata);
     if (eol < 0) listing->failed = true;
     if (eol != 0) return;
-    listing->items.push_back({info->index, info->sink, info->owner_module != PA_INVALID_INDEX,
-                              PlayerName(info->proplist)});
+    const bool fromProgram =
+        info->client != PA_INVALID_INDEX && !pa_proplist_contains(info->proplist, kOwnStreamProperty);
+    listing->items.push_back({info->index, info->sink, fromProgram, PlayerName(info->proplist)});
 }
 
 void AddSink(pa_context*, const pa_sink_info* info, int eol, void* userdata) {
@@ -107,6 +108,7 @@ bool PulseSession::Connect() {
 }
 
 void PulseSession::Disconnect() {
+    ReleaseSink();
     if (!m_context) return;
     pa_context_set_subscribe_callback(m_context, nullptr, nullptr);
     pa_context_disconnect(m_context);
@@ -182,6 +184,41 @@ bool PulseSession::MoveSinkInputToDefault(std::uint32_t input) {
     bool ok = false;
     return Connected() &&
            Finish(pa_context_move_sink_input_by_name(m_context, input, "@DEFAULT_SINK@", &StoreSuccess, &ok)) && ok;
+}
+
+bool PulseSession::HoldSinkResponsive(const std::string& sink) {
+    ReleaseSink();
+    if (!Connected()) return false;
+    const pa_sample_spec spec{PA_SAMPLE_S16LE, 48000, 2};
+    pa_proplist* props = pa_proplist_new();
+    pa_proplist_sets(props, kOwnStreamProperty, "holder");
+    m_holder = pa_stream_new_with_proplist(m_context, "capture sink latency", &spec, nullptr, props);
+    pa_proplist_free(props);
+    const std::uint32_t any = static_cast<std::uint32_t>(-1);
+    const pa_buffer_attr attr{any, static_cast<std::uint32_t>(pa_usec_to_bytes(20000, &spec)), 0, any, any};
+    // Started elsewhere and then moved: only a stream moving in makes the sink
+    // drop all it rendered ahead; one created on it would wait that out.
+    if (!m_holder || pa_stream_connect_playback(m_holder, nullptr, &attr, PA_STREAM_ADJUST_LATENCY, nullptr, nullptr) < 0) {
+        ReleaseSink();
+        return false;
+    }
+    const auto settled = [this] { return pa_stream_get_state(m_holder) != PA_STREAM_CREATING; };
+    bool moved = false;
+    if (!RunUntil(settled, Clock::now() + kRequestDeadline) || pa_stream_get_state(m_holder) != PA_STREAM_READY ||
+        !Finish(pa_context_move_sink_input_by_name(m_context, pa_stream_get_index(m_holder), sink.c_str(),
+                                                   &StoreSuccess, &moved)) ||
+        !moved) {
+        ReleaseSink();
+        return false;
+    }
+    return true;
+}
+
+void PulseSession::ReleaseSink() {
+    if (!m_holder) return;
+    pa_stream_disconnect(m_holder);
+    pa_stream_unref(m_holder);
+    m_holder = nullptr;
 }
 
 }  // namespace castorn

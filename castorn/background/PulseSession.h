@@ -12,15 +12,19 @@
 struct pa_context;
 struct pa_mainloop;
 struct pa_operation;
+struct pa_stream;
 
 namespace castorn {
 
 struct SinkInput {
     std::uint32_t index;
     std::uint32_t sink;
-    bool ownedByModule;  // loopbacks and the like, not a program
+    bool fromProgram;    // played by a client program, not by a module such as a loopback
     std::string player;  // UTF-8 application name; empty when it has none
 };
+
+// Marks streams we create ourselves, so that they are never taken for a player.
+inline constexpr const char* kOwnStreamProperty = "castorn.route";
 
 struct Sink {
     std::uint32_t index;
@@ -58,6 +62,12 @@ public:
     bool MoveSinkInput(std::uint32_t input, std::uint32_t sink);
     bool MoveSinkInputToDefault(std::uint32_t input);
 
+    // An idle null sink renders two seconds ahead, so a recorder that joins it
+    // waits that long for its first sound. A silent low-latency stream of ours on
+    // the sink keeps its blocks short until released (or the connection ends).
+    bool HoldSinkResponsive(const std::string& sink);
+    void ReleaseSink();
+
 private:
     template <class Done>
     bool RunUntil(Done done, std::chrono::steady_clock::time_point deadline);
@@ -65,6 +75,7 @@ private:
 
     pa_mainloop* m_loop;
     pa_context* m_context = nullptr;
+    pa_stream* m_holder = nullptr;
 };
 
 }  // namespace castorn

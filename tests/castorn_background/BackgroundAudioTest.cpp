@@ -1,0 +1,211 @@
+// The background audio against a real sound server and a real player program.
+#include <gtest/gtest.h>
+#include <json/json.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "PulseTestServer.h"
+#include "castorn/background/BackgroundAudio.h"
+
+using castorn::BackgroundAudio;
+using castorn_test::Eventually;
+using castorn_test::MeasureSource;
+using castorn_test::PulseTestServer;
+using castorn_test::TonePlayer;
+
+namespace {
+
+constexpr double kToneRms = 0.2;     // audiotestsrc plays at 0.8 of full scale: RMS near 0.57
+constexpr double kSilenceRms = 0.01;
+
+bool CarriesTone(const std::string& source) {
+    const auto level = MeasureSource(source);
+    return level.rms > kToneRms && std::abs(level.frequency - 1000) < 50;
+}
+
+bool IsSilent(const std::string& source) { return MeasureSource(source).rms < kSilenceRms; }
+
+class StateLog {
+public:
+    BackgroundAudio::Notify Receiver() {
+        return [this](const std::string& json) {
+            Json::Value root;
+            ASSERT_TRUE(Json::Reader().parse(json, root)) << json;
+            ASSERT_EQ(root["cmd"].asString(), "OnBackgroundAudio");
+            std::lock_guard lock(m_mutex);
+            m_states.push_back(root["params"]["state"].asString() + ":" + root["params"]["player"].asString());
+        };
+    }
+    std::string Last() {
+        std::lock_guard lock(m_mutex);
+        return m_states.empty() ? std::string() : m_states.back();
+    }
+    bool Reaches(const std::string& state) {
+        return Eventually([&] { return Last() == state; });
+    }
+
+private:
+    std::mutex m_mutex;
+    std::vector<std::string> m_states;
+};
+
+class BackgroundAudioTest : public ::testing::Test {
+protected:
+    bool LeftNothing() {
+        return Eventually([this] {
+            const std::string all = m_server.Pactl("list modules") + m_server.Pactl("list sinks") +
+                                    m_server.Pactl("list sources") + m_server.Pactl("list sink-inputs");
+            return all.find("castorn") == std::string::npos && all.find("module-loopback") == std::string::npos;
+        });
+    }
+
+    PulseTestServer m_server;
+    StateLog m_log;
+};
+
+TEST_F(BackgroundAudioTest, ListsEachPlayingProgramOnceAndNoLoopbacks) {
+    TonePlayer first("TonePlayer"), second("TonePlayer"), other("其他播放器");
+    m_server.Pactl("load-module module-loopback source=mic_sink.monitor sink=player_sink");
+    ASSERT_TRUE(Eventually([] { return castorn::ListPlayers().size() == 2; }));
+    EXPECT_EQ(castorn::ListPlayers(), (std::vector<std::string>{"TonePlayer", "其他播放器"}));
+}
+
+TEST_F(BackgroundAudioTest, ListIsEmptyWithoutSoundServer) {
+    m_server.Stop();
+    EXPECT_TRUE(castorn::ListPlayers().empty());
+    BackgroundAudio audio(m_log.Receiver());
+    audio.Enable(true);
+    EXPECT_EQ(audio.StartCapture(), "");
+    EXPECT_TRUE(m_log.Reaches("unavailable:"));
+}
+
+TEST_F(BackgroundAudioTest, ChoiceMadeBeforeAirTakesEffectAtStartAndOffGivesPlayerBack) {
+    TonePlayer player("TonePlayer");
+    ASSERT_TRUE(Eventually([&] { return m_server.SinkOf("TonePlayer") == "player_sink"; }));
+    BackgroundAudio audio(m_log.Receiver());
+    audio.SelectPlayer("TonePlayer");
+    audio.Enable(true);
+    const std::string source = audio.StartCapture();
+    ASSERT_FALSE(source.empty());
+    EXPECT_TRUE(m_log.Reaches("capturing:TonePlayer"));
+    EXPECT_TRUE(Eventually([&] { return CarriesTone(source); }));
+    // The operator still hears the player, through the loopback.
+    EXPECT_TRUE(Eventually([] { return CarriesTone("player_sink.monitor"); }));
+
+    audio.Enable(false);
+    EXPECT_TRUE(m_log.Reaches("off:TonePlayer"));
+    EXPECT_TRUE(Eventually([&] { return IsSilent(source); }));
+    EXPECT_EQ(m_server.SinkOf("TonePlayer"), "player_sink");
+    EXPECT_EQ(m_server.Pactl("list modules").find("module-loopback"), std::string::npos);
+    EXPECT_TRUE(CarriesTone("player_sink.monitor"));
+}
+
+TEST_F(BackgroundAudioTest, PlayerNamedNothingPlayingIsPickedUpWhenItStarts) {
+    TonePlayer bystander("TonePlayer");
+    BackgroundAudio audio(m_log.Receiver());
+    audio.SelectPlayer("LatePlayer");
+    const std::string source = audio.StartCapture();
+    ASSERT_FALSE(source.empty());
+    audio.Enable(true);
+    EXPECT_TRUE(m_log.Reaches("waiting:LatePlayer"));
+    EXPECT_TRUE(IsSilent(source));
+    EXPECT_EQ(m_server.SinkOf("TonePlayer"), "player_sink");
+
+    TonePlayer late("LatePlayer");
+    EXPECT_TRUE(m_log.Reaches("capturing:LatePlayer"));
+    EXPECT_TRUE(Eventually([&] { return CarriesTone(source); }));
+    EXPECT_EQ(m_server.SinkOf("TonePlayer"), "player_sink");
+}
+
+TEST_F(BackgroundAudioTest, PlayerThatExitsIsWaitedForAndTakenAgainWhenBack) {
+    auto player = std::make_unique<TonePlayer>("TonePlayer");
+    BackgroundAudio audio(m_log.Receiver());
+    audio.SelectPlayer("TonePlayer");
+    audio.Enable(true);
+    const std::string source = audio.StartCapture();
+    ASSERT_TRUE(m_log.Reaches("capturing:TonePlayer"));
+
+    player.reset();
+    EXPECT_TRUE(m_log.Reaches("waiting:TonePlayer"));
+    EXPECT_TRUE(Eventually([this] { return m_server.Pactl("list modules").find("module-loopback") == std::string::npos; }));
+    EXPECT_NE(m_server.Pactl("list sources short").find(source), std::string::npos);
+    EXPECT_TRUE(IsSilent(source));
+
+    player = std::make_unique<TonePlayer>("TonePlayer");
+    EXPECT_TRUE(m_log.Reaches("capturing:TonePlayer"));
+    EXPECT_TRUE(Eventually([&] { return CarriesTone(source); }));
+}
+
+TEST_F(BackgroundAudioTest, StreamMovedAwayByOperatorIsLeftWhereItWent) {
+    TonePlayer player("TonePlayer");
+    BackgroundAudio audio(m_log.Receiver());
+    audio.SelectPlayer("TonePlayer");
+    audio.Enable(true);
+    audio.StartCapture();
+    ASSERT_TRUE(m_log.Reaches("capturing:TonePlayer"));
+
+    m_server.Pactl("move-sink-input " + m_server.InputOf("TonePlayer") + " mic_sink");
+    EXPECT_TRUE(m_log.Reaches("waiting:TonePlayer"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // a full idle round of the engine
+    EXPECT_EQ(m_server.SinkOf("TonePlayer"), "mic_sink");
+}
+
+TEST_F(BackgroundAudioTest, StopAndDestructionLeaveNothingBehind) {
+    TonePlayer player("TonePlayer");
+    auto audio = std::make_unique<BackgroundAudio>(m_log.Receiver());
+    audio->SelectPlayer("TonePlayer");
+    audio->Enable(true);
+    ASSERT_FALSE(audio->StartCapture().empty());
+    ASSERT_TRUE(m_log.Reaches("capturing:TonePlayer"));
+    audio->StopCapture();
+    EXPECT_TRUE(LeftNothing());
+    EXPECT_EQ(m_server.SinkOf("TonePlayer"), "player_sink");
+
+    // The choice outlives going off air, and the next time on air applies it.
+    const std::string source = audio->StartCapture();
+    EXPECT_TRUE(m_log.Reaches("capturing:TonePlayer"));
+    EXPECT_TRUE(Eventually([&] { return CarriesTone(source); }));
+    audio.reset();
+    EXPECT_TRUE(LeftNothing());
+    EXPECT_EQ(m_server.SinkOf("TonePlayer"), "player_sink");
+}
+
+TEST_F(BackgroundAudioTest, SoundServerRestartIsSurvived) {
+    auto player = std::make_unique<TonePlayer>("TonePlayer");
+    BackgroundAudio audio(m_log.Receiver());
+    audio.SelectPlayer("TonePlayer");
+    audio.Enable(true);
+    const std::string source = audio.StartCapture();
+    ASSERT_TRUE(m_log.Reaches("capturing:TonePlayer"));
+
+    m_server.Stop();
+    player.reset();
+    EXPECT_TRUE(m_log.Reaches("unavailable:TonePlayer"));
+    m_server.Start();
+    player = std::make_unique<TonePlayer>("TonePlayer");
+    EXPECT_TRUE(m_log.Reaches("capturing:TonePlayer"));
+    EXPECT_TRUE(Eventually([&] { return CarriesTone(source); }));
+}
+
+TEST_F(BackgroundAudioTest, LeftoversOfADeadProcessAreRemovedAndALiveOnesKept) {
+    const pid_t dead = fork();
+    if (dead == 0) _exit(0);
+    waitpid(dead, nullptr, 0);
+    const std::string deadSink = "castorn_bg_" + std::to_string(dead) + "_1";
+    const std::string liveSink = "castorn_bg_1_1";  // init never dies
+    m_server.Pactl("load-module module-null-sink sink_name=" + deadSink);
+    m_server.Pactl("load-module module-loopback source=" + deadSink + ".monitor sink=player_sink");
+    m_server.Pactl("load-module module-null-sink sink_name=" + liveSink);
+
+    BackgroundAudio audio(m_log.Receiver());
+    ASSERT_FALSE(audio.StartCapture().empty());
+    const std::string modules = m_server.Pactl("list modules");
+    EXPECT_EQ(modules.find(deadSink), std::string::npos);
+    EXPECT_NE(modules.find(liveSink), std::string::npos);
+}
+
+}  // namespace
