@@ -1,8 +1,9 @@
 // A player program's sound, routed on the sound server so that the publishing
 // pipeline can capture it beside the microphone, while the operator still hears it.
 //
-// Player names are narrow text in the locale's character set, as engine
-// messages are: ListPlayers gives them so, and SelectPlayer takes them so.
+// Player names are UTF-8, as the sound server gives them; the engine converts
+// them at the boundary of its messages. A name that went through a locale that
+// cannot hold it ("???") still selects the player it came from.
 //
 // Status notifications, sent while capturing whenever the state or the selected
 // player changes:

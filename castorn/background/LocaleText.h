@@ -1,5 +1,5 @@
-// The sound server names programs in UTF-8; engine messages carry narrow text in
-// the locale's character set, where a character the set cannot hold is '?'.
+// The sound server names programs in UTF-8; the program sees them in the
+// locale's character set, where a character the set cannot hold is '?'.
 #pragma once
 
 #include <cstddef>

@@ -12,13 +12,13 @@ constexpr std::size_t kSentUnits = 99;
 
 std::optional<std::string> ListedPlayerName(const SinkInput& input) {
     if (!input.fromProgram || input.player.empty()) return std::nullopt;
-    return Utf8ToLocale(input.player);
+    return input.player;
 }
 
 bool SelectsPlayer(const std::string& selected, const SinkInput& input) {
-    const auto listed = ListedPlayerName(input);
-    if (!listed || selected.empty()) return false;
-    return *listed == selected || Utf8ToLocale(Utf16Prefix(input.player, kSentUnits)) == selected;
+    if (!ListedPlayerName(input) || selected.empty()) return false;
+    const std::string seen = Utf8ToLocale(selected);
+    return Utf8ToLocale(input.player) == seen || Utf8ToLocale(Utf16Prefix(input.player, kSentUnits)) == seen;
 }
 
 }  // namespace castorn

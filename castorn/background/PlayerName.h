@@ -9,10 +9,11 @@
 
 namespace castorn {
 
-// The name the player list shows, in the locale's character set; none for
-// streams that are not a program's own (loopbacks) or carry no name.
+// The name the player list shows (UTF-8); none for streams that are not a
+// program's own (loopbacks) or carry no name.
 std::optional<std::string> ListedPlayerName(const SinkInput& input);
 
+// Names are compared as the program sees them, in the locale's character set.
 // The program cuts the operator's text to 99 UTF-16 units before sending it, so
 // a longer name is selected by its first 99 units as well.
 bool SelectsPlayer(const std::string& selected, const SinkInput& input);
