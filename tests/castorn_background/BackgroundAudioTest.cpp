@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "PulseTestServer.h"
+#include "ToneMeter.h"
 #include "castorn/background/BackgroundAudio.h"
 
 using castorn::BackgroundAudio;
@@ -56,11 +57,7 @@ private:
 class BackgroundAudioTest : public ::testing::Test {
 protected:
     bool LeftNothing() {
-        return Eventually([this] {
-            const std::string all = m_server.Pactl("list modules") + m_server.Pactl("list sinks") +
-                                    m_server.Pactl("list sources") + m_server.Pactl("list sink-inputs");
-            return all.find("castorn") == std::string::npos && all.find("module-loopback") == std::string::npos;
-        });
+        return Eventually([this] { return !m_server.HoldsAnythingOfOurs(); });
     }
 
     PulseTestServer m_server;
@@ -129,7 +126,7 @@ TEST_F(BackgroundAudioTest, PlayerThatExitsIsWaitedForAndTakenAgainWhenBack) {
     const std::string source = audio.StartCapture();
     ASSERT_TRUE(m_log.Reaches("capturing:TonePlayer"));
 
-    player.reset();
+    player->Stop();
     EXPECT_TRUE(m_log.Reaches("waiting:TonePlayer"));
     EXPECT_TRUE(Eventually([this] { return m_server.Pactl("list modules").find("module-loopback") == std::string::npos; }));
     EXPECT_NE(m_server.Pactl("list sources short").find(source), std::string::npos);

@@ -3,13 +3,12 @@
 // client of this process and its children through PULSE_SERVER.
 #pragma once
 
-#include <sys/types.h>
-
 #include <json/json.h>
 
-#include <chrono>
+#include <memory>
 #include <string>
-#include <thread>
+
+#include "ChildProcess.h"
 
 namespace castorn_test {
 
@@ -20,7 +19,6 @@ public:
     PulseTestServer(const PulseTestServer&) = delete;
     PulseTestServer& operator=(const PulseTestServer&) = delete;
 
-    bool Running() const { return m_pid > 0; }
     void Start();
     void Stop();
 
@@ -32,43 +30,18 @@ public:
     // empty when it plays nothing.
     std::string InputOf(const std::string& player) const;
     std::string SinkOf(const std::string& player) const;
+    // Whether anything of the engine's (sinks, loopbacks, streams) is on the server.
+    bool HoldsAnythingOfOurs() const;
 
 private:
     std::string m_dir;
-    pid_t m_pid = -1;
+    std::unique_ptr<ChildProcess> m_server;
 };
 
-// A program playing a 1 kHz tone forever under the given application name.
-class TonePlayer {
+// A program playing a 1 kHz tone at 0.8 of full scale under the given application name.
+class TonePlayer : public ChildProcess {
 public:
     explicit TonePlayer(const std::string& name);
-    ~TonePlayer();
-    TonePlayer(const TonePlayer&) = delete;
-    TonePlayer& operator=(const TonePlayer&) = delete;
-
-    void Stop();
-
-private:
-    pid_t m_pid = -1;
 };
-
-struct Level {
-    double rms = 0;        // 0..1 of full scale
-    double frequency = 0;  // from zero crossings, Hz
-};
-
-// Records a short while from a source of the test server.
-Level MeasureSource(const std::string& source);
-
-// Runs `check` until it returns true or `seconds` pass; returns its last result.
-template <class Check>
-bool Eventually(Check check, double seconds = 5.0) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (!check()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return true;
-}
 
 }  // namespace castorn_test
