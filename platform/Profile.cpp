@@ -92,9 +92,12 @@ std::string_view Unquoted(std::string_view value)
     return value;
 }
 
-// Only the first section of that name counts, for reading and writing alike.
+// Only the first section of that name counts, for reading and writing alike. Blanks
+// around the names asked for count no more than blanks around those in the file.
 Location Find(const Lines& lines, std::string_view section, std::string_view key)
 {
+    section = Trim(section);
+    key = Trim(key);
     Location location;
     bool inside = false;
     for (std::size_t i = 0; i < lines.size(); ++i) {
