@@ -5,7 +5,7 @@
 #   tools/fuzz.sh [--time SECONDS] [--jobs N] [TARGET...]
 #
 # Default: 600 s for every target, one at a time. Targets: profile settings_file
-# publish_address player_list_reply engine_message execute_command.
+# publish_address player_list_reply engine_message execute_command engine_settings.
 # Each run starts from the seed corpus and past findings in tests/fuzz/; what it
 # learns stays in build-fuzz/fuzz/corpus/TARGET, a finding goes to
 # build-fuzz/fuzz/findings/TARGET/. Keep a finding in tests/fuzz/regressions/TARGET/
@@ -13,7 +13,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-all_targets=(profile settings_file publish_address player_list_reply engine_message execute_command)
+all_targets=(profile settings_file publish_address player_list_reply engine_message execute_command engine_settings)
 seconds=600
 jobs=1
 targets=()
@@ -35,7 +35,7 @@ sources=tests/fuzz
 dictionary() {
   case "$1" in
     profile|settings_file) echo "$sources/dictionaries/ini.dict" ;;
-    publish_address) echo "$sources/dictionaries/address.dict" ;;
+    publish_address|engine_settings) echo "$sources/dictionaries/address.dict" ;;
     *) echo "$sources/dictionaries/json.dict" ;;
   esac
 }
