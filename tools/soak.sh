@@ -5,29 +5,32 @@
 # publishing, when its memory grows by more than 5 % between the first and the last 50
 # cycles, or when threads or file descriptors are left over after the last cycle.
 #
-#   tools/soak.sh [--cycles N] [--build DIR] [--seed N]
+#   tools/soak.sh [--cycles N] [--build DIR] [--work DIR] [--seed N]
 #
-# Default: 200 cycles with the program of ./build. Needs xvfb, xdotool, pulseaudio,
-# nginx and libnginx-mod-rtmp. Prints its figures and leaves them in
-# DIR/soak/summary.txt, one line per cycle in DIR/soak/cycles.csv and the logs beside.
+# Default: 200 cycles with the program of ./build, working in BUILD/soak. Needs xvfb,
+# xdotool, pulseaudio, gstreamer1.0-tools, nginx and libnginx-mod-rtmp (exits with 77
+# when one is missing). Prints its figures and leaves them in WORK/summary.txt, one
+# line per cycle in WORK/cycles.csv, and the logs beside.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 
 cycles=200
 build=$root/build
+work=
 seed=$$
 while [ $# -gt 0 ]; do
   case "$1" in
     --cycles) cycles=$2; shift 2 ;;
     --build) build=$(cd "$2" && pwd); shift 2 ;;
+    --work) work=$2; shift 2 ;;
     --seed) seed=$2; shift 2 ;;
-    -h|--help) sed -n '2,12p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,13p' "$0"; exit 0 ;;
     *) echo "soak: unknown option $1" >&2; exit 2 ;;
   esac
 done
 RANDOM=$seed
 
-work=$build/soak
+work=${work:-$build/soak}
 program=$build/publish_tavisk
 dump=$build/publish_tavisk.dmp
 window_cycles=$(( cycles >= 200 ? 50 : (cycles + 3) / 4 ))
@@ -261,10 +264,18 @@ summarize() {
   awk -v g="$growth" -v m="$max_growth_percent" 'BEGIN { exit !(g <= m) }' || fail "memory grew by $growth %"
 }
 
+check_tools() {
+  local tool
+  for tool in Xvfb xdotool pulseaudio pactl gst-launch-1.0 nginx ss; do
+    command -v "$tool" >/dev/null || { echo "soak: skipped, $tool is missing" >&2; exit 77; }
+  done
+  [ -x "$program" ] || { echo "soak: no program at $program (build first)" >&2; exit 2; }
+}
+
 main() {
+  check_tools
   rm -rf "$work"
   mkdir -p "$work"
-  [ -x "$program" ] || { echo "soak: no program at $program (build first)" >&2; exit 2; }
   port=$(free_port)
   start_display
   start_sound
