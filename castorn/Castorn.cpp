@@ -1,0 +1,158 @@
+#include "castorn/Castorn.h"
+
+#include "castorn/EngineLoop.h"
+#include "castorn/GstRuntime.h"
+#include "castorn/NarrowText.h"
+#include "castorn/PublishAddress.h"
+#include "castorn/Publisher.h"
+#include "castorn/background/BackgroundAudio.h"
+
+#include <algorithm>
+#include <future>
+
+namespace castorn {
+
+namespace {
+
+// A clean end lets the server close the recording; a hung server gets no more than this.
+constexpr std::chrono::milliseconds kStopGrace{3000};
+constexpr std::chrono::milliseconds kReleaseGrace{1000};
+
+std::string Text(const char* text) { return text ? text : ""; }
+
+}  // namespace
+
+Castorn::Castorn(ICastornNotify* notify)
+    : m_notifier(notify),
+      m_commands({[] { return ListPlayers(); },
+                  [this](const std::string& name) { m_loop->Post([this, name] { m_background->SelectPlayer(name); }); }}),
+      m_background(std::make_unique<BackgroundAudio>([this](const std::string& json) { m_notifier.SendText(json); })),
+      m_loop(std::make_unique<EngineLoop>())
+{
+    m_publisher = std::make_unique<Publisher>(*m_loop, m_notifier, *m_background);
+    m_loop->Post(PreloadPlugins);
+}
+
+Castorn::~Castorn() = default;
+
+bool Castorn::ExecuteCommand(const char* command, char** reply)
+{
+    return m_commands.Execute(command, reply, kCommandReplySize);
+}
+
+bool Castorn::StartPublish()
+{
+    std::string why = "already on air";
+    const auto address = m_onAir ? std::nullopt : ParsePublishAddress(m_server, m_application, m_stream, why);
+    if (!address) {
+        m_loop->Post([this, why] { m_notifier.SendError(why); });
+        return false;
+    }
+    PublishJob job;
+    job.capture.video = Fit(m_video);
+    job.capture.audio = Fit(m_audio);
+    job.capture.encoder = m_commands.Encoder();
+    job.capture.videoSource = m_devices.Video();
+    job.capture.audioSource = m_devices.Audio();
+    job.address = *address;
+    job.previewWindow = m_video.window;
+    m_onAir = true;
+    m_loop->Post([this, job] { m_publisher->Start(job); });
+    return true;
+}
+
+bool Castorn::StopPublish()
+{
+    if (!m_onAir) return false;
+    m_onAir = false;
+    m_loop->Post([this] { m_publisher->Stop(kStopGrace, [] {}); });
+    return true;
+}
+
+void Castorn::Release()
+{
+    std::promise<void> done;
+    m_loop->Post([this, &done] {
+        m_publisher->Stop(kReleaseGrace, [this, &done] {
+            // Not from inside the publisher's own call: free it on the next turn of the loop.
+            m_loop->Post([this, &done] {
+                m_publisher.reset();
+                m_background.reset();
+                done.set_value();
+            });
+        });
+    });
+    done.get_future().wait();
+    m_loop.reset();
+    delete this;
+}
+
+bool Castorn::GetVideoDevices(const char16_t*** names, unsigned* count)
+{
+    m_devices.ListVideo(names, count);
+    return true;
+}
+
+bool Castorn::GetAudioDevices(const char16_t*** names, unsigned* count)
+{
+    m_devices.ListAudio(names, count);
+    return true;
+}
+
+bool Castorn::SelectVideoDevice(int index) { return m_devices.SelectVideo(index); }
+
+bool Castorn::SelectAudioDevice(int index) { return m_devices.SelectAudio(index); }
+
+bool Castorn::SetAudioParams(int sampleRate, int channels, int bitsPerSample, int bitrate, int volume, bool mute)
+{
+    m_audio = {sampleRate, channels, bitsPerSample, bitrate, volume, mute};
+    return true;
+}
+
+bool Castorn::SetVideoParams(int width, int height, int fps, int bitrate, WindowHandle frame, int interval)
+{
+    m_video = {width, height, fps, bitrate, interval, frame};
+    return true;
+}
+
+bool Castorn::SetPublishAddress(const char* server, const char* app, const char* stream)
+{
+    m_server = Text(server);
+    m_application = Text(app);
+    m_stream = Text(stream);
+    std::string why;
+    return ParsePublishAddress(m_server, m_application, m_stream, why).has_value();
+}
+
+// The two values the program passes here, and the user id, mean nothing to an RTMP publish.
+bool Castorn::SetAuxParams(int, int) { return true; }
+
+bool Castorn::SetUserId(const char*) { return true; }
+
+bool Castorn::SetBackgroundAudioOption(int option) { return option == 0; }
+
+bool Castorn::GetNameList(std::vector<std::string>& names)
+{
+    names = ListPlayers();
+    std::transform(names.begin(), names.end(), names.begin(), Utf8ToNarrow);
+    return true;
+}
+
+bool Castorn::EnableBackgroundAudio(bool on)
+{
+    m_loop->Post([this, on] { m_background->Enable(on); });
+    return true;
+}
+
+}  // namespace castorn
+
+extern "C" __attribute__((visibility("default"))) ICastorn* CreateCastorn(ICastornNotify* notify)
+{
+    std::string why;
+    if (!castorn::InitGstreamer(why)) return nullptr;
+    try {
+        return new castorn::Castorn(notify);
+    } catch (const std::exception&) {
+        return nullptr;
+    }
+}

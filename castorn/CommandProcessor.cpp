@@ -1,0 +1,118 @@
+#include "castorn/CommandProcessor.h"
+
+#include "castorn/NarrowText.h"
+#include "castorn/PlayerReply.h"
+
+#include <json/reader.h>
+#include <json/writer.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+namespace castorn {
+
+namespace {
+
+constexpr std::size_t kShownNameLength = 64;
+
+std::string Compact(const Json::Value& value)
+{
+    Json::StreamWriterBuilder writer;
+    writer["indentation"] = "";
+    return Json::writeString(writer, value);
+}
+
+bool Parse(const char* text, Json::Value& root, std::string& why)
+{
+    Json::CharReaderBuilder builder;
+    builder["collectComments"] = false;
+    const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+    const char* end = text + std::strlen(text);
+    if (reader->parse(text, end, &root, &why)) return true;
+    why = "not JSON: " + why.substr(0, why.find('\n'));
+    return false;
+}
+
+void WriteReply(const std::string& text, char** reply, std::size_t replySize)
+{
+    if (!reply || !*reply || replySize == 0) return;
+    const std::size_t length = std::min(text.size(), replySize - 1);
+    std::memcpy(*reply, text.data(), length);
+    (*reply)[length] = '\0';
+}
+
+}  // namespace
+
+bool CommandProcessor::Execute(const char* command, char** reply, std::size_t replySize)
+{
+    Outcome outcome{false, {}};
+    try {
+        Json::Value root;
+        std::string why;
+        if (!command)
+            outcome = Refused("no command text");
+        else if (!Parse(command, root, why))
+            outcome = Refused(why);
+        else if (!root.isObject() || !root["cmd"].isString() || root["cmd"].asString().empty())
+            outcome = Refused("a command is an object with a \"cmd\" text");
+        else
+            outcome = Dispatch(root["cmd"].asString(), root["params"], replySize);
+    } catch (const std::exception& error) {
+        outcome = Refused(error.what());
+    }
+    WriteReply(outcome.reply, reply, replySize);
+    return outcome.ok;
+}
+
+CommandProcessor::Outcome CommandProcessor::Dispatch(const std::string& cmd, const Json::Value& params,
+                                                     std::size_t replySize)
+{
+    if (cmd == "GetPlayerList") return GetPlayerList(replySize);
+    if (cmd == "SetBframeCount") return SetInteger(params, "BframeCount", 0, 16, m_encoder.bFrames);
+    if (cmd == "SetVBRQuality") return SetInteger(params, "Quality", 0, 100, m_encoder.vbrQuality);
+    if (cmd == "SelectPlayerName") return SelectPlayerName(params);
+    return Refused("unknown command \"" + cmd.substr(0, kShownNameLength) + "\"");
+}
+
+CommandProcessor::Outcome CommandProcessor::GetPlayerList(std::size_t replySize) const
+{
+    std::vector<std::string> names = m_hooks.listPlayers();
+    std::transform(names.begin(), names.end(), names.begin(), Utf8ToNarrow);
+    return {true, FitPlayerReply(names, replySize)};
+}
+
+CommandProcessor::Outcome CommandProcessor::SetInteger(const Json::Value& params, const char* name,
+                                                       int low, int high, int& target)
+{
+    const Json::Value& value = params.isObject() ? params[name] : Json::Value::nullSingleton();
+    if (!value.isInt()) return Refused(std::string("\"params\" needs the integer \"") + name + "\"");
+    if (value.asInt() < low || value.asInt() > high)
+        return Refused(std::string("\"") + name + "\" is out of range " + std::to_string(low) + "-" +
+                       std::to_string(high));
+    target = value.asInt();
+    return Done();
+}
+
+CommandProcessor::Outcome CommandProcessor::SelectPlayerName(const Json::Value& params)
+{
+    const Json::Value& value = params.isObject() ? params["player"] : Json::Value::nullSingleton();
+    if (!value.isString()) return Refused("\"params\" needs the text \"player\"");
+    m_hooks.selectPlayer(NarrowToUtf8(value.asString()));
+    return Done();
+}
+
+CommandProcessor::Outcome CommandProcessor::Done()
+{
+    return {true, "{\"result\":\"ok\"}"};
+}
+
+CommandProcessor::Outcome CommandProcessor::Refused(const std::string& why)
+{
+    Json::Value root(Json::objectValue);
+    root["result"] = "error";
+    root["error"] = why;
+    return {false, Compact(root)};
+}
+
+}  // namespace castorn

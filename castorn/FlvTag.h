@@ -1,0 +1,14 @@
+// What the sender needs to know of one FLV tag as flvmux emits it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace castorn {
+
+enum class FlvTagKind { Header, Audio, VideoKey, VideoDelta, Script, Unknown };
+
+// `data` holds the start of one buffer of flvmux output.
+FlvTagKind ClassifyFlvTag(const std::uint8_t* data, std::size_t size);
+
+}  // namespace castorn

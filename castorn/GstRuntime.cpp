@@ -1,0 +1,28 @@
+#include "castorn/GstRuntime.h"
+
+#include <gst/gst.h>
+
+namespace castorn {
+
+bool InitGstreamer(std::string& why)
+{
+    GError* error = nullptr;
+    if (gst_init_check(nullptr, nullptr, &error)) return true;
+    why = error ? error->message : "GStreamer did not initialise";
+    g_clear_error(&error);
+    return false;
+}
+
+void PreloadPlugins()
+{
+    static constexpr const char* kFactories[] = {
+        "ximagesrc",     "videotestsrc", "videorate", "videoconvertscale", "tee",       "queue",
+        "x264enc",       "capsfilter",   "flvmux",    "appsink",           "appsrc",    "rtmp2sink",
+        "audiotestsrc",  "pulsesrc",     "audioconvert", "audioresample",  "volume",    "level",
+        "audiomixer",    "avenc_aac"};
+    // Making one of each loads its plugin and initialises its class.
+    for (const char* name : kFactories)
+        if (GstElement* element = gst_element_factory_make(name, nullptr)) gst_object_unref(gst_object_ref_sink(element));
+}
+
+}  // namespace castorn

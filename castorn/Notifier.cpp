@@ -1,0 +1,60 @@
+#include "castorn/Notifier.h"
+
+#include "engine/EngineInterface.h"
+
+#include <json/writer.h>
+
+namespace castorn {
+
+namespace {
+
+void MaskAll(std::string& text, const std::string& secret)
+{
+    if (secret.empty()) return;
+    for (auto at = text.find(secret); at != std::string::npos; at = text.find(secret, at + 3))
+        text.replace(at, secret.size(), "***");
+}
+
+}  // namespace
+
+void Notifier::Send(const std::string& cmd, const Json::Value& params)
+{
+    Json::Value root(Json::objectValue);
+    root["cmd"] = cmd;
+    Json::Value& masked = root["params"] = params.isObject() ? params : Json::Value(Json::objectValue);
+    {
+        std::lock_guard lock(m_mutex);
+        for (const auto& name : masked.getMemberNames()) {
+            Json::Value& member = masked[name];
+            if (!member.isString()) continue;
+            std::string text = member.asString();
+            MaskAll(text, m_secret);
+            member = text;
+        }
+    }
+    Json::StreamWriterBuilder writer;
+    writer["indentation"] = "";
+    writer["emitUTF8"] = true;
+    SendText(Json::writeString(writer, root));
+}
+
+void Notifier::SendError(const std::string& message)
+{
+    Json::Value params(Json::objectValue);
+    params["message"] = message;
+    Send(kError, params);
+}
+
+void Notifier::SendText(const std::string& json)
+{
+    std::lock_guard lock(m_mutex);
+    if (m_sink) m_sink->OnEngineMessage(json.c_str());
+}
+
+void Notifier::SetSecret(std::string secret)
+{
+    std::lock_guard lock(m_mutex);
+    m_secret = std::move(secret);
+}
+
+}  // namespace castorn

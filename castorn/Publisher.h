@@ -1,0 +1,88 @@
+// Being on air, on the engine loop's thread: the capture pipeline runs from
+// Start to Stop; senders come and go with the connection, retried with a
+// growing delay; the bus messages of both become notifications.
+#pragma once
+
+#include "castorn/CapturePipeline.h"
+#include "castorn/PublishAddress.h"
+#include "castorn/ReconnectBackoff.h"
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+namespace castorn {
+
+class BackgroundAudio;
+class BusWatch;
+class EngineLoop;
+class Notifier;
+class PreviewWindow;
+class RtmpSender;
+
+struct PublishJob {
+    CaptureSpec capture;  // its background source and preview size are filled in here
+    PublishAddress address;
+    std::uintptr_t previewWindow = 0;
+};
+
+class Publisher {
+public:
+    Publisher(EngineLoop& loop, Notifier& notifier, BackgroundAudio& background);
+    ~Publisher();
+    Publisher(const Publisher&) = delete;
+    Publisher& operator=(const Publisher&) = delete;
+
+    // All on the loop thread. A Start while a stop is under way waits for it.
+    void Start(PublishJob job);
+    // Ends the stream cleanly within `grace`, then tears down and calls `stopped`.
+    void Stop(std::chrono::milliseconds grace, std::function<void()> stopped);
+
+    // How long an attempt waits for a hung server's queue to drain before giving up.
+    static constexpr std::chrono::milliseconds kStallLimit{3000};
+
+private:
+    enum class Phase { Idle, Live, Ending };
+
+    void Begin(PublishJob job);
+    bool StartCapture(PublishJob& job);
+    void Connect();
+    void Lost(const std::string& why);
+    void ScheduleRetry();
+    void Poll();
+    void OnCaptureMessage(GstMessage* message);
+    void OnSenderMessage(GstMessage* message);
+    bool OnFlvTag(GstSample* tag);  // capture streaming thread
+    void DropSender();
+    void End();
+
+    EngineLoop& m_loop;
+    Notifier& m_notifier;
+    BackgroundAudio& m_background;
+    Phase m_phase = Phase::Idle;
+    PublishAddress m_address;
+    std::size_t m_queueLimit = 0;
+
+    std::unique_ptr<PreviewWindow> m_preview;
+    std::unique_ptr<CapturePipeline> m_capture;
+    std::unique_ptr<BusWatch> m_captureWatch;
+
+    std::mutex m_senderMutex;  // m_sender is used by the capture's streaming thread too
+    std::unique_ptr<RtmpSender> m_sender;
+    std::unique_ptr<BusWatch> m_senderWatch;
+    bool m_connected = false;
+    int m_stalledPolls = 0;
+
+    ReconnectBackoff m_backoff;
+    guint m_retryTimer = 0;
+    guint m_pollTimer = 0;
+    guint m_endTimer = 0;
+    std::vector<std::function<void()>> m_whenStopped;
+    std::optional<PublishJob> m_pending;
+};
+
+}  // namespace castorn

@@ -1,0 +1,110 @@
+#include "castorn/RtmpSender.h"
+
+#include "castorn/FlvTag.h"
+#include "castorn/GstRef.h"
+
+#include <gst/app/gstappsrc.h>
+
+namespace castorn {
+
+namespace {
+
+FlvTagKind Classify(GstBuffer* buffer)
+{
+    guint8 head[12] = {};
+    const gsize size = gst_buffer_extract(buffer, 0, head, sizeof head);
+    return ClassifyFlvTag(head, size);
+}
+
+}  // namespace
+
+std::unique_ptr<RtmpSender> RtmpSender::Create(const PublishAddress& address, std::size_t queueLimit,
+                                               std::string& why)
+{
+    ElementRef pipeline(GST_ELEMENT(gst_object_ref_sink(gst_pipeline_new("castorn-send"))));
+    GstElement* source = gst_element_factory_make("appsrc", nullptr);
+    GstElement* sink = gst_element_factory_make("rtmp2sink", nullptr);
+    if (!source || !sink) {
+        if (source) gst_object_unref(gst_object_ref_sink(source));
+        if (sink) gst_object_unref(gst_object_ref_sink(sink));
+        why = "GStreamer elements \"appsrc\" and \"rtmp2sink\" are needed";
+        return nullptr;
+    }
+    g_object_set(source, "is-live", TRUE, "format", GST_FORMAT_TIME, "block", FALSE, "max-bytes",
+                 guint64(queueLimit * 2), nullptr);
+    g_object_set(sink, "host", address.host.c_str(), "port", address.port, "application",
+                 address.application.c_str(), "stream", address.stream.c_str(), "async-connect", TRUE, "sync",
+                 FALSE, "async", FALSE, nullptr);
+    gst_util_set_object_arg(G_OBJECT(sink), "scheme", address.secure ? "rtmps" : "rtmp");
+    gst_bin_add_many(GST_BIN(pipeline.get()), source, sink, nullptr);
+    if (!gst_element_link(source, sink)) {
+        why = "cannot link appsrc to rtmp2sink";
+        return nullptr;
+    }
+    return std::unique_ptr<RtmpSender>(new RtmpSender(pipeline.release(), source, sink, queueLimit));
+}
+
+RtmpSender::RtmpSender(GstElement* pipeline, GstElement* source, GstElement* sink, std::size_t queueLimit)
+    : m_pipeline(pipeline), m_source(source), m_sink(sink), m_queueLimit(queueLimit)
+{
+}
+
+RtmpSender::~RtmpSender()
+{
+    gst_element_set_state(m_pipeline, GST_STATE_NULL);
+    gst_object_unref(m_pipeline);
+}
+
+bool RtmpSender::Start(std::string& why)
+{
+    if (gst_element_set_state(m_pipeline, GST_STATE_PLAYING) != GST_STATE_CHANGE_FAILURE) return true;
+    why = "the RTMP client did not start";
+    return false;
+}
+
+RtmpSender::Push RtmpSender::Send(GstSample* tag)
+{
+    GstBuffer* buffer = gst_sample_get_buffer(tag);
+    const FlvTagKind kind = Classify(buffer);
+    // Stream headers (file header, metadata, codec setup) always go: every later tag needs them.
+    const bool header = kind == FlvTagKind::Header || GST_BUFFER_FLAG_IS_SET(buffer, GST_BUFFER_FLAG_HEADER);
+    if (header) {
+        gst_app_src_push_sample(GST_APP_SRC(m_source), tag);
+        return Push::Sent;
+    }
+    if (Queued() > m_queueLimit) {
+        // A key frame asked for now would be dropped as well: ask once the queue drains.
+        m_awaitingKeyFrame = true;
+        m_keyFrameAsked = false;
+        return Push::Overflow;
+    }
+    if (kind == FlvTagKind::VideoDelta && m_awaitingKeyFrame) {
+        if (m_keyFrameAsked) return Push::Skipped;
+        m_keyFrameAsked = true;
+        return Push::NeedKeyFrame;
+    }
+    if (kind == FlvTagKind::VideoKey) m_awaitingKeyFrame = false;
+    gst_app_src_push_sample(GST_APP_SRC(m_source), tag);
+    return Push::Sent;
+}
+
+void RtmpSender::Finish()
+{
+    gst_app_src_end_of_stream(GST_APP_SRC(m_source));
+}
+
+bool RtmpSender::Connected() const
+{
+    GstStructure* stats = nullptr;
+    g_object_get(m_sink, "stats", &stats, nullptr);
+    const StructureRef owned(stats);
+    guint64 received = 0;
+    return stats && gst_structure_get_uint64(stats, "in-bytes-total", &received) && received > 0;
+}
+
+std::size_t RtmpSender::Queued() const
+{
+    return static_cast<std::size_t>(gst_app_src_get_current_level_bytes(GST_APP_SRC(m_source)));
+}
+
+}  // namespace castorn

@@ -1,0 +1,51 @@
+// One connection to the RTMP server: FLV tags from the capture pipeline go in
+// through an appsrc, rtmp2sink sends them. A lost connection ends its sender;
+// the next attempt gets a new one while the capture goes on.
+#pragma once
+
+#include "castorn/PublishAddress.h"
+
+#include <gst/gst.h>
+
+#include <memory>
+#include <string>
+
+namespace castorn {
+
+class RtmpSender {
+public:
+    // NeedKeyFrame: video is waiting for a key frame, and the encoder should make
+    // one (said once per wait).
+    enum class Push { Sent, Skipped, Overflow, NeedKeyFrame };
+
+    // null with the reason in `why` when the elements cannot be made.
+    static std::unique_ptr<RtmpSender> Create(const PublishAddress& address, std::size_t queueLimit,
+                                              std::string& why);
+    ~RtmpSender();  // to NULL: cancels a pending connection, closes the socket
+    RtmpSender(const RtmpSender&) = delete;
+    RtmpSender& operator=(const RtmpSender&) = delete;
+
+    bool Start(std::string& why);  // connects in the background
+
+    // From the capture's streaming thread; never waits. Video waits for a key
+    // frame at the start and after any tag was dropped, so that the server never
+    // gets a picture whose references it lacks.
+    Push Send(GstSample* tag);
+    void Finish();  // end of stream: the server is told, then the bus says EOS
+
+    bool Connected() const;  // the server accepted the publish
+    std::size_t Queued() const;  // bytes waiting for the server
+    GstElement* Pipeline() const { return m_pipeline; }
+
+private:
+    RtmpSender(GstElement* pipeline, GstElement* source, GstElement* sink, std::size_t queueLimit);
+
+    GstElement* m_pipeline;
+    GstElement* m_source;
+    GstElement* m_sink;
+    std::size_t m_queueLimit;
+    bool m_awaitingKeyFrame = true;
+    bool m_keyFrameAsked = false;
+};
+
+}  // namespace castorn

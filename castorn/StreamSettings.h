@@ -1,0 +1,39 @@
+// What the program asked for, as given, and the values the encoders can take.
+#pragma once
+
+#include <cstdint>
+
+namespace castorn {
+
+struct VideoSettings {
+    int width = 320;
+    int height = 240;
+    int fps = 10;
+    int bitrate = 160000;     // bit/s
+    int keyInterval = 30;     // frames; 0 leaves it to the encoder
+    std::uintptr_t window = 0;  // X11 window for the preview, 0 for none
+};
+
+struct AudioSettings {
+    int sampleRate = 44100;
+    int channels = 2;
+    int bitsPerSample = 16;
+    int bitrate = 32000;  // bit/s
+    int volume = 80;      // 0-100
+    bool mute = false;
+};
+
+struct EncoderSettings {
+    int bFrames = 0;
+    int vbrQuality = 0;  // 1-100 selects constant quality, 0 constant bitrate
+};
+
+// Values the pipeline can use, whatever was asked: even sizes within the
+// encoder's limits, a sample rate that AAC knows, one or two channels.
+VideoSettings Fit(VideoSettings video);
+AudioSettings Fit(AudioSettings audio);
+
+// x264's rate factor for a quality of 1 (worst) to 100 (best).
+int RateFactorForQuality(int quality);
+
+}  // namespace castorn
