@@ -15,9 +15,10 @@ int EvenWithin(int value, int low, int high) { return std::clamp(value, low, hig
 
 int NearestAacRate(int rate)
 {
-    return *std::min_element(kAacRates.begin(), kAacRates.end(), [rate](int a, int b) {
-        return std::abs(a - rate) < std::abs(b - rate);
-    });
+    // In 64 bits: any int may come from the settings file.
+    const auto distance = [rate](int candidate) { return std::llabs(static_cast<long long>(candidate) - rate); };
+    return *std::min_element(kAacRates.begin(), kAacRates.end(),
+                             [&](int a, int b) { return distance(a) < distance(b); });
 }
 
 }  // namespace
