@@ -24,7 +24,7 @@ std::string Notification(std::mt19937& random)
         for (char& byte : bytes) byte = static_cast<char>(1 + random() % 255);
         return bytes;
     }
-    default: return R"({"cmd":"OnStatus","params":{"state":"connected","text":")" + std::string(16 * 1024, 'x') + "\"}}";
+    default: return R"({"cmd":"OnStatus","params":{"state":"connected","text":")" + std::string(8 * 1024, 'x') + "\"}}";
     }
 }
 
