@@ -148,6 +148,10 @@ GstElement* AppSink(Assembler& assembler, SampleCallback onSample, gpointer self
 // source ! convert ! resample ! the stream's raw format
 GstElement* AudioInput(Assembler& assembler, GstElement* source, const AudioSettings& audio)
 {
+    // The system clock times everything: a sound server's clock, counted in the samples it
+    // delivers, runs slow when it is starved, and the whole stream would shrink with it.
+    if (g_object_class_find_property(G_OBJECT_GET_CLASS(source), "provide-clock"))
+        g_object_set(source, "provide-clock", FALSE, nullptr);
     return assembler.Chain({source, assembler.Make("audioconvert"), assembler.Make("audioresample"),
                             assembler.Filter(RawAudioCaps(audio))});
 }

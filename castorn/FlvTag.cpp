@@ -31,4 +31,19 @@ FlvTagKind ClassifyFlvTag(const std::uint8_t* data, std::size_t size)
     }
 }
 
+// 24 bits big-endian, then the upper 8 bits
+std::uint32_t FlvTagTime(const std::uint8_t* data)
+{
+    return static_cast<std::uint32_t>(data[7]) << 24 | static_cast<std::uint32_t>(data[4]) << 16 |
+           static_cast<std::uint32_t>(data[5]) << 8 | data[6];
+}
+
+void SetFlvTagTime(std::uint8_t* data, std::uint32_t milliseconds)
+{
+    data[4] = static_cast<std::uint8_t>(milliseconds >> 16);
+    data[5] = static_cast<std::uint8_t>(milliseconds >> 8);
+    data[6] = static_cast<std::uint8_t>(milliseconds);
+    data[7] = static_cast<std::uint8_t>(milliseconds >> 24);
+}
+
 }  // namespace castorn

@@ -84,8 +84,26 @@ RtmpSender::Push RtmpSender::Send(GstSample* tag)
         return Push::NeedKeyFrame;
     }
     if (kind == FlvTagKind::VideoKey) m_awaitingKeyFrame = false;
-    gst_app_src_push_sample(GST_APP_SRC(m_source), tag);
+    PushRebased(tag);
     return Push::Sent;
+}
+
+void RtmpSender::PushRebased(GstSample* tag)
+{
+    GstBuffer* copy = gst_buffer_copy_deep(gst_sample_get_buffer(tag));
+    GstMapInfo map;
+    if (gst_buffer_map(copy, &map, GST_MAP_READWRITE)) {
+        if (map.size >= 8) {
+            const std::uint32_t time = FlvTagTime(map.data);
+            if (!m_firstTime) m_firstTime = time;
+            SetFlvTagTime(map.data, time >= *m_firstTime ? time - *m_firstTime : 0);
+        }
+        gst_buffer_unmap(copy, &map);
+    }
+    GstSample* rebased = gst_sample_new(copy, gst_sample_get_caps(tag), gst_sample_get_segment(tag), nullptr);
+    gst_buffer_unref(copy);
+    gst_app_src_push_sample(GST_APP_SRC(m_source), rebased);
+    gst_sample_unref(rebased);
 }
 
 void RtmpSender::Finish()

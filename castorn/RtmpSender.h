@@ -7,7 +7,9 @@
 
 #include <gst/gst.h>
 
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace castorn {
@@ -29,7 +31,8 @@ public:
 
     // From the capture's streaming thread; never waits. Video waits for a key
     // frame at the start and after any tag was dropped, so that the server never
-    // gets a picture whose references it lacks.
+    // gets a picture whose references it lacks. Times start from 0 on each
+    // connection, as for any new publication.
     Push Send(GstSample* tag);
     void Finish();  // end of stream: the server is told, then the bus says EOS
 
@@ -39,6 +42,7 @@ public:
 
 private:
     RtmpSender(GstElement* pipeline, GstElement* source, GstElement* sink, std::size_t queueLimit);
+    void PushRebased(GstSample* tag);
 
     GstElement* m_pipeline;
     GstElement* m_source;
@@ -46,6 +50,7 @@ private:
     std::size_t m_queueLimit;
     bool m_awaitingKeyFrame = true;
     bool m_keyFrameAsked = false;
+    std::optional<std::uint32_t> m_firstTime;
 };
 
 }  // namespace castorn

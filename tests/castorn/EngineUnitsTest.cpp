@@ -1,0 +1,171 @@
+// The engine's pure parts: the publish address, fitting the stream numbers, FLV
+// tags, the level meter and the reconnect delays.
+#include "castorn/AudioLevel.h"
+#include "castorn/FlvTag.h"
+#include "castorn/PublishAddress.h"
+#include "castorn/ReconnectBackoff.h"
+#include "castorn/StreamSettings.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cmath>
+
+using namespace castorn;
+
+namespace {
+
+std::optional<PublishAddress> Parse(const std::string& server, const std::string& app = "live?qex",
+                                    const std::string& stream = "s")
+{
+    std::string why;
+    auto address = ParsePublishAddress(server, app, stream, why);
+    if (!address) {
+        EXPECT_FALSE(why.empty()) << "a refusal says why";
+    }
+    return address;
+}
+
+std::string Refusal(const std::string& server, const std::string& app = "live?qex", const std::string& stream = "s")
+{
+    std::string why;
+    EXPECT_FALSE(ParsePublishAddress(server, app, stream, why)) << server;
+    return why;
+}
+
+}  // namespace
+
+TEST(PublishAddress, TheProgramsFormsGiveHostPortApplicationAndStream)
+{
+    const auto plain = Parse("rtmp://127.0.0.1");
+    ASSERT_TRUE(plain);
+    EXPECT_EQ(plain->host, "127.0.0.1");
+    EXPECT_EQ(plain->port, 1935);
+    EXPECT_FALSE(plain->secure);
+    EXPECT_EQ(plain->application, "live?qex");
+    EXPECT_EQ(plain->key, "qex");
+    EXPECT_EQ(plain->stream, "s");
+
+    const auto withPort = Parse("rtmp://host.example:1936");
+    ASSERT_TRUE(withPort);
+    EXPECT_EQ(withPort->host, "host.example");
+    EXPECT_EQ(withPort->port, 1936);
+
+    // As the settings split an address typed without a scheme.
+    const auto bare = Parse("host:1935");
+    ASSERT_TRUE(bare);
+    EXPECT_EQ(bare->host, "host");
+    EXPECT_EQ(bare->port, 1935);
+    const auto slashes = Parse("//host:1935");
+    ASSERT_TRUE(slashes);
+    EXPECT_EQ(slashes->host, "host");
+
+    const auto secure = Parse(" RTMPS://[::1]:443/ ");
+    ASSERT_TRUE(secure);
+    EXPECT_TRUE(secure->secure);
+    EXPECT_EQ(secure->host, "::1");
+    EXPECT_EQ(secure->port, 443);
+}
+
+TEST(PublishAddress, AnEmptyKeyLeavesNoQuestionMarkAndTheKeyStaysOutOfTheDescription)
+{
+    const auto keyless = Parse("rtmp://h", "live?");
+    ASSERT_TRUE(keyless);
+    EXPECT_EQ(keyless->application, "live");
+    EXPECT_EQ(keyless->key, "");
+
+    const auto keyed = Parse("rtmp://h:1940", "live?secret-key");
+    ASSERT_TRUE(keyed);
+    EXPECT_EQ(keyed->Describe(), "rtmp://h:1940/live/s");
+    EXPECT_EQ(Parse("rtmps://[::1]")->Describe(), "rtmps://[::1]:1935/live/s");
+}
+
+TEST(PublishAddress, UnusableAddressesAreRefusedWithTheReason)
+{
+    EXPECT_NE(Refusal("").find("no host"), std::string::npos);
+    EXPECT_NE(Refusal("rtmp://").find("no host"), std::string::npos);
+    EXPECT_NE(Refusal("rtmp://:1935").find("no host"), std::string::npos);
+    EXPECT_NE(Refusal("http://host").find("unknown scheme"), std::string::npos);
+    EXPECT_NE(Refusal("srt://host:9000").find("unknown scheme"), std::string::npos);
+    EXPECT_NE(Refusal("rtmp://host:0").find("bad port"), std::string::npos);
+    EXPECT_NE(Refusal("rtmp://host:65536").find("bad port"), std::string::npos);
+    EXPECT_NE(Refusal("rtmp://host:12ab").find("bad port"), std::string::npos);
+    EXPECT_NE(Refusal("rtmp://host:").find("bad port"), std::string::npos);
+    // "rtmp:/HOST/app/stream" splits into the server "rtmp:".
+    EXPECT_FALSE(Refusal("rtmp:").empty());
+    EXPECT_NE(Refusal("rtmp://host/app").find("path"), std::string::npos);
+    EXPECT_NE(Refusal("rtmp://ho st").find("bad host"), std::string::npos);
+    EXPECT_NE(Refusal("rtmp://user@host").find("bad host"), std::string::npos);
+    EXPECT_NE(Refusal("rtmp://[::1").find("IPv6"), std::string::npos);
+    EXPECT_NE(Refusal("rtmp://host", "?key").find("no application"), std::string::npos);
+    EXPECT_NE(Refusal("rtmp://host", "live?k", " ").find("no stream"), std::string::npos);
+}
+
+TEST(StreamSettings, NumbersFromTheSettingsFileBecomeOnesTheEncodersTake)
+{
+    const VideoSettings video = Fit(VideoSettings{321, 241, 0, -5, -1, 0});
+    EXPECT_EQ(video.width, 320);
+    EXPECT_EQ(video.height, 240);
+    EXPECT_EQ(video.fps, 1);
+    EXPECT_GT(video.bitrate, 0);
+    EXPECT_EQ(video.keyInterval, 0);
+    EXPECT_EQ(Fit(VideoSettings{INT_MAX, INT_MIN, INT_MAX, INT_MAX, INT_MAX, 0}).height, 16);
+
+    const AudioSettings audio = Fit(AudioSettings{44000, 6, 12, 0, 150, true});
+    EXPECT_EQ(audio.sampleRate, 44100);
+    EXPECT_EQ(audio.channels, 2);
+    EXPECT_EQ(audio.bitsPerSample, 16);
+    EXPECT_GT(audio.bitrate, 0);
+    EXPECT_EQ(audio.volume, 100);
+    EXPECT_TRUE(audio.mute);
+    EXPECT_EQ(Fit(AudioSettings{INT_MIN, 0, 8, 32000, -1, false}).sampleRate, 7350);
+    EXPECT_EQ(Fit(AudioSettings{INT_MAX, 1, 24, 32000, 0, false}).sampleRate, 96000);
+}
+
+TEST(StreamSettings, QualityMapsOntoRateFactorsFromWorstToBest)
+{
+    EXPECT_EQ(RateFactorForQuality(1), 40);
+    EXPECT_EQ(RateFactorForQuality(100), 16);
+    EXPECT_GT(RateFactorForQuality(50), RateFactorForQuality(80));
+    EXPECT_EQ(RateFactorForQuality(INT_MAX), 16);
+}
+
+TEST(FlvTag, TellsHeadersAudioKeyAndDeltaFrames)
+{
+    const std::uint8_t header[] = {'F', 'L', 'V', 1, 5, 0, 0, 0, 9};
+    EXPECT_EQ(ClassifyFlvTag(header, sizeof header), FlvTagKind::Header);
+    std::uint8_t tag[16] = {};
+    tag[0] = 8;
+    EXPECT_EQ(ClassifyFlvTag(tag, sizeof tag), FlvTagKind::Audio);
+    tag[0] = 18;
+    EXPECT_EQ(ClassifyFlvTag(tag, sizeof tag), FlvTagKind::Script);
+    tag[0] = 9;
+    tag[11] = 0x17;  // key frame, AVC
+    EXPECT_EQ(ClassifyFlvTag(tag, sizeof tag), FlvTagKind::VideoKey);
+    tag[11] = 0x27;  // inter frame, AVC
+    EXPECT_EQ(ClassifyFlvTag(tag, sizeof tag), FlvTagKind::VideoDelta);
+    EXPECT_EQ(ClassifyFlvTag(tag, 11), FlvTagKind::Unknown);
+    EXPECT_EQ(ClassifyFlvTag(tag, 2), FlvTagKind::Unknown);
+}
+
+TEST(AudioLevel, PeaksFromSilenceToFullScaleGiveZeroToHundred)
+{
+    EXPECT_EQ(PercentForDecibels(-INFINITY), 0);
+    EXPECT_EQ(PercentForDecibels(NAN), 0);
+    EXPECT_EQ(PercentForDecibels(-75), 0);
+    EXPECT_EQ(PercentForDecibels(-30), 50);
+    EXPECT_EQ(PercentForDecibels(0), 100);
+    EXPECT_EQ(PercentForDecibels(3), 100);  // clipping stays at full scale
+}
+
+TEST(ReconnectBackoff, GrowsByHalfFromTwoSecondsUpToTheCapAndStartsOverAfterReset)
+{
+    ReconnectBackoff backoff;
+    EXPECT_EQ(backoff.Next().count(), 2000);
+    EXPECT_EQ(backoff.Next().count(), 3000);
+    EXPECT_EQ(backoff.Next().count(), 4500);
+    for (int i = 0; i < 50; ++i) backoff.Next();
+    EXPECT_EQ(backoff.Next(), ReconnectBackoff::kLongest);
+    backoff.Reset();
+    EXPECT_EQ(backoff.Next().count(), 2000);
+}

@@ -1,0 +1,265 @@
+// The engine on air against real peers: nginx recording what it gets, a
+// PulseAudio server with null outputs, Xvfb. Driven through ICastorn in the
+// program's order of calls.
+#include "NotificationLog.h"
+#include "TestPeers.h"
+
+#include "engine/EngineInterface.h"
+
+#include <gtest/gtest.h>
+#include <xcb/xcb.h>
+
+#include <dirent.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <thread>
+
+using namespace castorn_test;
+using namespace std::chrono_literals;
+
+namespace {
+
+struct OnAir {
+    int video = -1;
+    int audio = -1;
+    int width = 320;
+    int height = 240;
+    int fps = 10;
+    int videoBitrate = 160000;
+    int bFrames = 0;
+    int quality = 0;
+    int volume = 80;
+    bool mute = false;
+    WindowHandle window = 0;
+    std::string key = "qex";
+};
+
+std::vector<std::string> ThreadNames()
+{
+    std::vector<std::string> names;
+    DIR* tasks = opendir("/proc/self/task");
+    while (dirent* task = tasks ? readdir(tasks) : nullptr) {
+        if (task->d_name[0] == '.') continue;
+        std::ifstream comm(std::string("/proc/self/task/") + task->d_name + "/comm");
+        std::string name;
+        std::getline(comm, name);
+        names.push_back(name);
+    }
+    if (tasks) closedir(tasks);
+    return names;
+}
+
+bool ToolsPresent()
+{
+    return Installed("nginx") && Installed("pulseaudio") && Installed("Xvfb") && Installed("ffprobe") &&
+           Installed("gst-launch-1.0");
+}
+
+class Publishing : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!ToolsPresent()) GTEST_SKIP() << "needs nginx, pulseaudio, Xvfb, ffprobe and gst-launch-1.0";
+        m_display = std::make_unique<VirtualDisplay>();
+        m_sound = std::make_unique<SoundServer>();
+        m_server = std::make_unique<RtmpServer>();
+        m_engine = CreateCastorn(&m_log);
+        ASSERT_NE(m_engine, nullptr);
+    }
+
+    void TearDown() override
+    {
+        if (m_engine) m_engine->Release();
+    }
+
+    // Index of the first device whose name holds `part`, -1 when none does.
+    int DeviceIndex(bool video, const std::u16string& part)
+    {
+        const char16_t** names = nullptr;
+        unsigned count = 0;
+        video ? m_engine->GetVideoDevices(&names, &count) : m_engine->GetAudioDevices(&names, &count);
+        for (unsigned i = 0; i < count; ++i)
+            if (std::u16string(names[i]).find(part) != std::u16string::npos) return static_cast<int>(i);
+        return -1;
+    }
+
+    bool GoOnAir(const OnAir& on, const std::string& server = {})
+    {
+        char buffer[kCommandReplySize];
+        char* reply = buffer;
+        m_engine->SelectVideoDevice(on.video);
+        m_engine->SelectAudioDevice(on.audio);
+        m_engine->ExecuteCommand(("{\"cmd\":\"SetBframeCount\",\"params\":{\"BframeCount\":" +
+                                  std::to_string(on.bFrames) + "}}").c_str(), &reply);
+        m_engine->ExecuteCommand(("{\"cmd\":\"SetVBRQuality\",\"params\":{\"Quality\":" +
+                                  std::to_string(on.quality) + "}}").c_str(), &reply);
+        m_engine->SetAudioParams(44100, 2, 16, 32000, on.volume, on.mute);
+        m_engine->SetVideoParams(on.width, on.height, on.fps, on.videoBitrate, on.window, 30);
+        m_engine->SetPublishAddress(server.empty() ? m_server->Address().c_str() : server.c_str(),
+                                    ("live?" + on.key).c_str(), "s");
+        m_engine->SetAuxParams(80, 0);
+        m_engine->SetUserId("10000");
+        m_wentOnAir = std::chrono::steady_clock::now();
+        return m_engine->StartPublish();
+    }
+
+    void GoOffAir()
+    {
+        m_engine->StopPublish();
+        m_onAirSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - m_wentOnAir).count();
+        ASSERT_FALSE(m_log.WaitFor("OnPublishStopped", 5s).isNull());
+    }
+
+    MediaInfo OnlyRecording()
+    {
+        const auto files = m_server->Recordings();
+        EXPECT_EQ(files.size(), 1u);
+        return files.empty() ? MediaInfo{} : Probe(files.back());
+    }
+
+    NotificationLog m_log;
+    std::unique_ptr<VirtualDisplay> m_display;
+    std::unique_ptr<SoundServer> m_sound;
+    std::unique_ptr<RtmpServer> m_server;
+    ICastorn* m_engine = nullptr;
+    std::chrono::steady_clock::time_point m_wentOnAir;
+    double m_onAirSeconds = 0;
+};
+
+}  // namespace
+
+TEST_F(Publishing, ScreenAndMicrophoneAtTheDefaultParametersReachTheServer)
+{
+    const int screen = DeviceIndex(true, u"Screen " + std::u16string(m_display->Name().begin(), m_display->Name().end()));
+    const int microphone = DeviceIndex(false, u"FakeMicSink");
+    ASSERT_GE(screen, 0) << "the X screen is offered as a video device";
+    ASSERT_GE(microphone, 0) << "the sound server's sources are offered";
+    ASSERT_TRUE(GoOnAir({.video = screen, .audio = microphone}));
+    ASSERT_FALSE(m_log.WaitFor("OnConnected", 5s).isNull());
+    std::this_thread::sleep_for(4s);
+    GoOffAir();
+
+    const MediaInfo media = OnlyRecording();
+    EXPECT_EQ(media.videoCodec, "h264");
+    EXPECT_EQ(media.width, 320);
+    EXPECT_EQ(media.height, 240);
+    EXPECT_NEAR(media.fps, 10, 1.5);
+    EXPECT_EQ(media.audioCodec, "aac");
+    EXPECT_EQ(media.sampleRate, 44100);
+    EXPECT_EQ(media.channels, 2);
+    EXPECT_NEAR(media.duration, m_onAirSeconds, m_onAirSeconds / 10);
+    EXPECT_GE(m_log.Count("OnAudioPercent"), 12) << "a few level reports a second";
+    for (const auto& text : m_log.Texts()) EXPECT_EQ(text.find("qex"), std::string::npos) << "the key stays inside";
+}
+
+TEST_F(Publishing, NoDevicesStillStreamBlackAndSilenceAtOtherParameters)
+{
+    ASSERT_TRUE(GoOnAir({.width = 640, .height = 480, .fps = 25, .videoBitrate = 800000, .bFrames = 2, .quality = 60}));
+    ASSERT_FALSE(m_log.WaitFor("OnConnected", 5s).isNull());
+    std::this_thread::sleep_for(3s);
+    GoOffAir();
+
+    const MediaInfo media = OnlyRecording();
+    EXPECT_EQ(media.videoCodec, "h264");
+    EXPECT_EQ(media.width, 640);
+    EXPECT_EQ(media.height, 480);
+    EXPECT_NEAR(media.fps, 25, 2.5);
+    EXPECT_EQ(media.audioCodec, "aac");
+    EXPECT_NEAR(media.duration, m_onAirSeconds, m_onAirSeconds / 10);
+    EXPECT_EQ(m_log.WaitFor("OnAudioPercent", 1s)["percent"].asInt(), 0) << "silence";
+}
+
+TEST_F(Publishing, TheMicrophoneLevelFollowsTheSoundAndTheMute)
+{
+    Child tone({"gst-launch-1.0", "-q", "audiotestsrc", "volume=0.8", "is-live=true", "!", "pulsesink", "device=mic_sink"});
+    const int microphone = DeviceIndex(false, u"FakeMicSink");
+    ASSERT_TRUE(GoOnAir({.audio = microphone, .volume = 100}));
+    const auto loud = [&] {
+        for (int i = 5; i < m_log.Count("OnAudioPercent"); ++i)
+            if (m_log.WaitFor("OnAudioPercent", 0s, i)["percent"].asInt() > 80) return true;
+        return false;
+    };
+    EXPECT_TRUE(Eventually(loud, 5s)) << "a tone at -2 dB shows near full scale";
+    GoOffAir();
+
+    ASSERT_TRUE(GoOnAir({.audio = microphone, .mute = true}));
+    const int before = m_log.Count("OnAudioPercent");
+    ASSERT_FALSE(m_log.WaitFor("OnAudioPercent", 3s, before + 5).isNull());
+    for (int i = before; i < before + 5; ++i) EXPECT_EQ(m_log.WaitFor("OnAudioPercent", 0s, i)["percent"].asInt(), 0);
+    GoOffAir();
+}
+
+TEST_F(Publishing, AnUnusableAddressIsRefusedWithTheReasonAndTheEngineGoesOn)
+{
+    EXPECT_FALSE(GoOnAir({}, "rtmp://"));
+    EXPECT_NE(m_log.WaitFor("OnPublishError", 2s)["message"].asString().find("no host"), std::string::npos);
+    EXPECT_FALSE(GoOnAir({}, "http://127.0.0.1"));
+    EXPECT_NE(m_log.WaitFor("OnPublishError", 2s, 1)["message"].asString().find("unknown scheme"), std::string::npos);
+    EXPECT_FALSE(m_engine->StopPublish()) << "nothing is on air";
+
+    ASSERT_TRUE(GoOnAir({}));
+    EXPECT_FALSE(m_log.WaitFor("OnConnected", 5s).isNull());
+    GoOffAir();
+}
+
+TEST_F(Publishing, ARecordingResumesWhenTheServerComesBackAfterFiveSeconds)
+{
+    ASSERT_TRUE(GoOnAir({}));
+    ASSERT_FALSE(m_log.WaitFor("OnConnected", 5s).isNull());
+    std::this_thread::sleep_for(2s);
+    m_server->Stop();
+    EXPECT_FALSE(m_log.WaitFor("OnDisconnected", 3s).isNull());
+    const Json::Value retry = m_log.WaitFor("OnReconnecting", 1s);
+    EXPECT_EQ(retry["delayMs"].asInt(), 2000);
+    std::this_thread::sleep_for(5s);
+    m_server->Start();
+    ASSERT_FALSE(m_log.WaitFor("OnConnected", 15s, 1).isNull()) << "the engine connects again by itself";
+    std::this_thread::sleep_for(3s);
+    GoOffAir();
+
+    const auto files = m_server->Recordings();
+    ASSERT_EQ(files.size(), 2u);
+    const MediaInfo resumed = Probe(files.back());
+    EXPECT_EQ(resumed.videoCodec, "h264");
+    EXPECT_EQ(resumed.audioCodec, "aac");
+    EXPECT_NEAR(resumed.duration, 3.0, 0.6) << "from a key frame on, nothing lost after the return";
+    EXPECT_GE(m_log.Count("OnReconnecting"), 2) << "refused tries while the server was away";
+}
+
+TEST_F(Publishing, AHungServerNeverHoldsUpStoppingOrRelease)
+{
+    ASSERT_TRUE(GoOnAir({}));
+    ASSERT_FALSE(m_log.WaitFor("OnConnected", 5s).isNull());
+    m_server->Freeze(true);
+    std::this_thread::sleep_for(1s);
+    GoOffAir();
+    ASSERT_TRUE(GoOnAir({})) << "going on air again while the server still hangs";
+    std::this_thread::sleep_for(1s);
+    m_engine->Release();
+    m_engine = nullptr;
+    m_server->Freeze(false);
+}
+
+TEST_F(Publishing, ReleaseOnAirEndsThePublicationAndLeavesNoThreadBehind)
+{
+    ASSERT_TRUE(GoOnAir({}));
+    ASSERT_FALSE(m_log.WaitFor("OnConnected", 5s).isNull());
+    std::this_thread::sleep_for(1s);
+    m_engine->Release();
+    const auto afterFirst = ThreadNames().size();
+
+    // A second engine, released on air the same way, leaves no more threads than the first.
+    m_engine = CreateCastorn(&m_log);
+    ASSERT_TRUE(GoOnAir({}));
+    ASSERT_FALSE(m_log.WaitFor("OnConnected", 5s, 1).isNull());
+    std::this_thread::sleep_for(1s);
+    m_engine->Release();
+    m_engine = nullptr;
+    for (const auto& name : ThreadNames()) EXPECT_NE(name, "castorn-loop");
+    EXPECT_LE(ThreadNames().size(), afterFirst);
+    EXPECT_EQ(m_log.Count("OnPublishStopped"), 2);
+    ASSERT_EQ(m_server->Recordings().size(), 2u);
+    EXPECT_EQ(Probe(m_server->Recordings().back()).videoCodec, "h264");
+}
