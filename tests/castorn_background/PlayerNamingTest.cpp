@@ -30,7 +30,7 @@ private:
     bool m_skipped = false;
 };
 
-TEST(CaptureSinkNameTest, OwnerIsReadFromSinkAndLoopbackArguments) {
+TEST(CaptureSinkNames, OwnerIsReadFromSinkAndLoopbackArguments) {
     const CaptureSinkOwner owner{4321, 12};
     EXPECT_EQ(CaptureSinkName(owner), "castorn_bg_4321_12");
     EXPECT_EQ(CaptureSinkOwnerIn("sink_name=castorn_bg_4321_12 sink_properties=x"), owner);
@@ -38,7 +38,7 @@ TEST(CaptureSinkNameTest, OwnerIsReadFromSinkAndLoopbackArguments) {
     EXPECT_EQ(CaptureSinkOwnerIn("sink_name=castorn_bg_4321_12"), owner);
 }
 
-TEST(CaptureSinkNameTest, OtherNamesAreNotOurs) {
+TEST(CaptureSinkNames, OtherNamesAreNotOurs) {
     EXPECT_FALSE(CaptureSinkOwnerIn("sink_name=player_sink"));
     EXPECT_FALSE(CaptureSinkOwnerIn("sink_name=castorn_bg_4321_12x"));
     EXPECT_FALSE(CaptureSinkOwnerIn("sink_name=castorn_bg_4321"));
@@ -46,7 +46,7 @@ TEST(CaptureSinkNameTest, OtherNamesAreNotOurs) {
     EXPECT_FALSE(CaptureSinkOwnerIn(""));
 }
 
-TEST(PlayerNameTest, WholeNameSelectsButAShorterOneDoesNot) {
+TEST(PlayerNames, WholeNameSelectsButAShorterOneDoesNot) {
     EXPECT_TRUE(SelectsPlayer("TonePlayer", Program("TonePlayer")));
     EXPECT_FALSE(SelectsPlayer("Tone", Program("TonePlayer")));
     EXPECT_FALSE(SelectsPlayer("TonePlayer ", Program("TonePlayer")));
@@ -54,14 +54,14 @@ TEST(PlayerNameTest, WholeNameSelectsButAShorterOneDoesNot) {
     EXPECT_FALSE(SelectsPlayer("", Program("TonePlayer")));
 }
 
-TEST(PlayerNameTest, StreamsOfModulesAreNeverPlayers) {
+TEST(PlayerNames, StreamsOfModulesAreNeverPlayers) {
     const SinkInput loopback{3, 0, false, "TonePlayer"};
     EXPECT_FALSE(ListedPlayerName(loopback));
     EXPECT_FALSE(SelectsPlayer("TonePlayer", loopback));
     EXPECT_FALSE(ListedPlayerName(Program("")));
 }
 
-TEST(PlayerNameTest, NameCutAt99Utf16UnitsSelectsTheLongPlayer) {
+TEST(PlayerNames, NameCutAt99Utf16UnitsSelectsTheLongPlayer) {
     const std::string longName(120, 'p');
     EXPECT_TRUE(SelectsPlayer(std::string(99, 'p'), Program(longName)));
     EXPECT_FALSE(SelectsPlayer(std::string(98, 'p'), Program(longName)));
@@ -74,7 +74,7 @@ TEST(PlayerNameTest, NameCutAt99Utf16UnitsSelectsTheLongPlayer) {
     EXPECT_TRUE(SelectsPlayer(cut, Program(chinese)));
 }
 
-TEST(LocaleTextTest, Utf16PrefixCountsSurrogatePairsAsTwo) {
+TEST(LocaleText, Utf16PrefixCountsSurrogatePairsAsTwo) {
     const std::string emoji = "ab\xF0\x9F\x8E\xB5" "c";  // U+1F3B5 takes two units
     EXPECT_EQ(Utf16Prefix(emoji, 2), "ab");
     EXPECT_EQ(Utf16Prefix(emoji, 3), "ab");
@@ -82,7 +82,7 @@ TEST(LocaleTextTest, Utf16PrefixCountsSurrogatePairsAsTwo) {
     EXPECT_EQ(Utf16Prefix(emoji, 99), emoji);
 }
 
-TEST(LocaleTextTest, CharactersTheLocaleCannotHoldBecomeQuestionMarks) {
+TEST(LocaleText, CharactersTheLocaleCannotHoldBecomeQuestionMarks) {
     {
         ScopedLocale locale("C");
         EXPECT_EQ(Utf8ToLocale("播放器 7"), "??? 7");
@@ -94,7 +94,7 @@ TEST(LocaleTextTest, CharactersTheLocaleCannotHoldBecomeQuestionMarks) {
     EXPECT_EQ(Utf8ToLocale("播放器 7"), "播放器 7");
 }
 
-TEST(CaptureStateTest, MessageIsAWellFormedNotification) {
+TEST(CaptureStateMessages, MessageIsAWellFormedNotification) {
     Json::Value root;
     ASSERT_TRUE(Json::Reader().parse(CaptureStateMessage(CaptureState::Waiting, "say \"hi\" 播放器"), root));
     EXPECT_EQ(root["cmd"].asString(), "OnBackgroundAudio");

@@ -15,9 +15,9 @@ PulseTestServer::PulseTestServer() {
     std::ofstream(m_dir + "/test.pa")
         << "load-module module-native-protocol-unix auth-anonymous=1 socket=" << m_dir << "/native\n"
         << "load-module module-null-sink sink_name=player_sink sink_properties=device.description=PlayerSink\n"
-        << "load-module module-null-sink sink_name=mic_sink sink_properties=device.description=FakeMicSink\n"
+        << "load-module module-null-source source_name=mic description=FakeMic\n"
         << "set-default-sink player_sink\n"
-        << "set-default-source mic_sink.monitor\n";
+        << "set-default-source mic\n";
     setenv("PULSE_SERVER", ("unix:" + m_dir + "/native").c_str(), 1);
     Start();
 }

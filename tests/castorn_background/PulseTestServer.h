@@ -1,6 +1,9 @@
-// A private PulseAudio server for one test: two null outputs (the operator's
-// speakers "player_sink" and a silent microphone "mic_sink"), reached by every
+// A private PulseAudio server for one test: a null output as the operator's
+// speakers ("player_sink") and a silent microphone ("mic"), reached by every
 // client of this process and its children through PULSE_SERVER.
+// The microphone is a null source, not the monitor of an idle null sink: such a
+// monitor stalls for up to two seconds, and a pipeline that takes its clock from
+// it drops the other sound it mixes.
 #pragma once
 
 #include <json/json.h>

@@ -1,0 +1,70 @@
+#include "EndToEndRig.h"
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <stdexcept>
+
+namespace castorn_test {
+
+namespace {
+
+int FreePort() {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    close(fd);
+    return ntohs(address.sin_port);
+}
+
+bool Listening(int port) {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool connected = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    close(fd);
+    return connected;
+}
+
+}  // namespace
+
+XServer::XServer() {
+    int number = 90;
+    while (std::filesystem::exists("/tmp/.X11-unix/X" + std::to_string(number)) ||
+           std::filesystem::exists("/tmp/.X" + std::to_string(number) + "-lock"))
+        ++number;
+    m_display = ":" + std::to_string(number);
+    m_process = std::make_unique<ChildProcess>(
+        std::vector<std::string>{"Xvfb", m_display, "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
+    if (!Eventually([number] { return std::filesystem::exists("/tmp/.X11-unix/X" + std::to_string(number)); }))
+        throw std::runtime_error("Xvfb did not start");
+}
+
+std::string XServer::Xdotool(const std::string& args) const {
+    return CommandOutput("DISPLAY=" + m_display + " timeout 20 xdotool " + args + " 2>/dev/null");
+}
+
+RtmpRecorder::RtmpRecorder(const std::string& dir) : m_dir(dir), m_port(FreePort()) {
+    m_process = std::make_unique<ChildProcess>(std::vector<std::string>{
+        std::string(TAVISK_SOURCE) + "/tools/rtmp-server.sh", "start", "--port", std::to_string(m_port), "--dir", m_dir, "--record",
+        "--foreground"});
+    if (!Eventually([this] { return Listening(m_port); })) throw std::runtime_error("nginx did not start");
+}
+
+std::string RtmpRecorder::Recording() const {
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(m_dir + "/rec", error))
+        if (entry.path().extension() == ".flv" && entry.file_size() > 0) return entry.path();
+    return {};
+}
+
+}  // namespace castorn_test
