@@ -6,12 +6,14 @@
 
 #include "engine/EngineInterface.h"
 
+#include <gst/gst.h>
 #include <gtest/gtest.h>
 #include <xcb/xcb.h>
 
 #include <dirent.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -34,6 +36,46 @@ struct OnAir {
     bool mute = false;
     WindowHandle window = 0;
     std::string key = "qex";
+};
+
+// A white top-level window of the test's own, standing in for the program's frame control.
+class TestWindow {
+public:
+    TestWindow() : m_connection(xcb_connect(nullptr, nullptr))
+    {
+        xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(m_connection)).data;
+        m_window = xcb_generate_id(m_connection);
+        const uint32_t white = screen->white_pixel;
+        xcb_create_window(m_connection, XCB_COPY_FROM_PARENT, m_window, screen->root, 10, 10, 400, 200, 0,
+                          XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, XCB_CW_BACK_PIXEL, &white);
+        xcb_map_window(m_connection, m_window);
+        xcb_flush(m_connection);
+    }
+    ~TestWindow() { xcb_disconnect(m_connection); }
+
+    WindowHandle Id() const { return m_window; }
+    void Destroy()
+    {
+        xcb_destroy_window(m_connection, m_window);
+        xcb_flush(m_connection);
+    }
+    uint32_t Pixel(int x, int y) const
+    {
+        auto* image = xcb_get_image_reply(
+            m_connection,
+            xcb_get_image(m_connection, XCB_IMAGE_FORMAT_Z_PIXMAP, m_window, static_cast<int16_t>(x),
+                          static_cast<int16_t>(y), 1, 1, ~0u),
+            nullptr);
+        uint32_t pixel = 0xdeadbeef;
+        if (image && xcb_get_image_data_length(image) >= 4)
+            std::memcpy(&pixel, xcb_get_image_data(image), sizeof pixel);
+        std::free(image);
+        return pixel & 0xffffff;
+    }
+
+private:
+    xcb_connection_t* m_connection;
+    xcb_window_t m_window;
 };
 
 std::vector<std::string> ThreadNames()
@@ -242,13 +284,50 @@ TEST_F(Publishing, AHungServerNeverHoldsUpStoppingOrRelease)
     m_server->Freeze(false);
 }
 
-TEST_F(Publishing, ReleaseOnAirEndsThePublicationAndLeavesNoThreadBehind)
+// With GStreamer's leak tracer, which must be on before GStreamer starts.
+class ReleasingOnAir : public Publishing {
+protected:
+    void SetUp() override
+    {
+        if (!gst_is_initialized()) setenv("GST_TRACERS", "leaks", 1);
+        Publishing::SetUp();
+    }
+
+    // Elements, pads, buffers and the like still alive; -1 without the tracer.
+    static int LiveStreamObjects()
+    {
+        int count = -1;
+        GList* tracers = gst_tracing_get_active_tracers();
+        for (GList* tracer = tracers; tracer; tracer = tracer->next) {
+            if (g_strcmp0(G_OBJECT_TYPE_NAME(tracer->data), "GstLeaksTracer") != 0) continue;
+            GstStructure* live = nullptr;
+            g_signal_emit_by_name(tracer->data, "get-live-objects", &live);
+            const GValue* list = gst_structure_get_value(live, "live-objects-list");
+            count = 0;
+            for (guint i = 0; i < gst_value_list_get_size(list); ++i) {
+                const GType type = gst_structure_get_field_type(
+                    gst_value_get_structure(gst_value_list_get_value(list, i)), "object");
+                for (const GType kind : {GST_TYPE_ELEMENT, GST_TYPE_PAD, GST_TYPE_BUFFER, GST_TYPE_SAMPLE,
+                                         GST_TYPE_MESSAGE, GST_TYPE_EVENT})
+                    count += g_type_is_a(type, kind) ? 1 : 0;
+            }
+            gst_structure_free(live);
+        }
+        g_list_free_full(tracers, gst_object_unref);
+        return count;
+    }
+};
+
+TEST_F(ReleasingOnAir, EndsThePublicationAndLeavesNoThreadAndNoStreamObjectBehind)
 {
     ASSERT_TRUE(GoOnAir({}));
     ASSERT_FALSE(m_log.WaitFor("OnConnected", 5s).isNull());
     std::this_thread::sleep_for(1s);
     m_engine->Release();
     const auto afterFirst = ThreadNames().size();
+    const int live = LiveStreamObjects();
+    if (live < 0) GTEST_SKIP() << "GStreamer started before this test, without its leak tracer: run it alone";
+    EXPECT_EQ(live, 0);
 
     // A second engine, released on air the same way, leaves no more threads than the first.
     m_engine = CreateCastorn(&m_log);
@@ -259,7 +338,21 @@ TEST_F(Publishing, ReleaseOnAirEndsThePublicationAndLeavesNoThreadBehind)
     m_engine = nullptr;
     for (const auto& name : ThreadNames()) EXPECT_NE(name, "castorn-loop");
     EXPECT_LE(ThreadNames().size(), afterFirst);
+    EXPECT_EQ(LiveStreamObjects(), 0);
     EXPECT_EQ(m_log.Count("OnPublishStopped"), 2);
     ASSERT_EQ(m_server->Recordings().size(), 2u);
     EXPECT_EQ(Probe(m_server->Recordings().back()).videoCodec, "h264");
+}
+
+TEST_F(Publishing, ThePreviewIsDrawnIntoTheFrameWindowAndItsLossEndsOnlyTheDrawing)
+{
+    TestWindow frame;
+    ASSERT_TRUE(Eventually([&] { return frame.Pixel(200, 100) == 0xffffff; }, 3s)) << "the window is up, white";
+    ASSERT_TRUE(GoOnAir({.window = frame.Id()}));
+    EXPECT_TRUE(Eventually([&] { return frame.Pixel(200, 100) == 0; }, 5s)) << "black video fills the middle";
+    EXPECT_EQ(frame.Pixel(5, 100), 0u) << "and the sides outside the 4:3 picture are blacked";
+    frame.Destroy();
+    std::this_thread::sleep_for(500ms);
+    GoOffAir();
+    EXPECT_EQ(m_server->Recordings().size(), 1u) << "the stream went on without its preview";
 }
