@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Soak: the real program and engine go on and off air again and again, publishing to a
 # local RTMP server that is restarted at random moments, while the engine sends its
-# notifications. Fails when the program crashes or hangs, when a cycle leaves it
-# publishing, when its memory grows by more than 5 % between the first and the last 50
-# cycles, or when threads or file descriptors are left over after the last cycle.
+# notifications. Fails when the program crashes or hangs (at once), and at the end when
+# a cycle left a connection to the server open, when its memory grew by more than 5 %
+# between the first and the last 50 cycles, when threads or file descriptors are left
+# over after the last cycle, or when it does not end cleanly.
 #
 #   tools/soak.sh [--cycles N] [--build DIR] [--work DIR] [--seed N]
 #
@@ -120,8 +121,9 @@ start_restarts() {
     while :; do
       sleep "$(random_between 2000 12000)"
       [ ! -e "$work/stop-restarts" ] || break
+      echo "$(date +%s.%N) server going down" >>"$work/events.log"
       restart_server
-      echo "$(date +%s.%N) restarted" >>"$work/restarts.log"
+      echo "$(date +%s.%N) server up again" >>"$work/events.log"
     done
   ) &
   restarter=$!
@@ -191,37 +193,60 @@ wait_idle() {
 
 press() {  # go-on-air / go-off-air button with the focus; prints the response time
   local before
+  echo "$(date +%s.%N) cycle $cycle: $1" >>"$work/events.log"
   before=$(gui_switches)
   xdotool key --window "$window" space
   wait_idle "$before" && return
-  alive && stack_dump
+  alive && stack_dump hang-stacks.txt
   fail "the program hung or died after a key press (cycle $cycle)"
 }
 
-publishing() {  # the program holds a connection to the server's port
+publishing() {  # the program holds an established connection to the server
   ss -Htnp state established "dst 127.0.0.1:$port" 2>/dev/null | grep -q "pid=$app,"
+}
+
+# The program's connections to the server in any state, by local address.
+connections() {
+  ss -Htnp "dst 127.0.0.1:$port" 2>/dev/null | awk -v me="pid=$app," 'index($0, me) { print $4 }' | sort
 }
 
 rss_kb() { awk '/^VmRSS:/ {print $2}' "/proc/$app/status"; }
 threads() { ls "/proc/$app/task" | wc -l; }
 descriptors() { ls "/proc/$app/fd" | wc -l; }
 
-stack_dump() {
-  gdb -p "$app" -batch -ex "thread apply all bt" >"$work/hang-stacks.txt" 2>&1 || true
+stack_dump() {  # file
+  gdb -p "$app" -batch -ex "thread apply all bt" >"$work/$1" 2>&1 || true
 }
 
-stopped_publishing() {
-  for _ in $(seq 50); do publishing || return 0; sleep 0.1; done
-  return 1
+# A fault the soak records and goes on after; the run fails at its end.
+problems=()
+problem() {
+  problems+=("$1")
+  echo "$(date +%s.%N) PROBLEM: $1" >>"$work/events.log"
+}
+
+# Connections left after going off air that were not left before: none, within 5 s.
+left_over=
+check_disconnected() {
+  local new
+  for _ in $(seq 50); do
+    new=$(comm -13 <(echo "$left_over") <(connections) | grep . || true)
+    [ -n "$new" ] || return 0
+    sleep 0.1
+  done
+  ss -tnp "dst 127.0.0.1:$port" >"$work/sockets-cycle-$cycle.txt"
+  stack_dump "stacks-cycle-$cycle.txt"
+  problem "cycle $cycle: connection $(echo $new) to the server still open 5 s after going off air"
+  left_over=$(printf '%s\n%s\n' "$left_over" "$new" | grep . | sort)
 }
 
 one_cycle() {
   local on off was_publishing=0
-  on=$(press)
+  on=$(press "on air")
   sleep "$(random_between 1000 3000)"
   publishing && was_publishing=1
-  off=$(press)
-  stopped_publishing || fail "still publishing 5 s after going off air (cycle $cycle)"
+  off=$(press "off air")
+  check_disconnected
   echo "$cycle,$on,$off,$was_publishing,$(rss_kb),$(threads),$(descriptors)" >>"$work/cycles.csv"
 }
 
@@ -246,13 +271,13 @@ summarize() {
   first=$(mean_rss 1 "$window_cycles")
   last=$(mean_rss $((cycles - window_cycles + 1)) "$cycles")
   growth=$(awk -v a="$first" -v b="$last" 'BEGIN { printf "%.1f", (b - a) * 100 / a }')
-  restarts=$(wc -l <"$work/restarts.log" 2>/dev/null || echo 0)
+  restarts=$(grep -c 'server up again' "$work/events.log" || true)
   published=$(grep -c 'publish: name=' "$work/rtmp/error.log" 2>/dev/null || true)
   seen=$(awk -F, 'NR > 1 { s += $4 } END { print s + 0 }' "$work/cycles.csv")
   responses=$(awk -F, 'NR > 1 { if ($2 > m) m = $2; if ($3 > m) m = $3 } END { print m + 0 }' "$work/cycles.csv")
   {
     echo "cycles: $cycles in $(( $(date +%s) - started )) s, seed $seed"
-    echo "server restarts: $restarts; publish sessions the server saw: ${published:-0};" \
+    echo "server restarts: ${restarts:-0}; publish sessions the server saw: ${published:-0};" \
       "cycles seen publishing: $seen of $cycles"
     echo "slowest return of the GUI thread to its event loop: $responses ms"
     echo "RSS: before the first cycle $rss0 kB; mean of cycles 1-$window_cycles $first kB," \
@@ -260,8 +285,45 @@ summarize() {
     echo "threads: before $threads0, after cycle 1 $threads1, most $(column_max 6), after the last $threads_end"
     echo "descriptors: before $fds0, after cycle 1 $fds1, most $(column_max 7), after the last $fds_end"
   } | tee "$work/summary.txt"
-  [ "$cycles" -ge 100 ] || { echo "memory growth not judged under 100 cycles" | tee -a "$work/summary.txt"; return; }
-  awk -v g="$growth" -v m="$max_growth_percent" 'BEGIN { exit !(g <= m) }' || fail "memory grew by $growth %"
+  if [ "$cycles" -lt 100 ]; then
+    echo "memory growth not judged under 100 cycles" | tee -a "$work/summary.txt"
+  elif ! awk -v g="$growth" -v m="$max_growth_percent" 'BEGIN { exit !(g <= m) }'; then
+    problem "memory grew by $growth %"
+  fi
+}
+
+check_left_over() {
+  if [ "$threads_end" -gt "$threads1" ]; then
+    stack_dump stacks-at-end.txt
+    problem "threads left over: $threads_end, after cycle 1 $threads1"
+  fi
+  if [ "$fds_end" -gt "$fds1" ]; then
+    ls -l "/proc/$app/fd" >"$work/fds-at-end.txt"
+    problem "descriptors left over: $fds_end, after cycle 1 $fds1"
+  fi
+}
+
+close_program() {
+  # The window is gone before the key's release arrives: that error is expected.
+  xdotool key --window "$window" Escape 2>/dev/null || true
+  for _ in $(seq 150); do alive || break; sleep 0.1; done
+  if alive; then
+    stack_dump stacks-at-close.txt
+    fail "the program did not end when its window was closed, see $work/stacks-at-close.txt"
+  fi
+  local status=0
+  wait "$app" || status=$?
+  [ "$status" -eq 0 ] || problem "the program ended with status $status"
+  [ ! -e "$dump" ] || problem "the program left a crash dump"
+}
+
+verdict() {
+  if [ ${#problems[@]} -eq 0 ]; then
+    echo "soak: passed" | tee -a "$work/summary.txt"
+    return 0
+  fi
+  printf 'soak: FAILED: %s\n' "${problems[@]}" | tee -a "$work/summary.txt" >&2
+  return 1
 }
 
 check_tools() {
@@ -295,15 +357,9 @@ main() {
   settle_to "$threads1" "$fds1" || true
   threads_end=$(threads); fds_end=$(descriptors)
   summarize
-  [ "$threads_end" -le "$threads1" ] || { stack_dump; fail "threads left over: $threads_end, after cycle 1 $threads1"; }
-  [ "$fds_end" -le "$fds1" ] || { ls -l "/proc/$app/fd" >"$work/fds.txt"; fail "descriptors left over, see $work/fds.txt"; }
-  # The window is gone before the key's release arrives: that error is expected.
-  xdotool key --window "$window" Escape 2>/dev/null || true
-  for _ in $(seq 150); do alive || break; sleep 0.1; done
-  alive && fail "the program did not end when its window was closed"
-  wait "$app" || fail "the program ended with status $?"
-  [ ! -e "$dump" ] || fail "the program left a crash dump"
-  echo "soak: passed"
+  check_left_over
+  close_program
+  verdict
 }
 
 main
