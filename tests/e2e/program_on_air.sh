@@ -1,0 +1,135 @@
+#!/bin/bash
+# End to end: the real program with the real engine goes on air under Xvfb to a
+# local nginx, from a set.ini, for ten seconds; what the server recorded must be
+# what the settings asked for, as long as the time on air.
+#
+#   program_on_air.sh BUILD_DIR SOURCE_DIR [WIDTH HEIGHT FPS KBITS]
+#
+# Exits 77 (a skip for ctest) only when a tool it needs is not installed.
+set -uo pipefail
+
+build=${1:?build folder}
+source=${2:?source folder}
+width=${3:-320}
+height=${4:-240}
+fps=${5:-10}
+kbits=${6:-160}
+seconds=10
+
+for tool in nginx pulseaudio pactl Xvfb xdotool ffprobe; do
+  command -v "$tool" >/dev/null 2>&1 || { echo "SKIP: $tool is not installed"; exit 77; }
+done
+[ -f /usr/lib/nginx/modules/ngx_rtmp_module.so ] || { echo "SKIP: libnginx-mod-rtmp is not installed"; exit 77; }
+
+work=$(mktemp -d /tmp/castorn-e2e-XXXXXX)
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill -CONT "$pid" 2>/dev/null; kill -TERM "$pid" 2>/dev/null; done
+  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null; done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+fail() { echo "FAIL: $*"; exit 1; }
+
+listening() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
+port=$((20000 + RANDOM % 40000))
+while listening "$port"; do port=$((20000 + RANDOM % 40000)); done
+"$source/tools/rtmp-server.sh" start --port "$port" --dir "$work/nginx" --record --foreground >/dev/null 2>&1 &
+pids+=($!)
+
+mkdir -p "$work/pulse/home" "$work/pulse/run"
+cat >"$work/pulse/test.pa" <<PA
+load-module module-native-protocol-unix auth-anonymous=1 socket=$work/pulse/native
+load-module module-null-sink sink_name=player_sink sink_properties=device.description=PlayerSink
+load-module module-null-sink sink_name=mic_sink sink_properties=device.description=FakeMicSink
+set-default-sink player_sink
+set-default-source mic_sink.monitor
+PA
+HOME=$work/pulse/home XDG_RUNTIME_DIR=$work/pulse/run \
+  pulseaudio -n -F "$work/pulse/test.pa" --daemonize=no --exit-idle-time=-1 --disallow-exit >/dev/null 2>&1 &
+pids+=($!)
+export PULSE_SERVER=unix:$work/pulse/native
+
+exec 5<> <(:)
+Xvfb -displayfd 5 -screen 0 1280x720x24 -nolisten tcp >/dev/null 2>&1 &
+pids+=($!)
+read -r -t 10 number <&5 || fail "Xvfb did not start"
+export DISPLAY=:$number
+
+for _ in $(seq 100); do
+  pactl info >/dev/null 2>&1 && listening "$port" && break
+  sleep 0.1
+done
+pactl info >/dev/null 2>&1 || fail "pulseaudio did not start"
+
+mkdir -p "$work/run"
+cat >"$work/run/set.ini" <<INI
+[Start]
+first=True
+[svr]
+m_strScheduleSvr=rtmp://127.0.0.1:$port
+m_strPublishRoomInfo=live
+m_strPublishStageInfo=s
+m_strUserID=10000
+m_strKey=qex
+[video]
+m_iVdFps=$fps
+m_iVdBitRate=$kbits
+m_iVdWidth=$width
+m_iVdHeight=$height
+m_iVdQuality=80
+m_iVdInterval=30
+m_iBFrame=0
+m_iQuality=0
+[audio]
+m_iAdSampleRate=44100
+m_iAdBitRate=32
+m_iAdChannels=2
+m_iAdBitPerSample=16
+m_iAdVolum=80
+m_bAdMute=False
+m_bShowSpectrum=True
+INI
+
+(cd "$work/run" && exec "$build/publish_tavisk") >"$work/program.log" 2>&1 &
+program=$!
+pids+=($program)
+window=$(timeout 20 xdotool search --sync --name '^publish_tavisk$' | head -1)
+[ -n "$window" ] || fail "the program's window did not appear"
+xdotool windowfocus --sync "$window"
+sleep 1  # the window takes its first focus ("上麦") after it is shown
+
+now() { date +%s.%N; }
+on=$(now)
+xdotool key --window "$window" space
+sleep "$seconds"
+off=$(now)
+xdotool key --window "$window" space
+sleep 2
+kill -0 "$program" 2>/dev/null || fail "the program ended while on air: $(tail -5 "$work/program.log")"
+
+recording=$(ls "$work"/nginx/rec/*.flv 2>/dev/null | head -1)
+[ -n "$recording" ] && [ -s "$recording" ] || fail "the server recorded nothing"
+# One "name=value" a line: streams as stream.N.name, the format as format.name.
+probe=$(ffprobe -v error -count_packets -show_entries \
+  stream=codec_name,width,height,sample_rate,channels,nb_read_packets:format=duration -of flat "$recording")
+awk -F= -v on="$on" -v off="$off" -v width="$width" -v height="$height" -v fps="$fps" '
+  { gsub(/"/, "", $2); value[$1] = $2 }
+  END {
+    for (i = 0; i < 2; i++) {
+      codec = value["streams.stream." i ".codec_name"]
+      if (codec == "h264") video = i
+      if (codec == "aac") audio = i
+    }
+    if (video == "" || audio == "") { print "no h264 and aac in the recording"; exit 1 }
+    duration = value["format.duration"] + 0; onAir = off - on
+    v = "streams.stream." video "."; a = "streams.stream." audio "."
+    rate = value[v "nb_read_packets"] / duration
+    printf "h264 %dx%d %.1f fps, aac %d Hz %d ch, %.2f s of %.2f s on air\n", value[v "width"], \
+      value[v "height"], rate, value[a "sample_rate"], value[a "channels"], duration, onAir
+    ok = value[v "width"] + 0 == width && value[v "height"] + 0 == height && rate >= fps * 0.9 &&
+         rate <= fps * 1.1 && value[a "sample_rate"] + 0 == 44100 && value[a "channels"] + 0 == 2 &&
+         duration >= onAir * 0.9 && duration <= onAir * 1.1
+    exit ok ? 0 : 1
+  }' <<<"$probe" || fail "the recording is not what was asked for"
+echo "PASS"
