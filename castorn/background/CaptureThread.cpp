@@ -57,6 +57,11 @@ void CaptureThread::StopCapture() {
     AwaitApplied(Ask([](Wish& wish) { wish.capturing = false; }));
 }
 
+bool CaptureThread::WishChangedSince(std::uint64_t serial) {
+    std::lock_guard lock(m_mutex);
+    return m_wish.serial != serial;
+}
+
 void CaptureThread::Run() {
     for (;;) {
         Wish wish;
@@ -73,7 +78,9 @@ void CaptureThread::Run() {
         }
         m_applied.notify_all();
         Announce(wish, state);
-        m_session.Wait(kIdle);
+        // A wake-up that came while a request was under way was taken by that
+        // request's wait: look at the wish before sleeping.
+        if (!WishChangedSince(wish.serial)) m_session.Wait(kIdle);
     }
     m_route.Close();
     m_session.Disconnect();

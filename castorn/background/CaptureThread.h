@@ -45,6 +45,7 @@ private:
     template <class Change>
     std::uint64_t Ask(Change change);
     void AwaitApplied(std::uint64_t serial);
+    bool WishChangedSince(std::uint64_t serial);
     void Run();
     CaptureState Apply(const Wish& wish);
     void Announce(const Wish& wish, CaptureState state);

@@ -112,22 +112,21 @@ void PlayerRoute::TakeSelected(const std::vector<SinkInput>& inputs, const std::
     }
 }
 
+// The loopback stays while the route is open, even with nothing to carry:
+// loading it at the moment a player moves in holds the player's sound back
+// for a good part of a second.
 void PlayerRoute::UpdateLoopback(const std::vector<Sink>& sinks) {
-    if (m_captured.empty()) {
-        UnloadLoopback();
-        return;
-    }
-    const Sink* home = FindIndex(sinks, m_captured.front().sink);
-    const std::string target = home ? home->name : std::string();
-    if (m_loopbackModule && m_loopbackTarget == target) return;
+    const Sink* home = m_captured.empty() ? nullptr : FindIndex(sinks, m_captured.front().sink);
+    const auto target = home ? std::optional(home->name) : m_session.DefaultSink();
+    // Never into our own sink, which would feed the loopback back to itself.
+    if (!target || *target == m_sinkName || (m_loopbackModule && m_loopbackTarget == *target)) return;
     UnloadLoopback();
     // source_dont_move: should our sink vanish, the loopback goes too, rather
     // than playing some other source (the microphone) to the speakers.
-    std::string argument = "source=" + m_sourceName + " source_dont_move=true latency_msec=" + kLoopbackLatencyMs +
-                           " sink_input_properties=" + kOwnStreamProperty + "=loopback";
-    if (home) argument += " sink=" + target;
-    m_loopbackModule = m_session.LoadModule("module-loopback", argument);
-    m_loopbackTarget = target;
+    m_loopbackModule = m_session.LoadModule(
+        "module-loopback", "source=" + m_sourceName + " sink=" + *target + " source_dont_move=true latency_msec=" +
+                               kLoopbackLatencyMs + " sink_input_properties=" + kOwnStreamProperty + "=loopback");
+    m_loopbackTarget = *target;
 }
 
 void PlayerRoute::UnloadLoopback() {

@@ -98,7 +98,7 @@ bool PulseSession::Connect() {
     }
     pa_context_set_subscribe_callback(m_context, &IgnoreEvent, nullptr);
     const auto mask = static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SINK_INPUT | PA_SUBSCRIPTION_MASK_SINK |
-                                                          PA_SUBSCRIPTION_MASK_MODULE);
+                                                          PA_SUBSCRIPTION_MASK_MODULE | PA_SUBSCRIPTION_MASK_SERVER);
     bool subscribed = false;
     if (!Finish(pa_context_subscribe(m_context, mask, &StoreSuccess, &subscribed)) || !subscribed) {
         Disconnect();
@@ -161,6 +161,16 @@ std::optional<std::vector<LoadedModule>> PulseSession::Modules() {
     return std::move(listing.items);
 }
 
+std::optional<std::string> PulseSession::DefaultSink() {
+    if (!Connected()) return std::nullopt;
+    std::optional<std::string> name;
+    const auto store = [](pa_context*, const pa_server_info* info, void* userdata) {
+        if (info->default_sink_name) *static_cast<std::optional<std::string>*>(userdata) = info->default_sink_name;
+    };
+    if (!Finish(pa_context_get_server_info(m_context, store, &name))) return std::nullopt;
+    return name;
+}
+
 std::optional<std::uint32_t> PulseSession::LoadModule(const std::string& name, const std::string& argument) {
     if (!Connected()) return std::nullopt;
     std::uint32_t index = PA_INVALID_INDEX;
@@ -196,18 +206,18 @@ bool PulseSession::HoldSinkResponsive(const std::string& sink) {
     pa_proplist_free(props);
     const std::uint32_t any = static_cast<std::uint32_t>(-1);
     const pa_buffer_attr attr{any, static_cast<std::uint32_t>(pa_usec_to_bytes(20000, &spec)), 0, any, any};
-    // Started elsewhere and then moved: only a stream moving in makes the sink
-    // drop all it rendered ahead; one created on it would wait that out.
-    if (!m_holder || pa_stream_connect_playback(m_holder, nullptr, &attr, PA_STREAM_ADJUST_LATENCY, nullptr, nullptr) < 0) {
+    const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_START_CORKED);
+    if (!m_holder || pa_stream_connect_playback(m_holder, sink.c_str(), &attr, flags, nullptr, nullptr) < 0) {
         ReleaseSink();
         return false;
     }
     const auto settled = [this] { return pa_stream_get_state(m_holder) != PA_STREAM_CREATING; };
-    bool moved = false;
+    bool suspended = false, resumed = false;
+    // Suspending and resuming the sink drops what it rendered ahead before the
+    // stream asked for short blocks.
     if (!RunUntil(settled, Clock::now() + kRequestDeadline) || pa_stream_get_state(m_holder) != PA_STREAM_READY ||
-        !Finish(pa_context_move_sink_input_by_name(m_context, pa_stream_get_index(m_holder), sink.c_str(),
-                                                   &StoreSuccess, &moved)) ||
-        !moved) {
+        !Finish(pa_context_suspend_sink_by_name(m_context, sink.c_str(), 1, &StoreSuccess, &suspended)) ||
+        !Finish(pa_context_suspend_sink_by_name(m_context, sink.c_str(), 0, &StoreSuccess, &resumed)) || !resumed) {
         ReleaseSink();
         return false;
     }

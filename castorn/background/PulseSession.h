@@ -45,7 +45,7 @@ public:
     PulseSession& operator=(const PulseSession&) = delete;
 
     // Connects to the user's server without spawning one, and follows changes of
-    // streams, sinks and modules so that Wait returns when they happen.
+    // streams, sinks, modules and the default sink so that Wait returns when they happen.
     bool Connect();
     void Disconnect();
     bool Connected() const;
@@ -57,14 +57,15 @@ public:
     std::optional<std::vector<SinkInput>> SinkInputs();
     std::optional<std::vector<Sink>> Sinks();
     std::optional<std::vector<LoadedModule>> Modules();
+    std::optional<std::string> DefaultSink();
     std::optional<std::uint32_t> LoadModule(const std::string& name, const std::string& argument);
     bool UnloadModule(std::uint32_t index);
     bool MoveSinkInput(std::uint32_t input, std::uint32_t sink);
     bool MoveSinkInputToDefault(std::uint32_t input);
 
-    // An idle null sink renders two seconds ahead, so a recorder that joins it
-    // waits that long for its first sound. A silent low-latency stream of ours on
-    // the sink keeps its blocks short until released (or the connection ends).
+    // An idle null sink renders two seconds ahead, so a recorder or a player that
+    // joins it waits that long to be heard. A corked low-latency stream of ours
+    // on the sink keeps its blocks short until released (or the connection ends).
     bool HoldSinkResponsive(const std::string& sink);
     void ReleaseSink();
 
