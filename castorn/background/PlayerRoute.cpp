@@ -14,6 +14,8 @@ namespace {
 
 // Short enough to sound live to the operator, long enough not to crackle.
 constexpr const char* kLoopbackLatencyMs = "50";
+// How long a stream we moved may still be reported on its old output.
+constexpr std::chrono::seconds kMoveGrace{2};
 
 bool ProcessAlive(pid_t pid) { return kill(pid, 0) == 0 || errno == EPERM; }
 
@@ -82,31 +84,41 @@ CaptureState PlayerRoute::Sync(const std::string& player, bool enabled) {
 }
 
 void PlayerRoute::DropLost(const std::vector<SinkInput>& inputs) {
-    std::erase_if(m_captured, [&](const SinkInput& captured) {
-        const SinkInput* now = FindIndex(inputs, captured.index);
-        if (now && now->sink != m_sink) m_released.insert(captured.index);
-        return !now || now->sink != m_sink;
+    const auto now = std::chrono::steady_clock::now();
+    std::erase_if(m_captured, [&](Captured& captured) {
+        const SinkInput* found = FindIndex(inputs, captured.input.index);
+        if (!found) return true;  // the player closed it
+        if (found->sink == m_sink) captured.seenHere = true;
+        if (found->sink == m_sink || (!captured.seenHere && now - captured.movedAt < kMoveGrace)) return false;
+        m_released.insert(captured.input.index);  // moved elsewhere by someone else: theirs to decide
+        return true;
     });
     std::erase_if(m_released, [&](std::uint32_t index) { return !FindIndex(inputs, index); });
 }
 
 void PlayerRoute::ReturnUnselected(const std::vector<Sink>& sinks, const std::string& player, bool enabled) {
-    std::erase_if(m_captured, [&](const SinkInput& captured) {
-        if (enabled && SelectsPlayer(player, captured)) return false;
+    std::erase_if(m_captured, [&](const Captured& captured) {
+        const SinkInput& input = captured.input;
+        if (enabled && SelectsPlayer(player, input)) return false;
         // The output it came from may have gone meanwhile.
-        if (!FindIndex(sinks, captured.sink) || !m_session.MoveSinkInput(captured.index, captured.sink))
-            m_session.MoveSinkInputToDefault(captured.index);
+        if (!FindIndex(sinks, input.sink) || !m_session.MoveSinkInput(input.index, input.sink))
+            m_session.MoveSinkInputToDefault(input.index);
         return true;
     });
+}
+
+bool PlayerRoute::Holds(std::uint32_t input) const {
+    return std::any_of(m_captured.begin(), m_captured.end(),
+                       [input](const Captured& captured) { return captured.input.index == input; });
 }
 
 void PlayerRoute::TakeSelected(const std::vector<SinkInput>& inputs, const std::string& player) {
     for (const SinkInput& input : inputs) {
         if (input.sink == m_sink || !SelectsPlayer(player, input) || m_released.contains(input.index) ||
-            FindIndex(m_captured, input.index))
+            Holds(input.index))
             continue;
         if (m_session.MoveSinkInput(input.index, m_sink))
-            m_captured.push_back(input);
+            m_captured.push_back({input, false, std::chrono::steady_clock::now()});
         else
             m_released.insert(input.index);  // pinned to its output by the player itself
     }
@@ -116,7 +128,7 @@ void PlayerRoute::TakeSelected(const std::vector<SinkInput>& inputs, const std::
 // loading it at the moment a player moves in holds the player's sound back
 // for a good part of a second.
 void PlayerRoute::UpdateLoopback(const std::vector<Sink>& sinks) {
-    const Sink* home = m_captured.empty() ? nullptr : FindIndex(sinks, m_captured.front().sink);
+    const Sink* home = m_captured.empty() ? nullptr : FindIndex(sinks, m_captured.front().input.sink);
     const auto target = home ? std::optional(home->name) : m_session.DefaultSink();
     // Never into our own sink, which would feed the loopback back to itself.
     if (!target || *target == m_sinkName || (m_loopbackModule && m_loopbackTarget == *target)) return;

@@ -4,6 +4,7 @@
 // player used, so that the operator keeps hearing it.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <set>
@@ -34,10 +35,17 @@ public:
     void Forget();
 
 private:
+    struct Captured {
+        SinkInput input;  // as found, so input.sink is the output it came from
+        bool seenHere;    // some servers (PipeWire) report a move only a while after confirming it
+        std::chrono::steady_clock::time_point movedAt;
+    };
+
     void RemoveLeftovers();
     void DropLost(const std::vector<SinkInput>& inputs);
     void ReturnUnselected(const std::vector<Sink>& sinks, const std::string& player, bool enabled);
     void TakeSelected(const std::vector<SinkInput>& inputs, const std::string& player);
+    bool Holds(std::uint32_t input) const;
     void UpdateLoopback(const std::vector<Sink>& sinks);
     void UnloadLoopback();
 
@@ -49,7 +57,7 @@ private:
     std::uint32_t m_sink = 0;
     std::optional<std::uint32_t> m_loopbackModule;
     std::string m_loopbackTarget;
-    std::vector<SinkInput> m_captured;  // each as found, so .sink is the output it came from
+    std::vector<Captured> m_captured;
     std::set<std::uint32_t> m_released;  // moved away by someone else: not taken again
 };
 
