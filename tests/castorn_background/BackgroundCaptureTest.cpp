@@ -17,6 +17,7 @@ using castorn::BackgroundAudio;
 using castorn_test::Eventually;
 using castorn_test::MeasureSource;
 using castorn_test::PulseTestServer;
+using castorn_test::SoundServer;
 using castorn_test::TonePlayer;
 
 namespace {
@@ -55,34 +56,58 @@ private:
     std::vector<std::string> m_states;
 };
 
-class BackgroundCapture : public ::testing::Test {
+class CaptureFixture : public ::testing::Test {
 protected:
-    bool LeftNothing() {
-        return Eventually([this] { return !m_server.HoldsAnythingOfOurs(); });
+    explicit CaptureFixture(SoundServer kind) : m_kind(kind) {}
+
+    void SetUp() override {
+        if (!PulseTestServer::Installed(m_kind)) GTEST_SKIP() << "this sound server is not installed";
+        m_sound = std::make_unique<PulseTestServer>(m_kind);
     }
 
-    PulseTestServer m_server;
+    bool LeftNothing() {
+        return Eventually([this] { return !m_sound->HoldsAnythingOfOurs(); });
+    }
+
+    SoundServer m_kind;
+    std::unique_ptr<PulseTestServer> m_sound;
     StateLog m_log;
 };
+
+// Cases that need PulseAudio itself: its microphone, its restart, modules loaded by hand.
+class BackgroundCapture : public CaptureFixture {
+protected:
+    BackgroundCapture() : CaptureFixture(SoundServer::PulseAudio) {}
+};
+
+// Cases that hold for both servers a desktop may run.
+class BackgroundCaptureOn : public CaptureFixture, public ::testing::WithParamInterface<SoundServer> {
+protected:
+    BackgroundCaptureOn() : CaptureFixture(GetParam()) {}
+};
+
+INSTANTIATE_TEST_SUITE_P(Servers, BackgroundCaptureOn,
+                         ::testing::Values(SoundServer::PulseAudio, SoundServer::PipeWire),
+                         [](const auto& info) { return info.param == SoundServer::PipeWire ? "PipeWire" : "PulseAudio"; });
 
 TEST_F(BackgroundCapture, ListsEachPlayingProgramOnceAndNoLoopbacks) {
     // One after the other, so that the server's order is known. (pactl's JSON
     // cannot show the Chinese name, so streams are counted in its short form.)
     const auto streams = [this](std::size_t n) {
-        return Eventually([&] { return std::ranges::count(m_server.Pactl("list sink-inputs short"), '\n') == long(n); });
+        return Eventually([&] { return std::ranges::count(m_sound->Pactl("list sink-inputs short"), '\n') == long(n); });
     };
     TonePlayer first("TonePlayer");
     ASSERT_TRUE(streams(1));
     TonePlayer other("其他播放器");
     ASSERT_TRUE(streams(2));
     TonePlayer second("TonePlayer");
-    m_server.Pactl("load-module module-loopback source=mic sink=player_sink");
+    m_sound->Pactl("load-module module-loopback source=mic sink=player_sink");
     ASSERT_TRUE(streams(4));
     EXPECT_EQ(castorn::ListPlayers(), (std::vector<std::string>{"TonePlayer", "其他播放器"}));
 }
 
 TEST_F(BackgroundCapture, ListIsEmptyWithoutSoundServer) {
-    m_server.Stop();
+    m_sound->Stop();
     EXPECT_TRUE(castorn::ListPlayers().empty());
     BackgroundAudio audio(m_log.Receiver());
     audio.Enable(true);
@@ -90,9 +115,9 @@ TEST_F(BackgroundCapture, ListIsEmptyWithoutSoundServer) {
     EXPECT_TRUE(m_log.Reaches("unavailable:"));
 }
 
-TEST_F(BackgroundCapture, ChoiceMadeBeforeAirTakesEffectAtStartAndOffGivesPlayerBack) {
+TEST_P(BackgroundCaptureOn, ChoiceMadeBeforeAirTakesEffectAtStartAndOffGivesPlayerBack) {
     TonePlayer player("TonePlayer");
-    ASSERT_TRUE(Eventually([&] { return m_server.SinkOf("TonePlayer") == "player_sink"; }));
+    ASSERT_TRUE(Eventually([&] { return m_sound->SinkOf("TonePlayer") == "player_sink"; }));
     BackgroundAudio audio(m_log.Receiver());
     audio.SelectPlayer("TonePlayer");
     audio.Enable(true);
@@ -106,11 +131,11 @@ TEST_F(BackgroundCapture, ChoiceMadeBeforeAirTakesEffectAtStartAndOffGivesPlayer
     audio.Enable(false);
     EXPECT_TRUE(m_log.Reaches("off:TonePlayer"));
     EXPECT_TRUE(Eventually([&] { return IsSilent(source); }));
-    EXPECT_EQ(m_server.SinkOf("TonePlayer"), "player_sink");
+    EXPECT_EQ(m_sound->SinkOf("TonePlayer"), "player_sink");
     EXPECT_TRUE(CarriesTone("player_sink.monitor"));
 }
 
-TEST_F(BackgroundCapture, PlayerNamedNothingPlayingIsPickedUpWhenItStarts) {
+TEST_P(BackgroundCaptureOn, PlayerNamedNothingPlayingIsPickedUpWhenItStarts) {
     TonePlayer bystander("TonePlayer");
     BackgroundAudio audio(m_log.Receiver());
     audio.SelectPlayer("LatePlayer");
@@ -119,15 +144,15 @@ TEST_F(BackgroundCapture, PlayerNamedNothingPlayingIsPickedUpWhenItStarts) {
     audio.Enable(true);
     EXPECT_TRUE(m_log.Reaches("waiting:LatePlayer"));
     EXPECT_TRUE(IsSilent(source));
-    EXPECT_EQ(m_server.SinkOf("TonePlayer"), "player_sink");
+    EXPECT_EQ(m_sound->SinkOf("TonePlayer"), "player_sink");
 
     TonePlayer late("LatePlayer");
     EXPECT_TRUE(m_log.Reaches("capturing:LatePlayer"));
     EXPECT_TRUE(Eventually([&] { return CarriesTone(source); }));
-    EXPECT_EQ(m_server.SinkOf("TonePlayer"), "player_sink");
+    EXPECT_EQ(m_sound->SinkOf("TonePlayer"), "player_sink");
 }
 
-TEST_F(BackgroundCapture, PlayerThatExitsIsWaitedForAndTakenAgainWhenBack) {
+TEST_P(BackgroundCaptureOn, PlayerThatExitsIsWaitedForAndTakenAgainWhenBack) {
     auto player = std::make_unique<TonePlayer>("TonePlayer");
     BackgroundAudio audio(m_log.Receiver());
     audio.SelectPlayer("TonePlayer");
@@ -137,7 +162,7 @@ TEST_F(BackgroundCapture, PlayerThatExitsIsWaitedForAndTakenAgainWhenBack) {
 
     player->Stop();
     EXPECT_TRUE(m_log.Reaches("waiting:TonePlayer"));
-    EXPECT_NE(m_server.Pactl("list sources short").find(source), std::string::npos);
+    EXPECT_NE(m_sound->Pactl("list sources short").find(source), std::string::npos);
     EXPECT_TRUE(IsSilent(source));
 
     player = std::make_unique<TonePlayer>("TonePlayer");
@@ -145,8 +170,8 @@ TEST_F(BackgroundCapture, PlayerThatExitsIsWaitedForAndTakenAgainWhenBack) {
     EXPECT_TRUE(Eventually([&] { return CarriesTone(source); }));
 }
 
-TEST_F(BackgroundCapture, StreamMovedAwayByOperatorIsLeftWhereItWent) {
-    m_server.Pactl("load-module module-null-sink sink_name=headphones");
+TEST_P(BackgroundCaptureOn, StreamMovedAwayByOperatorIsLeftWhereItWent) {
+    m_sound->Pactl("load-module module-null-sink sink_name=headphones");
     TonePlayer player("TonePlayer");
     BackgroundAudio audio(m_log.Receiver());
     audio.SelectPlayer("TonePlayer");
@@ -154,13 +179,13 @@ TEST_F(BackgroundCapture, StreamMovedAwayByOperatorIsLeftWhereItWent) {
     audio.StartCapture();
     ASSERT_TRUE(m_log.Reaches("capturing:TonePlayer"));
 
-    m_server.Pactl("move-sink-input " + m_server.InputOf("TonePlayer") + " headphones");
+    m_sound->Pactl("move-sink-input " + m_sound->InputOf("TonePlayer") + " headphones");
     EXPECT_TRUE(m_log.Reaches("waiting:TonePlayer"));
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // a full idle round of the engine
-    EXPECT_EQ(m_server.SinkOf("TonePlayer"), "headphones");
+    EXPECT_EQ(m_sound->SinkOf("TonePlayer"), "headphones");
 }
 
-TEST_F(BackgroundCapture, StopAndDestructionLeaveNothingBehind) {
+TEST_P(BackgroundCaptureOn, StopAndDestructionLeaveNothingBehind) {
     TonePlayer player("TonePlayer");
     auto audio = std::make_unique<BackgroundAudio>(m_log.Receiver());
     audio->SelectPlayer("TonePlayer");
@@ -169,7 +194,7 @@ TEST_F(BackgroundCapture, StopAndDestructionLeaveNothingBehind) {
     ASSERT_TRUE(m_log.Reaches("capturing:TonePlayer"));
     audio->StopCapture();
     EXPECT_TRUE(LeftNothing());
-    EXPECT_EQ(m_server.SinkOf("TonePlayer"), "player_sink");
+    EXPECT_EQ(m_sound->SinkOf("TonePlayer"), "player_sink");
 
     // The choice outlives going off air, and the next time on air applies it.
     const std::string source = audio->StartCapture();
@@ -177,7 +202,7 @@ TEST_F(BackgroundCapture, StopAndDestructionLeaveNothingBehind) {
     EXPECT_TRUE(Eventually([&] { return CarriesTone(source); }));
     audio.reset();
     EXPECT_TRUE(LeftNothing());
-    EXPECT_EQ(m_server.SinkOf("TonePlayer"), "player_sink");
+    EXPECT_EQ(m_sound->SinkOf("TonePlayer"), "player_sink");
 }
 
 TEST_F(BackgroundCapture, SoundServerRestartIsSurvived) {
@@ -188,10 +213,10 @@ TEST_F(BackgroundCapture, SoundServerRestartIsSurvived) {
     const std::string source = audio.StartCapture();
     ASSERT_TRUE(m_log.Reaches("capturing:TonePlayer"));
 
-    m_server.Stop();
+    m_sound->Stop();
     player.reset();
     EXPECT_TRUE(m_log.Reaches("unavailable:TonePlayer"));
-    m_server.Start();
+    m_sound->Start();
     player = std::make_unique<TonePlayer>("TonePlayer");
     EXPECT_TRUE(m_log.Reaches("capturing:TonePlayer"));
     EXPECT_TRUE(Eventually([&] { return CarriesTone(source); }));
@@ -203,13 +228,13 @@ TEST_F(BackgroundCapture, LeftoversOfADeadProcessAreRemovedAndALiveOnesKept) {
     waitpid(dead, nullptr, 0);
     const std::string deadSink = "castorn_bg_" + std::to_string(dead) + "_1";
     const std::string liveSink = "castorn_bg_1_1";  // init never dies
-    m_server.Pactl("load-module module-null-sink sink_name=" + deadSink);
-    m_server.Pactl("load-module module-loopback source=" + deadSink + ".monitor sink=player_sink");
-    m_server.Pactl("load-module module-null-sink sink_name=" + liveSink);
+    m_sound->Pactl("load-module module-null-sink sink_name=" + deadSink);
+    m_sound->Pactl("load-module module-loopback source=" + deadSink + ".monitor sink=player_sink");
+    m_sound->Pactl("load-module module-null-sink sink_name=" + liveSink);
 
     BackgroundAudio audio(m_log.Receiver());
     ASSERT_FALSE(audio.StartCapture().empty());
-    const std::string modules = m_server.Pactl("list modules");
+    const std::string modules = m_sound->Pactl("list modules");
     EXPECT_EQ(modules.find(deadSink), std::string::npos);
     EXPECT_NE(modules.find(liveSink), std::string::npos);
 }

@@ -2,7 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -37,14 +37,19 @@ ChildProcess::ChildProcess(const std::vector<std::string>& args, const std::vect
     for (const auto& var : fullEnv) envp.push_back(const_cast<char*>(var.c_str()));
     argv.push_back(nullptr);
     envp.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    if (!workingDir.empty()) posix_spawn_file_actions_addchdir_np(&actions, workingDir.c_str());
-    const int error = posix_spawnp(&m_pid, argv[0], &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    if (error != 0) throw std::runtime_error("cannot start " + args[0]);
+    m_pid = fork();
+    if (m_pid < 0) throw std::runtime_error("cannot start " + args[0]);
+    if (m_pid > 0) return;
+    // Only async-signal-safe calls from here on. Its own process group, so that
+    // stopping it stops what it started; and it goes when a crashed test does.
+    setpgid(0, 0);
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    const int null = open("/dev/null", O_WRONLY);
+    dup2(null, 1);
+    dup2(null, 2);
+    if (!workingDir.empty() && chdir(workingDir.c_str()) != 0) _exit(127);
+    execvpe(argv[0], argv.data(), envp.data());
+    _exit(127);
 }
 
 ChildProcess::~ChildProcess() { Stop(); }
@@ -60,7 +65,7 @@ bool ChildProcess::AwaitExit(double seconds) {
 
 void ChildProcess::Stop() {
     if (m_pid <= 0) return;
-    kill(m_pid, SIGTERM);
+    kill(-m_pid, SIGTERM);
     waitpid(m_pid, nullptr, 0);
     m_pid = -1;
 }

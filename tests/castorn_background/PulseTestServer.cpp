@@ -7,7 +7,7 @@
 
 namespace castorn_test {
 
-PulseTestServer::PulseTestServer() {
+PulseTestServer::PulseTestServer(SoundServer kind) : m_kind(kind) {
     char pattern[] = "/tmp/pulse-test-XXXXXX";
     m_dir = mkdtemp(pattern);
     std::filesystem::create_directories(m_dir + "/home");
@@ -18,8 +18,15 @@ PulseTestServer::PulseTestServer() {
         << "load-module module-null-source source_name=mic description=FakeMic\n"
         << "set-default-sink player_sink\n"
         << "set-default-source mic\n";
-    setenv("PULSE_SERVER", ("unix:" + m_dir + "/native").c_str(), 1);
+    setenv("PULSE_SERVER", ("unix:" + m_dir + (kind == SoundServer::PipeWire ? "/run/pulse/native" : "/native")).c_str(), 1);
     Start();
+}
+
+bool PulseTestServer::Installed(SoundServer kind) {
+    if (kind == SoundServer::PulseAudio) return std::filesystem::exists("/usr/bin/pulseaudio");
+    for (const char* program : {"/usr/bin/pipewire-pulse", "/usr/bin/wireplumber", "/usr/bin/dbus-run-session"})
+        if (!std::filesystem::exists(program)) return false;
+    return true;
 }
 
 PulseTestServer::~PulseTestServer() {
@@ -28,6 +35,7 @@ PulseTestServer::~PulseTestServer() {
 }
 
 void PulseTestServer::Start() {
+    if (m_kind == SoundServer::PipeWire) return StartPipeWire();
     std::filesystem::remove(m_dir + "/native");
     m_server = std::make_unique<ChildProcess>(
         std::vector<std::string>{"pulseaudio", "-n", "-F", m_dir + "/test.pa", "--daemonize=no",
@@ -35,6 +43,22 @@ void PulseTestServer::Start() {
         std::vector<std::string>{"HOME=" + m_dir + "/home", "XDG_RUNTIME_DIR=" + m_dir + "/run"});
     if (!Eventually([this] { return Pactl("info").find("Server Name") != std::string::npos; }))
         throw std::runtime_error("the test sound server did not start");
+}
+
+void PulseTestServer::StartPipeWire() {
+    std::filesystem::permissions(m_dir + "/run", std::filesystem::perms::owner_all);
+    m_server = std::make_unique<ChildProcess>(
+        std::vector<std::string>{"dbus-run-session", "--", "sh", "-c",
+                                 "pipewire & sleep 0.3; wireplumber & pipewire-pulse & wait"},
+        std::vector<std::string>{"HOME=" + m_dir + "/home", "XDG_RUNTIME_DIR=" + m_dir + "/run"});
+    if (!Eventually([this] { return Pactl("info").find("PipeWire") != std::string::npos; }))
+        throw std::runtime_error("the test PipeWire server did not start");
+    Pactl("load-module module-null-sink sink_name=player_sink");
+    if (!Eventually([this] {
+            Pactl("set-default-sink player_sink");
+            return Pactl("info").find("Default Sink: player_sink") != std::string::npos;
+        }))
+        throw std::runtime_error("the test PipeWire server has no output");
 }
 
 void PulseTestServer::Stop() { m_server.reset(); }

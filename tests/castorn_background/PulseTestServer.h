@@ -15,9 +15,14 @@
 
 namespace castorn_test {
 
+enum class SoundServer { PulseAudio, PipeWire };
+
 class PulseTestServer {
 public:
-    PulseTestServer();
+    // PipeWire runs with its session manager and its PulseAudio server, on a
+    // private D-Bus session; it has no microphone here.
+    explicit PulseTestServer(SoundServer kind = SoundServer::PulseAudio);
+    static bool Installed(SoundServer kind);
     ~PulseTestServer();
     PulseTestServer(const PulseTestServer&) = delete;
     PulseTestServer& operator=(const PulseTestServer&) = delete;
@@ -37,6 +42,9 @@ public:
     bool HoldsAnythingOfOurs() const;
 
 private:
+    void StartPipeWire();
+
+    SoundServer m_kind;
     std::string m_dir;
     std::unique_ptr<ChildProcess> m_server;
 };
