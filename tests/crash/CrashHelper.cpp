@@ -94,6 +94,8 @@ CRASHES void CrashOnMainThread()
 
 CRASHES void FaultingWorker()
 {
+    // Let the main thread reach its join, where the dump is expected to show it.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
     Stamp();
     *g_null = 7;
 }
