@@ -16,6 +16,7 @@ namespace {
 constexpr const char* kLoopbackLatencyMs = "50";
 // How long a stream we moved may still be reported on its old output.
 constexpr std::chrono::seconds kMoveGrace{2};
+constexpr std::uint32_t kUnknownSink = UINT32_MAX;
 
 bool ProcessAlive(pid_t pid) { return kill(pid, 0) == 0 || errno == EPERM; }
 
@@ -113,14 +114,18 @@ bool PlayerRoute::Holds(std::uint32_t input) const {
 }
 
 void PlayerRoute::TakeSelected(const std::vector<SinkInput>& inputs, const std::string& player) {
+    const auto now = std::chrono::steady_clock::now();
     for (const SinkInput& input : inputs) {
-        if (input.sink == m_sink || !SelectsPlayer(player, input) || m_released.contains(input.index) ||
-            Holds(input.index))
-            continue;
-        if (m_session.MoveSinkInput(input.index, m_sink))
-            m_captured.push_back({input, false, std::chrono::steady_clock::now()});
-        else
+        if (!SelectsPlayer(player, input) || m_released.contains(input.index) || Holds(input.index)) continue;
+        if (input.sink == m_sink) {
+            // Already here under a number we do not know (PipeWire may renumber a
+            // stream it moves): where it came from is lost, so it goes back to the default.
+            m_captured.push_back({{input.index, kUnknownSink, true, input.player}, true, now});
+        } else if (m_session.MoveSinkInput(input.index, m_sink)) {
+            m_captured.push_back({input, false, now});
+        } else {
             m_released.insert(input.index);  // pinned to its output by the player itself
+        }
     }
 }
 

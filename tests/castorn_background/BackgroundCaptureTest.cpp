@@ -50,6 +50,12 @@ public:
     bool Reaches(const std::string& state) {
         return Eventually([&] { return Last() == state; });
     }
+    std::string History() {
+        std::lock_guard lock(m_mutex);
+        std::string all;
+        for (const auto& state : m_states) all += state + " ";
+        return all;
+    }
 
 private:
     std::mutex m_mutex;
@@ -171,16 +177,18 @@ TEST_P(BackgroundCaptureOn, PlayerThatExitsIsWaitedForAndTakenAgainWhenBack) {
 }
 
 TEST_P(BackgroundCaptureOn, StreamMovedAwayByOperatorIsLeftWhereItWent) {
-    m_sound->Pactl("load-module module-null-sink sink_name=headphones");
+    m_sound->AddSink("headphones");
     TonePlayer player("TonePlayer");
     BackgroundAudio audio(m_log.Receiver());
     audio.SelectPlayer("TonePlayer");
     audio.Enable(true);
-    audio.StartCapture();
-    ASSERT_TRUE(m_log.Reaches("capturing:TonePlayer"));
+    const std::string source = audio.StartCapture();
+    ASSERT_TRUE(m_log.Reaches("capturing:TonePlayer")) << m_log.History();
+    // PipeWire reports a move a while after confirming it; the operator is slower.
+    ASSERT_TRUE(Eventually([&] { return m_sound->SinkOf("TonePlayer") + ".monitor" == source; }));
 
     m_sound->Pactl("move-sink-input " + m_sound->InputOf("TonePlayer") + " headphones");
-    EXPECT_TRUE(m_log.Reaches("waiting:TonePlayer"));
+    EXPECT_TRUE(m_log.Reaches("waiting:TonePlayer")) << m_log.History() << m_sound->Pactl("list sink-inputs");
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // a full idle round of the engine
     EXPECT_EQ(m_sound->SinkOf("TonePlayer"), "headphones");
 }

@@ -67,6 +67,7 @@ void ChildProcess::Stop() {
     if (m_pid <= 0) return;
     kill(-m_pid, SIGTERM);
     waitpid(m_pid, nullptr, 0);
+    Eventually([this] { return kill(-m_pid, 0) != 0; }, 3);  // the rest of its group
     m_pid = -1;
 }
 

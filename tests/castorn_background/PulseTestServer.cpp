@@ -31,7 +31,8 @@ bool PulseTestServer::Installed(SoundServer kind) {
 
 PulseTestServer::~PulseTestServer() {
     Stop();
-    std::filesystem::remove_all(m_dir);
+    std::error_code ignored;
+    std::filesystem::remove_all(m_dir, ignored);
 }
 
 void PulseTestServer::Start() {
@@ -54,11 +55,21 @@ void PulseTestServer::StartPipeWire() {
     if (!Eventually([this] { return Pactl("info").find("PipeWire") != std::string::npos; }))
         throw std::runtime_error("the test PipeWire server did not start");
     Pactl("load-module module-null-sink sink_name=player_sink");
-    if (!Eventually([this] {
-            Pactl("set-default-sink player_sink");
-            return Pactl("info").find("Default Sink: player_sink") != std::string::npos;
-        }))
-        throw std::runtime_error("the test PipeWire server has no output");
+    if (!KeepDefaultSink()) throw std::runtime_error("the test PipeWire server has no output");
+}
+
+// PipeWire's session manager may make a new output the default a moment later.
+bool PulseTestServer::KeepDefaultSink() {
+    return Eventually([this] {
+        Pactl("set-default-sink player_sink");
+        return Pactl("info").find("Default Sink: player_sink") != std::string::npos;
+    });
+}
+
+void PulseTestServer::AddSink(const std::string& name) {
+    Pactl("load-module module-null-sink sink_name=" + name);
+    Eventually([&] { return Pactl("list sinks short").find(name) != std::string::npos; });
+    KeepDefaultSink();
 }
 
 void PulseTestServer::Stop() { m_server.reset(); }

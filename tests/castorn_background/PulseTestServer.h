@@ -38,11 +38,14 @@ public:
     // empty when it plays nothing.
     std::string InputOf(const std::string& player) const;
     std::string SinkOf(const std::string& player) const;
+    // Another output beside the speakers, which stay the default.
+    void AddSink(const std::string& name);
     // Whether anything of the engine's (sinks, loopbacks, streams) is on the server.
     bool HoldsAnythingOfOurs() const;
 
 private:
     void StartPipeWire();
+    bool KeepDefaultSink();
 
     SoundServer m_kind;
     std::string m_dir;
