@@ -1,7 +1,8 @@
 // The route that brings one player's sound to the pipeline: a null sink of ours,
 // whose monitor the pipeline records; the player's streams moved onto it while
-// background audio is on; and a loopback from that monitor to the output the
-// player used, so that the operator keeps hearing it.
+// background audio is on (and back when it goes off); and a loopback from that
+// monitor to the output the player used (the default output while there is
+// none), so that the operator keeps hearing it.
 #pragma once
 
 #include <chrono>
