@@ -19,7 +19,7 @@ void PreloadPlugins()
         "ximagesrc",     "videotestsrc", "videorate", "videoconvertscale", "tee",       "queue",
         "x264enc",       "capsfilter",   "flvmux",    "appsink",           "appsrc",    "rtmp2sink",
         "audiotestsrc",  "pulsesrc",     "audioconvert", "audioresample",  "volume",    "level",
-        "audiomixer",    "avenc_aac"};
+        "audiomixer",    "voaacenc"};
     // Making one of each loads its plugin and initialises its class.
     for (const char* name : kFactories)
         if (GstElement* element = gst_element_factory_make(name, nullptr)) gst_object_unref(gst_object_ref_sink(element));

@@ -16,6 +16,7 @@ namespace {
 
 constexpr std::chrono::milliseconds kPollPeriod{100};
 constexpr std::size_t kMinQueueLimit = 256 * 1024;
+constexpr std::size_t kBehindShare = 6;  // of the queue limit: half a second of the stream
 
 // "Could not connect: Connection refused": the error and the last line of its detail.
 std::string ErrorText(GstMessage* message)
@@ -225,7 +226,9 @@ void Publisher::Stop(std::chrono::milliseconds grace, std::function<void()> stop
     if (m_phase == Phase::Ending) return;
     m_phase = Phase::Ending;
     m_loop.Cancel(m_retryTimer);
-    if (!m_connected) {
+    // A clean end needs a server that takes data: with none, or one that has fallen
+    // behind, there is nothing to wait for.
+    if (!m_connected || m_sender->Queued() > m_queueLimit / kBehindShare) {
         End();
         return;
     }

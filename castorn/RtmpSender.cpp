@@ -9,6 +9,9 @@ namespace castorn {
 
 namespace {
 
+// RTMP's 128-byte default cuts a picture into a hundred pieces; servers take 4 KiB as well.
+constexpr guint kChunkSize = 4096;
+
 FlvTagKind Classify(GstBuffer* buffer)
 {
     guint8 head[12] = {};
@@ -34,7 +37,7 @@ std::unique_ptr<RtmpSender> RtmpSender::Create(const PublishAddress& address, st
                  guint64(queueLimit * 2), nullptr);
     g_object_set(sink, "host", address.host.c_str(), "port", address.port, "application",
                  address.application.c_str(), "stream", address.stream.c_str(), "async-connect", TRUE, "sync",
-                 FALSE, "async", FALSE, nullptr);
+                 FALSE, "async", FALSE, "chunk-size", kChunkSize, nullptr);
     gst_util_set_object_arg(G_OBJECT(sink), "scheme", address.secure ? "rtmps" : "rtmp");
     gst_bin_add_many(GST_BIN(pipeline.get()), source, sink, nullptr);
     if (!gst_element_link(source, sink)) {

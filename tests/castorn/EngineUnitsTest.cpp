@@ -118,8 +118,10 @@ TEST(StreamSettings, NumbersFromTheSettingsFileBecomeOnesTheEncodersTake)
     EXPECT_GT(audio.bitrate, 0);
     EXPECT_EQ(audio.volume, 100);
     EXPECT_TRUE(audio.mute);
-    EXPECT_EQ(Fit(AudioSettings{INT_MIN, 0, 8, 32000, -1, false}).sampleRate, 7350);
+    EXPECT_EQ(Fit(AudioSettings{INT_MIN, 0, 8, 32000, -1, false}).sampleRate, 8000);
     EXPECT_EQ(Fit(AudioSettings{INT_MAX, 1, 24, 32000, 0, false}).sampleRate, 96000);
+    EXPECT_EQ(Fit(AudioSettings{96000, 2, 16, 8000, 80, false}).bitrate, 16000) << "the least the encoder takes";
+    EXPECT_EQ(Fit(AudioSettings{44100, 2, 16, INT_MAX, 80, false}).bitrate, 320000);
 }
 
 TEST(StreamSettings, QualityMapsOntoRateFactorsFromWorstToBest)

@@ -1,0 +1,126 @@
+#!/bin/bash
+# The publishing engine against the ffmpeg command line, side by side in one run:
+# CPU time and peak memory of SECONDS on air at 320x240@10 and 1280x720@30 from the
+# same screen and microphone to the same local nginx; the time from StartPublish to
+# the first media at the server; the slowest interface call with a live, a dead and a
+# hung server.
+#
+#   bench/engine_bench.sh [BUILD_DIR] [SECONDS]     (defaults: build, 20)
+#
+# Needs: nginx libnginx-mod-rtmp pulseaudio pulseaudio-utils xvfb ffmpeg
+#        gstreamer1.0-tools, a C++ compiler, and BUILD_DIR/libcastorn.so built.
+set -euo pipefail
+
+source=$(cd "$(dirname "$0")/.." && pwd)
+build=$(cd "${1:-$source/build}" && pwd)
+seconds=${2:-20}
+work=$(mktemp -d /tmp/castorn-bench-XXXXXX)
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill -CONT "$pid" 2>/dev/null || true; kill -TERM "$pid" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+driver=$work/engine_bench
+c++ -std=c++20 -O2 -I"$source" "$source/bench/engine_bench.cpp" -o "$driver" -ldl
+
+listening() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
+free_port() {
+  local port=$((20000 + RANDOM % 40000))
+  while listening "$port"; do port=$((20000 + RANDOM % 40000)); done
+  echo "$port"
+}
+
+# The peers
+port=$(free_port)
+"$source/tools/rtmp-server.sh" start --port "$port" --dir "$work/nginx" --record --foreground >/dev/null 2>&1 &
+nginx=$!
+pids+=($nginx)
+
+mkdir -p "$work/pulse/home" "$work/pulse/run"
+cat >"$work/pulse/bench.pa" <<PA
+load-module module-native-protocol-unix auth-anonymous=1 socket=$work/pulse/native
+load-module module-null-sink sink_name=player_sink sink_properties=device.description=PlayerSink
+load-module module-null-sink sink_name=mic_sink sink_properties=device.description=FakeMicSink
+set-default-sink player_sink
+set-default-source mic_sink.monitor
+PA
+HOME=$work/pulse/home XDG_RUNTIME_DIR=$work/pulse/run \
+  pulseaudio -n -F "$work/pulse/bench.pa" --daemonize=no --exit-idle-time=-1 --disallow-exit >/dev/null 2>&1 &
+pids+=($!)
+export PULSE_SERVER=unix:$work/pulse/native
+
+exec 5<> <(:)
+Xvfb -displayfd 5 -screen 0 1280x720x24 -nolisten tcp >/dev/null 2>&1 &
+pids+=($!)
+read -r -t 10 number <&5
+export DISPLAY=:$number
+
+for _ in $(seq 100); do
+  pactl info >/dev/null 2>&1 && listening "$port" && break
+  sleep 0.1
+done
+
+# Something moving on the screen and a tone in the microphone, for both publishers alike.
+gst-launch-1.0 -q videotestsrc pattern=ball is-live=true ! video/x-raw,width=640,height=360,framerate=30/1 \
+  ! ximagesink >/dev/null 2>&1 &
+pids+=($!)
+gst-launch-1.0 -q audiotestsrc is-live=true volume=0.5 ! pulsesink device=mic_sink >/dev/null 2>&1 &
+pids+=($!)
+sleep 1
+
+server=rtmp://127.0.0.1:$port
+records=$work/nginx/rec
+
+engine_row() {  # width height fps kbits
+  rm -f "$records"/*
+  "$driver" measure - -- "$driver" publish "$build/libcastorn.so" "$server" "$seconds" "$1" "$2" "$3" "$4" \
+    "$records" Screen FakeMicSink
+}
+
+ffmpeg_row() {  # width height fps kbits
+  rm -f "$records"/*
+  "$driver" measure "$records" -- ffmpeg -nostdin -hide_banner -loglevel error \
+    -f x11grab -framerate "$3" -video_size 1280x720 -i "$DISPLAY" -f pulse -i mic_sink.monitor -t "$seconds" \
+    -vf "scale=$1:$2" -c:v libx264 -preset veryfast -tune zerolatency -profile:v main -pix_fmt yuv420p \
+    -b:v "${4}k" -maxrate "${4}k" -bufsize "$(($4 * 6 / 10))k" -g 30 -bf 0 \
+    -c:a aac -b:a 32k -ar 44100 -ac 2 -f flv "$server/live/ffmpeg"
+}
+
+value() { awk -v key="$1" '$1 == key { print $2 }' <<<"$2" | head -1; }
+slowest_call() {  # the slowest call on air, leaving out those of start-up and Release
+  awk '$1 == "call" && $2 !~ /^(CreateCastorn|GetVideoDevices|GetAudioDevices|GetPlayerList|Release)$/ {
+         if ($3 > max) { max = $3; name = $2 } } END { printf "%.3f ms (%s)", max, name }' <<<"$1"
+}
+
+echo "| row | publisher | CPU user+sys | peak RSS | first media at server |"
+echo "|---|---|---|---|---|"
+for row in "320 240 10 160" "1280 720 30 2500"; do
+  set -- $row
+  engine=$(engine_row "$@")
+  ffmpeg=$(ffmpeg_row "$@")
+  label="$1×$2@$3, ${4}k, ${seconds} s"
+  e_cpu=$(value cpu "$engine"); f_cpu=$(value cpu "$ffmpeg")
+  echo "| $label | castorn | $e_cpu s ($(awk -v e="$e_cpu" -v f="$f_cpu" 'BEGIN { printf "%.2f", e / f }')× ffmpeg) | $(value peak_rss "$engine") MiB | $(value first_media "$engine") ms after StartPublish |"
+  echo "| $label | ffmpeg CLI | $f_cpu s | $(value peak_rss "$ffmpeg") MiB | $(value first_media "$ffmpeg") ms after its start |"
+  calls_live+=$'\n'$engine
+done
+
+echo
+echo "| server | slowest call from going on air to off air | CreateCastorn | GetVideoDevices | GetAudioDevices | GetPlayerList | Release |"
+echo "|---|---|---|---|---|---|---|"
+slowest_of() { awk -v name="$1" '$2 == name { print $3 }' <<<"$2" | sort -n | tail -1; }
+report_calls() {
+  local row="| $1 | $(slowest_call "$2") |"
+  for call in CreateCastorn GetVideoDevices GetAudioDevices GetPlayerList Release; do
+    row+=" $(slowest_of "$call" "$2") ms |"
+  done
+  echo "$row"
+}
+report_calls "live (both rows)" "$calls_live"
+report_calls "dead (nothing listens)" "$("$driver" publish "$build/libcastorn.so" "rtmp://127.0.0.1:$(free_port)" 5 320 240 10 160 - Screen FakeMicSink)"
+kill -STOP "$nginx" $(cat /proc/"$nginx"/task/*/children)
+report_calls "hung (nginx stopped)" "$("$driver" publish "$build/libcastorn.so" "$server" 5 320 240 10 160 - Screen FakeMicSink)"
+kill -CONT "$nginx" $(cat /proc/"$nginx"/task/*/children)
