@@ -32,10 +32,17 @@ std::vector<Piece> Pieces(const std::vector<std::int16_t>& samples) {
     return pieces;
 }
 
-std::string TempDir() {
-    char pattern[] = "/tmp/onair-test-XXXXXX";
-    return mkdtemp(pattern);
-}
+struct TempDir {
+    TempDir() {
+        char pattern[] = "/tmp/onair-test-XXXXXX";
+        path = mkdtemp(pattern);
+    }
+    ~TempDir() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
+    }
+    std::string path;
+};
 
 void WriteSettings(const std::string& dir, int port) {
     std::ofstream(dir + "/set.ini") << "[svr]\nm_strScheduleSvr=rtmp://127.0.0.1:" << port
@@ -53,7 +60,8 @@ TEST(BackgroundAudioOnAir, RecordingCarriesThePlayerOnlyWhileSwitchedOn) {
     TonePlayer player("TonePlayer");
     ASSERT_TRUE(Eventually([&] { return sound.SinkOf("TonePlayer") == "player_sink"; }));
 
-    const std::string dir = TempDir();
+    const TempDir temp;
+    const std::string& dir = temp.path;
     XServer x;
     RtmpRecorder rtmp(dir + "/rtmp");
     WriteSettings(dir, rtmp.Port());
@@ -97,7 +105,6 @@ TEST(BackgroundAudioOnAir, RecordingCarriesThePlayerOnlyWhileSwitchedOn) {
     const auto silentAfter = std::count(last, pieces.end(), Piece::Silent);
     EXPECT_GE(silentBefore, (first - pieces.begin()) - 2) << "sound before the tone";
     EXPECT_GE(silentAfter, (pieces.end() - last) - 2) << "sound after the tone";
-    std::filesystem::remove_all(dir);
 }
 
 }  // namespace
