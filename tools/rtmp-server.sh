@@ -49,6 +49,8 @@ error_log $dir/error.log info;
 daemon $([ "$foreground" -eq 1 ] && echo off || echo on);
 events { worker_connections 64; }
 rtmp {
+  # The module's access log would go to /var/log/nginx, which only root may write.
+  access_log $dir/access.log;
   server {
     listen 127.0.0.1:$port;
     application live { live on; $record_lines }
