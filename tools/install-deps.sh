@@ -16,7 +16,8 @@ RUN_PACKAGES=(
 )
 TEST_PACKAGES=(
   xvfb xauth x11-utils xdotool gstreamer1.0-tools gstreamer1.0-plugins-base-apps
-  ffmpeg pulseaudio pulseaudio-utils sox lldb-15 clang-14 libclang-rt-14-dev
+  ffmpeg pulseaudio pulseaudio-utils pipewire-pulse wireplumber dbus-daemon sox
+  lldb-15 clang-14 libclang-rt-14-dev
 )
 
 wanted=("${BUILD_PACKAGES[@]}" "${RUN_PACKAGES[@]}")
