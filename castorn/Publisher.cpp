@@ -16,7 +16,7 @@ namespace {
 
 constexpr std::chrono::milliseconds kPollPeriod{100};
 constexpr std::size_t kMinQueueLimit = 256 * 1024;
-constexpr std::size_t kBehindShare = 6;  // of the queue limit: half a second of the stream
+constexpr std::size_t kBehindShare = 6;  // of the queue limit: a server this far behind is not draining
 
 // "Could not connect: Connection refused": the error and the last line of its detail.
 std::string ErrorText(GstMessage* message)
