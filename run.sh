@@ -7,5 +7,5 @@ cd "$(dirname "$0")"
 tools/install-deps.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVISK_TESTS=OFF
 cmake --build build -j2
-[[ -x tools/rtmp-server.sh ]] && tools/rtmp-server.sh
+tools/rtmp-server.sh start
 exec build/publish_tavisk

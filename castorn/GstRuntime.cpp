@@ -6,6 +6,9 @@ namespace castorn {
 
 bool InitGstreamer(std::string& why)
 {
+    // The host program has a crash handler of its own: GStreamer must not swap it out,
+    // even for a moment, while it loads plugins.
+    gst_segtrap_set_enabled(FALSE);
     GError* error = nullptr;
     if (gst_init_check(nullptr, nullptr, &error)) return true;
     why = error ? error->message : "GStreamer did not initialise";
