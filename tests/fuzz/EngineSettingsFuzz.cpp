@@ -48,7 +48,7 @@ bool operator==(const castorn::AudioSettings& a, const castorn::AudioSettings& b
 void CheckNumbers(const std::array<int, 11>& n)
 {
     const castorn::VideoSettings video = castorn::Fit(castorn::VideoSettings{n[0], n[1], n[2], n[3], n[4], 0});
-    Require(video.width > 0 && video.height > 0 && video.width % 2 == 0 && video.height % 2 == 0,
+    Require(video.width > 0 && video.height > 0 && (video.width | video.height) % 2 == 0,
             "a fitted picture has an even, positive size");
     Require(video.fps > 0 && video.bitrate > 0 && video.keyInterval >= 0, "fitted video numbers are usable");
     Require(castorn::Fit(video) == video, "fitted video stays as it is");

@@ -23,7 +23,8 @@ bool SameName(std::string_view a, std::string_view b)
 {
     const auto trim = [](std::string_view text) {
         const std::size_t first = text.find_first_not_of(" \t");
-        return first == std::string_view::npos ? std::string_view() : text.substr(first, text.find_last_not_of(" \t") - first + 1);
+        if (first == std::string_view::npos) return std::string_view();
+        return text.substr(first, text.find_last_not_of(" \t") - first + 1);
     };
     const auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
     return std::ranges::equal(trim(a), trim(b), {}, lower, lower);
@@ -56,8 +57,8 @@ void RequireOtherLinesKept(std::string_view before, std::string_view after)
     const auto old = Lines(before);
     const auto now = Lines(after);
     std::size_t prefix = 0;
-    while (prefix < old.size() && prefix < now.size() && Kept(old[prefix], now[prefix], prefix + 1 == old.size()))
-        ++prefix;
+    const auto keptAt = [&](std::size_t i) { return Kept(old[i], now[i], i + 1 == old.size()); };
+    while (prefix < old.size() && prefix < now.size() && keptAt(prefix)) ++prefix;
     std::size_t suffix = 0;
     while (suffix < old.size() - prefix && suffix < now.size() - prefix &&
            old[old.size() - 1 - suffix] == now[now.size() - 1 - suffix])
@@ -87,9 +88,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Require(after == file, "a refused write leaves the file as it was");
         return 0;
     }
-    Require(Read(section, key, path) == value.substr(0, kProfileTextMax), "a written value reads back unchanged");
+    Require(Read(section, key, path) == value.substr(0, kProfileTextMax),
+            "a written value reads back unchanged");
     if (!SameName(section, probeSection) || !SameName(key, probeKey))
-        Require(Read(probeSection, probeKey, path) == probeBefore, "a write leaves every other key as it was");
+        Require(Read(probeSection, probeKey, path) == probeBefore,
+                "a write leaves every other key as it was");
     RequireOtherLinesKept(file, after);
     return 0;
 }

@@ -23,8 +23,10 @@ void RequireSplitOfInput(std::string_view address, const PublishSettings& parts)
     std::string_view server = parts.m_strScheduleSvr;
     if (server.ends_with(kDefaultPort) && server.find(':') == server.size() - kDefaultPort.size())
         server.remove_suffix(kDefaultPort.size());
-    Require(address.starts_with(server), "the server is the address's beginning, or that and the default port");
-    Require(address.find(parts.m_strPublishRoomInfo) != std::string_view::npos, "the application is part of the address");
+    Require(address.starts_with(server),
+            "the server is the address's beginning, or that and the default port");
+    Require(address.find(parts.m_strPublishRoomInfo) != std::string_view::npos,
+            "the application is part of the address");
     Require(address.ends_with(parts.m_strPublishStageInfo), "the stream name is the address's end");
 }
 
@@ -48,8 +50,8 @@ PublishSettings CheckAddress(std::string_view address)
 void CheckTypedAddress(std::string_view bytes)
 {
     std::u16string typed(bytes.size() / 2, u'\0');
-    for (std::size_t i = 0; i < typed.size(); ++i)
-        typed[i] = static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * i]) | static_cast<unsigned char>(bytes[2 * i + 1]) << 8);
+    const auto byte = [bytes](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
+    for (std::size_t i = 0; i < typed.size(); ++i) typed[i] = static_cast<char16_t>(byte(2 * i) | byte(2 * i + 1) << 8);
     AnsiToWide(JoinPublishAddress(CheckAddress(WideToAnsi(typed))));
 }
 
