@@ -72,6 +72,7 @@ volatile int g_zero = 0;
 volatile int g_sink = 0;
 std::atomic<int> g_started{0};
 std::atomic<bool> g_go{false};
+std::atomic<int> g_twinsReady{0};
 bool g_stamp = false;
 
 // Marks the moment just before the fault, for the benchmark (CLOCK_MONOTONIC, nanoseconds).
@@ -113,6 +114,7 @@ void BlockStopSignal()
 CRASHES void FaultingTwinA()
 {
     BlockStopSignal();
+    ++g_twinsReady;
     while (!g_go.load())
         ;
     *g_null = 1;
@@ -121,6 +123,7 @@ CRASHES void FaultingTwinA()
 CRASHES void FaultingTwinB()
 {
     BlockStopSignal();
+    ++g_twinsReady;
     while (!g_go.load())
         ;
     *g_null = 2;
@@ -298,7 +301,9 @@ int main(int argc, char** argv)
         WaitStarted(threads);
         std::thread a(FaultingTwinA);
         std::thread b(FaultingTwinB);
-        usleep(20000);
+        // Both must be spinning at the start line, or one would fault alone.
+        while (g_twinsReady.load() < 2)
+            usleep(1000);
         g_go.store(true);
         a.join();
         b.join();

@@ -32,22 +32,25 @@ RunResult RunProgram(const std::vector<std::string>& argv, const std::vector<std
     const std::string errPath = io / "err";
 
     std::vector<std::string> env;
+    // In a sanitizer build the sanitizer would take the fatal signals itself: leave them to
+    // the program, whatever options the test run gives (later options win).
+    const char* asan = getenv("ASAN_OPTIONS");
+    std::vector<std::string> settings = setEnv;
+    settings.push_back(std::string("ASAN_OPTIONS=") + (asan ? asan : "") +
+                     ":handle_segv=0:handle_sigbus=0:handle_sigfpe=0:handle_sigill=0:handle_abort=0:detect_leaks=0");
     for (char** e = environ; *e != nullptr; ++e) {
         std::string entry = *e;
         std::string name = entry.substr(0, entry.find('='));
         bool drop = false;
         for (const std::string& u : unsetEnv)
             drop = drop || u == name;
-        for (const std::string& s : setEnv)
+        for (const std::string& s : settings)
             drop = drop || s.substr(0, s.find('=')) == name;
         if (!drop)
             env.push_back(entry);
     }
-    for (const std::string& s : setEnv)
+    for (const std::string& s : settings)
         env.push_back(s);
-    // In a sanitizer build the sanitizer would take the fatal signals itself: leave them to the program.
-    if (getenv("ASAN_OPTIONS") == nullptr)
-        env.push_back("ASAN_OPTIONS=handle_segv=0:handle_sigbus=0:handle_sigfpe=0:handle_sigill=0:handle_abort=0:detect_leaks=0");
     std::vector<char*> envp;
     for (std::string& e : env)
         envp.push_back(e.data());
