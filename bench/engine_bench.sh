@@ -26,40 +26,18 @@ trap cleanup EXIT
 driver=$work/engine_bench
 c++ -std=c++20 -O2 -I"$source" "$source/bench/engine_bench.cpp" -o "$driver" -ldl
 
-listening() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
-free_port() {
-  local port=$((20000 + RANDOM % 40000))
-  while listening "$port"; do port=$((20000 + RANDOM % 40000)); done
-  echo "$port"
-}
+. "$source/tools/test-peers.sh"
 
 # The peers
-port=$(free_port)
-"$source/tools/rtmp-server.sh" start --port "$port" --dir "$work/nginx" --record --foreground >/dev/null 2>&1 &
-nginx=$!
-pids+=($nginx)
+port=$(peers_free_port)
+peers_start_rtmp "$source" "$work/nginx" "$port"
+nginx=${pids[-1]}
 
-mkdir -p "$work/pulse/home" "$work/pulse/run"
-cat >"$work/pulse/bench.pa" <<PA
-load-module module-native-protocol-unix auth-anonymous=1 socket=$work/pulse/native
-load-module module-null-sink sink_name=player_sink sink_properties=device.description=PlayerSink
-load-module module-null-sink sink_name=mic_sink sink_properties=device.description=FakeMicSink
-set-default-sink player_sink
-set-default-source mic_sink.monitor
-PA
-HOME=$work/pulse/home XDG_RUNTIME_DIR=$work/pulse/run \
-  pulseaudio -n -F "$work/pulse/bench.pa" --daemonize=no --exit-idle-time=-1 --disallow-exit >/dev/null 2>&1 &
-pids+=($!)
-export PULSE_SERVER=unix:$work/pulse/native
-
-exec 5<> <(:)
-Xvfb -displayfd 5 -screen 0 1280x720x24 -nolisten tcp >/dev/null 2>&1 &
-pids+=($!)
-read -r -t 10 number <&5
-export DISPLAY=:$number
+peers_start_pulse "$work/pulse"
+peers_start_xvfb 1280x720
 
 for _ in $(seq 100); do
-  pactl info >/dev/null 2>&1 && listening "$port" && break
+  pactl info >/dev/null 2>&1 && peers_listening "$port" && break
   sleep 0.1
 done
 
@@ -120,7 +98,7 @@ report_calls() {
   echo "$row"
 }
 report_calls "live (both rows)" "$calls_live"
-report_calls "dead (nothing listens)" "$("$driver" publish "$build/libcastorn.so" "rtmp://127.0.0.1:$(free_port)" 5 320 240 10 160 - Screen FakeMicSink)"
+report_calls "dead (nothing listens)" "$("$driver" publish "$build/libcastorn.so" "rtmp://127.0.0.1:$(peers_free_port)" 5 320 240 10 160 - Screen FakeMicSink)"
 kill -STOP "$nginx" $(cat /proc/"$nginx"/task/*/children)
 report_calls "hung (nginx stopped)" "$("$driver" publish "$build/libcastorn.so" "$server" 5 320 240 10 160 - Screen FakeMicSink)"
 kill -CONT "$nginx" $(cat /proc/"$nginx"/task/*/children)

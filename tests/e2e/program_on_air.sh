@@ -31,33 +31,15 @@ cleanup() {
 trap cleanup EXIT
 fail() { echo "FAIL: $*"; exit 1; }
 
-listening() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
-port=$((20000 + RANDOM % 40000))
-while listening "$port"; do port=$((20000 + RANDOM % 40000)); done
-"$source/tools/rtmp-server.sh" start --port "$port" --dir "$work/nginx" --record --foreground >/dev/null 2>&1 &
-pids+=($!)
+. "$source/tools/test-peers.sh"
+port=$(peers_free_port)
+peers_start_rtmp "$source" "$work/nginx" "$port"
 
-mkdir -p "$work/pulse/home" "$work/pulse/run"
-cat >"$work/pulse/test.pa" <<PA
-load-module module-native-protocol-unix auth-anonymous=1 socket=$work/pulse/native
-load-module module-null-sink sink_name=player_sink sink_properties=device.description=PlayerSink
-load-module module-null-sink sink_name=mic_sink sink_properties=device.description=FakeMicSink
-set-default-sink player_sink
-set-default-source mic_sink.monitor
-PA
-HOME=$work/pulse/home XDG_RUNTIME_DIR=$work/pulse/run \
-  pulseaudio -n -F "$work/pulse/test.pa" --daemonize=no --exit-idle-time=-1 --disallow-exit >/dev/null 2>&1 &
-pids+=($!)
-export PULSE_SERVER=unix:$work/pulse/native
-
-exec 5<> <(:)
-Xvfb -displayfd 5 -screen 0 1280x720x24 -nolisten tcp >/dev/null 2>&1 &
-pids+=($!)
-read -r -t 10 number <&5 || fail "Xvfb did not start"
-export DISPLAY=:$number
+peers_start_pulse "$work/pulse"
+peers_start_xvfb 1280x720 || fail "Xvfb did not start"
 
 for _ in $(seq 100); do
-  pactl info >/dev/null 2>&1 && listening "$port" && break
+  pactl info >/dev/null 2>&1 && peers_listening "$port" && break
   sleep 0.1
 done
 pactl info >/dev/null 2>&1 || fail "pulseaudio did not start"
