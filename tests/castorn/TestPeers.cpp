@@ -1,12 +1,12 @@
 #include "TestPeers.h"
 
+#include "support/LoopbackPort.h"
+
 #include <json/json.h>
 
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <spawn.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -29,31 +29,6 @@ std::string SourceDir()
 {
     const char* dir = std::getenv("TAVISK_SOURCE_DIR");
     return dir ? dir : CASTORN_TEST_SOURCE_DIR;
-}
-
-int FreePort()
-{
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    close(fd);
-    return ntohs(address.sin_port);
-}
-
-bool Listening(int port)
-{
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const bool connected = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    close(fd);
-    return connected;
 }
 
 std::string Output(const std::string& command)
@@ -137,7 +112,7 @@ TempDir::~TempDir()
     fs::remove_all(m_path, error);
 }
 
-RtmpServer::RtmpServer() : m_port(FreePort()) { Start(); }
+RtmpServer::RtmpServer() : m_port(test_support::FreeLoopbackPort()) { Start(); }
 
 RtmpServer::~RtmpServer() { Stop(); }
 
@@ -146,13 +121,13 @@ void RtmpServer::Start()
     m_process = std::make_unique<Child>(std::vector<std::string>{
         SourceDir() + "/tools/rtmp-server.sh", "start", "--port", std::to_string(m_port), "--dir", m_dir.Path(),
         "--record", "--foreground"});
-    if (!Eventually([this] { return Listening(m_port); })) throw std::runtime_error("nginx did not start");
+    if (!Eventually([this] { return test_support::LoopbackListening(m_port); })) throw std::runtime_error("nginx did not start");
 }
 
 void RtmpServer::Stop()
 {
     m_process.reset();
-    Eventually([this] { return !Listening(m_port); });
+    Eventually([this] { return !test_support::LoopbackListening(m_port); });
 }
 
 void RtmpServer::Freeze(bool on) { m_process->Signal(on ? SIGSTOP : SIGCONT); }

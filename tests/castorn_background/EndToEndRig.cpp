@@ -1,41 +1,12 @@
 #include "EndToEndRig.h"
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include "support/LoopbackPort.h"
 
 #include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
 
 namespace castorn_test {
-
-namespace {
-
-int FreePort() {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    close(fd);
-    return ntohs(address.sin_port);
-}
-
-bool Listening(int port) {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const bool connected = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    close(fd);
-    return connected;
-}
-
-}  // namespace
 
 XServer::XServer() {
     int number = 90;
@@ -53,11 +24,11 @@ std::string XServer::Xdotool(const std::string& args) const {
     return CommandOutput("DISPLAY=" + m_display + " timeout 20 xdotool " + args + " 2>/dev/null");
 }
 
-RtmpRecorder::RtmpRecorder(const std::string& dir) : m_dir(dir), m_port(FreePort()) {
+RtmpRecorder::RtmpRecorder(const std::string& dir) : m_dir(dir), m_port(test_support::FreeLoopbackPort()) {
     m_process = std::make_unique<ChildProcess>(std::vector<std::string>{
         std::string(TAVISK_SOURCE) + "/tools/rtmp-server.sh", "start", "--port", std::to_string(m_port), "--dir", m_dir, "--record",
         "--foreground"});
-    if (!Eventually([this] { return Listening(m_port); })) throw std::runtime_error("nginx did not start");
+    if (!Eventually([this] { return test_support::LoopbackListening(m_port); })) throw std::runtime_error("nginx did not start");
 }
 
 std::string RtmpRecorder::Recording() const {
