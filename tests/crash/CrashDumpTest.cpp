@@ -411,8 +411,10 @@ TEST(CrashDump, RealProgramLeavesADumpBesideIt)
     const std::string dumpPath = BuildDir() + "/publish_tavisk.dmp";
     unlink(dumpPath.c_str());
     TempDir work;
+    const std::string sanitizerOptions = SanitizerOptionsForChild();
     pid_t pid = fork();
     if (pid == 0) {
+        setenv("ASAN_OPTIONS", sanitizerOptions.c_str(), 1);
         if (chdir(work.path().c_str()) != 0)
             _exit(126);
         setenv("QT_QPA_PLATFORM", "offscreen", 1);

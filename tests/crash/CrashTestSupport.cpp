@@ -23,6 +23,15 @@ namespace crash_test {
 
 namespace fs = std::filesystem;
 
+std::string SanitizerOptionsForChild()
+{
+    // In a sanitizer build the sanitizer would take the fatal signals itself: leave them to
+    // the program, whatever options the test run gives (later options win).
+    const char* asan = getenv("ASAN_OPTIONS");
+    return std::string(asan ? asan : "") +
+           ":handle_segv=0:handle_sigbus=0:handle_sigfpe=0:handle_sigill=0:handle_abort=0:detect_leaks=0";
+}
+
 RunResult RunProgram(const std::vector<std::string>& argv, const std::vector<std::string>& setEnv,
               const std::vector<std::string>& unsetEnv, int timeoutSeconds)
 {
@@ -32,12 +41,8 @@ RunResult RunProgram(const std::vector<std::string>& argv, const std::vector<std
     const std::string errPath = io / "err";
 
     std::vector<std::string> env;
-    // In a sanitizer build the sanitizer would take the fatal signals itself: leave them to
-    // the program, whatever options the test run gives (later options win).
-    const char* asan = getenv("ASAN_OPTIONS");
     std::vector<std::string> settings = setEnv;
-    settings.push_back(std::string("ASAN_OPTIONS=") + (asan ? asan : "") +
-                     ":handle_segv=0:handle_sigbus=0:handle_sigfpe=0:handle_sigill=0:handle_abort=0:detect_leaks=0");
+    settings.push_back("ASAN_OPTIONS=" + SanitizerOptionsForChild());
     for (char** e = environ; *e != nullptr; ++e) {
         std::string entry = *e;
         std::string name = entry.substr(0, entry.find('='));

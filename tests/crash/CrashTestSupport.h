@@ -20,6 +20,8 @@ RunResult RunProgram(const std::vector<std::string>& argv, const std::vector<std
               const std::vector<std::string>& unsetEnv = {}, int timeoutSeconds = 60);
 
 bool EndedBySignal(const RunResult& result, int signo);
+// ASAN_OPTIONS for a child: the run's own, with the fatal signals left to the program.
+std::string SanitizerOptionsForChild();
 std::string Describe(const RunResult& result);
 
 // A fresh folder under /tmp, removed with everything in it.
