@@ -49,19 +49,22 @@ bool EqualNoCase(std::string_view a, std::string_view b)
     return std::ranges::equal(a, b, {}, LowerAscii, LowerAscii);
 }
 
+// Lines end in LF, CRLF or a lone CR: a CR inside a value could never be written
+// back, so it ends the line for the reader and the writer alike.
 Lines SplitLines(std::string_view text)
 {
     Lines lines;
     while (!text.empty()) {
-        const std::size_t end = text.find('\n');
-        const std::size_t length = end == std::string_view::npos ? text.size() : end + 1;
+        std::size_t length = text.find_first_of("\r\n");
+        if (length == std::string_view::npos) length = text.size();
+        else length += text.substr(length, 2) == "\r\n" ? 2 : 1;
         lines.push_back(text.substr(0, length));
         text.remove_prefix(length);
     }
     return lines;
 }
 
-// A line without its line end, LF or CRLF.
+// A line without its line end, LF, CRLF or CR.
 std::string_view Content(std::string_view line)
 {
     if (!line.empty() && line.back() == '\n') line.remove_suffix(1);
@@ -155,7 +158,7 @@ std::string Splice(const Lines& lines, std::size_t from, std::size_t to, std::st
 {
     std::string out;
     for (std::size_t i = 0; i < from; ++i) out += lines[i];
-    if (!out.empty() && out.back() != '\n') out += '\n';
+    if (!out.empty() && out.back() != '\n' && out.back() != '\r') out += '\n';
     out += insertion;
     for (std::size_t i = to; i < lines.size(); ++i) out += lines[i];
     return out;

@@ -86,6 +86,16 @@ TEST_F(ProfileTest, WritesInPlaceAtSectionEndOrAsNewSection)
     EXPECT_EQ(Get("A", "x"), "new");
 }
 
+TEST_F(ProfileTest, ALoneCarriageReturnEndsALineForReadingAndWriting)
+{
+    // A value read with a CR in it could never be written back.
+    Write("[svr]\rkey=qex\r[video]\rfps=25\r");
+    EXPECT_EQ(Get("svr", "key"), "qex");
+    EXPECT_EQ(Get("video", "fps"), "25");
+    ASSERT_TRUE(WriteProfileString("svr", "key", Get("svr", "key"), m_path));
+    EXPECT_EQ(Read(), "[svr]\rkey=qex\r[video]\rfps=25\r");
+}
+
 TEST_F(ProfileTest, ValuesReadBackAsWritten)
 {
     for (const std::string value : {" lead", "trail\t", "\"quoted\"", "'", "a=b;c", "", "\"x'"}) {
