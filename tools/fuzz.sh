@@ -63,11 +63,12 @@ run_target() {
 summary_line() {
   local target=$1 status=$2 log=$work/$1.log
   local runs speed cov ft corp
+  # A run that ends at its first input has none of these figures.
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
   speed=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log")
-  cov=$(grep -o 'cov: [0-9]*' "$log" | tail -1 | cut -d' ' -f2)
-  ft=$(grep -o 'ft: [0-9]*' "$log" | tail -1 | cut -d' ' -f2)
-  corp=$(grep -o 'corp: [0-9]*' "$log" | tail -1 | cut -d' ' -f2)
+  cov=$(grep -o 'cov: [0-9]*' "$log" | tail -1 | cut -d' ' -f2 || true)
+  ft=$(grep -o 'ft: [0-9]*' "$log" | tail -1 | cut -d' ' -f2 || true)
+  corp=$(grep -o 'corp: [0-9]*' "$log" | tail -1 | cut -d' ' -f2 || true)
   local result="no finding"
   [ "$status" -eq 0 ] || result="FINDING, see $log and $work/findings/$target/"
   printf '%-18s %6ss %12s %8s %6s %7s %6s  %s\n' "$target" "$seconds" "${runs:-?}" "${speed:-?}" \

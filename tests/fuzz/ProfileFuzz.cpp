@@ -30,15 +30,22 @@ bool SameName(std::string_view a, std::string_view b)
     return std::ranges::equal(trim(a), trim(b), {}, lower, lower);
 }
 
+// Each line with its end: LF, CRLF or a lone CR, as the profile functions read them.
 std::vector<std::string_view> Lines(std::string_view text)
 {
     std::vector<std::string_view> lines;
     while (!text.empty()) {
-        const std::size_t length = std::min(text.find('\n'), text.size() - 1) + 1;
+        std::size_t length = std::min(text.find_first_of("\r\n"), text.size());
+        length += text.substr(length, 2) == "\r\n" ? 2 : std::min<std::size_t>(1, text.size() - length);
         lines.push_back(text.substr(0, length));
         text.remove_prefix(length);
     }
     return lines;
+}
+
+bool HasLineEnd(std::string_view line)
+{
+    return line.ends_with('\n') || line.ends_with('\r');
 }
 
 // An old line is kept when its bytes are unchanged; a last line without a line end
@@ -46,8 +53,8 @@ std::vector<std::string_view> Lines(std::string_view text)
 bool Kept(std::string_view before, std::string_view after, bool lastBefore)
 {
     if (before == after) return true;
-    return lastBefore && before.back() != '\n' && after.size() == before.size() + 1 && after.back() == '\n' &&
-           after.substr(0, before.size()) == before;
+    return lastBefore && !HasLineEnd(before) && after.size() == before.size() + 1 && after.back() == '\n' &&
+           after.starts_with(before);
 }
 
 // The write replaced one line, or added the key's line, or added its section and the
