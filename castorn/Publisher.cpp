@@ -9,6 +9,7 @@
 #include "castorn/background/BackgroundAudio.h"
 
 #include <algorithm>
+#include <malloc.h>
 
 namespace castorn {
 
@@ -253,6 +254,9 @@ void Publisher::End()
     m_phase = Phase::Idle;
     if (wasConnected) m_notifier.Send(Notifier::kDisconnected, Params({{"reason", "stopped"}}));
     m_notifier.Send(Notifier::kStopped, Json::Value(Json::objectValue));
+    // A torn-down pipeline frees a lot at once; hand it back rather than let every
+    // on-air period raise the process's footprint.
+    malloc_trim(0);
     const auto waiting = std::move(m_whenStopped);
     m_whenStopped.clear();
     for (const auto& stopped : waiting) stopped();
