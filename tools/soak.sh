@@ -59,42 +59,20 @@ random_between() {  # low high, in milliseconds; prints seconds
   printf '%d.%03d' $((ms / 1000)) $((ms % 1000))
 }
 
-free_port() {
-  local port
-  while :; do
-    port=$(( 20000 + RANDOM % 20000 ))
-    (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null || { echo "$port"; return; }
-  done
-}
+. "$root/tools/test-peers.sh"
 
 start_display() {
-  Xvfb -displayfd 5 -screen 0 1024x768x24 -nolisten tcp 5>"$work/display" 2>"$work/xvfb.log" &
-  pids+=($!)
-  for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
-  [ -s "$work/display" ] || fail "Xvfb did not start"
-  export DISPLAY=:$(cat "$work/display")
+  peers_start_xvfb 1024x768 || fail "Xvfb did not start"
 }
 
 # A sound server of our own with a fake microphone that hears a tone, so the engine has
 # an audio device and its level notifications carry something.
 start_sound() {
-  local dir=$work/pulse
-  mkdir -p "$dir/home" "$dir/run"
-  cat >"$dir/soak.pa" <<EOF
-load-module module-native-protocol-unix auth-anonymous=1 socket=$dir/native
-load-module module-null-sink sink_name=player_sink sink_properties=device.description=PlayerSink
-load-module module-null-sink sink_name=mic_sink sink_properties=device.description=FakeMicSink
-set-default-sink player_sink
-set-default-source mic_sink.monitor
-EOF
-  HOME=$dir/home XDG_RUNTIME_DIR=$dir/run pulseaudio -n -F "$dir/soak.pa" --daemonize=no \
-    --exit-idle-time=-1 --disallow-exit --use-pid-file=no >"$dir/pulseaudio.log" 2>&1 &
-  pids+=($!)
-  export PULSE_SERVER=unix:$dir/native
+  peers_start_pulse "$work/pulse"
   for _ in $(seq 100); do pactl info >/dev/null 2>&1 && break; sleep 0.1; done
   pactl info >/dev/null 2>&1 || fail "the sound server did not start"
   gst-launch-1.0 -q audiotestsrc is-live=true freq=440 volume=0.3 ! pulsesink device=mic_sink \
-    >"$dir/tone.log" 2>&1 &
+    >"$work/pulse/tone.log" 2>&1 &
   pids+=($!)
 }
 
@@ -103,7 +81,7 @@ server() {  # start|stop
 }
 
 server_listening() {
-  (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null
+  peers_listening "$port"
 }
 
 # Stops the server, waits until its port is free, and starts it again.
@@ -338,7 +316,7 @@ main() {
   check_tools
   rm -rf "$work"
   mkdir -p "$work"
-  port=$(free_port)
+  port=$(peers_free_port)
   start_display
   start_sound
   server start || fail "the RTMP server did not start"
