@@ -44,7 +44,7 @@ Json::Value Params(std::initializer_list<std::pair<const char*, Json::Value>> me
 }  // namespace
 
 Publisher::Publisher(EngineLoop& loop, Notifier& notifier, BackgroundAudio& background)
-    : m_loop(loop), m_notifier(notifier), m_background(background)
+    : m_loop(loop), m_notifier(notifier), m_background(background), m_retired(loop)
 {
 }
 
@@ -110,6 +110,15 @@ bool Publisher::StartCapture(PublishJob& job)
 
 void Publisher::Connect()
 {
+    // A sender still being retired may yet publish this stream, and the server
+    // refuses a second publisher of it.
+    if (m_retired.Waiting() > 0) {
+        m_retryTimer = m_loop.After(kPollPeriod, [this] {
+            m_retryTimer = 0;
+            Connect();
+        });
+        return;
+    }
     std::string why;
     auto sender = RtmpSender::Create(m_address, m_queueLimit, why);
     if (!sender) {
@@ -143,8 +152,10 @@ void Publisher::DropSender()
         sender = std::move(m_sender);
     }
     m_senderWatch.reset();
+    if (sender && !m_connected && !m_senderEnded) m_retired.Add(std::move(sender));
     sender.reset();  // outside the lock: going to NULL may take a moment
     m_connected = false;
+    m_senderEnded = false;
     m_stalledPolls = 0;
 }
 
@@ -202,17 +213,13 @@ void Publisher::OnCaptureMessage(GstMessage* message)
 
 void Publisher::OnSenderMessage(GstMessage* message)
 {
-    if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR) {
-        if (m_phase == Phase::Live)
-            Lost(ErrorText(message));
-        else
-            End();
-    } else if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_EOS) {
-        if (m_phase == Phase::Live)
-            Lost("the stream ended");
-        else
-            End();
-    }
+    const GstMessageType type = GST_MESSAGE_TYPE(message);
+    if (type != GST_MESSAGE_ERROR && type != GST_MESSAGE_EOS) return;
+    m_senderEnded = true;
+    if (m_phase == Phase::Live)
+        Lost(type == GST_MESSAGE_ERROR ? ErrorText(message) : "the stream ended");
+    else
+        End();
 }
 
 void Publisher::Stop(std::chrono::milliseconds grace, std::function<void()> stopped)

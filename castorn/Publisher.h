@@ -6,6 +6,7 @@
 #include "castorn/CapturePipeline.h"
 #include "castorn/PublishAddress.h"
 #include "castorn/ReconnectBackoff.h"
+#include "castorn/RetiredSenders.h"
 
 #include <chrono>
 #include <cstdint>
@@ -75,7 +76,9 @@ private:
     std::unique_ptr<RtmpSender> m_sender;
     std::unique_ptr<BusWatch> m_senderWatch;
     bool m_connected = false;
+    bool m_senderEnded = false;  // its bus said error or end of stream
     int m_stalledPolls = 0;
+    RetiredSenders m_retired;
 
     ReconnectBackoff m_backoff;
     guint m_retryTimer = 0;

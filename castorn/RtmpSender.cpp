@@ -123,6 +123,14 @@ bool RtmpSender::Connected() const
     return stats && gst_structure_get_uint64(stats, "in-bytes-total", &received) && received > 0;
 }
 
+bool RtmpSender::AttemptOver() const
+{
+    if (Connected()) return true;
+    const BusRef bus(gst_element_get_bus(m_pipeline));
+    const std::unique_ptr<GstMessage, GstMessageUnref> error(gst_bus_pop_filtered(bus.get(), GST_MESSAGE_ERROR));
+    return error != nullptr;
+}
+
 std::size_t RtmpSender::Queued() const
 {
     return static_cast<std::size_t>(gst_app_src_get_current_level_bytes(GST_APP_SRC(m_source)));

@@ -23,7 +23,7 @@ public:
     // null with the reason in `why` when the elements cannot be made.
     static std::unique_ptr<RtmpSender> Create(const PublishAddress& address, std::size_t queueLimit,
                                               std::string& why);
-    ~RtmpSender();  // to NULL: cancels a pending connection, closes the socket
+    ~RtmpSender();  // to NULL: closes the connection; once the attempt is over, or it stays open
     RtmpSender(const RtmpSender&) = delete;
     RtmpSender& operator=(const RtmpSender&) = delete;
 
@@ -37,6 +37,8 @@ public:
     void Finish();  // end of stream: the server is told, then the bus says EOS
 
     bool Connected() const;  // the server accepted the publish
+    // Connected, or failed with an error still on the bus: stopping now is clean.
+    bool AttemptOver() const;
     std::size_t Queued() const;  // bytes waiting for the server
     GstElement* Pipeline() const { return m_pipeline; }
 

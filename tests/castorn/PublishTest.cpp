@@ -11,10 +11,13 @@
 #include <xcb/xcb.h>
 
 #include <dirent.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 
@@ -93,6 +96,32 @@ std::vector<std::string> ThreadNames()
     return names;
 }
 
+// This process's TCP connections to `port`, in any state that still holds a descriptor.
+int ConnectionsTo(int port)
+{
+    std::set<std::string> sockets;  // inodes
+    DIR* fds = opendir("/proc/self/fd");
+    while (dirent* fd = fds ? readdir(fds) : nullptr) {
+        char target[64] = {};
+        const std::string link = std::string("/proc/self/fd/") + fd->d_name;
+        if (readlink(link.c_str(), target, sizeof target - 1) > 9 && std::strncmp(target, "socket:[", 8) == 0)
+            sockets.insert(std::string(target + 8, std::strlen(target) - 9));
+    }
+    if (fds) closedir(fds);
+    std::ifstream table("/proc/net/tcp");
+    std::string line;
+    std::getline(table, line);
+    int count = 0;
+    while (std::getline(table, line)) {
+        std::istringstream fields(line);
+        std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout, inode;
+        fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >> timeout >> inode;
+        const auto remotePort = std::stoi(remote.substr(remote.find(':') + 1), nullptr, 16);
+        count += remotePort == port && sockets.count(inode) ? 1 : 0;
+    }
+    return count;
+}
+
 bool ToolsPresent()
 {
     return Installed("nginx") && Installed("pulseaudio") && Installed("Xvfb") && Installed("ffprobe") &&
@@ -149,9 +178,10 @@ protected:
 
     void GoOffAir()
     {
+        const int stopsBefore = m_log.Count("OnPublishStopped");
         m_engine->StopPublish();
         m_onAirSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - m_wentOnAir).count();
-        ASSERT_FALSE(m_log.WaitFor("OnPublishStopped", 5s).isNull());
+        ASSERT_FALSE(m_log.WaitFor("OnPublishStopped", 5s, stopsBefore).isNull());
     }
 
     MediaInfo OnlyRecording()
@@ -268,6 +298,17 @@ TEST_F(Publishing, ARecordingResumesWhenTheServerComesBackAfterFiveSeconds)
     EXPECT_EQ(resumed.audioCodec, "aac");
     EXPECT_NEAR(resumed.duration, 3.0, 0.6) << "from a key frame on, nothing lost after the return";
     EXPECT_GE(m_log.Count("OnReconnecting"), 2) << "refused tries while the server was away";
+}
+
+TEST_F(Publishing, GoingOffAirWhileStillConnectingLeavesNoConnectionOpen)
+{
+    for (int cycle = 0; cycle < 12; ++cycle) {
+        ASSERT_TRUE(GoOnAir({}));
+        std::this_thread::sleep_for(std::chrono::milliseconds(20 * cycle));
+        GoOffAir();
+    }
+    EXPECT_TRUE(Eventually([&] { return ConnectionsTo(m_server->Port()) == 0; }, 20s))
+        << ConnectionsTo(m_server->Port()) << " connections left open";
 }
 
 TEST_F(Publishing, AHungServerNeverHoldsUpStoppingOrRelease)
