@@ -283,8 +283,17 @@ check_left_over() {
 
 close_program() {
   # The window is gone before the key's release arrives: that error is expected.
+  echo "$(date +%s.%N) closing the window" >>"$work/events.log"
   xdotool key --window "$window" Escape 2>/dev/null || true
-  for _ in $(seq 150); do alive || break; sleep 0.1; done
+  local start tick
+  start=$(date +%s%3N)
+  for tick in $(seq 150); do
+    alive || break
+    # Where a slow close spends its time, while it still can be seen.
+    [ "$tick" -ne 30 ] || stack_dump stacks-slow-close.txt
+    sleep 0.1
+  done
+  echo "closing took $(( $(date +%s%3N) - start )) ms" | tee -a "$work/summary.txt"
   if alive; then
     stack_dump stacks-at-close.txt
     fail "the program did not end when its window was closed, see $work/stacks-at-close.txt"
