@@ -141,8 +141,11 @@ start_program() {
   wait_idle >/dev/null || fail "the program did not finish starting"
 }
 
+# The shell may reap the program while its state is read: no state is not alive.
 alive() {
-  kill -0 "$app" 2>/dev/null && [ "$(awk '{print $3}' "/proc/$app/stat" 2>/dev/null)" != Z ]
+  local state
+  state=$(awk '{print $3}' "/proc/$app/stat" 2>/dev/null) || return 1
+  [ -n "$state" ] && [ "$state" != Z ]
 }
 
 # How often the GUI thread has gone to sleep so far.
