@@ -262,9 +262,7 @@ bool InstallForProgramPath(const char* path, size_t length)
     action.sa_sigaction = CrashExceptionFilter;
     // SA_NODEFER: a fault inside the handler re-enters it and is recognised there.
     action.sa_flags = SA_SIGINFO | SA_ONSTACK | SA_NODEFER;
-    sigfillset(&action.sa_mask);
-    for (int signo : kFatalSignals)
-        sigdelset(&action.sa_mask, signo);
+    FillAllButFatal(&action.sa_mask);
     for (int i = 0; i < kFatalSignalCount; ++i)
         sigaction(kFatalSignals[i], &action, &s_prevFilters[i]);
     s_bInstalled = true;

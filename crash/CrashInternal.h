@@ -20,6 +20,14 @@ constexpr int kMsgFileTooLarge = 593;
 constexpr int kFatalSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
 constexpr int kFatalSignalCount = sizeof kFatalSignals / sizeof kFatalSignals[0];
 
+// Every signal but the fatal ones: a handler with this mask still sees its own faults.
+inline void FillAllButFatal(sigset_t* mask)
+{
+    sigfillset(mask);
+    for (int signo : kFatalSignals)
+        sigdelset(mask, signo);
+}
+
 // Process-wide state, zero at start.
 extern char s_szReporter[kPathSize];      // reporter program; empty: none is started
 extern char s_szAppArg[kAppArgSize];      // the reporter's -a value

@@ -73,6 +73,53 @@ bool ReadVersionNote(int fd, uint64_t offset, uint64_t size, uint64_t alignment,
     return true;
 }
 
+// Where a program or section header says its notes are; size 0 when it holds none.
+struct NoteArea {
+    uint64_t offset = 0;
+    uint64_t size = 0;
+    uint64_t alignment = 0;
+};
+
+NoteArea NotesOf(const Elf64_Phdr& header)
+{
+    return header.p_type == PT_NOTE ? NoteArea{header.p_offset, header.p_filesz, header.p_align} : NoteArea{};
+}
+
+NoteArea NotesOf(const Elf64_Shdr& header)
+{
+    return header.sh_type == SHT_NOTE ? NoteArea{header.sh_offset, header.sh_size, header.sh_addralign}
+                                      : NoteArea{};
+}
+
+// Walks a table of program or section headers for the version note.
+template <class Header>
+bool FindVersionInTable(int fd, uint64_t tableOffset, unsigned count, unsigned entrySize, unsigned limit,
+                        uint16_t parts[4])
+{
+    for (unsigned i = 0; i < count && i < limit; ++i) {
+        Header header;
+        if (entrySize < sizeof header ||
+            safe::PreadFull(fd, &header, sizeof header, tableOffset + uint64_t{i} * entrySize) != sizeof header)
+            return false;
+        const NoteArea notes = NotesOf(header);
+        if (ReadVersionNote(fd, notes.offset, notes.size, notes.alignment, parts))
+            return true;
+    }
+    return false;
+}
+
+bool FindVersion(int fd, uint16_t parts[4])
+{
+    Elf64_Ehdr eh;
+    if (safe::PreadFull(fd, &eh, sizeof eh, 0) != static_cast<ssize_t>(sizeof eh) ||
+        std::memcmp(eh.e_ident, ELFMAG, SELFMAG) != 0 || eh.e_ident[EI_CLASS] != ELFCLASS64 ||
+        eh.e_ident[EI_DATA] != ELFDATA2LSB)
+        return false;
+    // The note segments first (they survive strip), then the note sections.
+    return FindVersionInTable<Elf64_Phdr>(fd, eh.e_phoff, eh.e_phnum, eh.e_phentsize, 1024, parts) ||
+           FindVersionInTable<Elf64_Shdr>(fd, eh.e_shoff, eh.e_shnum, eh.e_shentsize, 65536, parts);
+}
+
 }  // namespace
 
 bool GetModuleFileVersion(const char* path, uint16_t* part1, uint16_t* part2, uint16_t* part3, uint16_t* part4)
@@ -83,29 +130,7 @@ bool GetModuleFileVersion(const char* path, uint16_t* part1, uint16_t* part2, ui
     if (fd < 0)
         return false;
     uint16_t parts[4] = {};
-    bool found = false;
-    Elf64_Ehdr eh;
-    if (safe::PreadFull(fd, &eh, sizeof eh, 0) == static_cast<ssize_t>(sizeof eh) &&
-        std::memcmp(eh.e_ident, ELFMAG, SELFMAG) == 0 && eh.e_ident[EI_CLASS] == ELFCLASS64 &&
-        eh.e_ident[EI_DATA] == ELFDATA2LSB) {
-        // The note segments first (they survive strip), then the note sections.
-        for (unsigned i = 0; !found && i < eh.e_phnum && i < 1024; ++i) {
-            Elf64_Phdr ph;
-            if (eh.e_phentsize < sizeof ph ||
-                safe::PreadFull(fd, &ph, sizeof ph, eh.e_phoff + uint64_t{i} * eh.e_phentsize) != sizeof ph)
-                break;
-            if (ph.p_type == PT_NOTE)
-                found = ReadVersionNote(fd, ph.p_offset, ph.p_filesz, ph.p_align, parts);
-        }
-        for (unsigned i = 0; !found && i < eh.e_shnum && i < 65536; ++i) {
-            Elf64_Shdr sh;
-            if (eh.e_shentsize < sizeof sh ||
-                safe::PreadFull(fd, &sh, sizeof sh, eh.e_shoff + uint64_t{i} * eh.e_shentsize) != sizeof sh)
-                break;
-            if (sh.sh_type == SHT_NOTE)
-                found = ReadVersionNote(fd, sh.sh_offset, sh.sh_size, sh.sh_addralign, parts);
-        }
-    }
+    const bool found = FindVersion(fd, parts);
     safe::Close(fd);
     if (!found)
         return false;

@@ -343,9 +343,7 @@ bool PrepareThreadStopper()
         struct sigaction action{};
         action.sa_sigaction = StopSignalHandler;
         action.sa_flags = SA_SIGINFO | SA_RESTART | SA_ONSTACK;
-        sigfillset(&action.sa_mask);
-        for (int fatal : kFatalSignals)
-            sigdelset(&action.sa_mask, fatal);
+        FillAllButFatal(&action.sa_mask);
         if (sigaction(signo, &action, nullptr) != 0)
             continue;
         s_stopSignal = signo;
