@@ -175,11 +175,16 @@ __attribute__((noinline)) void BusyWorker()
         g_sink = g_sink + 1;
 }
 
-__attribute__((noinline)) void BlockedBusyWorker()
+void BlockEverySignal()
 {
     sigset_t all;
     sigfillset(&all);
     pthread_sigmask(SIG_BLOCK, &all, nullptr);
+}
+
+__attribute__((noinline)) void BlockedBusyWorker()
+{
+    BlockEverySignal();
     g_started.fetch_add(1);
     for (;;)
         g_sink = g_sink + 1;
@@ -187,9 +192,7 @@ __attribute__((noinline)) void BlockedBusyWorker()
 
 __attribute__((noinline)) void BlockedWorker()
 {
-    sigset_t all;
-    sigfillset(&all);
-    pthread_sigmask(SIG_BLOCK, &all, nullptr);
+    BlockEverySignal();
     g_started.fetch_add(1);
     for (;;)
         sleep(100);

@@ -58,6 +58,17 @@ std::string MinidumpReader::stream(uint32_t type) const
 }
 
 template <typename T>
+std::optional<T> MinidumpReader::whole(uint32_t type) const
+{
+    const std::string bytes = stream(type);
+    if (bytes.size() != sizeof(T))
+        return std::nullopt;
+    T value;
+    std::memcpy(&value, bytes.data(), sizeof value);
+    return value;
+}
+
+template <typename T>
 std::vector<T> MinidumpReader::list(uint32_t type) const
 {
     std::vector<T> items;
@@ -92,32 +103,17 @@ std::vector<md::MemoryDescriptor> MinidumpReader::memoryList() const
 
 std::optional<md::ExceptionStream> MinidumpReader::exception() const
 {
-    const std::string bytes = stream(md::kExceptionStream);
-    if (bytes.size() != sizeof(md::ExceptionStream))
-        return std::nullopt;
-    md::ExceptionStream e;
-    std::memcpy(&e, bytes.data(), sizeof e);
-    return e;
+    return whole<md::ExceptionStream>(md::kExceptionStream);
 }
 
 std::optional<md::SystemInfo> MinidumpReader::systemInfo() const
 {
-    const std::string bytes = stream(md::kSystemInfoStream);
-    if (bytes.size() != sizeof(md::SystemInfo))
-        return std::nullopt;
-    md::SystemInfo s;
-    std::memcpy(&s, bytes.data(), sizeof s);
-    return s;
+    return whole<md::SystemInfo>(md::kSystemInfoStream);
 }
 
 std::optional<md::MiscInfo> MinidumpReader::miscInfo() const
 {
-    const std::string bytes = stream(md::kMiscInfoStream);
-    if (bytes.size() != sizeof(md::MiscInfo))
-        return std::nullopt;
-    md::MiscInfo m;
-    std::memcpy(&m, bytes.data(), sizeof m);
-    return m;
+    return whole<md::MiscInfo>(md::kMiscInfoStream);
 }
 
 std::vector<MinidumpReader::Module> MinidumpReader::modules() const

@@ -48,6 +48,8 @@ private:
     template <typename T>
     std::optional<T> read(uint64_t offset) const;
     template <typename T>
+    std::optional<T> whole(uint32_t type) const;  // a stream that is exactly one T
+    template <typename T>
     std::vector<T> list(uint32_t type) const;
 
     std::string m_data;
