@@ -59,5 +59,58 @@ public:
 
 IVistrel* CreateVistrel(IVistrelNotify* notify);  // C++ linkage: looked up by its decorated name
 
+// Notifications of the publishing engine: JSON text {"cmd": NAME, "params": {...}}
+// through ICastornNotify::OnEngineMessage, one at a time, on any engine thread. The
+// stream key never appears in one. Members not listed here may be added; a reader
+// ignores what it does not know. Failures carry "reason", one of the kReason codes
+// below, and "message", the engine's English detail.
+namespace castorn_notification {
+
+// {"percent": int 0..100}: the loudest channel's peak of the sound that is sent (the
+// microphone mixed with background audio), -60 dBFS and below as 0, 0 dBFS as 100;
+// about five a second while on air, none off air.
+inline constexpr char kAudioPercent[] = "OnAudioPercent";
+// {"address": string, "attempt": int >= 1}: a connection attempt begins.
+inline constexpr char kConnecting[] = "OnConnecting";
+// {"address": string}: the server took the publication; media flows from now on.
+inline constexpr char kConnected[] = "OnConnected";
+// {"liveMs": int64, "kbps": int, "framesSent": int64, "framesDropped": int64,
+//  "bytesQueued": int64}: once a second while connected. liveMs counts from the first
+// media this connection delivered; kbps is what went onto the wire over the last
+// seconds; frames are video frames of this connection, dropped ones never sent
+// because the server fell behind; bytesQueued waits to be sent.
+inline constexpr char kStatistics[] = "OnStatistics";
+// {"reason": code, "message": string}: a connection that was live ended; reason
+// "stopped" when it was ended by going off air.
+inline constexpr char kDisconnected[] = "OnDisconnected";
+// {"attempt": int >= 1, "delayMs": int64, "reason": code, "message": string}: the
+// next attempt starts after delayMs; reason and message say why the last one ended.
+inline constexpr char kReconnecting[] = "OnReconnecting";
+// {"reason": code, "message": string, "final": bool}: publishing failed. With final
+// false an OnReconnecting follows; with final true the engine has stopped trying
+// and stays so until off air.
+inline constexpr char kPublishError[] = "OnPublishError";
+// {}: off air; everything the engine started for the publication is gone.
+inline constexpr char kPublishStopped[] = "OnPublishStopped";
+// {"source": "video" | "audio" | "background", "name": string, "message": string}:
+// a capture source failed or could not be opened; the stream goes on with black or
+// silence in its place.
+inline constexpr char kSourceLost[] = "OnSourceLost";
+// {"source": ..., "name": string}: a lost source is captured again.
+inline constexpr char kSourceBack[] = "OnSourceBack";
+
+// The "reason" codes.
+inline constexpr char kReasonRefused[] = "refused";        // nothing listens at the address
+inline constexpr char kReasonUnresolved[] = "unresolved";  // the host name does not resolve
+inline constexpr char kReasonTimeout[] = "timeout";        // the server did not answer in time
+inline constexpr char kReasonRejected[] = "rejected";      // the server refused the publish (key, name taken, app)
+inline constexpr char kReasonTls[] = "tls";                // the server's certificate does not check out
+inline constexpr char kReasonLost[] = "lost";              // an established connection broke
+inline constexpr char kReasonCapture[] = "capture";        // the capture could not run
+inline constexpr char kReasonStopped[] = "stopped";        // ended by going off air
+inline constexpr char kReasonOther[] = "other";            // none of the above
+
+}  // namespace castorn_notification
+
 // Size of the reply buffer a caller hands to ExecuteCommand, terminating NUL included.
 inline constexpr std::size_t kCommandReplySize = 1024;
