@@ -7,9 +7,11 @@
 #include "window/LevelMeter.h"
 
 #include <QComboBox>
+#include <QFontMetricsF>
 #include <QLabel>
 #include <QPushButton>
 #include <QTimer>
+#include <algorithm>
 
 namespace {
 
@@ -19,10 +21,28 @@ constexpr int kLevelMeterId = 1025;
 constexpr int kStatusTickMs = 200;
 // The meter takes this part of the room between the video frame and the buttons.
 constexpr int kMeterShareOfGap = 4;
+// A status line too long for the column is set smaller, down to this, before it wraps.
+constexpr qreal kSmallestStatusPoints = 7;
+constexpr qreal kStatusPointStep = 0.5;
 
 std::chrono::steady_clock::time_point Now()
 {
     return std::chrono::steady_clock::now();
+}
+
+// The dialog's font, or a smaller one in which every line fits the width.
+QFont FittingFont(const QFont& dialogFont, const QString& text, int width)
+{
+    QFont font = dialogFont;
+    const auto fits = [&] {
+        const QFontMetricsF metrics(font);
+        return std::ranges::all_of(text.split('\n'), [&](const QString& line) {
+            return metrics.horizontalAdvance(line) <= width;
+        });
+    };
+    while (!fits() && font.pointSizeF() - kStatusPointStep >= kSmallestStatusPoints)
+        font.setPointSizeF(font.pointSizeF() - kStatusPointStep);
+    return font;
 }
 
 }  // namespace
@@ -46,9 +66,9 @@ void Cpublish_taviskDlg::CreateStatusControls()
     m_statusText->setObjectName(QString::number(kStatusId));
     m_statusText->setWordWrap(true);
     m_statusText->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    const int left = audio.right() + 1 + margin / 2;
+    const int left = audio.right() + 1 + margin / 4;
     const int top = offAir.bottom() + 1 + margin / 2;
-    m_statusText->setGeometry(left, top, width() - margin / 2 - left, height() - margin - top);
+    m_statusText->setGeometry(left, top, width() - margin / 4 - left, height() - margin - top);
 
     m_statusTick = new QTimer(this);
     m_statusTick->setInterval(kStatusTickMs);
@@ -99,7 +119,10 @@ void Cpublish_taviskDlg::OnEngineEvents(PendingEvents pending)
 void Cpublish_taviskDlg::ShowStatus()
 {
     const QString text = m_status.Text(Now());
-    if (text != m_statusText->text()) m_statusText->setText(text);
+    if (text != m_statusText->text()) {
+        m_statusText->setFont(FittingFont(font(), text, m_statusText->contentsRect().width()));
+        m_statusText->setText(text);
+    }
     const QString tip = m_status.ToolTip();
     if (tip != m_statusText->toolTip()) m_statusText->setToolTip(tip);
 }

@@ -161,8 +161,8 @@ QString StreamStatus::StreamLines(TimePoint now) const
     case Phase::Live: return LiveLines(now);
     case Phase::Retrying:
         if (m_wasLive) {
-            const QString head = QString::fromUtf8("重新连接中（第 %1 次）").arg(std::max(m_attempt, 1));
-            return head + '\n' + Phrase(m_reason) + QString::fromUtf8("，") + RetryLine(now);
+            const QString attempt = QString::fromUtf8("第 %1 次，").arg(std::max(m_attempt, 1));
+            return QString::fromUtf8("重新连接中\n") + Phrase(m_reason) + '\n' + attempt + RetryLine(now);
         }
         return QString::fromUtf8("推流失败：") + Phrase(m_reason) + '\n' + RetryLine(now);
     case Phase::Failed: return QString::fromUtf8("推流失败：") + Phrase(m_reason);

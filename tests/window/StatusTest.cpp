@@ -76,7 +76,7 @@ TEST_F(StatusControls, FollowTheEngineFromItsThreadsThroughEveryNotification)
     EXPECT_TRUE(StatusText().endsWith("\n麦克风已恢复"));
     NotifyFromEngineThread(R"({"cmd":"OnDisconnected","params":{"reason":"lost","message":"Broken pipe"}})");
     NotifyFromEngineThread(R"({"cmd":"OnReconnecting","params":{"attempt":1,"delayMs":60000,"reason":"lost","message":"Broken pipe"}})");
-    EXPECT_TRUE(StatusText().startsWith("重新连接中（第 1 次）\n连接中断，60 秒后重试"));
+    EXPECT_TRUE(StatusText().startsWith("重新连接中\n连接中断\n第 1 次，60 秒后重试"));
     NotifyFromEngineThread(R"({"cmd":"OnPublishError","params":{"reason":"rejected","message":"NetStream.Publish.BadName","final":true}})");
     EXPECT_TRUE(StatusText().startsWith("推流失败：服务器拒绝推流"));
     EXPECT_EQ(ToolTip(*window), "NetStream.Publish.BadName");

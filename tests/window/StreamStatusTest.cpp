@@ -115,14 +115,14 @@ TEST_F(Status, ALossAfterGoingLiveReconnectsWithAttemptCountdownAndReason)
     Apply({.kind = EngineEventKind::Connected});
     Apply(Figures(5000, 800), 5s);
     Apply(Failure(EngineEventKind::Disconnected, "lost"), 1s);
-    EXPECT_EQ(Text(), "重新连接中（第 1 次）\n连接中断，正在重试…");
+    EXPECT_EQ(Text(), "重新连接中\n连接中断\n第 1 次，正在重试…");
     Apply(Retry(2, 2000, "lost"));
-    EXPECT_EQ(Text(), "重新连接中（第 2 次）\n连接中断，2 秒后重试");
-    EXPECT_EQ(Text(1500ms), "重新连接中（第 2 次）\n连接中断，1 秒后重试");
+    EXPECT_EQ(Text(), "重新连接中\n连接中断\n第 2 次，2 秒后重试");
+    EXPECT_EQ(Text(1500ms), "重新连接中\n连接中断\n第 2 次，1 秒后重试");
     Apply({.kind = EngineEventKind::Connecting, .attempt = 2}, 500ms);
     Apply(Failure(EngineEventKind::PublishError, "refused"), 1ms);
     Apply(Retry(3, 4000, "refused"));
-    EXPECT_EQ(Text(), "重新连接中（第 3 次）\n连接被拒绝，4 秒后重试");
+    EXPECT_EQ(Text(), "重新连接中\n连接被拒绝\n第 3 次，4 秒后重试");
     Apply({.kind = EngineEventKind::Connected}, 4s);
     EXPECT_EQ(Text(), "直播中 00:00:00") << "the engine counts each connection's own time";
 }
@@ -164,7 +164,7 @@ TEST_F(Status, LostSourcesShowBesideTheStreamsStateAndTheirReturnForAWhile)
     EXPECT_EQ(Text(StreamStatus::kSourceBackShownFor), "直播中 00:00:07");
     Apply({.kind = EngineEventKind::SourceLost, .source = CaptureSource::Audio});
     Apply(Failure(EngineEventKind::Disconnected, "lost"));
-    EXPECT_EQ(Text(), "重新连接中（第 1 次）\n连接中断，正在重试…\n麦克风已断开");
+    EXPECT_EQ(Text(), "重新连接中\n连接中断\n第 1 次，正在重试…\n麦克风已断开");
     status.GoneOffAir();
     status.GoneOnAir("");
     EXPECT_EQ(Text(), "已上麦") << "a new time on air starts clean";

@@ -1,0 +1,149 @@
+// The real window with the real engine, loaded from beside this program as the
+// program loads it, against a local nginx, a PulseAudio server and an Xvfb display:
+// what the status (1024) and the level meter (1025) say about a real stream.
+#include "castorn/TestPeers.h"
+#include "support/LoopbackPort.h"
+#include "support/WindowFixture.h"
+
+#include "platform/DialogTemplate.h"
+#include "window/LevelMeter.h"
+
+#include <QComboBox>
+#include <cstdlib>
+
+using namespace std::chrono_literals;
+using castorn_test::Child;
+using castorn_test::Installed;
+
+namespace {
+
+#ifdef TAVISK_SANITIZE_BUILD
+constexpr int kSlowness = 3;  // everything, the engine included, runs a few times slower
+#else
+constexpr int kSlowness = 1;
+#endif
+// What the operator is promised after a click.
+constexpr auto kPromptly = 3s * kSlowness;
+// For what takes the engine's own retry delays.
+constexpr auto kEventually = 20s * kSlowness;
+
+std::string SettingsFile(const std::string& server, bool showSpectrum)
+{
+    std::string file = kDefaultSettingsFile;
+    file.replace(file.find("rtmp://127.0.0.1"), std::strlen("rtmp://127.0.0.1"), server);
+    if (!showSpectrum) file.replace(file.find("m_bShowSpectrum=True"), 20, "m_bShowSpectrum=False");
+    return file;
+}
+
+}  // namespace
+
+class StatusEndToEnd : public WindowTest {
+protected:
+    void SetUp() override
+    {
+        if (!std::getenv("DISPLAY") || !Installed("nginx") || !Installed("pulseaudio") || !Installed("gst-launch-1.0"))
+            GTEST_SKIP() << "needs Xvfb, nginx, pulseaudio and gst-launch-1.0";
+        useRealEngine = true;
+        WindowTest::SetUp();
+        m_sound = std::make_unique<castorn_test::SoundServer>();
+        m_server = std::make_unique<castorn_test::RtmpServer>();
+    }
+
+    void TearDown() override
+    {
+        if (!m_sound) return;
+        WindowTest::TearDown();  // the engine goes before its servers
+        m_server.reset();
+        m_sound.reset();
+    }
+
+    // The window on the display, with the microphone that the tone plays into.
+    void OpenWith(const std::string& server, bool showSpectrum = true)
+    {
+        WriteSettingsFile(SettingsFile(server, showSpectrum));
+        Open();
+        window->show();
+        QComboBox* audio = DialogItemAs<QComboBox>(*window, 1020);
+        const int microphone = audio->findText("FakeMicSink", Qt::MatchContains);
+        ASSERT_GE(microphone, 0) << "the sound server's sources are listed";
+        audio->setCurrentIndex(microphone);
+    }
+
+    bool StatusReaches(const QString& part, std::chrono::milliseconds limit)
+    {
+        const bool reached = WaitUntil([&] { return StatusText().contains(part); }, limit);
+        if (!reached) ADD_FAILURE() << "status: " << StatusText().toStdString();
+        return reached;
+    }
+
+    std::unique_ptr<castorn_test::SoundServer> m_sound;
+    std::unique_ptr<castorn_test::RtmpServer> m_server;
+};
+
+TEST_F(StatusEndToEnd, LiveWithTheBitrateSoonAfterTheClickThenOffAir)
+{
+    OpenWith(m_server->Address());
+    EXPECT_EQ(StatusText(), "未上麦");
+    Click(1022);
+    EXPECT_TRUE(WaitUntil([&] { return StatusText().startsWith("直播中 ") && StatusText().contains(" kbps"); }, kPromptly))
+        << StatusText().toStdString();
+    EXPECT_TRUE(StatusReaches("直播中 00:00:03", kEventually)) << "the time on air advances";
+    Click(1023);
+    EXPECT_EQ(StatusText(), "未上麦");
+    WaitUntil([] { return false; }, 1s);
+    EXPECT_EQ(StatusText(), "未上麦") << "what the engine says while stopping changes nothing";
+}
+
+TEST_F(StatusEndToEnd, NothingListeningIsARefusedConnection)
+{
+    OpenWith("rtmp://127.0.0.1:" + std::to_string(test_support::FreeLoopbackPort()));
+    Click(1022);
+    EXPECT_TRUE(StatusReaches("推流失败：连接被拒绝", kPromptly));
+    EXPECT_FALSE(DialogItem(*window, 1024)->toolTip().isEmpty()) << "the engine's own words";
+    EXPECT_TRUE(boxes.empty());
+    Click(1023);
+    EXPECT_EQ(StatusText(), "未上麦");
+}
+
+TEST_F(StatusEndToEnd, ReconnectingWhileTheServerIsAwayAndLiveAgainOnItsReturn)
+{
+    OpenWith(m_server->Address());
+    Click(1022);
+    ASSERT_TRUE(StatusReaches("直播中", kPromptly));
+    m_server->Stop();
+    EXPECT_TRUE(StatusReaches("重新连接中", kEventually));
+    m_server->Start();
+    EXPECT_TRUE(WaitUntil([&] { return StatusText().startsWith("直播中"); }, kEventually)) << StatusText().toStdString();
+    Click(1023);
+    EXPECT_EQ(StatusText(), "未上麦");
+}
+
+TEST_F(StatusEndToEnd, TheMeterMovesWithTheToneAndRestsOffAir)
+{
+    OpenWith(m_server->Address());
+    auto tone = std::make_unique<Child>(std::vector<std::string>{
+        "gst-launch-1.0", "-q", "audiotestsrc", "volume=0.8", "is-live=true", "!", "pulsesink", "device=mic_sink"});
+    EXPECT_EQ(Meter()->value(), 0);
+    Click(1022);
+    EXPECT_TRUE(WaitUntil([&] { return Meter()->value() > 50; }, kEventually)) << "a tone at -2 dB";
+    EXPECT_FALSE(Meter()->isHidden());
+    tone.reset();
+    EXPECT_TRUE(WaitUntil([&] { return Meter()->value() == 0; }, kEventually)) << "silence rests the meter";
+    tone = std::make_unique<Child>(std::vector<std::string>{
+        "gst-launch-1.0", "-q", "audiotestsrc", "volume=0.8", "is-live=true", "!", "pulsesink", "device=mic_sink"});
+    EXPECT_TRUE(WaitUntil([&] { return Meter()->value() > 50; }, kEventually));
+    Click(1023);
+    EXPECT_EQ(Meter()->value(), 0);
+    WaitUntil([] { return false; }, 1s);
+    EXPECT_EQ(Meter()->value(), 0) << "at rest off air, whatever the microphone hears";
+}
+
+TEST_F(StatusEndToEnd, TheMeterIsHiddenWhenTheSettingsSaySo)
+{
+    OpenWith(m_server->Address(), false);
+    EXPECT_TRUE(Meter()->isHidden());
+    Click(1022);
+    EXPECT_TRUE(StatusReaches("直播中", kPromptly));
+    EXPECT_TRUE(Meter()->isHidden());
+    Click(1023);
+}
