@@ -51,7 +51,7 @@ protected:
 
     void TearDown() override
     {
-        if (!m_sound) return;
+        if (!useRealEngine) return;  // skipped before anything was set up
         WindowTest::TearDown();  // the engine goes before its servers
         m_server.reset();
         m_sound.reset();
@@ -87,7 +87,9 @@ TEST_F(StatusEndToEnd, LiveWithTheBitrateSoonAfterTheClickThenOffAir)
     Click(1022);
     EXPECT_TRUE(WaitUntil([&] { return StatusText().startsWith("直播中 ") && StatusText().contains(" kbps"); }, kPromptly))
         << StatusText().toStdString();
-    EXPECT_TRUE(StatusReaches("直播中 00:00:03", kEventually)) << "the time on air advances";
+    const QString clock = StatusText().section('\n', 0, 0);
+    EXPECT_TRUE(WaitUntil([&] { return StatusText().section('\n', 0, 0) > clock; }, kPromptly))
+        << "the time on air advances: " << StatusText().toStdString();
     Click(1023);
     EXPECT_EQ(StatusText(), "未上麦");
     WaitUntil([] { return false; }, 1s);
