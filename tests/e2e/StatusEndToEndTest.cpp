@@ -9,6 +9,10 @@
 #include "window/LevelMeter.h"
 
 #include <QComboBox>
+#include <QGuiApplication>
+#include <QImage>
+#include <QPixmap>
+#include <QScreen>
 #include <cstdlib>
 
 using namespace std::chrono_literals;
@@ -69,6 +73,19 @@ protected:
         audio->setCurrentIndex(microphone);
     }
 
+    // What the X server holds in the video frame's own window: the engine's pictures
+    // while on air, whatever is left of them afterwards.
+    bool FrameLooksBlack() const
+    {
+        const QImage shown =
+            QGuiApplication::primaryScreen()->grabWindow(DialogItem(*window, 1016)->winId()).toImage();
+        constexpr int kDarkest = 16;
+        for (int y = 0; y < shown.height(); y += 4)
+            for (int x = 0; x < shown.width(); x += 4)
+                if (qGray(shown.pixel(x, y)) > kDarkest) return false;
+        return !shown.isNull();
+    }
+
     bool StatusReaches(const QString& part, std::chrono::milliseconds limit)
     {
         const bool reached = WaitUntil([&] { return StatusText().contains(part); }, limit);
@@ -90,10 +107,13 @@ TEST_F(StatusEndToEnd, LiveWithTheBitrateSoonAfterTheClickThenOffAir)
     const QString clock = StatusText().section('\n', 0, 0);
     EXPECT_TRUE(WaitUntil([&] { return StatusText().section('\n', 0, 0) > clock; }, kPromptly))
         << "the time on air advances: " << StatusText().toStdString();
+    EXPECT_TRUE(WaitUntil([&] { return !FrameLooksBlack(); }, kPromptly)) << "the preview shows the screen";
     Click(1023);
     EXPECT_EQ(StatusText(), "未上麦");
+    EXPECT_TRUE(WaitUntil([&] { return FrameLooksBlack(); }, kPromptly)) << "no last picture left frozen";
     WaitUntil([] { return false; }, 1s);
     EXPECT_EQ(StatusText(), "未上麦") << "what the engine says while stopping changes nothing";
+    EXPECT_TRUE(FrameLooksBlack());
 }
 
 TEST_F(StatusEndToEnd, NothingListeningIsARefusedConnection)
