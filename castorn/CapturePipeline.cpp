@@ -168,7 +168,7 @@ GstElement* AudioInput(Assembler& assembler, GstElement* source, const AudioSett
                             assembler.Filter(RawAudioCaps(audio))});
 }
 
-// The microphone (or silence) at its capture volume, with the level meter.
+// The microphone (or silence) at its capture volume.
 GstElement* Microphone(Assembler& assembler, const CaptureSpec& spec)
 {
     GstElement* source = nullptr;
@@ -182,13 +182,11 @@ GstElement* Microphone(Assembler& assembler, const CaptureSpec& spec)
     }
     GstElement* volume = assembler.Make("volume");
     g_object_set(volume, "volume", spec.audio.volume / 100.0, "mute", spec.audio.mute, nullptr);
-    GstElement* level = assembler.Make("level");
-    g_object_set(level, "interval", kLevelInterval, "post-messages", TRUE, nullptr);
-    return assembler.Chain({AudioInput(assembler, source, spec.audio), volume, level});
+    return assembler.Chain({AudioInput(assembler, source, spec.audio), volume});
 }
 
 // The microphone, mixed with the background source when there is one.
-GstElement* AudioMix(Assembler& assembler, const CaptureSpec& spec)
+GstElement* MicrophoneAndBackground(Assembler& assembler, const CaptureSpec& spec)
 {
     GstElement* microphone = Microphone(assembler, spec);
     if (spec.backgroundSource.empty()) return microphone;
@@ -199,6 +197,14 @@ GstElement* AudioMix(Assembler& assembler, const CaptureSpec& spec)
     assembler.Link(microphone, mixer, nullptr);
     assembler.Link(AudioInput(assembler, background, spec.audio), mixer, nullptr);
     return assembler.Chain({mixer, assembler.Filter(RawAudioCaps(spec.audio))});
+}
+
+// The sound that is sent, with the level meter on it.
+GstElement* AudioMix(Assembler& assembler, const CaptureSpec& spec)
+{
+    GstElement* level = assembler.Make("level");
+    g_object_set(level, "interval", kLevelInterval, "post-messages", TRUE, nullptr);
+    return assembler.Chain({MicrophoneAndBackground(assembler, spec), level});
 }
 
 }  // namespace
