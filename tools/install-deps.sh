@@ -16,7 +16,7 @@ RUN_PACKAGES=(
 )
 TEST_PACKAGES=(
   xvfb xauth x11-utils xdotool gstreamer1.0-tools gstreamer1.0-plugins-base-apps
-  ffmpeg pulseaudio pulseaudio-utils sox
+  ffmpeg pulseaudio pulseaudio-utils sox openssl imagemagick
   lldb-15 clang-14 libclang-rt-14-dev
 )
 # PipeWire's sound server (pipewire-pulse, wireplumber) is left out on purpose: installing

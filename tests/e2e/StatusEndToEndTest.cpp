@@ -14,6 +14,7 @@
 #include <QPixmap>
 #include <QScreen>
 #include <cstdlib>
+#include <stdexcept>
 
 using namespace std::chrono_literals;
 using castorn_test::Child;
@@ -31,13 +32,47 @@ constexpr auto kPromptly = 3s * kSlowness;
 // For what takes the engine's own retry delays.
 constexpr auto kEventually = 20s * kSlowness;
 
-std::string SettingsFile(const std::string& server, bool showSpectrum)
+struct Publishing {
+    std::string server;
+    std::string application = "live";
+    bool showSpectrum = true;
+};
+
+std::string Replace(std::string text, const std::string& from, const std::string& to)
 {
-    std::string file = kDefaultSettingsFile;
-    file.replace(file.find("rtmp://127.0.0.1"), std::strlen("rtmp://127.0.0.1"), server);
-    if (!showSpectrum) file.replace(file.find("m_bShowSpectrum=True"), 20, "m_bShowSpectrum=False");
+    return text.replace(text.find(from), from.size(), to);
+}
+
+std::string SettingsFile(const Publishing& publishing)
+{
+    std::string file = Replace(kDefaultSettingsFile, "rtmp://127.0.0.1", publishing.server);
+    file = Replace(file, "m_strPublishRoomInfo=live", "m_strPublishRoomInfo=" + publishing.application);
+    if (!publishing.showSpectrum) file = Replace(file, "m_bShowSpectrum=True", "m_bShowSpectrum=False");
     return file;
 }
+
+// A TLS server whose certificate nobody trusts; it speaks no RTMP, which the engine
+// never gets to see.
+class UntrustedTlsServer {
+public:
+    UntrustedTlsServer() : m_port(test_support::FreeLoopbackPort())
+    {
+        const std::string key = m_dir.Path() + "/key.pem";
+        const std::string certificate = m_dir.Path() + "/certificate.pem";
+        const std::string make = "openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=127.0.0.1 -keyout '" +
+                                 key + "' -out '" + certificate + "' >/dev/null 2>&1";
+        if (std::system(make.c_str()) != 0) throw std::runtime_error("openssl made no certificate");
+        m_process = std::make_unique<Child>(std::vector<std::string>{
+            "openssl", "s_server", "-quiet", "-accept", std::to_string(m_port), "-cert", certificate, "-key", key});
+        castorn_test::Eventually([this] { return test_support::LoopbackListening(m_port); });
+    }
+    std::string Address() const { return "rtmps://127.0.0.1:" + std::to_string(m_port); }
+
+private:
+    castorn_test::TempDir m_dir;
+    int m_port;
+    std::unique_ptr<Child> m_process;
+};
 
 }  // namespace
 
@@ -62,9 +97,9 @@ protected:
     }
 
     // The window on the display, with the microphone that the tone plays into.
-    void OpenWith(const std::string& server, bool showSpectrum = true)
+    void OpenWith(const Publishing& publishing)
     {
-        WriteSettingsFile(SettingsFile(server, showSpectrum));
+        WriteSettingsFile(SettingsFile(publishing));
         Open();
         window->show();
         QComboBox* audio = DialogItemAs<QComboBox>(*window, 1020);
@@ -99,7 +134,7 @@ protected:
 
 TEST_F(StatusEndToEnd, LiveWithTheBitrateSoonAfterTheClickThenOffAir)
 {
-    OpenWith(m_server->Address());
+    OpenWith({m_server->Address()});
     EXPECT_EQ(StatusText(), "未上麦");
     Click(1022);
     EXPECT_TRUE(WaitUntil([&] { return StatusText().startsWith("直播中 ") && StatusText().contains(" kbps"); }, kPromptly))
@@ -118,7 +153,7 @@ TEST_F(StatusEndToEnd, LiveWithTheBitrateSoonAfterTheClickThenOffAir)
 
 TEST_F(StatusEndToEnd, NothingListeningIsARefusedConnection)
 {
-    OpenWith("rtmp://127.0.0.1:" + std::to_string(test_support::FreeLoopbackPort()));
+    OpenWith({"rtmp://127.0.0.1:" + std::to_string(test_support::FreeLoopbackPort())});
     Click(1022);
     EXPECT_TRUE(StatusReaches("推流失败：连接被拒绝", kPromptly));
     EXPECT_FALSE(DialogItem(*window, 1024)->toolTip().isEmpty()) << "the engine's own words";
@@ -127,9 +162,27 @@ TEST_F(StatusEndToEnd, NothingListeningIsARefusedConnection)
     EXPECT_EQ(StatusText(), "未上麦");
 }
 
+TEST_F(StatusEndToEnd, AnApplicationTheServerDoesNotHaveIsARefusedPublish)
+{
+    OpenWith({.server = m_server->Address(), .application = "nosuchapp"});
+    Click(1022);
+    EXPECT_TRUE(StatusReaches("推流失败：服务器拒绝推流", kPromptly));
+    Click(1023);
+}
+
+TEST_F(StatusEndToEnd, AnUntrustedCertificateIsAnInvalidCertificate)
+{
+    if (!Installed("openssl")) GTEST_SKIP() << "needs openssl";
+    UntrustedTlsServer server;
+    OpenWith({server.Address()});
+    Click(1022);
+    EXPECT_TRUE(StatusReaches("推流失败：证书无效", kPromptly));
+    Click(1023);
+}
+
 TEST_F(StatusEndToEnd, ReconnectingWhileTheServerIsAwayAndLiveAgainOnItsReturn)
 {
-    OpenWith(m_server->Address());
+    OpenWith({m_server->Address()});
     Click(1022);
     ASSERT_TRUE(StatusReaches("直播中", kPromptly));
     m_server->Stop();
@@ -142,7 +195,7 @@ TEST_F(StatusEndToEnd, ReconnectingWhileTheServerIsAwayAndLiveAgainOnItsReturn)
 
 TEST_F(StatusEndToEnd, TheMeterMovesWithTheToneAndRestsOffAir)
 {
-    OpenWith(m_server->Address());
+    OpenWith({m_server->Address()});
     auto tone = std::make_unique<Child>(std::vector<std::string>{
         "gst-launch-1.0", "-q", "audiotestsrc", "volume=0.8", "is-live=true", "!", "pulsesink", "device=mic_sink"});
     EXPECT_EQ(Meter()->value(), 0);
@@ -162,7 +215,7 @@ TEST_F(StatusEndToEnd, TheMeterMovesWithTheToneAndRestsOffAir)
 
 TEST_F(StatusEndToEnd, TheMeterIsHiddenWhenTheSettingsSaySo)
 {
-    OpenWith(m_server->Address(), false);
+    OpenWith({.server = m_server->Address(), .showSpectrum = false});
     EXPECT_TRUE(Meter()->isHidden());
     Click(1022);
     EXPECT_TRUE(StatusReaches("直播中", kPromptly));
