@@ -120,7 +120,8 @@ void Cpublish_taviskDlg::ShowStatus()
 {
     const QString text = m_status.Text(Now());
     if (text != m_statusText->text()) {
-        m_statusText->setFont(FittingFont(font(), text, m_statusText->contentsRect().width()));
+        const QFont fitting = FittingFont(font(), text, m_statusText->contentsRect().width());
+        if (fitting != m_statusText->font()) m_statusText->setFont(fitting);
         m_statusText->setText(text);
     }
     const QString tip = m_status.ToolTip();

@@ -5,6 +5,7 @@
 
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QFontMetrics>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
@@ -175,4 +176,19 @@ TEST_F(StatusControls, ALongDeviceNameShowsItsBeginning)
         EXPECT_GT(edit->fontMetrics().horizontalAdvance(edit->text()), edit->width()) << id;
         EXPECT_EQ(edit->cursorPosition(), 0) << id;
     }
+}
+
+TEST_F(StatusControls, EveryLineFitsItsColumnInASmallerFontIfNeedBe)
+{
+    GoOnAir();
+    const QLabel* status = DialogItemAs<QLabel>(*window, 1024);
+    EXPECT_EQ(status->font(), window->font()) << "a short text keeps the window's font";
+    NotifyFromEngineThread(R"({"cmd":"OnPublishError","params":{"reason":"rejected","message":"m","final":false}})");
+    NotifyFromEngineThread(R"({"cmd":"OnReconnecting","params":{"attempt":12,"delayMs":30000,"reason":"rejected"}})");
+    ASSERT_TRUE(StatusText().startsWith("推流失败：服务器拒绝推流\n"));
+    EXPECT_GT(QFontMetrics(window->font()).horizontalAdvance("推流失败：服务器拒绝推流"), status->contentsRect().width())
+        << "too long for the column in the window's font";
+    EXPECT_LT(status->font().pointSizeF(), window->font().pointSizeF());
+    for (const QString& line : StatusText().split('\n'))
+        EXPECT_LE(QFontMetricsF(status->font()).horizontalAdvance(line), status->contentsRect().width()) << line.toStdString();
 }
