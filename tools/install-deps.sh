@@ -7,6 +7,7 @@ BUILD_PACKAGES=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-qpa-plugins libjsoncpp-dev libgtest-dev libgmock-dev
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev libpulse-dev libxcb1-dev
+  dpkg-dev file  # the Debian package: dpkg-buildflags, dpkg-shlibdeps, CPack's file types
 )
 # What the program needs at run time beside the libraries it links, and the local RTMP server.
 mapfile -t RUN_PACKAGES < <(grep -v '^#' "$(dirname "$0")/../packaging/depends")
@@ -16,10 +17,10 @@ TEST_PACKAGES=(
   ffmpeg pulseaudio pulseaudio-utils sox
   lldb-15 clang-14 libclang-rt-14-dev
 )
-# Building the Debian package, checking it, and reading its window's device lists
-# as an assistive technology would (tests/package/).
+# Checking the Debian package, starting it from its menu entry, and reading its window's
+# device lists as an assistive technology would (tests/package/).
 PACKAGE_TEST_PACKAGES=(
-  dpkg-dev file lintian desktop-file-utils appstream libglib2.0-bin
+  lintian desktop-file-utils appstream libglib2.0-bin
   dbus-daemon at-spi2-core python3-dbus
 )
 # PipeWire's sound server (pipewire-pulse, wireplumber) is left out on purpose: installing

@@ -11,13 +11,15 @@ build=${1:-$source/build-package}
 package=publish-tavisk
 libdir=/usr/lib/publish_tavisk
 export DEBIAN_FRONTEND=noninteractive
+# Wait for another apt or dpkg run on the machine instead of failing at once.
+apt=(apt-get -y -q -o DPkg::Lock::Timeout=300)
 
 (( $(id -u) == 0 )) || { echo "needs root: it installs and purges $package"; exit 1; }
 
 work=$(mktemp -d /tmp/tavisk-package-XXXXXX)
 pids=()
 installed() { dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed"; }
-purge() { apt-get purge -y -q "$package" >"$work/purge.log" 2>&1 || { cat "$work/purge.log"; return 1; }; }
+purge() { "${apt[@]}" purge "$package" >"$work/purge.log" 2>&1 || { cat "$work/purge.log"; return 1; }; }
 cleanup() {
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
   for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
@@ -44,7 +46,7 @@ dpkg-deb --fsys-tarfile "$deb" | tar -t | sed 's|^\./|/|; s|/$||' | grep . >"$wo
 while read -r path; do
   if [[ -e $path || -L $path ]]; then echo "$path"; fi
 done <"$work/contents" >"$work/there-before"
-apt-get install -y -q --no-install-recommends "$deb" >"$work/install.log" 2>&1 \
+"${apt[@]}" install --no-install-recommends "$deb" >"$work/install.log" 2>&1 \
   || { cat "$work/install.log"; fail "apt-get could not install the package"; }
 dpkg -L "$package" >"$work/files"
 desktop_entry=$(grep '^/usr/share/applications/.*\.desktop$' "$work/files")
