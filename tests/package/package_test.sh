@@ -60,7 +60,7 @@ step "start from the menu entry"
 home=$work/home
 mkdir -p "$home" && mkdir -m 0700 "$work/run"
 export HOME=$home XDG_RUNTIME_DIR=$work/run LANG=C.UTF-8 LC_ALL=C.UTF-8
-unset XDG_STATE_HOME
+unset XDG_STATE_HOME AT_SPI_BUS_ADDRESS
 . "$source/tools/test-peers.sh"
 peers_start_pulse "$work/pulse"
 peers_start_xvfb 1024x768 || fail "Xvfb did not start"
