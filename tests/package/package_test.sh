@@ -2,8 +2,8 @@
 # The Debian package end to end, as root: build it, check it with lintian, install it
 # with apt, start the installed program as the desktop's menu does, see it load its
 # engines from /usr/lib/publish_tavisk/ and list this test's screen and microphone,
-# validate the installed desktop entry and metainfo, then purge the package and find
-# nothing of it left. An installed publish-tavisk is replaced, and purged at the end.
+# validate the installed desktop entry and metainfo, crash it as a user and find the dump
+# in that user's state folder, then purge the package and find nothing of it left. An installed publish-tavisk is replaced, and purged at the end.
 #   tests/package/package_test.sh [BUILD_DIR]     (default: build-package)
 set -euo pipefail
 source=$(cd "$(dirname "$0")/../.." && pwd)
@@ -101,6 +101,25 @@ grep -q "^2	.*FakeMicSink" "$work/lists" || fail "the audio devices lack this te
 xdotool windowfocus --sync "$window" key Escape
 for _ in $(seq 100); do kill -0 "$program" 2>/dev/null || break; sleep 0.1; done
 kill -0 "$program" 2>/dev/null && fail "the program still runs after Escape"
+
+step "crash as a user"
+# The program's folder is not the user's to write: the dump goes to the user's state folder.
+user_home=$work/user-home
+mkdir "$user_home" && chown nobody:nogroup "$user_home" && chmod 755 "$work"
+(cd "$user_home" && exec setpriv --reuid=nobody --regid=nogroup --clear-groups \
+  env -u PULSE_SERVER -u DBUS_SESSION_BUS_ADDRESS -u XDG_RUNTIME_DIR HOME="$user_home" \
+  /usr/bin/publish_tavisk) >"$work/user.log" 2>&1 &
+user_program=$!
+pids+=($user_program)
+timeout 20 xdotool search --sync --onlyvisible --pid "$user_program" --name '^publish_tavisk$' >/dev/null \
+  || fail "no window from the program started as a user: $(tail -3 "$work/user.log")"
+kill -SEGV "$user_program"
+status=0
+wait "$user_program" 2>/dev/null || status=$?  # quiet: the shell would announce the signal
+(( status == 128 + 11 )) || fail "the program ended with status $status, not by its SIGSEGV"
+dump=$user_home/.local/state/publish_tavisk/publish_tavisk.dmp
+[[ $(head -c 4 "$dump" 2>/dev/null) == MDMP ]] || fail "no minidump at $dump"
+echo "$dump: $(stat -c '%s bytes, mode %a, owner %U' "$dump")"
 
 step "purge"
 purge
