@@ -59,11 +59,13 @@ void Cpublish_taviskDlg::CreateStatusControls()
 
     m_levelMeter = new LevelMeter(this);
     m_levelMeter->setObjectName(QString::number(kLevelMeterId));
+    m_levelMeter->setAccessibleName(QString::fromUtf8("音量"));
     const int meterWidth = gap / kMeterShareOfGap;
     m_levelMeter->setGeometry(frame.right() + 1 + (gap - meterWidth) / 2, frame.top(), meterWidth, frame.height());
 
     m_statusText = new QLabel(this);
     m_statusText->setObjectName(QString::number(kStatusId));
+    m_statusText->setAccessibleName(QString::fromUtf8("推流状态"));
     m_statusText->setWordWrap(true);
     m_statusText->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     const int left = audio.right() + 1 + margin / 4;
