@@ -42,3 +42,42 @@ peers_start_xvfb() {
   read -r -t 10 number <&5 || return 1
   export DISPLAY=:$number
 }
+
+# peers_write_settings DIR SERVER APPLICATION STREAM KEY: a set.ini for the program in
+# DIR, at 320x240, 10 fps, 160 kbit/s.
+peers_write_settings() {
+  mkdir -p "$1"
+  cat >"$1/set.ini" <<INI
+[Start]
+first=True
+[svr]
+m_strScheduleSvr=$2
+m_strPublishRoomInfo=$3
+m_strPublishStageInfo=$4
+m_strUserID=10000
+m_strKey=$5
+[video]
+m_iVdFps=10
+m_iVdBitRate=160
+m_iVdWidth=320
+m_iVdHeight=240
+m_iVdInterval=30
+[audio]
+m_iAdSampleRate=44100
+m_iAdBitRate=32
+m_iAdChannels=2
+m_iAdBitPerSample=16
+INI
+}
+
+# peers_start_program PROGRAM DIR: runs it in DIR (where its set.ini is), sets `program`
+# to its pid and `window` to its window, focused on going on air; fails when no window comes.
+peers_start_program() {
+  (cd "$2" && exec "$1") >"$2/program.log" 2>&1 &
+  program=$!
+  pids+=($program)
+  window=$(timeout 20 xdotool search --sync --name '^publish_tavisk$' 2>/dev/null | head -1)
+  [ -n "$window" ] || return 1
+  xdotool windowfocus --sync "$window"
+  sleep 1  # the window takes its first focus ("上麦") after it is shown
+}
