@@ -78,7 +78,11 @@ RtmpSender::Push RtmpSender::Send(GstSample* tag)
     const Push push = Admit(kind);
     const bool video = kind == FlvTagKind::VideoKey || kind == FlvTagKind::VideoDelta;
     if (push == Push::Sent) PushRebased(tag);
-    if (video) ++(push == Push::Sent ? m_framesSent : m_framesDropped);
+    // Frames before the connection's first key frame were never due; later ones left out are drops.
+    if (video && push == Push::Sent)
+        ++m_framesSent;
+    else if (video && m_framesSent > 0)
+        ++m_framesDropped;
     return push;
 }
 

@@ -13,12 +13,17 @@ RUN_PACKAGES=(
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
   gstreamer1.0-plugins-ugly gstreamer1.0-libav gstreamer1.0-x gstreamer1.0-pulseaudio
   nginx libnginx-mod-rtmp
+  glib-networking
 )
 TEST_PACKAGES=(
   xvfb xauth x11-utils xdotool gstreamer1.0-tools gstreamer1.0-plugins-base-apps
   ffmpeg pulseaudio pulseaudio-utils sox
   lldb-15 clang-14 libclang-rt-14-dev
+  openssl python3 iproute2 nodejs npm
 )
+# A node.js from elsewhere brings its own npm, which Debian's npm package cannot join:
+# a command that is there already counts as its package.
+PROVIDED_COMMANDS=(npm)
 # PipeWire's sound server (pipewire-pulse, wireplumber) is left out on purpose: installing
 # it on a desktop can take over from PulseAudio. The background-audio tests also run on it
 # when it is present.
@@ -28,6 +33,7 @@ wanted=("${BUILD_PACKAGES[@]}" "${RUN_PACKAGES[@]}")
 
 missing=()
 for package in "${wanted[@]}"; do
+  [[ " ${PROVIDED_COMMANDS[*]} " == *" $package "* ]] && command -v "$package" >/dev/null && continue
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
 done
 [[ ${#missing[@]} -eq 0 ]] && exit 0

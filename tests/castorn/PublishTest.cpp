@@ -107,6 +107,14 @@ int ConnectionsTo(int port)
     return count;
 }
 
+// Whether a level report after the first `from` of them is above `percent`.
+bool LevelAbove(NotificationLog& log, int percent, int from)
+{
+    for (int i = from; i < log.Count("OnAudioPercent"); ++i)
+        if (log.WaitFor("OnAudioPercent", 0s, i)["percent"].asInt() > percent) return true;
+    return false;
+}
+
 }  // namespace
 
 TEST_F(Publishing, ScreenAndMicrophoneAtTheDefaultParametersReachTheServer)
@@ -143,18 +151,29 @@ TEST_F(Publishing, TheMicrophoneLevelFollowsTheSoundAndTheMute)
     Child tone({"gst-launch-1.0", "-q", "audiotestsrc", "volume=0.8", "is-live=true", "!", "pulsesink", "device=mic_sink"});
     const int microphone = DeviceIndex(false, u"FakeMicSink");
     ASSERT_TRUE(GoOnAir({.audio = microphone, .volume = 100}));
-    const auto loud = [&] {
-        for (int i = 5; i < m_log.Count("OnAudioPercent"); ++i)
-            if (m_log.WaitFor("OnAudioPercent", 0s, i)["percent"].asInt() > 80) return true;
-        return false;
-    };
-    EXPECT_TRUE(Eventually(loud, 5s)) << "a tone at -2 dB shows near full scale";
+    EXPECT_TRUE(Eventually([&] { return LevelAbove(m_log, 80, 5); }, 5s)) << "a tone at -2 dB shows near full scale";
     GoOffAir();
 
     ASSERT_TRUE(GoOnAir({.audio = microphone, .mute = true}));
     const int before = m_log.Count("OnAudioPercent");
     ASSERT_FALSE(m_log.WaitFor("OnAudioPercent", 3s, before + 5).isNull());
     for (int i = before; i < before + 5; ++i) EXPECT_EQ(m_log.WaitFor("OnAudioPercent", 0s, i)["percent"].asInt(), 0);
+    GoOffAir();
+}
+
+TEST_F(Publishing, TheLevelIsThatOfTheSoundSentBackgroundAudioIncluded)
+{
+    Child player({"gst-launch-1.0", "-q", "audiotestsrc", "volume=0.8", "is-live=true", "!", "pulsesink",
+                  "device=player_sink", "client-name=LevelPlayer"});
+    char buffer[kCommandReplySize];
+    char* reply = buffer;
+    ASSERT_TRUE(m_engine->ExecuteCommand(R"({"cmd":"SelectPlayerName","params":{"player":"LevelPlayer"}})", &reply));
+    ASSERT_TRUE(GoOnAir({.audio = DeviceIndex(false, u"FakeMicSink"), .volume = 100}));
+    ASSERT_FALSE(m_log.WaitFor("OnAudioPercent", 3s, 5).isNull());
+    EXPECT_FALSE(LevelAbove(m_log, 0, 0)) << "a silent microphone, nothing mixed in yet";
+    const int before = m_log.Count("OnAudioPercent");
+    m_engine->EnableBackgroundAudio(true);
+    EXPECT_TRUE(Eventually([&] { return LevelAbove(m_log, 80, before); }, 5s)) << "the player's tone is in the mix";
     GoOffAir();
 }
 
