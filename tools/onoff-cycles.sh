@@ -53,11 +53,7 @@ port=$(peers_free_port)
 pids+=($!)
 peers_start_pulse "$work/pulse"
 peers_start_xvfb 1024x768 || fail "Xvfb did not start"
-for _ in $(seq 100); do
-  pactl info >/dev/null 2>&1 && peers_listening "$server_port" && peers_listening "$port" && break
-  sleep 0.1
-done
-pactl info >/dev/null 2>&1 || fail "pulseaudio did not start"
+peers_await "$server_port" && peers_await "$port" || fail "pulseaudio, nginx or the relay did not start"
 gst-launch-1.0 -q audiotestsrc is-live=true volume=0.3 ! pulsesink device=mic_sink >/dev/null 2>&1 &
 pids+=($!)
 peers_write_settings "$work/run" "rtmp://127.0.0.1:$port" live s qex

@@ -38,11 +38,7 @@ NODE_PATH=$modules node "$source/tools/nms-server.js" --dir "$work/nms" --port "
 pids+=($!)
 peers_start_pulse "$work/pulse"
 peers_start_xvfb 1280x720 || fail "Xvfb did not start"
-for _ in $(seq 100); do
-  pactl info >/dev/null 2>&1 && peers_listening "$port" && break
-  sleep 0.1
-done
-peers_listening "$port" || fail "node-media-server did not start: $(tail -3 "$work/nms.log")"
+peers_await "$port" || fail "pulseaudio or node-media-server did not start: $(tail -3 "$work/nms.log")"
 
 expiry=$(( $(date +%s) + 3600 ))
 key="sign=$expiry-$(printf '%s' "/live/s-$expiry-$secret" | md5sum | cut -d' ' -f1)"
@@ -70,25 +66,5 @@ on_air right "$key" "$seconds"
 grep -q "postPublish /live/s {\"sign\":\"$expiry-" "$work/nms/publish.log" || fail "the signed key was not taken"
 recording=$(ls "$work"/nms/record/live/s/*.flv 2>/dev/null | head -1)
 [ -n "$recording" ] && [ -s "$recording" ] || fail "the server recorded nothing"
-probe=$(ffprobe -v error -count_packets -show_entries \
-  stream=codec_name,width,height,sample_rate,channels,nb_read_packets:format=duration -of flat "$recording")
-awk -F= -v on="$on" -v off="$off" '
-  { gsub(/"/, "", $2); value[$1] = $2 }
-  END {
-    for (i = 0; value["streams.stream." i ".codec_name"] != ""; i++) {
-      codec = value["streams.stream." i ".codec_name"]
-      if (codec == "h264") video = i
-      if (codec == "aac") audio = i
-    }
-    if (video == "" || audio == "") { print "no h264 and aac in the recording"; exit 1 }
-    duration = value["format.duration"] + 0; onAir = off - on
-    v = "streams.stream." video "."; a = "streams.stream." audio "."
-    rate = value[v "nb_read_packets"] / duration
-    printf "h264 %dx%d %.1f fps, aac %d Hz %d ch, %.2f s of %.2f s on air\n", value[v "width"], \
-      value[v "height"], rate, value[a "sample_rate"], value[a "channels"], duration, onAir
-    ok = value[v "width"] + 0 == 320 && value[v "height"] + 0 == 240 && rate >= 9 && rate <= 11 &&
-         value[a "sample_rate"] + 0 == 44100 && value[a "channels"] + 0 == 2 &&
-         duration >= onAir * 0.85 && duration <= onAir * 1.1
-    exit ok ? 0 : 1
-  }' <<<"$probe" || fail "the recording is not what was asked for"
+peers_check_recording "$recording" "$on" "$off" 320 240 10 || fail "the recording is not what was asked for"
 echo "PASS"
