@@ -1,9 +1,11 @@
 #!/usr/bin/env python3
 """A TCP relay on 127.0.0.1 that delays everything by a fixed time each way, as a
 distant server would be. An end closed with data unread (a reset) is passed on as a
-reset; an orderly close as an orderly close.
+reset; an orderly close as an orderly close. Data from the server that reaches a client
+after the client has closed (its system would answer with a reset) is passed on as a
+reset too, and counted: a line "unread N" in LOG for each time.
 
-    latency-proxy.py LISTEN_PORT TARGET_PORT DELAY_MS
+    latency-proxy.py LISTEN_PORT TARGET_PORT DELAY_MS [LOG]
 """
 import socket
 import struct
@@ -27,8 +29,9 @@ def reset(sock):
 class Pipe:
     """One direction: what `source` sends reaches `target` `delay` seconds later."""
 
-    def __init__(self, source, target, delay):
+    def __init__(self, source, target, delay, source_closed, target_closed, log):
         self.source, self.target, self.delay = source, target, delay
+        self.source_closed, self.target_closed, self.log = source_closed, target_closed, log
         self.queue = deque()
         self.ready = threading.Condition()
 
@@ -46,13 +49,12 @@ class Pipe:
             try:
                 data = self.source.recv(65536)
             except ConnectionResetError:
-                self.put(RESET)
-                return
+                data = RESET
             except OSError:
-                self.put(CLOSED)
-                return
-            if not data:
-                self.put(CLOSED)
+                data = b""
+            if data is RESET or not data:
+                self.source_closed.set()
+                self.put(CLOSED if data is not RESET else RESET)
                 return
             self.put(data)
 
@@ -70,6 +72,10 @@ class Pipe:
                 if item is CLOSED:
                     self.target.shutdown(socket.SHUT_WR)
                     return
+                if self.target_closed.is_set():
+                    self.log(f"unread {len(item)}")
+                    reset(self.source)
+                    return
                 self.target.sendall(item)
             except OSError:
                 # The far end refused what was sent (it closed, and its system answered
@@ -80,6 +86,13 @@ class Pipe:
 
 def main():
     listen_port, target_port, delay_ms = (int(arg) for arg in sys.argv[1:4])
+    log_file = open(sys.argv[4], "a", buffering=1) if len(sys.argv) > 4 else sys.stderr
+    lock = threading.Lock()
+
+    def log(line):
+        with lock:
+            print(line, file=log_file)
+
     server = socket.socket()
     server.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
     server.bind(("127.0.0.1", listen_port))
@@ -93,8 +106,9 @@ def main():
             continue
         for sock in (client, upstream):
             sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
-        Pipe(client, upstream, delay_ms / 1000).start()
-        Pipe(upstream, client, delay_ms / 1000).start()
+        client_closed, upstream_closed = threading.Event(), threading.Event()
+        Pipe(client, upstream, delay_ms / 1000, client_closed, upstream_closed, log).start()
+        Pipe(upstream, client, delay_ms / 1000, upstream_closed, client_closed, log).start()
 
 
 if __name__ == "__main__":

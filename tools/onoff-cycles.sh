@@ -1,9 +1,11 @@
 #!/bin/bash
 # The real program goes on and off air again and again against a local nginx that
-# records each publication, 30 ms away through a relay, with a tone in the microphone. Fails when nginx logs a
-# connection reset by the program, or when a recording does not end within half a
-# second of going off air (its length against the time from its first data at the
-# server, and from the click on air, to the click off air).
+# records each publication, 30 ms away through a relay, with a tone in the microphone.
+# Fails when nginx logs a connection reset by the program, when the program closes a
+# connection before the server's last words reached it (its system would answer them
+# with a reset), or when a recording does not end within half a second of going off
+# air (its length against the time from its first data at the server, and from the
+# click on air, to the click off air).
 #
 #   tools/onoff-cycles.sh [--cycles N] [--delay-ms N] [--build DIR] [--work DIR]
 #
@@ -49,7 +51,7 @@ mkdir -p "$work"
 server_port=$(peers_free_port)
 peers_start_rtmp "$root" "$work/nginx" "$server_port"
 port=$(peers_free_port)
-"$root/tools/latency-proxy.py" "$port" "$server_port" "$delay_ms" &
+"$root/tools/latency-proxy.py" "$port" "$server_port" "$delay_ms" "$work/relay.log" &
 pids+=($!)
 peers_start_pulse "$work/pulse"
 peers_start_xvfb 1024x768 || fail "Xvfb did not start"
@@ -102,6 +104,8 @@ for n in $(seq "$cycles"); do
 done
 kill -0 "$program" 2>/dev/null || fail "the program ended"
 resets=$(grep -c "reset by peer" "$work/nginx/error.log")
-echo "$cycles cycles; connections reset by the program: $resets"
+unread=$(grep -c "^unread" "$work/relay.log" 2>/dev/null)
+echo "$cycles cycles; connections reset by the program: $resets; closed with the server's data unread: ${unread:-0}"
 [ "$resets" -eq 0 ] || fail "nginx saw $resets connection resets: $(grep -m3 'reset by peer' "$work/nginx/error.log")"
+[ "${unread:-0}" -eq 0 ] || fail "the program closed $unread connections before reading what the server sent"
 echo "PASS"
