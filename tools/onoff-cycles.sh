@@ -66,9 +66,10 @@ connected() { ss -Htn state established "dst 127.0.0.1:$server_port" 2>/dev/null
 newest_recording() { ls -t "$work"/nginx/rec/*.flv 2>/dev/null | head -1; }
 
 # Goes on air, waits for the first data of a new recording, stays a while, goes off air
-# and waits for the connection to close. Prints: on, data, off (seconds) and the file.
+# and waits for the connection to close. Prints: on (before the key), data, off (before
+# and after the key: a loaded machine may take a while to deliver it), and the file.
 cycle() {
-  local before on data= off file= hold
+  local before on data= off off_sent file= hold
   before=$(newest_recording)
   on=$(now)
   xdotool key --window "$window" space
@@ -82,20 +83,22 @@ cycle() {
   sleep "$(printf '%d.%03d' $((hold / 1000)) $((hold % 1000)))"
   off=$(now)
   xdotool key --window "$window" space
+  off_sent=$(now)
   for _ in $(seq 100); do connected || break; sleep 0.05; done
   connected && fail "cycle $1: still connected 5 s after going off air"
   sleep 0.3  # nginx closes the recording after the connection
-  echo "$on $data $off $file"
+  echo "$on $data $off $off_sent $file"
 }
 
 echo "cycle  recorded  from-data  from-click  (seconds; end against off air)"
-worst=0
 for n in $(seq "$cycles"); do
-  read -r on data off file < <(cycle "$n") || exit 1
+  read -r on data off off_sent file < <(cycle "$n") || exit 1
   duration=$(ffprobe -v error -show_entries format=duration -of csv=p=0 "$file")
-  # The recording starts between the click and its first data at the server.
-  verdict=$(awk -v d="$duration" -v on="$on" -v data="$data" -v off="$off" -v t="$tolerance" -v n="$n" 'BEGIN {
-    late = d - (off - on); early = (off - data) - d
+  # The recording starts between the click and its first data at the server, and must end
+  # between the key off air being sent and being delivered, give or take the tolerance.
+  verdict=$(awk -v d="$duration" -v on="$on" -v data="$data" -v off="$off" -v sent="$off_sent" -v t="$tolerance" \
+    -v n="$n" 'BEGIN {
+    late = d - (sent - on); early = (off - data) - d
     printf "%5d  %8.2f  %+9.2f  %+10.2f\n", n, d, d - (off - data), late
     exit (late > t || early > t) ? 1 : 0 }')
   status=$?
