@@ -7,6 +7,7 @@
 #include "castorn/PreviewWindow.h"
 #include "castorn/RtmpSender.h"
 #include "castorn/background/BackgroundAudio.h"
+#include "engine/EngineInterface.h"
 
 #include <algorithm>
 #include <malloc.h>
@@ -96,7 +97,11 @@ bool Publisher::StartCapture(PublishJob& job)
     PreviewWindow* preview = m_preview.get();
     m_capture = CapturePipeline::Create(
         job.capture, [this](GstSample* tag) { return OnFlvTag(tag); },
-        [preview](GstSample* frame) { preview->Show(frame); }, why);
+        [preview](GstSample* frame) { preview->Show(frame); },
+        [this](const char* source, const std::string& name, const std::string& lost) {
+            OnSourceChange(source, name, lost);
+        },
+        why);
     if (m_capture) {
         m_captureWatch = std::make_unique<BusWatch>(m_capture->Pipeline(), m_loop.Context(),
                                                     [this](GstMessage* message) { OnCaptureMessage(message); });
@@ -181,8 +186,18 @@ void Publisher::ScheduleRetry()
     });
 }
 
+void Publisher::OnSourceChange(const char* source, const std::string& name, const std::string& why)
+{
+    if (why.empty())
+        m_notifier.Send(castorn_notification::kSourceBack, Params({{"source", source}, {"name", name}}));
+    else
+        m_notifier.Send(castorn_notification::kSourceLost,
+                        Params({{"source", source}, {"name", name}, {"message", why}}));
+}
+
 void Publisher::Poll()
 {
+    if (m_capture) m_capture->TendSources();
     if (!m_sender || m_phase != Phase::Live) return;
     if (!m_connected && m_sender->Connected()) {
         m_connected = true;
@@ -199,6 +214,7 @@ void Publisher::OnCaptureMessage(GstMessage* message)
         m_notifier.Send(Notifier::kAudioPercent, Params({{"percent", *percent}}));
         return;
     }
+    if (m_capture->TakeSourceMessage(message)) return;
     if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR) {
         m_notifier.SendError("capture: " + ErrorText(message));
         End();

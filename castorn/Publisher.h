@@ -56,6 +56,7 @@ private:
     void ScheduleRetry();
     void Poll();
     void OnCaptureMessage(GstMessage* message);
+    void OnSourceChange(const char* source, const std::string& name, const std::string& why);
     void OnSenderMessage(GstMessage* message);
     bool OnFlvTag(GstSample* tag);  // capture streaming thread
     void DropSender();
