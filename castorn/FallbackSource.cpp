@@ -2,6 +2,8 @@
 
 #include "castorn/GstRef.h"
 
+#include <utility>
+
 namespace castorn {
 
 namespace {
@@ -48,6 +50,12 @@ void FallbackSource::Lose(const std::string& why)
 
 bool FallbackSource::TakeMessage(GstMessage* message)
 {
+    GstObject* from = GST_MESSAGE_SRC(message);
+    if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR && m_pending &&
+        (from == GST_OBJECT(m_pending) || gst_object_has_as_ancestor(from, GST_OBJECT(m_pending)))) {
+        DropPending();
+        return true;
+    }
     if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR && SourceFeeds(GST_MESSAGE_SRC(message))) {
         GError* error = nullptr;
         gst_message_parse_error(message, &error, nullptr);
@@ -69,41 +77,93 @@ bool FallbackSource::TakeMessage(GstMessage* message)
 void FallbackSource::Tend()
 {
     if (!m_lost) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (m_pending) {
+        if (m_pendingHasMedia)
+            TakePending();
+        else if (now - m_lastTry > kFirstMediaLimit)
+            DropPending();
+        return;
+    }
     if (m_opener) {
         const auto opened = m_opener->Opened();
         if (!opened) return;
         GstElement* source = *opened ? m_opener->Take() : nullptr;
         m_opener.reset();
-        if (!source) return;
-        m_lost = false;
-        Feed(source);
-        m_onChange({});
+        if (source) StartPending(source);
         return;
     }
-    const auto now = std::chrono::steady_clock::now();
     if (now - m_lastTry < kRetryPeriod) return;
     m_lastTry = now;
     std::string why;
     if (GstElement* source = m_source(why)) m_opener = std::make_unique<SourceOpener>(source);
 }
 
-// In place of what fed the joint so far, which is stopped and taken out. Takes the
-// caller's reference.
+// In place of what fed the joint so far. Takes the caller's reference.
 void FallbackSource::Feed(GstElement* bin)
 {
-    if (m_current) {
-        gst_element_set_state(m_current, GST_STATE_NULL);
-        gst_bin_remove(m_pipeline, m_current);
-        m_current = nullptr;
-    }
+    Detach();
     if (!bin) return;
     gst_bin_add(m_pipeline, bin);
     gst_object_unref(bin);
+    Attach(bin);
+    if (GST_STATE(m_pipeline) == GST_STATE_PLAYING) gst_element_sync_state_with_parent(bin);
+}
+
+void FallbackSource::Attach(GstElement* bin)
+{
     m_current = bin;
     m_feed = m_joint.NewFeed();
     const PadRef pad(gst_element_get_static_pad(bin, "src"));
     gst_pad_link(pad.get(), m_joint.Pad());
-    if (GST_STATE(m_pipeline) == GST_STATE_PLAYING) gst_element_sync_state_with_parent(bin);
+}
+
+// What fed the joint is stopped and taken out.
+void FallbackSource::Detach()
+{
+    if (!m_current) return;
+    gst_element_set_state(m_current, GST_STATE_NULL);
+    gst_bin_remove(m_pipeline, m_current);
+    m_current = nullptr;
+}
+
+// The source that came back plays beside the stand-in, held at its pad, until it has media.
+void FallbackSource::StartPending(GstElement* bin)
+{
+    m_pendingHasMedia = false;
+    gst_bin_add(m_pipeline, bin);
+    gst_object_unref(bin);
+    m_pending = bin;
+    const PadRef pad(gst_element_get_static_pad(bin, "src"));
+    m_pendingHold = gst_pad_add_probe(
+        pad.get(), static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BLOCK | GST_PAD_PROBE_TYPE_BUFFER),
+        &FallbackSource::OnPendingMedia, this, nullptr);
+    gst_element_sync_state_with_parent(bin);
+}
+
+GstPadProbeReturn FallbackSource::OnPendingMedia(GstPad*, GstPadProbeInfo*, gpointer self)
+{
+    static_cast<FallbackSource*>(self)->m_pendingHasMedia = true;
+    return GST_PAD_PROBE_OK;  // held until taken
+}
+
+void FallbackSource::TakePending()
+{
+    GstElement* source = std::exchange(m_pending, nullptr);
+    Detach();
+    Attach(source);
+    const PadRef pad(gst_element_get_static_pad(source, "src"));
+    gst_pad_remove_probe(pad.get(), m_pendingHold);
+    m_lost = false;
+    m_onChange({});
+}
+
+void FallbackSource::DropPending()
+{
+    GstElement* source = std::exchange(m_pending, nullptr);
+    gst_element_set_state(source, GST_STATE_NULL);
+    gst_bin_remove(m_pipeline, source);
+    m_lastTry = std::chrono::steady_clock::now();
 }
 
 GstClockTime FallbackSource::RunningTimeNow() const

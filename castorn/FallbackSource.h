@@ -2,7 +2,8 @@
 // the microphone, the background sound. Its media enters at a fixed pad; when the
 // source fails (or cannot be opened at all) black or silence stands in for it from
 // where it stopped, and the source is opened again every second until it comes
-// back. All on the thread that handles the pipeline's bus.
+// back; the stand-in gives way only once the source has media to give. All on the
+// thread that handles the pipeline's bus.
 #pragma once
 
 #include "castorn/FeedJoint.h"
@@ -10,6 +11,7 @@
 
 #include <gst/gst.h>
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -47,9 +49,17 @@ public:
     void SetEnding() { m_joint.SetEnding(); }
 
     static constexpr std::chrono::milliseconds kRetryPeriod{1000};
+    // How long a source that opened may take to deliver its first media.
+    static constexpr std::chrono::milliseconds kFirstMediaLimit{5000};
 
 private:
     void Feed(GstElement* bin);
+    void Attach(GstElement* bin);
+    void Detach();
+    void StartPending(GstElement* bin);
+    void TakePending();
+    void DropPending();
+    static GstPadProbeReturn OnPendingMedia(GstPad* pad, GstPadProbeInfo* info, gpointer self);
     GstClockTime RunningTimeNow() const;
     void PostEnded(std::uint64_t feed);
 
@@ -63,6 +73,9 @@ private:
     bool m_lost = false;
     std::unique_ptr<SourceOpener> m_opener;
     std::chrono::steady_clock::time_point m_lastTry;
+    GstElement* m_pending = nullptr;  // playing, held at its pad until its media comes; owned by the pipeline
+    gulong m_pendingHold = 0;
+    std::atomic<bool> m_pendingHasMedia{false};
 };
 
 }  // namespace castorn

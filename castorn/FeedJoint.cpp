@@ -18,7 +18,6 @@ FeedJoint::~FeedJoint()
 std::uint64_t FeedJoint::NewFeed()
 {
     std::lock_guard lock(m_mutex);
-    m_later = m_feed > 0;
     return ++m_feed;
 }
 
@@ -41,9 +40,11 @@ GstPadProbeReturn FeedJoint::OnEvent(GstEvent* event)
     switch (GST_EVENT_TYPE(event)) {
     case GST_EVENT_STREAM_START:
     case GST_EVENT_SEGMENT: {
-        // Every live source starts a time segment at zero: the first one stays in force.
-        std::lock_guard lock(m_mutex);
-        return m_later ? GST_PAD_PROBE_DROP : GST_PAD_PROBE_OK;
+        // Every live source starts a time segment at zero: the one in force stays.
+        GstEvent* current = gst_pad_get_sticky_event(m_pad.get(), GST_EVENT_TYPE(event), 0);
+        if (!current) return GST_PAD_PROBE_OK;
+        gst_event_unref(current);
+        return GST_PAD_PROBE_DROP;
     }
     case GST_EVENT_EOS: {
         if (m_ending) return GST_PAD_PROBE_OK;

@@ -43,7 +43,6 @@ private:
     std::atomic<bool> m_ending{false};
     std::mutex m_mutex;
     std::uint64_t m_feed = 0;
-    bool m_later = false;  // the current feed is not the first
     GstClockTime m_lastStart = GST_CLOCK_TIME_NONE;
     GstClockTime m_deliveredUntil = GST_CLOCK_TIME_NONE;
 };

@@ -1,0 +1,254 @@
+// Capture sources lost while on air, and before: the stream goes on with silence or
+// black in their place, and takes them back when they return.
+#include "PublishingFixture.h"
+#include "RecordingAnalysis.h"
+#include "TestCamera.h"
+
+#include <algorithm>
+#include <thread>
+
+using namespace castorn_test;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr double kToneHz = 1000;
+constexpr double kAacFrame = 1024;  // samples
+constexpr double kSampleRate = 44100;
+
+double Seconds(Clock::duration duration)
+{
+    return std::chrono::duration<double>(duration).count();
+}
+
+std::u16string Wide(const std::string& text)
+{
+    return std::u16string(text.begin(), text.end());
+}
+
+class SourceLoss : public Publishing {
+protected:
+    void SetUp() override
+    {
+        Publishing::SetUp();
+        if (!IsSkipped()) StartTone();
+    }
+
+    // Into the microphone; a player dies with its sound server.
+    void StartTone()
+    {
+        m_tone = std::make_unique<Child>(std::vector<std::string>{
+            "gst-launch-1.0", "-q", "audiotestsrc", "freq=1000", "volume=0.5", "is-live=true", "!", "pulsesink",
+            "device=mic_sink"});
+    }
+
+    void StopSoundServer()
+    {
+        m_tone.reset();
+        m_sound->Stop();
+    }
+
+    void StartSoundServer()
+    {
+        m_sound->Start();
+        StartTone();
+    }
+
+    bool GoOnAirWithScreenAndMicrophone()
+    {
+        const int screen = DeviceIndex(true, u"Screen " + Wide(m_display->Name()));
+        const int microphone = DeviceIndex(false, u"FakeMicSink");
+        EXPECT_GE(screen, 0);
+        EXPECT_GE(microphone, 0);
+        return GoOnAir({.video = screen, .audio = microphone});
+    }
+
+    // The first notification `cmd` about `source` after `skip` of them, within `limit`.
+    Json::Value WaitForSource(const std::string& cmd, const std::string& source, std::chrono::milliseconds limit)
+    {
+        const auto deadline = Clock::now() + limit;
+        for (int index = 0;; ++index) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+            const Json::Value params = m_log.WaitFor(cmd, std::max(left, 0ms), index);
+            if (params.isNull() || params["source"].asString() == source) return params;
+        }
+    }
+
+    int CountSource(const std::string& cmd, const std::string& source)
+    {
+        int count = 0;
+        for (int index = 0; index < m_log.Count(cmd); ++index)
+            count += m_log.WaitFor(cmd, 0ms, index)["source"].asString() == source ? 1 : 0;
+        return count;
+    }
+
+    // One recording with both tracks to the end, and no hole in either.
+    std::string CheckContinuousRecording()
+    {
+        const auto files = m_server->Recordings();
+        EXPECT_EQ(files.size(), 1u) << "one publication from start to end";
+        if (files.empty()) return {};
+        const MediaInfo media = Probe(files.back());
+        EXPECT_EQ(media.videoCodec, "h264");
+        EXPECT_EQ(media.audioCodec, "aac");
+        EXPECT_NEAR(media.duration, m_onAirSeconds, 1.0);
+        const auto audio = PacketTimes(files.back(), "a");
+        const auto video = PacketTimes(files.back(), "v");
+        EXPECT_FALSE(audio.empty());
+        EXPECT_FALSE(video.empty());
+        if (audio.empty() || video.empty()) return files.back();
+        EXPECT_LT(LongestGap(audio), 0.35) << "the sound goes on without a gap";
+        EXPECT_NEAR(audio.size() * kAacFrame / kSampleRate, audio.back() - audio.front(), 0.3)
+            << "as much sound as time";
+        EXPECT_LT(LongestGap(video), 0.35) << "so does the picture";
+        EXPECT_NEAR(audio.back(), video.back(), 0.5) << "both tracks last to the end";
+        EXPECT_NEAR(video.size() / (video.back() - video.front()), 10, 1.5) << "at the set frame rate";
+        return files.back();
+    }
+
+    std::unique_ptr<Child> m_tone;
+};
+
+// The recording's sound as runs of the same kind: (kind, seconds), in order. A piece
+// that straddles a change is neither kind: it is left out.
+std::vector<std::pair<Sound, double>> Runs(const std::vector<Sound>& pieces)
+{
+    std::vector<std::pair<Sound, double>> runs;
+    for (std::size_t i = 0; i < pieces.size(); ++i) {
+        const bool boundary = pieces[i] == Sound::Other && (i + 1 == pieces.size() || pieces[i + 1] != Sound::Other);
+        if (boundary) continue;
+        if (!runs.empty() && runs.back().first == pieces[i])
+            runs.back().second += kSoundPiece;
+        else
+            runs.emplace_back(pieces[i], kSoundPiece);
+    }
+    return runs;
+}
+
+std::string Describe(const std::vector<std::pair<Sound, double>>& runs)
+{
+    std::string text;
+    for (const auto& [sound, seconds] : runs)
+        text += (sound == Sound::Tone ? "tone " : sound == Sound::Silent ? "silence " : "other ") +
+                std::to_string(seconds).substr(0, 4) + " s; ";
+    return text;
+}
+
+}  // namespace
+
+TEST_F(SourceLoss, TheSoundServerGoingAwayForFiveSecondsLeavesSilenceAndTheMicrophoneReturns)
+{
+    ASSERT_TRUE(GoOnAirWithScreenAndMicrophone());
+    ASSERT_FALSE(m_log.WaitFor("OnConnected", 5s).isNull());
+    std::this_thread::sleep_for(3s);
+    const auto stopped = Clock::now();
+    StopSoundServer();
+    const Json::Value lost = WaitForSource("OnSourceLost", "audio", 3s);
+    ASSERT_FALSE(lost.isNull()) << "the microphone's loss is told";
+    EXPECT_NE(lost["name"].asString().find("FakeMicSink"), std::string::npos);
+    EXPECT_FALSE(lost["message"].asString().empty());
+    std::this_thread::sleep_until(stopped + 5s);
+    const auto restarted = Clock::now();
+    StartSoundServer();
+    const Json::Value back = WaitForSource("OnSourceBack", "audio", 5s);
+    ASSERT_FALSE(back.isNull()) << "the microphone is taken again";
+    EXPECT_NE(back["name"].asString().find("FakeMicSink"), std::string::npos);
+    EXPECT_FALSE(WaitForSource("OnSourceBack", "background", 5s).isNull()) << "background sound follows the same rule";
+    const auto returned = Clock::now();
+    std::this_thread::sleep_for(4s);
+    GoOffAir();
+
+    EXPECT_EQ(m_log.Count("OnPublishError"), 0);
+    EXPECT_EQ(m_log.Count("OnConnected"), 1) << "the connection was never dropped";
+    const auto runs = Runs(SoundPieces(CheckContinuousRecording(), kToneHz));
+    std::printf("back %.2f s after the sound server's return; recording: %s\n", Seconds(returned - restarted),
+                Describe(runs).c_str());
+    // The microphone's first sound may come late; then tone, silence while away, tone to the end.
+    ASSERT_GE(runs.size(), 3u) << Describe(runs);
+    const auto tone = runs.end() - 3;
+    EXPECT_EQ(tone[0].first, Sound::Tone) << Describe(runs);
+    EXPECT_EQ(tone[1].first, Sound::Silent) << Describe(runs);
+    EXPECT_GE(tone[1].second, Seconds(restarted - stopped) - 1) << "silence for as long as the server was away";
+    EXPECT_LE(tone[1].second, Seconds(restarted - stopped) + 5) << "the tone again within five seconds of its return";
+    EXPECT_EQ(tone[2].first, Sound::Tone) << Describe(runs);
+}
+
+TEST_F(SourceLoss, ASoundServerThatNeverReturnsLeavesSilenceToTheEnd)
+{
+    ASSERT_TRUE(GoOnAirWithScreenAndMicrophone());
+    ASSERT_FALSE(m_log.WaitFor("OnConnected", 5s).isNull());
+    std::this_thread::sleep_for(3s);
+    const auto stopped = Clock::now();
+    StopSoundServer();
+    ASSERT_FALSE(WaitForSource("OnSourceLost", "audio", 3s).isNull());
+    std::this_thread::sleep_for(6s);
+    GoOffAir();
+
+    EXPECT_EQ(m_log.Count("OnSourceBack"), 0);
+    EXPECT_EQ(CountSource("OnSourceLost", "audio"), 1) << "told once, not at every try";
+    EXPECT_EQ(m_log.Count("OnPublishError"), 0);
+    const auto runs = Runs(SoundPieces(CheckContinuousRecording(), kToneHz));
+    ASSERT_GE(runs.size(), 2u) << Describe(runs);
+    EXPECT_EQ(runs.end()[-2].first, Sound::Tone) << Describe(runs);
+    EXPECT_EQ(runs.back().first, Sound::Silent) << Describe(runs);
+    EXPECT_NEAR(runs.back().second, Seconds(Clock::now() - stopped), 1.5) << "silence from the loss to the end";
+}
+
+TEST_F(SourceLoss, AMicrophoneGoneBeforeGoingOnAirStartsAsSilenceAndIsTakenWhenItComes)
+{
+    const int screen = DeviceIndex(true, u"Screen " + Wide(m_display->Name()));
+    const int microphone = DeviceIndex(false, u"FakeMicSink");
+    StopSoundServer();
+    ASSERT_TRUE(GoOnAir({.video = screen, .audio = microphone}));
+    const Json::Value lost = WaitForSource("OnSourceLost", "audio", 5s);
+    ASSERT_FALSE(lost.isNull()) << "which source is missing is told";
+    EXPECT_NE(lost["name"].asString().find("FakeMicSink"), std::string::npos);
+    ASSERT_FALSE(m_log.WaitFor("OnConnected", 5s).isNull()) << "the stream starts all the same";
+    const auto connected = Clock::now();
+    std::this_thread::sleep_for(3s);
+    const auto restarted = Clock::now();
+    StartSoundServer();
+    ASSERT_FALSE(WaitForSource("OnSourceBack", "audio", 5s).isNull());
+    std::this_thread::sleep_for(4s);
+    GoOffAir();
+
+    const auto runs = Runs(SoundPieces(CheckContinuousRecording(), kToneHz));
+    ASSERT_EQ(runs.size(), 2u) << Describe(runs);
+    EXPECT_EQ(runs[0].first, Sound::Silent) << Describe(runs);
+    std::printf("recording: %s\n", Describe(runs).c_str());
+    EXPECT_GE(runs[0].second, Seconds(restarted - connected) - 0.5);
+    EXPECT_LE(runs[0].second, Seconds(restarted - connected) + 5) << "the tone within five seconds of the return";
+    EXPECT_EQ(runs[1].first, Sound::Tone) << Describe(runs);
+}
+
+TEST_F(SourceLoss, AFailingCameraGivesBlackFramesAtTheSetRateUntilItIsBack)
+{
+    InstallTestCamera();
+    PlugTestCamera(true);
+    const int camera = DeviceIndex(true, kTestCameraName);
+    ASSERT_GE(camera, 0) << "the test camera is listed";
+    ASSERT_TRUE(GoOnAir({.video = camera}));
+    ASSERT_FALSE(m_log.WaitFor("OnConnected", 5s).isNull());
+    std::this_thread::sleep_for(3s);
+    PlugTestCamera(false);
+    const Json::Value lost = WaitForSource("OnSourceLost", "video", 3s);
+    ASSERT_FALSE(lost.isNull());
+    EXPECT_EQ(lost["name"].asString(), "Test Camera");
+    std::this_thread::sleep_for(4s);
+    PlugTestCamera(true);
+    EXPECT_FALSE(WaitForSource("OnSourceBack", "video", 4s).isNull()) << "the camera is taken again";
+    std::this_thread::sleep_for(3s);
+    GoOffAir();
+    PlugTestCamera(true);
+
+    const auto brightness = FrameBrightness(CheckContinuousRecording());
+    const auto black = std::count_if(brightness.begin(), brightness.end(), [](double mean) { return mean < 30; });
+    const auto white = std::count_if(brightness.begin(), brightness.end(), [](double mean) { return mean > 200; });
+    std::printf("%zu frames: %td black, %td white\n", brightness.size(), black, white);
+    EXPECT_GE(black, 35) << "about four seconds of black at 10 frames a second";
+    EXPECT_LE(black, 60);
+    EXPECT_GE(white, 45) << "the camera before and after";
+    ASSERT_FALSE(brightness.empty());
+    EXPECT_GT(brightness.back(), 200) << "the camera's picture at the end";
+}
