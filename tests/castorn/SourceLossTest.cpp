@@ -5,6 +5,9 @@
 #include "TestCamera.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <thread>
 
 using namespace castorn_test;
@@ -251,4 +254,70 @@ TEST_F(SourceLoss, AFailingCameraGivesBlackFramesAtTheSetRateUntilItIsBack)
     EXPECT_GE(white, 45) << "the camera before and after";
     ASSERT_FALSE(brightness.empty());
     EXPECT_GT(brightness.back(), 200) << "the camera's picture at the end";
+}
+
+namespace {
+
+struct Footprint {
+    int threads = 0;
+    int descriptors = 0;
+    long rssKb = 0;
+};
+
+int Entries(const char* folder)
+{
+    std::error_code error;
+    const auto entries = std::filesystem::directory_iterator(folder, error);
+    return static_cast<int>(std::distance(std::filesystem::begin(entries), std::filesystem::end(entries)));
+}
+
+Footprint Measure()
+{
+    Footprint footprint{Entries("/proc/self/task"), Entries("/proc/self/fd"), 0};
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmRSS:", 0) == 0) footprint.rssKb = std::atol(line.c_str() + 6);
+    return footprint;
+}
+
+}  // namespace
+
+// The soak of lost sources: SOURCE_SOAK_CYCLES (tools/source-soak.sh) sets how many cycles.
+TEST_F(SourceLoss, LosingAndGettingBackTheSourcesLeavesNoThreadsDescriptorsOrMemoryBehind)
+{
+    const char* asked = std::getenv("SOURCE_SOAK_CYCLES");
+    const int cycles = asked ? std::max(2, std::atoi(asked)) : 3;
+    InstallTestCamera();
+    PlugTestCamera(true);
+    const int camera = DeviceIndex(true, kTestCameraName);
+    const int microphone = DeviceIndex(false, u"FakeMicSink");
+    ASSERT_TRUE(GoOnAir({.video = camera, .audio = microphone}));
+    ASSERT_FALSE(m_log.WaitFor("OnConnected", 5s).isNull());
+    Footprint first;
+    for (int cycle = 0; cycle < cycles; ++cycle) {
+        PlugTestCamera(false);
+        StopSoundServer();
+        ASSERT_FALSE(WaitForSource("OnSourceLost", "video", 3s).isNull());
+        ASSERT_TRUE(Eventually([&] { return CountSource("OnSourceLost", "audio") == cycle + 1; }, 3s));
+        std::this_thread::sleep_for(500ms);
+        PlugTestCamera(true);
+        StartSoundServer();
+        ASSERT_TRUE(Eventually([&] { return CountSource("OnSourceBack", "audio") == cycle + 1; }, 6s)) << cycle;
+        ASSERT_TRUE(Eventually([&] { return CountSource("OnSourceBack", "video") == cycle + 1; }, 3s)) << cycle;
+        std::this_thread::sleep_for(1s);
+        const Footprint now = Measure();
+        std::printf("cycle %d: %d threads, %d descriptors, %ld kB\n", cycle + 1, now.threads, now.descriptors,
+                    now.rssKb);
+        if (cycle == 0) first = now;
+    }
+    const Footprint last = Measure();
+    GoOffAir();
+    EXPECT_EQ(m_log.Count("OnPublishError"), 0);
+    EXPECT_EQ(m_log.Count("OnConnected"), 1);
+    EXPECT_LE(last.threads, first.threads + 1) << "a retry's thread may still be winding down";
+    EXPECT_LE(last.descriptors, first.descriptors);
+    if (cycles >= 10) {
+        EXPECT_LE(last.rssKb, first.rssKb * 11 / 10) << "memory grew";
+    }
+    EXPECT_EQ(m_server->Recordings().size(), 1u);
 }
