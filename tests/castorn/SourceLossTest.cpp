@@ -1,7 +1,7 @@
 // Capture sources lost while on air, and before: the stream goes on with silence or
 // black in their place, and takes them back when they return.
 #include "PublishingFixture.h"
-#include "RecordingAnalysis.h"
+#include "castorn_background/RecordingAnalysis.h"
 #include "TestCamera.h"
 
 #include <algorithm>
@@ -96,47 +96,18 @@ protected:
         EXPECT_EQ(media.videoCodec, "h264");
         EXPECT_EQ(media.audioCodec, "aac");
         EXPECT_NEAR(media.duration, m_onAirSeconds, 1.0);
-        const auto audio = PacketTimes(files.back(), "a");
-        const auto video = PacketTimes(files.back(), "v");
-        EXPECT_FALSE(audio.empty());
-        EXPECT_FALSE(video.empty());
-        if (audio.empty() || video.empty()) return files.back();
-        EXPECT_LT(LongestGap(audio), 0.35) << "the sound goes on without a gap";
-        EXPECT_NEAR(audio.size() * kAacFrame / kSampleRate, audio.back() - audio.front(), 0.3)
-            << "as much sound as time";
-        EXPECT_LT(LongestGap(video), 0.35) << "so does the picture";
-        EXPECT_NEAR(audio.back(), video.back(), 0.5) << "both tracks last to the end";
-        EXPECT_NEAR(video.size() / (video.back() - video.front()), 10, 1.5) << "at the set frame rate";
+        const Track audio = ReadTrack(files.back(), "a");
+        const Track video = ReadTrack(files.back(), "v");
+        EXPECT_LT(audio.longestGap, 0.35) << "the sound goes on without a gap";
+        EXPECT_NEAR(audio.packets * kAacFrame / kSampleRate, audio.last - audio.first, 0.3) << "as much sound as time";
+        EXPECT_LT(video.longestGap, 0.35) << "so does the picture";
+        EXPECT_NEAR(audio.last, video.last, 0.5) << "both tracks last to the end";
+        EXPECT_NEAR(video.packets / (video.last - video.first), 10, 1.5) << "at the set frame rate";
         return files.back();
     }
 
     std::unique_ptr<Child> m_tone;
 };
-
-// The recording's sound as runs of the same kind: (kind, seconds), in order. A piece
-// that straddles a change is neither kind: it is left out.
-std::vector<std::pair<Sound, double>> Runs(const std::vector<Sound>& pieces)
-{
-    std::vector<std::pair<Sound, double>> runs;
-    for (std::size_t i = 0; i < pieces.size(); ++i) {
-        const bool boundary = pieces[i] == Sound::Other && (i + 1 == pieces.size() || pieces[i + 1] != Sound::Other);
-        if (boundary) continue;
-        if (!runs.empty() && runs.back().first == pieces[i])
-            runs.back().second += kSoundPiece;
-        else
-            runs.emplace_back(pieces[i], kSoundPiece);
-    }
-    return runs;
-}
-
-std::string Describe(const std::vector<std::pair<Sound, double>>& runs)
-{
-    std::string text;
-    for (const auto& [sound, seconds] : runs)
-        text += (sound == Sound::Tone ? "tone " : sound == Sound::Silent ? "silence " : "other ") +
-                std::to_string(seconds).substr(0, 4) + " s; ";
-    return text;
-}
 
 }  // namespace
 
@@ -170,11 +141,11 @@ TEST_F(SourceLoss, TheSoundServerGoingAwayForFiveSecondsLeavesSilenceAndTheMicro
     // The microphone's first sound may come late; then tone, silence while away, tone to the end.
     ASSERT_GE(runs.size(), 3u) << Describe(runs);
     const auto tone = runs.end() - 3;
-    EXPECT_EQ(tone[0].first, Sound::Tone) << Describe(runs);
-    EXPECT_EQ(tone[1].first, Sound::Silent) << Describe(runs);
-    EXPECT_GE(tone[1].second, Seconds(restarted - stopped) - 1) << "silence for as long as the server was away";
-    EXPECT_LE(tone[1].second, Seconds(restarted - stopped) + 5) << "the tone again within five seconds of its return";
-    EXPECT_EQ(tone[2].first, Sound::Tone) << Describe(runs);
+    EXPECT_EQ(tone[0].sound, Sound::Tone) << Describe(runs);
+    EXPECT_EQ(tone[1].sound, Sound::Silent) << Describe(runs);
+    EXPECT_GE(tone[1].seconds, Seconds(restarted - stopped) - 1) << "silence for as long as the server was away";
+    EXPECT_LE(tone[1].seconds, Seconds(restarted - stopped) + 5) << "the tone again within five seconds of its return";
+    EXPECT_EQ(tone[2].sound, Sound::Tone) << Describe(runs);
 }
 
 TEST_F(SourceLoss, ASoundServerThatNeverReturnsLeavesSilenceToTheEnd)
@@ -193,9 +164,9 @@ TEST_F(SourceLoss, ASoundServerThatNeverReturnsLeavesSilenceToTheEnd)
     EXPECT_EQ(m_log.Count("OnPublishError"), 0);
     const auto runs = Runs(SoundPieces(CheckContinuousRecording(), kToneHz));
     ASSERT_GE(runs.size(), 2u) << Describe(runs);
-    EXPECT_EQ(runs.end()[-2].first, Sound::Tone) << Describe(runs);
-    EXPECT_EQ(runs.back().first, Sound::Silent) << Describe(runs);
-    EXPECT_NEAR(runs.back().second, Seconds(Clock::now() - stopped), 1.5) << "silence from the loss to the end";
+    EXPECT_EQ(runs.end()[-2].sound, Sound::Tone) << Describe(runs);
+    EXPECT_EQ(runs.back().sound, Sound::Silent) << Describe(runs);
+    EXPECT_NEAR(runs.back().seconds, Seconds(Clock::now() - stopped), 1.5) << "silence from the loss to the end";
 }
 
 TEST_F(SourceLoss, AMicrophoneGoneBeforeGoingOnAirStartsAsSilenceAndIsTakenWhenItComes)
@@ -218,11 +189,11 @@ TEST_F(SourceLoss, AMicrophoneGoneBeforeGoingOnAirStartsAsSilenceAndIsTakenWhenI
 
     const auto runs = Runs(SoundPieces(CheckContinuousRecording(), kToneHz));
     ASSERT_EQ(runs.size(), 2u) << Describe(runs);
-    EXPECT_EQ(runs[0].first, Sound::Silent) << Describe(runs);
+    EXPECT_EQ(runs[0].sound, Sound::Silent) << Describe(runs);
     std::printf("recording: %s\n", Describe(runs).c_str());
-    EXPECT_GE(runs[0].second, Seconds(restarted - connected) - 0.5);
-    EXPECT_LE(runs[0].second, Seconds(restarted - connected) + 5) << "the tone within five seconds of the return";
-    EXPECT_EQ(runs[1].first, Sound::Tone) << Describe(runs);
+    EXPECT_GE(runs[0].seconds, Seconds(restarted - connected) - 0.5);
+    EXPECT_LE(runs[0].seconds, Seconds(restarted - connected) + 5) << "the tone within five seconds of the return";
+    EXPECT_EQ(runs[1].sound, Sound::Tone) << Describe(runs);
 }
 
 TEST_F(SourceLoss, AFailingCameraGivesBlackFramesAtTheSetRateUntilItIsBack)

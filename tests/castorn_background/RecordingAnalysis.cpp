@@ -1,6 +1,6 @@
 #include "RecordingAnalysis.h"
 
-#include "tests/castorn_background/ToneMeter.h"
+#include "ToneMeter.h"
 
 #include <algorithm>
 #include <cmath>
@@ -24,21 +24,21 @@ Pipe Run(const std::string& command)
 
 }  // namespace
 
-std::vector<double> PacketTimes(const std::string& file, const char* track)
+Track ReadTrack(const std::string& file, const char* track)
 {
     std::vector<double> times;
     const Pipe pipe = Run(std::string("ffprobe -v error -select_streams ") + track +
                           " -show_entries packet=pts_time -of default=nw=1:nk=1 '" + file + "'");
     for (double time = 0; pipe && std::fscanf(pipe.get(), "%lf", &time) == 1;) times.push_back(time);
     std::sort(times.begin(), times.end());
-    return times;
-}
-
-double LongestGap(const std::vector<double>& times)
-{
-    double longest = 0;
-    for (std::size_t i = 1; i < times.size(); ++i) longest = std::max(longest, times[i] - times[i - 1]);
-    return longest;
+    Track result;
+    result.packets = times.size();
+    if (times.empty()) return result;
+    result.first = times.front();
+    result.last = times.back();
+    for (std::size_t i = 1; i < times.size(); ++i)
+        result.longestGap = std::max(result.longestGap, times[i] - times[i - 1]);
+    return result;
 }
 
 std::vector<double> FrameBrightness(const std::string& file)
@@ -63,6 +63,32 @@ std::vector<Sound> SoundPieces(const std::string& file, double toneHz)
         pieces.push_back(tone ? Sound::Tone : level.rms < 0.003 ? Sound::Silent : Sound::Other);
     }
     return pieces;
+}
+
+std::vector<SoundRun> Runs(const std::vector<Sound>& pieces)
+{
+    std::vector<SoundRun> runs;
+    for (std::size_t i = 0; i < pieces.size(); ++i) {
+        const bool boundary = pieces[i] == Sound::Other && (i + 1 == pieces.size() || pieces[i + 1] != Sound::Other);
+        if (boundary) continue;
+        if (!runs.empty() && runs.back().sound == pieces[i])
+            runs.back().seconds += kSoundPiece;
+        else
+            runs.push_back({pieces[i], kSoundPiece});
+    }
+    return runs;
+}
+
+std::string Describe(const std::vector<SoundRun>& runs)
+{
+    std::string text;
+    char seconds[32];
+    for (const SoundRun& run : runs) {
+        std::snprintf(seconds, sizeof seconds, "%.2f s; ", run.seconds);
+        text += (run.sound == Sound::Tone ? "tone " : run.sound == Sound::Silent ? "silence " : "other ") +
+                std::string(seconds);
+    }
+    return text;
 }
 
 }  // namespace castorn_test
