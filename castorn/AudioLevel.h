@@ -1,4 +1,4 @@
-// The microphone level for "OnAudioPercent": the loudest channel's peak from a
+// The level for "OnAudioPercent" of the sound that is sent: the loudest channel's peak from a
 // "level" element message, -60 dB and below as 0 and 0 dB as 100.
 #pragma once
 

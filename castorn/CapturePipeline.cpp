@@ -291,14 +291,12 @@ bool CapturePipeline::Build(const CaptureSpec& spec, std::string& why)
              assembler.Filter(gst_caps_from_string("video/x-h264,profile=main,stream-format=avc,alignment=au"))});
         assembler.Link(h264, mux, "video");
 
-        // The microphone at its capture volume, with the level meter, mixed with the
-        // background sound when there is one.
+        // The microphone at its capture volume, mixed with the background sound when
+        // there is one; the level meter on what is sent.
         const auto [microphoneInput, microphoneRate] = AudioInput(assembler, audio);
         GstElement* volume = assembler.Make("volume");
         g_object_set(volume, "volume", audio.volume / 100.0, "mute", audio.mute, nullptr);
-        GstElement* level = assembler.Make("level");
-        g_object_set(level, "interval", kLevelInterval, "post-messages", TRUE, nullptr);
-        GstElement* sound = assembler.Chain({microphoneRate, volume, level});
+        GstElement* sound = assembler.Chain({microphoneRate, volume});
         GstElement* backgroundInput = nullptr;
         if (!spec.backgroundSource.empty()) {
             GstElement* mixer = assembler.Make("audiomixer");
@@ -309,6 +307,9 @@ bool CapturePipeline::Build(const CaptureSpec& spec, std::string& why)
             backgroundInput = input;
             sound = assembler.Chain({mixer, assembler.Filter(RawAudioCaps(audio))});
         }
+        GstElement* level = assembler.Make("level");
+        g_object_set(level, "interval", kLevelInterval, "post-messages", TRUE, nullptr);
+        sound = assembler.Chain({sound, level});
         // VisualOn's encoder: a third of libav's CPU and delay for the same stream.
         GstElement* aac = assembler.Make("voaacenc");
         g_object_set(aac, "bitrate", audio.bitrate, nullptr);

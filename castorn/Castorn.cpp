@@ -45,7 +45,7 @@ bool Castorn::StartPublish()
     std::string why = "already on air";
     const auto address = m_onAir ? std::nullopt : ParsePublishAddress(m_server, m_application, m_stream, why);
     if (!address) {
-        m_loop->Post([this, why] { m_notifier.SendError(why); });
+        m_loop->Post([this, why] { m_notifier.SendPublishError({castorn_notification::kReasonOther, why}, true); });
         return false;
     }
     PublishJob job;

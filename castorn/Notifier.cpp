@@ -38,11 +38,13 @@ void Notifier::Send(const std::string& cmd, const Json::Value& params)
     SendText(Json::writeString(writer, root));
 }
 
-void Notifier::SendError(const std::string& message)
+void Notifier::SendPublishError(const Failure& failure, bool final)
 {
     Json::Value params(Json::objectValue);
-    params["message"] = message;
-    Send(kError, params);
+    params["reason"] = failure.reason;
+    params["message"] = failure.message;
+    params["final"] = final;
+    Send(castorn_notification::kPublishError, params);
 }
 
 void Notifier::SendText(const std::string& json)

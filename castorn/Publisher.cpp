@@ -3,6 +3,7 @@
 #include "castorn/AudioLevel.h"
 #include "castorn/BusWatch.h"
 #include "castorn/EngineLoop.h"
+#include "castorn/FailureReason.h"
 #include "castorn/Notifier.h"
 #include "castorn/PreviewWindow.h"
 #include "castorn/RtmpSender.h"
@@ -14,13 +15,19 @@
 
 namespace castorn {
 
+namespace cn = castorn_notification;
+
 namespace {
 
 constexpr std::chrono::milliseconds kPollPeriod{100};
+constexpr std::chrono::milliseconds kStatisticsPeriod{1000};
+// Refusals in a row (a wrong key, an untrusted certificate) after which the engine stops
+// trying: a few, since "Already publishing" clears once the server drops an old session.
+constexpr int kRefusalLimit = 3;
 constexpr std::size_t kMinQueueLimit = 256 * 1024;
 constexpr std::size_t kBehindShare = 6;  // of the queue limit: a server this far behind is not draining
 
-// "Could not connect: Connection refused": the error and the last line of its detail.
+// A capture error and the last line of its detail.
 std::string ErrorText(GstMessage* message)
 {
     GError* error = nullptr;
@@ -40,6 +47,11 @@ Json::Value Params(std::initializer_list<std::pair<const char*, Json::Value>> me
     Json::Value params(Json::objectValue);
     for (const auto& [name, value] : members) params[name] = value;
     return params;
+}
+
+Json::Value FailureParams(const Failure& failure)
+{
+    return Params({{"reason", failure.reason}, {"message", failure.message}});
 }
 
 }  // namespace
@@ -71,6 +83,7 @@ void Publisher::Begin(PublishJob job)
     m_notifier.SetSecret(job.address.key);
     const auto& video = job.capture.video;
     const auto& audio = job.capture.audio;
+    m_refusals = 0;
     m_queueLimit = std::max<std::size_t>(
         kMinQueueLimit, static_cast<std::size_t>(video.bitrate + audio.bitrate) / 8 * kStallLimit.count() / 1000);
     if (!StartCapture(job)) return;
@@ -79,10 +92,7 @@ void Publisher::Begin(PublishJob job)
     m_pollTimer = m_loop.Every(kPollPeriod, [this] { Poll(); });
     Connect();
     std::string why;
-    if (!m_capture->Play(why)) {
-        m_notifier.SendError(why);
-        End();
-    }
+    if (!m_capture->Play(why)) Fail({cn::kReasonCapture, why});
 }
 
 // Builds the capture (not yet playing); false, told and cleaned up, when it cannot be built.
@@ -107,7 +117,7 @@ bool Publisher::StartCapture(PublishJob& job)
                                                     [this](GstMessage* message) { OnCaptureMessage(message); });
         return true;
     }
-    m_notifier.SendError(why);
+    m_notifier.SendPublishError({cn::kReasonCapture, why}, true);
     m_preview.reset();
     m_background.StopCapture();
     return false;
@@ -127,11 +137,10 @@ void Publisher::Connect()
     std::string why;
     auto sender = RtmpSender::Create(m_address, m_queueLimit, why);
     if (!sender) {
-        m_notifier.SendError(why);
-        End();
+        Fail({cn::kReasonOther, why});
         return;
     }
-    m_notifier.Send(Notifier::kConnecting,
+    m_notifier.Send(cn::kConnecting,
                     Params({{"address", m_address.Describe()}, {"attempt", m_backoff.Attempts() + 1}}));
     m_senderWatch = std::make_unique<BusWatch>(sender->Pipeline(), m_loop.Context(),
                                                [this](GstMessage* message) { OnSenderMessage(message); });
@@ -140,7 +149,7 @@ void Publisher::Connect()
         std::lock_guard lock(m_senderMutex);
         m_sender = std::move(sender);
     }
-    if (!started) Lost(why);
+    if (!started) Lost({cn::kReasonOther, why});
 }
 
 bool Publisher::OnFlvTag(GstSample* tag)
@@ -157,6 +166,7 @@ void Publisher::DropSender()
         sender = std::move(m_sender);
     }
     m_senderWatch.reset();
+    m_loop.Cancel(m_statisticsTimer);
     if (sender && !m_connected && !m_senderEnded) m_retired.Add(std::move(sender));
     sender.reset();  // outside the lock: going to NULL may take a moment
     m_connected = false;
@@ -164,22 +174,29 @@ void Publisher::DropSender()
     m_stalledPolls = 0;
 }
 
-void Publisher::Lost(const std::string& why)
+void Publisher::Lost(const Failure& failure)
 {
     const bool wasConnected = m_connected;
     DropSender();
-    if (wasConnected)
-        m_notifier.Send(Notifier::kDisconnected, Params({{"reason", why}}));
-    else
-        m_notifier.SendError("cannot publish to " + m_address.Describe() + ": " + why);
-    ScheduleRetry();
+    if (wasConnected) m_notifier.Send(cn::kDisconnected, FailureParams(failure));
+    const bool refusal = failure.reason == cn::kReasonRejected || failure.reason == cn::kReasonTls;
+    m_refusals = refusal ? m_refusals + 1 : 0;
+    const bool final = m_refusals >= kRefusalLimit;
+    const Failure told =
+        wasConnected ? failure
+                     : Failure{failure.reason, "cannot publish to " + m_address.Describe() + ": " + failure.message};
+    if (!wasConnected || refusal) m_notifier.SendPublishError(told, final);
+    // Given up: the capture goes on, the reason stays the last word until off air.
+    if (!final) ScheduleRetry(told);
 }
 
-void Publisher::ScheduleRetry()
+void Publisher::ScheduleRetry(const Failure& failure)
 {
     const auto delay = m_backoff.Next();
-    m_notifier.Send(Notifier::kReconnecting,
-                    Params({{"attempt", m_backoff.Attempts()}, {"delayMs", static_cast<Json::Int64>(delay.count())}}));
+    Json::Value params = FailureParams(failure);
+    params["attempt"] = m_backoff.Attempts();
+    params["delayMs"] = static_cast<Json::Int64>(delay.count());
+    m_notifier.Send(cn::kReconnecting, params);
     m_retryTimer = m_loop.After(delay, [this] {
         m_retryTimer = 0;
         Connect();
@@ -189,9 +206,9 @@ void Publisher::ScheduleRetry()
 void Publisher::OnSourceChange(const char* source, const std::string& name, const std::string& why)
 {
     if (why.empty())
-        m_notifier.Send(castorn_notification::kSourceBack, Params({{"source", source}, {"name", name}}));
+        m_notifier.Send(cn::kSourceBack, Params({{"source", source}, {"name", name}}));
     else
-        m_notifier.Send(castorn_notification::kSourceLost,
+        m_notifier.Send(cn::kSourceLost,
                         Params({{"source", source}, {"name", name}, {"message", why}}));
 }
 
@@ -199,26 +216,49 @@ void Publisher::Poll()
 {
     if (m_capture) m_capture->TendSources();
     if (!m_sender || m_phase != Phase::Live) return;
+    const auto now = SendStatistics::Clock::now();
     if (!m_connected && m_sender->Connected()) {
         m_connected = true;
+        m_connectedAt = now;
+        // After a refusal the delays keep growing until a connection holds.
+        if (m_refusals == 0) m_backoff.Reset();
+        m_statistics.Begin(now, m_sender->Counters().bytesWritten);
+        m_statisticsTimer = m_loop.Every(kStatisticsPeriod, [this] { ReportStatistics(); });
+        m_notifier.Send(cn::kConnected, Params({{"address", m_address.Describe()}}));
+    }
+    if (m_connected && m_refusals > 0 && now - m_connectedAt >= kRefusalWindow) {
+        m_refusals = 0;
         m_backoff.Reset();
-        m_notifier.Send(Notifier::kConnected, Params({{"address", m_address.Describe()}}));
     }
     m_stalledPolls = (m_connected && m_sender->Queued() > m_queueLimit) ? m_stalledPolls + 1 : 0;
-    if (m_stalledPolls * kPollPeriod >= kStallLimit) Lost("the server stopped taking data");
+    if (m_stalledPolls * kPollPeriod >= kStallLimit) Lost({cn::kReasonLost, "the server stopped taking data"});
+}
+
+void Publisher::ReportStatistics()
+{
+    if (!m_sender || !m_connected) return;
+    m_notifier.Send(cn::kStatistics, m_statistics.Sample(SendStatistics::Clock::now(), m_sender->Counters()));
+}
+
+std::optional<std::chrono::milliseconds> Publisher::SinceAccepted() const
+{
+    using std::chrono::milliseconds;
+    if (m_connected)
+        return std::chrono::duration_cast<milliseconds>(SendStatistics::Clock::now() - m_connectedAt);
+    if (m_sender && m_sender->Connected()) return milliseconds(0);
+    return std::nullopt;
 }
 
 void Publisher::OnCaptureMessage(GstMessage* message)
 {
     if (const auto percent = LevelPercent(message)) {
-        m_notifier.Send(Notifier::kAudioPercent, Params({{"percent", *percent}}));
+        m_notifier.Send(cn::kAudioPercent, Params({{"percent", *percent}}));
         return;
     }
     if (m_capture->TakeSourceMessage(message)) return;
-    if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR) {
-        m_notifier.SendError("capture: " + ErrorText(message));
-        End();
-    } else if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_EOS && m_phase == Phase::Ending) {
+    if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR)
+        Fail({cn::kReasonCapture, "capture: " + ErrorText(message)});
+    else if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_EOS && m_phase == Phase::Ending) {
         // Everything captured is muxed: let the sender finish, or end now without one.
         if (m_sender && m_connected)
             m_sender->Finish();
@@ -232,10 +272,30 @@ void Publisher::OnSenderMessage(GstMessage* message)
     const GstMessageType type = GST_MESSAGE_TYPE(message);
     if (type != GST_MESSAGE_ERROR && type != GST_MESSAGE_EOS) return;
     m_senderEnded = true;
-    if (m_phase == Phase::Live)
-        Lost(type == GST_MESSAGE_ERROR ? ErrorText(message) : "the stream ended");
-    else
+    if (m_phase != Phase::Live)
         End();
+    else if (type == GST_MESSAGE_EOS)
+        Lost({cn::kReasonLost, "the stream ended"});
+    else
+        Lost(SenderFailure(message));
+}
+
+Failure Publisher::SenderFailure(GstMessage* message) const
+{
+    GError* error = nullptr;
+    gchar* debug = nullptr;
+    gst_message_parse_error(message, &error, &debug);
+    Failure failure = error ? ClassifySenderError(*error, debug ? debug : "", SinceAccepted())
+                            : Failure{cn::kReasonOther, "unknown error"};
+    g_clear_error(&error);
+    g_free(debug);
+    return failure;
+}
+
+void Publisher::Fail(const Failure& failure)
+{
+    m_notifier.SendPublishError(failure, true);
+    End(failure);
 }
 
 void Publisher::Stop(std::chrono::milliseconds grace, std::function<void()> stopped)
@@ -263,7 +323,7 @@ void Publisher::Stop(std::chrono::milliseconds grace, std::function<void()> stop
     });
 }
 
-void Publisher::End()
+void Publisher::End(const Failure& why)
 {
     const bool wasConnected = m_connected;
     m_loop.Cancel(m_retryTimer);
@@ -275,8 +335,8 @@ void Publisher::End()
     m_preview.reset();
     m_background.StopCapture();
     m_phase = Phase::Idle;
-    if (wasConnected) m_notifier.Send(Notifier::kDisconnected, Params({{"reason", "stopped"}}));
-    m_notifier.Send(Notifier::kStopped, Json::Value(Json::objectValue));
+    if (wasConnected) m_notifier.Send(cn::kDisconnected, FailureParams(why));
+    m_notifier.Send(cn::kPublishStopped, Json::Value(Json::objectValue));
     // A torn-down pipeline frees a lot at once; hand it back rather than let every
     // on-air period raise the process's footprint.
     malloc_trim(0);

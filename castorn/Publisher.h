@@ -4,9 +4,12 @@
 #pragma once
 
 #include "castorn/CapturePipeline.h"
+#include "castorn/Failure.h"
 #include "castorn/PublishAddress.h"
 #include "castorn/ReconnectBackoff.h"
 #include "castorn/RetiredSenders.h"
+#include "castorn/SendStatistics.h"
+#include "engine/EngineInterface.h"
 
 #include <chrono>
 #include <cstdint>
@@ -52,15 +55,19 @@ private:
     void Begin(PublishJob job);
     bool StartCapture(PublishJob& job);
     void Connect();
-    void Lost(const std::string& why);
-    void ScheduleRetry();
+    void Lost(const Failure& failure);
+    void ScheduleRetry(const Failure& failure);
     void Poll();
+    void ReportStatistics();
+    std::optional<std::chrono::milliseconds> SinceAccepted() const;
+    Failure SenderFailure(GstMessage* message) const;
+    void Fail(const Failure& failure);  // told as final, then the end
     void OnCaptureMessage(GstMessage* message);
     void OnSourceChange(const char* source, const std::string& name, const std::string& why);
     void OnSenderMessage(GstMessage* message);
     bool OnFlvTag(GstSample* tag);  // capture streaming thread
     void DropSender();
-    void End();
+    void End(const Failure& why = {castorn_notification::kReasonStopped, "off air"});
 
     EngineLoop& m_loop;
     Notifier& m_notifier;
@@ -77,13 +84,17 @@ private:
     std::unique_ptr<RtmpSender> m_sender;
     std::unique_ptr<BusWatch> m_senderWatch;
     bool m_connected = false;
+    SendStatistics::Clock::time_point m_connectedAt;
+    SendStatistics m_statistics;
     bool m_senderEnded = false;  // its bus said error or end of stream
     int m_stalledPolls = 0;
     RetiredSenders m_retired;
 
     ReconnectBackoff m_backoff;
+    int m_refusals = 0;  // refused attempts in a row
     guint m_retryTimer = 0;
     guint m_pollTimer = 0;
+    guint m_statisticsTimer = 0;
     guint m_endTimer = 0;
     std::vector<std::function<void()>> m_whenStopped;
     std::optional<PublishJob> m_pending;

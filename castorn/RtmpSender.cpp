@@ -75,6 +75,15 @@ RtmpSender::Push RtmpSender::Send(GstSample* tag)
         gst_app_src_push_sample(GST_APP_SRC(m_source), tag);
         return Push::Sent;
     }
+    const Push push = Admit(kind);
+    const bool video = kind == FlvTagKind::VideoKey || kind == FlvTagKind::VideoDelta;
+    if (push == Push::Sent) PushRebased(tag);
+    if (video) ++(push == Push::Sent ? m_framesSent : m_framesDropped);
+    return push;
+}
+
+RtmpSender::Push RtmpSender::Admit(FlvTagKind kind)
+{
     if (Queued() > m_queueLimit) {
         // A key frame asked for now would be dropped as well: ask once the queue drains.
         m_awaitingKeyFrame = true;
@@ -87,7 +96,6 @@ RtmpSender::Push RtmpSender::Send(GstSample* tag)
         return Push::NeedKeyFrame;
     }
     if (kind == FlvTagKind::VideoKey) m_awaitingKeyFrame = false;
-    PushRebased(tag);
     return Push::Sent;
 }
 
@@ -114,14 +122,17 @@ void RtmpSender::Finish()
     gst_app_src_end_of_stream(GST_APP_SRC(m_source));
 }
 
-bool RtmpSender::Connected() const
+std::uint64_t RtmpSender::StatsField(const char* name) const
 {
     GstStructure* stats = nullptr;
     g_object_get(m_sink, "stats", &stats, nullptr);
     const StructureRef owned(stats);
-    guint64 received = 0;
-    return stats && gst_structure_get_uint64(stats, "in-bytes-total", &received) && received > 0;
+    guint64 value = 0;
+    return stats && gst_structure_get_uint64(stats, name, &value) ? value : 0;
 }
+
+// rtmp2sink shows the connection's figures only once the publish is accepted.
+bool RtmpSender::Connected() const { return StatsField("in-bytes-total") > 0; }
 
 bool RtmpSender::AttemptOver() const
 {
@@ -134,6 +145,11 @@ bool RtmpSender::AttemptOver() const
 std::size_t RtmpSender::Queued() const
 {
     return static_cast<std::size_t>(gst_app_src_get_current_level_bytes(GST_APP_SRC(m_source)));
+}
+
+SenderCounters RtmpSender::Counters() const
+{
+    return {StatsField("out-bytes-total"), m_framesSent.load(), m_framesDropped.load(), Queued()};
 }
 
 }  // namespace castorn

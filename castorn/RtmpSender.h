@@ -3,10 +3,13 @@
 // the next attempt gets a new one while the capture goes on.
 #pragma once
 
+#include "castorn/FlvTag.h"
 #include "castorn/PublishAddress.h"
+#include "castorn/SendStatistics.h"
 
 #include <gst/gst.h>
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -40,11 +43,14 @@ public:
     // Connected, or failed with an error still on the bus: stopping now is clean.
     bool AttemptOver() const;
     std::size_t Queued() const;  // bytes waiting for the server
+    SenderCounters Counters() const;
     GstElement* Pipeline() const { return m_pipeline; }
 
 private:
     RtmpSender(GstElement* pipeline, GstElement* source, GstElement* sink, std::size_t queueLimit);
+    Push Admit(FlvTagKind kind);  // whether a media tag goes now
     void PushRebased(GstSample* tag);
+    std::uint64_t StatsField(const char* name) const;  // from rtmp2sink's "stats"
 
     GstElement* m_pipeline;
     GstElement* m_source;
@@ -53,6 +59,8 @@ private:
     bool m_awaitingKeyFrame = true;
     bool m_keyFrameAsked = false;
     std::optional<std::uint32_t> m_firstTime;
+    std::atomic<std::int64_t> m_framesSent{0};
+    std::atomic<std::int64_t> m_framesDropped{0};  // video frames left out while the server was behind
 };
 
 }  // namespace castorn

@@ -4,6 +4,7 @@
 #include "PublishingFixture.h"
 
 #include "engine/EngineInterface.h"
+#include "support/LoopbackPort.h"
 
 #include <gst/gst.h>
 #include <gtest/gtest.h>
@@ -14,6 +15,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -182,15 +184,56 @@ TEST_F(Publishing, AnUnusableAddressIsRefusedWithTheReasonAndTheEngineGoesOn)
     GoOffAir();
 }
 
+TEST_F(Publishing, StatisticsTellTheRateSentWhileLiveAndGoingOffAirIsTheReason)
+{
+    ASSERT_TRUE(GoOnAir({}));
+    ASSERT_FALSE(m_log.WaitFor("OnConnected", 5s).isNull());
+    const Json::Value third = m_log.WaitFor("OnStatistics", 5s, 2);
+    ASSERT_FALSE(third.isNull()) << "once a second while connected";
+    EXPECT_GE(third["liveMs"].asInt64(), 2500);
+    EXPECT_GE(third["framesSent"].asInt64(), 20) << "10 frames a second";
+    EXPECT_EQ(third["framesDropped"].asInt64(), 0);
+    EXPECT_TRUE(third["bytesQueued"].isInt64());
+    GoOffAir();
+    const Json::Value ended = m_log.WaitFor("OnDisconnected", 0s);
+    EXPECT_EQ(ended["reason"].asString(), castorn_notification::kReasonStopped);
+    const int after = m_log.Count("OnStatistics");
+    std::this_thread::sleep_for(1500ms);
+    EXPECT_EQ(m_log.Count("OnStatistics"), after) << "none off air";
+
+    // Black video and silence make a steady stream: the rate told is the recording's.
+    const auto files = m_server->Recordings();
+    ASSERT_EQ(files.size(), 1u);
+    const double recordedKbps = std::filesystem::file_size(files[0]) * 8 / 1000.0 / Probe(files[0]).duration;
+    EXPECT_NEAR(third["kbps"].asInt(), recordedKbps, recordedKbps / 3);
+}
+
+TEST_F(Publishing, NothingListeningIsReportedAsRefusedAndTriedAgain)
+{
+    const std::string nobody = "rtmp://127.0.0.1:" + std::to_string(test_support::FreeLoopbackPort());
+    ASSERT_TRUE(GoOnAir({}, nobody));
+    const Json::Value error = m_log.WaitFor("OnPublishError", 3s);
+    EXPECT_EQ(error["reason"].asString(), castorn_notification::kReasonRefused);
+    EXPECT_FALSE(error["final"].asBool());
+    EXPECT_NE(error["message"].asString().find("Connection refused"), std::string::npos);
+    const Json::Value retry = m_log.WaitFor("OnReconnecting", 1s);
+    EXPECT_EQ(retry["reason"].asString(), castorn_notification::kReasonRefused);
+    EXPECT_EQ(retry["attempt"].asInt(), 1);
+    EXPECT_FALSE(m_log.WaitFor("OnConnecting", 4s, 1).isNull()) << "a second attempt";
+    GoOffAir();
+    EXPECT_EQ(m_log.Count("OnDisconnected"), 0) << "never live";
+}
+
 TEST_F(Publishing, ARecordingResumesWhenTheServerComesBackAfterFiveSeconds)
 {
     ASSERT_TRUE(GoOnAir({}));
     ASSERT_FALSE(m_log.WaitFor("OnConnected", 5s).isNull());
     std::this_thread::sleep_for(2s);
     m_server->Stop();
-    EXPECT_FALSE(m_log.WaitFor("OnDisconnected", 3s).isNull());
+    EXPECT_EQ(m_log.WaitFor("OnDisconnected", 3s)["reason"].asString(), castorn_notification::kReasonLost);
     const Json::Value retry = m_log.WaitFor("OnReconnecting", 1s);
     EXPECT_EQ(retry["delayMs"].asInt(), 2000);
+    EXPECT_EQ(retry["reason"].asString(), castorn_notification::kReasonLost);
     std::this_thread::sleep_for(5s);
     m_server->Start();
     ASSERT_FALSE(m_log.WaitFor("OnConnected", 15s, 1).isNull()) << "the engine connects again by itself";
