@@ -25,18 +25,6 @@ constexpr double kAacFrame = 1024;  // samples
 constexpr double kSampleRate = 44100;
 constexpr int kFps = 10;
 
-struct TempDir {
-    TempDir() {
-        char pattern[] = "/tmp/source-loss-test-XXXXXX";
-        path = mkdtemp(pattern);
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path, ignored);
-    }
-    std::string path;
-};
-
 // When, counted from the first media at the server, the sound server goes and comes back.
 struct Outage {
     bool beforeOnAir = false;           // gone before going on air, the lists filled while it was there
@@ -116,7 +104,7 @@ private:
     }
 
     PulseTestServer m_sound;
-    TempDir m_temp;
+    ScratchDir m_temp{"source-loss-test"};
     XServer m_x;
     RtmpRecorder m_rtmp;
     std::unique_ptr<TonePlayer> m_tone;
