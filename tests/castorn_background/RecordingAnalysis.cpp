@@ -68,14 +68,21 @@ std::vector<Sound> SoundPieces(const std::string& file, double toneHz)
 std::vector<SoundRun> Runs(const std::vector<Sound>& pieces)
 {
     std::vector<SoundRun> runs;
-    for (std::size_t i = 0; i < pieces.size(); ++i) {
-        const bool boundary = pieces[i] == Sound::Other && (i + 1 == pieces.size() || pieces[i + 1] != Sound::Other);
-        if (boundary) continue;
-        if (!runs.empty() && runs.back().sound == pieces[i])
-            runs.back().seconds += kSoundPiece;
+    const auto add = [&runs](Sound sound, double seconds) {
+        if (!runs.empty() && runs.back().sound == sound)
+            runs.back().seconds += seconds;
         else
-            runs.push_back({pieces[i], kSoundPiece});
+            runs.push_back({sound, seconds});
+    };
+    std::vector<SoundRun> raw;
+    for (const Sound piece : pieces) {
+        if (!raw.empty() && raw.back().sound == piece)
+            raw.back().seconds += kSoundPiece;
+        else
+            raw.push_back({piece, kSoundPiece});
     }
+    for (const SoundRun& run : raw)
+        if (run.sound != Sound::Other || run.seconds > kChange) add(run.sound, run.seconds);
     return runs;
 }
 

@@ -29,8 +29,9 @@ struct SoundRun {
     Sound sound;
     double seconds;
 };
-// The pieces as runs of the same kind, in order. A piece that straddles a change is
-// neither kind: it is left out.
+// The pieces as runs of the same kind, in order. The pieces that straddle a change
+// (no more than kChange of neither kind) are left out.
+inline constexpr double kChange = 2 * kSoundPiece;
 std::vector<SoundRun> Runs(const std::vector<Sound>& pieces);
 std::string Describe(const std::vector<SoundRun>& runs);  // for failure messages
 
