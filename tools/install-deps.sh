@@ -7,24 +7,28 @@ BUILD_PACKAGES=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-qpa-plugins libjsoncpp-dev libgtest-dev libgmock-dev
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev libpulse-dev libxcb1-dev
+  dpkg-dev file  # the Debian package: dpkg-buildflags, dpkg-shlibdeps, CPack's file types
 )
-RUN_PACKAGES=(
-  fonts-wqy-microhei
-  gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
-  gstreamer1.0-plugins-ugly gstreamer1.0-libav gstreamer1.0-x gstreamer1.0-pulseaudio
-  nginx libnginx-mod-rtmp
-)
+# What the program needs at run time beside the libraries it links, and the local RTMP server.
+mapfile -t RUN_PACKAGES < <(grep -v '^#' "$(dirname "$0")/../packaging/depends")
+RUN_PACKAGES+=(nginx libnginx-mod-rtmp)
 TEST_PACKAGES=(
   xvfb xauth x11-utils xdotool gstreamer1.0-tools gstreamer1.0-plugins-base-apps
-  ffmpeg pulseaudio pulseaudio-utils sox
+  ffmpeg pulseaudio pulseaudio-utils sox openssl imagemagick
   lldb-15 clang-14 libclang-rt-14-dev
+)
+# Checking the Debian package, starting it from its menu entry, and reading its window's
+# device lists as an assistive technology would (tests/package/).
+PACKAGE_TEST_PACKAGES=(
+  lintian desktop-file-utils appstream libglib2.0-bin
+  dbus-daemon at-spi2-core python3-dbus
 )
 # PipeWire's sound server (pipewire-pulse, wireplumber) is left out on purpose: installing
 # it on a desktop can take over from PulseAudio. The background-audio tests also run on it
 # when it is present.
 
 wanted=("${BUILD_PACKAGES[@]}" "${RUN_PACKAGES[@]}")
-[[ ${1:-} == --with-tests ]] && wanted+=("${TEST_PACKAGES[@]}")
+[[ ${1:-} == --with-tests ]] && wanted+=("${TEST_PACKAGES[@]}" "${PACKAGE_TEST_PACKAGES[@]}")
 
 missing=()
 for package in "${wanted[@]}"; do

@@ -8,7 +8,8 @@ trap 'rm -rf "$prefix"' EXIT
 
 cmake --install "$build" --prefix "$prefix" >/dev/null
 for file in lib/publish_tavisk/publish_tavisk lib/publish_tavisk/libcastorn.so lib/publish_tavisk/libvistrel.so \
-            share/applications/publish_tavisk.desktop share/icons/hicolor/48x48/apps/publish_tavisk.png; do
+            share/applications/publish_tavisk.desktop share/icons/hicolor/48x48/apps/publish_tavisk.png \
+            share/metainfo/org.tavisk.publish_tavisk.metainfo.xml share/man/man1/publish_tavisk.1.gz; do
   [[ -e $prefix/$file ]] || { echo "missing: $file"; exit 1; }
 done
 [[ -L $prefix/bin/publish_tavisk ]] || { echo "bin/publish_tavisk is not a link"; exit 1; }
