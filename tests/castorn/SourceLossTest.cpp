@@ -98,9 +98,9 @@ protected:
         EXPECT_NEAR(media.duration, m_onAirSeconds, 1.0);
         const Track audio = ReadTrack(files.back(), "a");
         const Track video = ReadTrack(files.back(), "v");
-        EXPECT_LT(audio.longestGap, 0.35) << "the sound goes on without a gap";
+        EXPECT_LT(audio.longestGap, kLongestGap) << "the sound goes on without a gap";
         EXPECT_NEAR(audio.packets * kAacFrame / kSampleRate, audio.last - audio.first, 0.3) << "as much sound as time";
-        EXPECT_LT(video.longestGap, 0.35) << "so does the picture";
+        EXPECT_LT(video.longestGap, kLongestGap) << "so does the picture";
         EXPECT_NEAR(audio.last, video.last, 0.5) << "both tracks last to the end";
         EXPECT_NEAR(video.packets / (video.last - video.first), 10, 1.5) << "at the set frame rate";
         return files.back();

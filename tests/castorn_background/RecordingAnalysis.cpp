@@ -67,13 +67,6 @@ std::vector<Sound> SoundPieces(const std::string& file, double toneHz)
 
 std::vector<SoundRun> Runs(const std::vector<Sound>& pieces)
 {
-    std::vector<SoundRun> runs;
-    const auto add = [&runs](Sound sound, double seconds) {
-        if (!runs.empty() && runs.back().sound == sound)
-            runs.back().seconds += seconds;
-        else
-            runs.push_back({sound, seconds});
-    };
     std::vector<SoundRun> raw;
     for (const Sound piece : pieces) {
         if (!raw.empty() && raw.back().sound == piece)
@@ -81,8 +74,17 @@ std::vector<SoundRun> Runs(const std::vector<Sound>& pieces)
         else
             raw.push_back({piece, kSoundPiece});
     }
-    for (const SoundRun& run : raw)
-        if (run.sound != Sound::Other || run.seconds > kChange) add(run.sound, run.seconds);
+    std::vector<SoundRun> runs;
+    for (std::size_t i = 0; i < raw.size(); ++i) {
+        const bool change = raw[i].sound == Sound::Other && raw[i].seconds <= kChange;
+        const bool dropout = raw[i].seconds <= kChange && !runs.empty() && i + 1 < raw.size() &&
+                             runs.back().sound == raw[i + 1].sound;
+        if (change || dropout) continue;
+        if (!runs.empty() && runs.back().sound == raw[i].sound)
+            runs.back().seconds += raw[i].seconds;
+        else
+            runs.push_back(raw[i]);
+    }
     return runs;
 }
 

@@ -121,9 +121,9 @@ std::vector<SoundRun> CheckRecording(ProgramRun& run) {
     const Track video = ReadTrack(files.front(), "v");
     EXPECT_NEAR(video.last, run.offAirAt, 1.5) << "the picture to the end";
     EXPECT_NEAR(audio.last, video.last, 0.5) << "the sound to the end";
-    EXPECT_LT(audio.longestGap, 0.35) << "the sound goes on without a gap";
+    EXPECT_LT(audio.longestGap, kLongestGap) << "the sound goes on without a gap";
     EXPECT_NEAR(audio.packets * kAacFrame / kSampleRate, audio.last - audio.first, 0.3) << "as much sound as time";
-    EXPECT_LT(video.longestGap, 0.35);
+    EXPECT_LT(video.longestGap, kLongestGap);
     EXPECT_NEAR(video.packets / (video.last - video.first), kFps, 1.5);
     const auto runs = Runs(SoundPieces(files.front(), kToneHz));
     std::printf("recording: %s\n", Describe(runs).c_str());
