@@ -163,11 +163,11 @@ TEST(SourceLossOnAir, AMicrophoneGoneBeforeGoingOnAirStartsAsSilenceAndIsHeardWh
     if (!Prerequisites()) GTEST_SKIP() << "needs the program built and pulseaudio";
     ProgramRun run(Outage{.beforeOnAir = true, .startAt = 3, .offAirAt = 11});
     const auto runs = CheckRecording(run);
-    ASSERT_EQ(runs.size(), 2u) << Describe(runs);
-    EXPECT_EQ(runs[0].sound, Sound::Silent);
-    EXPECT_GE(runs[0].seconds, run.returnedAt - 0.5);
-    EXPECT_LE(runs[0].seconds, run.returnedAt + 5) << "the tone within five seconds of the return";
-    EXPECT_EQ(runs[1].sound, Sound::Tone);
+    ASSERT_GE(runs.size(), 2u) << Describe(runs);
+    EXPECT_EQ(runs.front().sound, Sound::Silent) << Describe(runs);
+    EXPECT_GE(runs.front().seconds, run.returnedAt - 0.5);
+    EXPECT_LE(runs.front().seconds, run.returnedAt + 5) << "the tone within five seconds of the return";
+    EXPECT_EQ(runs.back().sound, Sound::Tone) << Describe(runs);
 }
 
 }  // namespace
