@@ -64,6 +64,7 @@ private:
     void Fail(const Failure& failure);  // told as final, then the end
     void AwaitAnswer(std::chrono::milliseconds left);  // the server's to the end of the stream, then End
     void OnCaptureMessage(GstMessage* message);
+    void OnSourceChange(const char* source, const std::string& name, const std::string& why);
     void OnSenderMessage(GstMessage* message);
     bool OnFlvTag(GstSample* tag);  // capture streaming thread
     void DropSender();

@@ -96,9 +96,11 @@ inline constexpr char kPublishError[] = "OnPublishError";
 inline constexpr char kPublishStopped[] = "OnPublishStopped";
 // {"source": "video" | "audio" | "background", "name": string, "message": string}:
 // a capture source failed or could not be opened; the stream goes on with black or
-// silence in its place.
+// silence in its place, and the engine tries it again about once a second. Sent once
+// per loss, also at going on air for a source that cannot be opened. "name" is the
+// device as the device lists name it (for "background", the sound server's source).
 inline constexpr char kSourceLost[] = "OnSourceLost";
-// {"source": ..., "name": string}: a lost source is captured again.
+// {"source": ..., "name": string}: a lost source is captured again, in the stream from now on.
 inline constexpr char kSourceBack[] = "OnSourceBack";
 
 // The "reason" codes.
