@@ -67,7 +67,7 @@ QPushButton* WindowTest::Button(int id) const
 std::string WindowTest::ButtonPattern() const
 {
     std::string pattern;
-    for (int id : {1022, 3, 1023, 1019}) pattern += Button(id)->isEnabled() ? '1' : '0';
+    for (int id : {IDC_ON_AIR, 3, IDC_OFF_AIR, IDC_BACKGROUND_AUDIO}) pattern += Button(id)->isEnabled() ? '1' : '0';
     return pattern;
 }
 
@@ -78,12 +78,12 @@ void WindowTest::WriteSettingsFile(const std::string& text)
 
 QString WindowTest::StatusText() const
 {
-    return DialogItemAs<QLabel>(*window, 1024)->text();
+    return DialogItemAs<QLabel>(*window, IDC_STATUS)->text();
 }
 
 LevelMeter* WindowTest::Meter() const
 {
-    return dynamic_cast<LevelMeter*>(DialogItem(*window, 1025));
+    return dynamic_cast<LevelMeter*>(DialogItem(*window, IDC_LEVEL_METER));
 }
 
 void WindowTest::NotifyFromEngineThread(const std::string& text)
