@@ -79,7 +79,7 @@ bool Cpublish_taviskDlg::OnInitDialog()
 
 void Cpublish_taviskDlg::ConnectHandlers()
 {
-    connect(Button(3), &QPushButton::clicked, this, &Cpublish_taviskDlg::OnBnClickedSettings);
+    connect(Button(IDC_SETTINGS), &QPushButton::clicked, this, &Cpublish_taviskDlg::OnBnClickedSettings);
     connect(Button(IDC_ON_AIR), &QPushButton::clicked, this, &Cpublish_taviskDlg::OnBnClickedOnAir);
     connect(Button(IDC_OFF_AIR), &QPushButton::clicked, this, &Cpublish_taviskDlg::OnBnClickedOffAir);
     connect(Button(IDC_BACKGROUND_AUDIO), &QPushButton::clicked, this, &Cpublish_taviskDlg::OnBnClickedBackgroundAudio);
