@@ -9,6 +9,8 @@
 #include "support/WindowFixture.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFile>
 #include <QLineEdit>
 #include <QTimer>
 #include <algorithm>

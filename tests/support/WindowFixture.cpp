@@ -1,5 +1,7 @@
 #include "support/WindowFixture.h"
 
+#include "support/WaitUntil.h"
+
 #include "platform/DialogTemplate.h"
 #include "platform/MessageBox.h"
 #include "window/LevelMeter.h"
@@ -33,9 +35,8 @@ void WindowTest::SetUp()
     if (!useRealEngine) RecordingEngine::Install();
     boxes.clear();
     SetMessageBoxHook([](QWidget*, const QString& text) { boxes.push_back(text); });
-    ASSERT_TRUE(m_folder.isValid());
     m_previousFolder = QDir::currentPath();
-    QDir::setCurrent(m_folder.path());
+    QDir::setCurrent(QString::fromStdString(m_folder.Path()));
 }
 
 void WindowTest::TearDown()
@@ -96,11 +97,8 @@ void WindowTest::NotifyFromEngineThread(const std::string& text)
 
 bool WindowTest::WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit)
 {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
+    return test_support::WaitUntil(done, limit, [] {
         QCoreApplication::processEvents(QEventLoop::AllEvents, kWaitStepMs);
         std::this_thread::sleep_for(std::chrono::milliseconds(kWaitStepMs));
-    }
-    return true;
+    });
 }

@@ -4,11 +4,11 @@
 
 #include "res/Resources.h"
 #include "support/RecordingEngine.h"
+#include "support/TempDir.h"
 #include "window/MainDialog.h"
 
 #include <QPushButton>
 #include <QString>
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <chrono>
 #include <functional>
@@ -53,7 +53,7 @@ protected:
     std::unique_ptr<TestWindow> window;
 
 private:
-    QTemporaryDir m_folder;
+    test_support::TempDir m_folder;
     QString m_previousFolder;
 };
 
