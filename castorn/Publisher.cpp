@@ -8,6 +8,7 @@
 #include "castorn/PreviewWindow.h"
 #include "castorn/RtmpSender.h"
 #include "castorn/background/BackgroundAudio.h"
+#include "engine/EngineInterface.h"
 
 #include <algorithm>
 #include <malloc.h>
@@ -20,6 +21,10 @@ namespace {
 
 constexpr std::chrono::milliseconds kPollPeriod{100};
 constexpr std::chrono::milliseconds kStatisticsPeriod{1000};
+// After the end of the stream, how long to wait for the server's answer before closing
+// anyway (some servers send none), and how often to look.
+constexpr std::chrono::milliseconds kAnswerLimit{1000};
+constexpr std::chrono::milliseconds kAnswerPoll{10};
 // Refusals in a row (a wrong key, an untrusted certificate) after which the engine stops
 // trying: a few, since "Already publishing" clears once the server drops an old session.
 constexpr int kRefusalLimit = 3;
@@ -65,6 +70,7 @@ Publisher::~Publisher()
     m_loop.Cancel(m_retryTimer);
     m_loop.Cancel(m_pollTimer);
     m_loop.Cancel(m_endTimer);
+    m_loop.Cancel(m_answerTimer);
     DropSender();
 }
 
@@ -106,7 +112,11 @@ bool Publisher::StartCapture(PublishJob& job)
     PreviewWindow* preview = m_preview.get();
     m_capture = CapturePipeline::Create(
         job.capture, [this](GstSample* tag) { return OnFlvTag(tag); },
-        [preview](GstSample* frame) { preview->Show(frame); }, why);
+        [preview](GstSample* frame) { preview->Show(frame); },
+        [this](const char* source, const std::string& name, const std::string& lost) {
+            OnSourceChange(source, name, lost);
+        },
+        why);
     if (m_capture) {
         m_captureWatch = std::make_unique<BusWatch>(m_capture->Pipeline(), m_loop.Context(),
                                                     [this](GstMessage* message) { OnCaptureMessage(message); });
@@ -198,8 +208,18 @@ void Publisher::ScheduleRetry(const Failure& failure)
     });
 }
 
+void Publisher::OnSourceChange(const char* source, const std::string& name, const std::string& why)
+{
+    if (why.empty())
+        m_notifier.Send(cn::kSourceBack, Params({{"source", source}, {"name", name}}));
+    else
+        m_notifier.Send(cn::kSourceLost,
+                        Params({{"source", source}, {"name", name}, {"message", why}}));
+}
+
 void Publisher::Poll()
 {
+    if (m_capture) m_capture->TendSources();
     if (!m_sender || m_phase != Phase::Live) return;
     const auto now = SendStatistics::Clock::now();
     if (!m_connected && m_sender->Connected()) {
@@ -240,6 +260,7 @@ void Publisher::OnCaptureMessage(GstMessage* message)
         m_notifier.Send(cn::kAudioPercent, Params({{"percent", *percent}}));
         return;
     }
+    if (m_capture->TakeSourceMessage(message)) return;
     if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR)
         Fail({cn::kReasonCapture, "capture: " + ErrorText(message)});
     else if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_EOS && m_phase == Phase::Ending) {
@@ -256,12 +277,26 @@ void Publisher::OnSenderMessage(GstMessage* message)
     const GstMessageType type = GST_MESSAGE_TYPE(message);
     if (type != GST_MESSAGE_ERROR && type != GST_MESSAGE_EOS) return;
     m_senderEnded = true;
-    if (m_phase != Phase::Live)
+    if (m_phase != Phase::Live && type == GST_MESSAGE_EOS && m_sender && m_connected)
+        AwaitAnswer(kAnswerLimit);
+    else if (m_phase != Phase::Live)
         End();
     else if (type == GST_MESSAGE_EOS)
         Lost({cn::kReasonLost, "the stream ended"});
     else
         Lost(SenderFailure(message));
+}
+
+void Publisher::AwaitAnswer(std::chrono::milliseconds left)
+{
+    if (m_sender->AnsweredFinish() || left <= std::chrono::milliseconds(0)) {
+        End();
+        return;
+    }
+    m_answerTimer = m_loop.After(kAnswerPoll, [this, left] {
+        m_answerTimer = 0;
+        AwaitAnswer(left - kAnswerPoll);
+    });
 }
 
 Failure Publisher::SenderFailure(GstMessage* message) const
@@ -313,6 +348,7 @@ void Publisher::End(const Failure& why)
     m_loop.Cancel(m_retryTimer);
     m_loop.Cancel(m_pollTimer);
     m_loop.Cancel(m_endTimer);
+    m_loop.Cancel(m_answerTimer);
     DropSender();
     m_captureWatch.reset();
     m_capture.reset();
