@@ -19,6 +19,5 @@ tools/install-deps.sh --with-tests
 cmake -S . -B "$build" -G Ninja "${options[@]}"
 cmake --build "$build" -j2
 export LANG=C.UTF-8 LC_ALL=C.UTF-8
-# Tests against real sound and RTMP servers can lose a race on a loaded machine: a test
-# that fails is run once more, and fails the run only when it fails again.
-ctest --test-dir "$build" --output-on-failure --timeout 300 --repeat until-pass:2
+# No retries: a test that fails once is a fault to find.
+ctest --test-dir "$build" --output-on-failure --timeout 300

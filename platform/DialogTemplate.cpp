@@ -120,7 +120,7 @@ void BuildDialog(QDialog& dialog, const DialogTemplate& tmpl)
     const DialogUnits units = UnitsOf(dialog.font());
     for (const ControlTemplate& c : tmpl.controls) {
         QWidget* widget = CreateControl(dialog, units, c);
-        if (c.id != -1) widget->setObjectName(QString::number(c.id));
+        if (c.id != kNoControlId) widget->setObjectName(QString::number(c.id));
         PlaceControl(*widget, units, c);
         if (c.styles & kStyleHidden) widget->hide();
         if (c.styles & kStyleDisabled) widget->setEnabled(false);

@@ -17,8 +17,13 @@ enum ControlStyle : unsigned {
     kStyleDisabled = 1u << 1,
 };
 
+// The ids every dialog's buttons share.
+inline constexpr int IDOK = 1;
+inline constexpr int IDCANCEL = 2;
+inline constexpr int kNoControlId = -1;
+
 struct ControlTemplate {
-    int id;               // -1: no id of its own
+    int id;               // kNoControlId: no id of its own
     ControlKind kind;
     const char* caption;  // UTF-8; may be empty
     int x, y, width, height;  // dialog units

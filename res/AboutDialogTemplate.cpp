@@ -3,9 +3,9 @@
 namespace {
 
 constexpr ControlTemplate kControls[] = {
-    {-1, ControlKind::IconLabel, "", 14, 14, 21, 20},
-    {-1, ControlKind::Label, "publish_tavisk，1.0 版", 42, 14, 114, 8},
-    {1, ControlKind::DefPushButton, "确定", 113, 41, 50, 14},
+    {kNoControlId, ControlKind::IconLabel, "", 14, 14, 21, 20},
+    {kNoControlId, ControlKind::Label, "publish_tavisk，1.0 版", 42, 14, 114, 8},
+    {IDOK, ControlKind::DefPushButton, "确定", 113, 41, 50, 14},
 };
 
 }  // namespace

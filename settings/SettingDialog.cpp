@@ -13,8 +13,6 @@
 
 namespace {
 
-constexpr int IDOK = 1;
-constexpr int IDCANCEL = 2;
 
 // What a 100-unit buffer holds of a control's text.
 constexpr qsizetype kTextMax = 99;

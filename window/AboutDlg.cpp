@@ -12,5 +12,5 @@ CAboutDlg::CAboutDlg(QWidget* parent)
     // Its icon control shows the program's own icon.
     setWindowIcon(LoadAppIcon());
     BuildDialog(*this, kAboutDialogTemplate);
-    connect(DialogItemAs<QPushButton>(*this, 1), &QPushButton::clicked, this, &QDialog::accept);
+    connect(DialogItemAs<QPushButton>(*this, IDOK), &QPushButton::clicked, this, &QDialog::accept);
 }

@@ -1,4 +1,4 @@
-// Control 1025: the level of the sound that is sent, with a peak mark. Its value is
+// Control IDC_LEVEL_METER: the level of the sound that is sent, with a peak mark. Its value is
 // the level shown, 0 at rest.
 #pragma once
 

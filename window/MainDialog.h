@@ -67,7 +67,7 @@ private:
     WindowHandle FrameHandle() const;
     void ShowNameBeginnings();
 
-    // The status (1024) and the level meter (1025).
+    // The status (IDC_STATUS) and the level meter (IDC_LEVEL_METER).
     void CreateStatusControls();
     void InitStatus();
     void StatusOnAir();

@@ -1,6 +1,7 @@
 #include "window/MainDialog.h"
 
 #include "engine/TextConversion.h"
+#include "res/Resources.h"
 
 #include <QComboBox>
 #include <QPushButton>
@@ -15,7 +16,7 @@ constexpr int kBackgroundAudioOption = 0;
 void Cpublish_taviskDlg::OnBnClickedBackgroundAudio()
 {
     m_bBackgroundAudioOn = !m_bBackgroundAudioOn;
-    Button(1019)->setText(QString::fromUtf8(m_bBackgroundAudioOn ? "停止" : "启动"));
+    Button(IDC_BACKGROUND_AUDIO)->setText(QString::fromUtf8(m_bBackgroundAudioOn ? "停止" : "启动"));
     if (!m_pPublishEngine) return;
     const std::u16string player = m_comboPlayer->currentText().left(kPlayerTextUnits).toStdU16String();
     ReplyBuffer reply;

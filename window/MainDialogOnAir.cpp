@@ -2,6 +2,7 @@
 
 #include "engine/EngineLoader.h"
 #include "platform/DialogTemplate.h"
+#include "res/Resources.h"
 
 #include <QComboBox>
 #include <QPushButton>
@@ -55,8 +56,8 @@ void Cpublish_taviskDlg::SetButtonPattern(bool onAir)
 {
     // Enable before disabling, and hand the focus on, so that the keyboard
     // focus sits on the button that undoes what was just done.
-    const bool hadFocus = focusWidget() == Button(onAir ? 1022 : 1023);
-    for (int id : {1023, 1019}) Button(id)->setEnabled(onAir);
-    for (int id : {1022, 3}) Button(id)->setEnabled(!onAir);
-    if (hadFocus) Button(onAir ? 1023 : 1022)->setFocus();
+    const bool hadFocus = focusWidget() == Button(onAir ? IDC_ON_AIR : IDC_OFF_AIR);
+    for (int id : {IDC_OFF_AIR, IDC_BACKGROUND_AUDIO}) Button(id)->setEnabled(onAir);
+    for (int id : {IDC_ON_AIR, IDC_SETTINGS}) Button(id)->setEnabled(!onAir);
+    if (hadFocus) Button(onAir ? IDC_OFF_AIR : IDC_ON_AIR)->setFocus();
 }

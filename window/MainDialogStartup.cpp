@@ -37,7 +37,7 @@ Cpublish_taviskDlg::Cpublish_taviskDlg(QWidget* parent)
     BuildDialog(*this, kMainDialogTemplate);
     // The engine draws its preview into the frame's own X window; without a picture
     // the frame is black, as the engine paints around one.
-    QWidget* frame = DialogItem(*this, 1016);
+    QWidget* frame = DialogItem(*this, IDC_PREVIEW_FRAME);
     frame->setAttribute(Qt::WA_NativeWindow);
     QPalette black = frame->palette();
     black.setColor(QPalette::Window, Qt::black);
@@ -61,10 +61,10 @@ int Cpublish_taviskDlg::DoModal()
 
 void Cpublish_taviskDlg::DoDataExchange()
 {
-    m_comboPlayer = DialogItemAs<QComboBox>(*this, 1018);
-    m_comboVideo = DialogItemAs<QComboBox>(*this, 1017);
-    m_comboAudio = DialogItemAs<QComboBox>(*this, 1020);
-    m_comboPlayback = DialogItemAs<QComboBox>(*this, 1021);
+    m_comboPlayer = DialogItemAs<QComboBox>(*this, IDC_PLAYER);
+    m_comboVideo = DialogItemAs<QComboBox>(*this, IDC_VIDEO_DEVICE);
+    m_comboAudio = DialogItemAs<QComboBox>(*this, IDC_AUDIO_DEVICE);
+    m_comboPlayback = DialogItemAs<QComboBox>(*this, IDC_PLAYBACK_DEVICE);
 }
 
 bool Cpublish_taviskDlg::OnInitDialog()
@@ -79,10 +79,10 @@ bool Cpublish_taviskDlg::OnInitDialog()
 
 void Cpublish_taviskDlg::ConnectHandlers()
 {
-    connect(Button(3), &QPushButton::clicked, this, &Cpublish_taviskDlg::OnBnClickedSettings);
-    connect(Button(1022), &QPushButton::clicked, this, &Cpublish_taviskDlg::OnBnClickedOnAir);
-    connect(Button(1023), &QPushButton::clicked, this, &Cpublish_taviskDlg::OnBnClickedOffAir);
-    connect(Button(1019), &QPushButton::clicked, this, &Cpublish_taviskDlg::OnBnClickedBackgroundAudio);
+    connect(Button(IDC_SETTINGS), &QPushButton::clicked, this, &Cpublish_taviskDlg::OnBnClickedSettings);
+    connect(Button(IDC_ON_AIR), &QPushButton::clicked, this, &Cpublish_taviskDlg::OnBnClickedOnAir);
+    connect(Button(IDC_OFF_AIR), &QPushButton::clicked, this, &Cpublish_taviskDlg::OnBnClickedOffAir);
+    connect(Button(IDC_BACKGROUND_AUDIO), &QPushButton::clicked, this, &Cpublish_taviskDlg::OnBnClickedBackgroundAudio);
     ShowNameBeginnings();
 }
 
@@ -157,5 +157,5 @@ QPushButton* Cpublish_taviskDlg::Button(int id) const
 
 WindowHandle Cpublish_taviskDlg::FrameHandle() const
 {
-    return static_cast<WindowHandle>(DialogItem(*this, 1016)->winId());
+    return static_cast<WindowHandle>(DialogItem(*this, IDC_PREVIEW_FRAME)->winId());
 }

@@ -3,6 +3,7 @@
 #include "window/MainDialog.h"
 
 #include "platform/DialogTemplate.h"
+#include "res/Resources.h"
 #include "settings/SettingsFile.h"
 #include "window/LevelMeter.h"
 
@@ -15,8 +16,6 @@
 
 namespace {
 
-constexpr int kStatusId = 1024;
-constexpr int kLevelMeterId = 1025;
 // Often enough that a clock and a countdown step with the second.
 constexpr int kStatusTickMs = 200;
 // The meter takes this part of the room between the video frame and the buttons.
@@ -51,20 +50,20 @@ QFont FittingFont(const QFont& dialogFont, const QString& text, int width)
 // status fills the right-hand column under "下麦", beside the audio device list.
 void Cpublish_taviskDlg::CreateStatusControls()
 {
-    const QRect frame = DialogItem(*this, 1016)->geometry();
-    const QRect offAir = DialogItem(*this, 1023)->geometry();
-    const QRect audio = DialogItem(*this, 1020)->geometry();
-    const int gap = Button(1022)->geometry().left() - frame.right() - 1;
+    const QRect frame = DialogItem(*this, IDC_PREVIEW_FRAME)->geometry();
+    const QRect offAir = DialogItem(*this, IDC_OFF_AIR)->geometry();
+    const QRect audio = DialogItem(*this, IDC_AUDIO_DEVICE)->geometry();
+    const int gap = Button(IDC_ON_AIR)->geometry().left() - frame.right() - 1;
     const int margin = frame.left();
 
     m_levelMeter = new LevelMeter(this);
-    m_levelMeter->setObjectName(QString::number(kLevelMeterId));
+    m_levelMeter->setObjectName(QString::number(IDC_LEVEL_METER));
     m_levelMeter->setAccessibleName(QString::fromUtf8("音量"));
     const int meterWidth = gap / kMeterShareOfGap;
     m_levelMeter->setGeometry(frame.right() + 1 + (gap - meterWidth) / 2, frame.top(), meterWidth, frame.height());
 
     m_statusText = new QLabel(this);
-    m_statusText->setObjectName(QString::number(kStatusId));
+    m_statusText->setObjectName(QString::number(IDC_STATUS));
     m_statusText->setAccessibleName(QString::fromUtf8("推流状态"));
     m_statusText->setWordWrap(true);
     m_statusText->setAlignment(Qt::AlignLeft | Qt::AlignTop);
@@ -134,5 +133,5 @@ void Cpublish_taviskDlg::ShowStatus()
 // black back.
 void Cpublish_taviskDlg::ClearVideoFrame()
 {
-    DialogItem(*this, 1016)->update();
+    DialogItem(*this, IDC_PREVIEW_FRAME)->update();
 }

@@ -415,7 +415,7 @@ TEST(CrashDump, RealProgramLeavesADumpBesideIt)
     pid_t pid = fork();
     if (pid == 0) {
         setenv("ASAN_OPTIONS", sanitizerOptions.c_str(), 1);
-        if (chdir(work.path().c_str()) != 0)
+        if (chdir(work.Path().c_str()) != 0)
             _exit(126);
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
         setenv("XDG_STATE_HOME", (work / "state").c_str(), 1);

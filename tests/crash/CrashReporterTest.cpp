@@ -74,7 +74,7 @@ TEST(CrashReporter, ReporterPathCutAt259AndAppArgumentAt1023)
     TempDir dir;
     const std::string program = dir / "crash_helper";
     CopyHelper(program);
-    const std::string reporter = PathOfLength(dir.path(), 259, "reporter");
+    const std::string reporter = PathOfLength(dir.Path(), 259, "reporter");
     MakeDirs(reporter.substr(0, reporter.rfind('/')));
     WriteReporter(reporter);
     const std::string appArgument = std::string(1000, 'a') + std::string(500, 'b');
@@ -151,7 +151,7 @@ TEST(CrashFallback, DumpGoesToHomeLocalStateWithoutXdgStateHome)
 TEST(CrashFallback, UnwritableProgramFolder)
 {
     TempDir dir;
-    chmod(dir.path().c_str(), 0755);
+    chmod(dir.Path().c_str(), 0755);
     const std::string program = dir / "bin/crash_helper";
     CopyHelper(program);
     MakeDirs(dir / "state");
@@ -176,7 +176,7 @@ TEST(CrashFallback, UnwritableProgramFolder)
 TEST(CrashInstall, ProgramPathOf260CharactersInstallsNothing)
 {
     TempDir dir;
-    const std::string program = PathOfLength(dir.path(), 260, "crash_helper");
+    const std::string program = PathOfLength(dir.Path(), 260, "crash_helper");
     CopyHelper(program);
     RunResult run = RunProgram({program, "main-null"}, {"XDG_STATE_HOME=" + (dir / "state")});
     EXPECT_EQ(run.out, "CrashHandler.cpp(593): file(" + program + ") too large\n");
@@ -188,7 +188,7 @@ TEST(CrashInstall, ProgramPathOf260CharactersInstallsNothing)
 TEST(CrashInstall, ProgramPathOf259CharactersWithExtensionDumpsBesideIt)
 {
     TempDir dir;
-    const std::string program = PathOfLength(dir.path(), 259, "crash.bin");
+    const std::string program = PathOfLength(dir.Path(), 259, "crash.bin");
     CopyHelper(program);
     RunResult run = RunProgram({program, "main-null"}, {"XDG_STATE_HOME=" + (dir / "state")});
     EXPECT_EQ(run.out, "");
@@ -200,7 +200,7 @@ TEST(CrashInstall, ProgramPathOf259CharactersWithoutExtensionDumpsToTheStateFold
 {
     // With ".dmp" appended the name would pass 259 characters.
     TempDir dir;
-    const std::string program = PathOfLength(dir.path(), 259, "crash_helper");
+    const std::string program = PathOfLength(dir.Path(), 259, "crash_helper");
     CopyHelper(program);
     RunResult run = RunProgram({program, "main-null"}, {"XDG_STATE_HOME=" + (dir / "state")});
     EXPECT_EQ(run.out, "");

@@ -1,5 +1,7 @@
 #include "CrashTestSupport.h"
 
+#include "support/WaitUntil.h"
+
 #include <chrono>
 
 #include <cerrno>
@@ -116,20 +118,6 @@ std::string Describe(const RunResult& result)
     return s.str();
 }
 
-TempDir::TempDir()
-{
-    char pattern[] = "/tmp/tavisk_crash_XXXXXX";
-    if (mkdtemp(pattern) == nullptr)
-        throw std::runtime_error("mkdtemp failed");
-    m_path = pattern;
-}
-
-TempDir::~TempDir()
-{
-    std::error_code ignored;
-    fs::remove_all(m_path, ignored);
-}
-
 std::string HelperPath() { return CRASH_HELPER_PATH; }
 
 std::string BuildDir()
@@ -179,13 +167,7 @@ bool IsDirectory(const std::string& path)
 
 bool WaitForFile(const std::string& path, int timeoutSeconds)
 {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
-    while (!Exists(path)) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
+    return test_support::WaitUntil([&] { return Exists(path); }, std::chrono::seconds(timeoutSeconds));
 }
 
 std::vector<unsigned char> ElfBuildId(const std::string& path)

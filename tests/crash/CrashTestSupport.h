@@ -1,6 +1,8 @@
 // Running the crashing helper and the dump reader (lldb-15) from the crash tests.
 #pragma once
 
+#include "support/TempDir.h"
+
 #include <string>
 #include <vector>
 
@@ -24,19 +26,7 @@ bool EndedBySignal(const RunResult& result, int signo);
 std::string SanitizerOptionsForChild();
 std::string Describe(const RunResult& result);
 
-// A fresh folder under /tmp, removed with everything in it.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::string& path() const { return m_path; }
-    std::string operator/(const std::string& name) const { return m_path + "/" + name; }
-
-private:
-    std::string m_path;
-};
+using test_support::TempDir;
 
 std::string HelperPath();
 // The build folder: $TAVISK_BUILD_DIR, else the one these tests were built in.

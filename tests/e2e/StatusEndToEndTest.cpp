@@ -1,6 +1,6 @@
 // The real window with the real engine, loaded from beside this program as the
 // program loads it, against a local nginx, a PulseAudio server and an Xvfb display:
-// what the status (1024) and the level meter (1025) say about a real stream.
+// what the status and the level meter say about a real stream.
 #include "castorn/TestPeers.h"
 #include "support/LoopbackPort.h"
 #include "support/WindowFixture.h"
@@ -102,7 +102,7 @@ protected:
         WriteSettingsFile(SettingsFile(publishing));
         Open();
         window->show();
-        QComboBox* audio = DialogItemAs<QComboBox>(*window, 1020);
+        QComboBox* audio = DialogItemAs<QComboBox>(*window, IDC_AUDIO_DEVICE);
         const int microphone = audio->findText("FakeMicSink", Qt::MatchContains);
         ASSERT_GE(microphone, 0) << "the sound server's sources are listed";
         audio->setCurrentIndex(microphone);
@@ -113,7 +113,7 @@ protected:
     bool FrameLooksBlack() const
     {
         const QImage shown =
-            QGuiApplication::primaryScreen()->grabWindow(DialogItem(*window, 1016)->winId()).toImage();
+            QGuiApplication::primaryScreen()->grabWindow(DialogItem(*window, IDC_PREVIEW_FRAME)->winId()).toImage();
         constexpr int kDarkest = 16;
         for (int y = 0; y < shown.height(); y += 4)
             for (int x = 0; x < shown.width(); x += 4)
@@ -136,14 +136,14 @@ TEST_F(StatusEndToEnd, LiveWithTheBitrateSoonAfterTheClickThenOffAir)
 {
     OpenWith({m_server->Address()});
     EXPECT_EQ(StatusText(), "未上麦");
-    Click(1022);
+    Click(IDC_ON_AIR);
     EXPECT_TRUE(WaitUntil([&] { return StatusText().startsWith("直播中 ") && StatusText().contains(" kbps"); }, kPromptly))
         << StatusText().toStdString();
     const QString clock = StatusText().section('\n', 0, 0);
     EXPECT_TRUE(WaitUntil([&] { return StatusText().section('\n', 0, 0) > clock; }, kPromptly))
         << "the time on air advances: " << StatusText().toStdString();
     EXPECT_TRUE(WaitUntil([&] { return !FrameLooksBlack(); }, kPromptly)) << "the preview shows the screen";
-    Click(1023);
+    Click(IDC_OFF_AIR);
     EXPECT_EQ(StatusText(), "未上麦");
     EXPECT_TRUE(WaitUntil([&] { return FrameLooksBlack(); }, kPromptly)) << "no last picture left frozen";
     WaitUntil([] { return false; }, 1s);
@@ -154,20 +154,20 @@ TEST_F(StatusEndToEnd, LiveWithTheBitrateSoonAfterTheClickThenOffAir)
 TEST_F(StatusEndToEnd, NothingListeningIsARefusedConnection)
 {
     OpenWith({"rtmp://127.0.0.1:" + std::to_string(test_support::FreeLoopbackPort())});
-    Click(1022);
+    Click(IDC_ON_AIR);
     EXPECT_TRUE(StatusReaches("推流失败：连接被拒绝", kPromptly));
-    EXPECT_FALSE(DialogItem(*window, 1024)->toolTip().isEmpty()) << "the engine's own words";
+    EXPECT_FALSE(DialogItem(*window, IDC_STATUS)->toolTip().isEmpty()) << "the engine's own words";
     EXPECT_TRUE(boxes.empty());
-    Click(1023);
+    Click(IDC_OFF_AIR);
     EXPECT_EQ(StatusText(), "未上麦");
 }
 
 TEST_F(StatusEndToEnd, AnApplicationTheServerDoesNotHaveIsARefusedPublish)
 {
     OpenWith({.server = m_server->Address(), .application = "nosuchapp"});
-    Click(1022);
+    Click(IDC_ON_AIR);
     EXPECT_TRUE(StatusReaches("推流失败：服务器拒绝推流", kPromptly));
-    Click(1023);
+    Click(IDC_OFF_AIR);
 }
 
 TEST_F(StatusEndToEnd, AnUntrustedCertificateIsAnInvalidCertificate)
@@ -175,21 +175,21 @@ TEST_F(StatusEndToEnd, AnUntrustedCertificateIsAnInvalidCertificate)
     if (!Installed("openssl")) GTEST_SKIP() << "needs openssl";
     UntrustedTlsServer server;
     OpenWith({server.Address()});
-    Click(1022);
+    Click(IDC_ON_AIR);
     EXPECT_TRUE(StatusReaches("推流失败：证书无效", kPromptly));
-    Click(1023);
+    Click(IDC_OFF_AIR);
 }
 
 TEST_F(StatusEndToEnd, ReconnectingWhileTheServerIsAwayAndLiveAgainOnItsReturn)
 {
     OpenWith({m_server->Address()});
-    Click(1022);
+    Click(IDC_ON_AIR);
     ASSERT_TRUE(StatusReaches("直播中", kPromptly));
     m_server->Stop();
     EXPECT_TRUE(StatusReaches("重新连接中", kEventually));
     m_server->Start();
     EXPECT_TRUE(WaitUntil([&] { return StatusText().startsWith("直播中"); }, kEventually)) << StatusText().toStdString();
-    Click(1023);
+    Click(IDC_OFF_AIR);
     EXPECT_EQ(StatusText(), "未上麦");
 }
 
@@ -199,7 +199,7 @@ TEST_F(StatusEndToEnd, TheMeterMovesWithTheToneAndRestsOffAir)
     auto tone = std::make_unique<Child>(std::vector<std::string>{
         "gst-launch-1.0", "-q", "audiotestsrc", "volume=0.8", "is-live=true", "!", "pulsesink", "device=mic_sink"});
     EXPECT_EQ(Meter()->value(), 0);
-    Click(1022);
+    Click(IDC_ON_AIR);
     EXPECT_TRUE(WaitUntil([&] { return Meter()->value() > 50; }, kEventually)) << "a tone at -2 dB";
     EXPECT_FALSE(Meter()->isHidden());
     tone.reset();
@@ -207,7 +207,7 @@ TEST_F(StatusEndToEnd, TheMeterMovesWithTheToneAndRestsOffAir)
     tone = std::make_unique<Child>(std::vector<std::string>{
         "gst-launch-1.0", "-q", "audiotestsrc", "volume=0.8", "is-live=true", "!", "pulsesink", "device=mic_sink"});
     EXPECT_TRUE(WaitUntil([&] { return Meter()->value() > 50; }, kEventually));
-    Click(1023);
+    Click(IDC_OFF_AIR);
     EXPECT_EQ(Meter()->value(), 0);
     WaitUntil([] { return false; }, 1s);
     EXPECT_EQ(Meter()->value(), 0) << "at rest off air, whatever the microphone hears";
@@ -217,10 +217,10 @@ TEST_F(StatusEndToEnd, TheMeterIsHiddenWhenTheSettingsSaySo)
 {
     OpenWith({.server = m_server->Address(), .showSpectrum = false});
     EXPECT_TRUE(Meter()->isHidden());
-    Click(1022);
+    Click(IDC_ON_AIR);
     EXPECT_TRUE(StatusReaches("直播中", kPromptly));
     EXPECT_TRUE(Meter()->isHidden());
-    Click(1023);
+    Click(IDC_OFF_AIR);
 }
 
 TEST_F(StatusEndToEnd, TheMicrophoneLostAndBackIsShownWhileTheStreamStaysLive)

@@ -1,6 +1,7 @@
 #include "platform/Profile.h"
 
-#include <QTemporaryDir>
+#include "support/TempDir.h"
+
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -23,8 +24,8 @@ protected:
         return GetProfileString(section, key, "<default>", m_path);
     }
 
-    QTemporaryDir m_dir;
-    std::string m_path = m_dir.filePath("set.ini").toStdString();
+    test_support::TempDir m_dir;
+    std::string m_path = m_dir / "set.ini";
 };
 
 TEST_F(ProfileTest, ReadsWithThePlatformRules)
@@ -129,7 +130,7 @@ TEST_F(ProfileTest, ANewFileIsItsOwnersAloneWhateverTheUmask)
 
 TEST_F(ProfileTest, ReplacesTheFileWholeKeepingItsModeAndLinks)
 {
-    const std::string target = m_dir.filePath("real.ini").toStdString();
+    const std::string target = m_dir / "real.ini";
     std::ofstream(target) << "[s]\nk=v\n";
     ::chmod(target.c_str(), 0644);
     std::filesystem::create_symlink(target, m_path);
@@ -140,7 +141,7 @@ TEST_F(ProfileTest, ReplacesTheFileWholeKeepingItsModeAndLinks)
     ::stat(target.c_str(), &info);
     EXPECT_EQ(info.st_mode & 07777, 0644u) << "an existing file keeps its mode, wider than a new one's too";
     // Nothing but the two files is left behind.
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(m_dir.path().toStdString()), {}), 2);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(m_dir.Path()), {}), 2);
 }
 
 }  // namespace

@@ -2,11 +2,15 @@
 
 #include "FileText.h"
 #include "platform/DialogTemplate.h"
+#include "res/Resources.h"
+#include "res/SettingDialogTemplate.h"
 #include "settings/PublishAddress.h"
 #include "settings/SettingsFile.h"
 #include "support/WindowFixture.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFile>
 #include <QLineEdit>
 #include <QTimer>
 #include <algorithm>
@@ -16,8 +20,8 @@ namespace {
 
 // Edit controls with the defaults they show, in the order the dialog fills them.
 const std::vector<std::pair<int, const char*>> kDefaultFields = {
-    {1006, "320"}, {1007, "240"}, {1008, "10"}, {1009, "160"}, {1010, "30"}, {1012, "0"},
-    {1011, "0"}, {1015, "44100"}, {1020, "2"}, {1022, "16"}, {1021, "32"},
+    {IDC_VIDEO_WIDTH, "320"}, {IDC_VIDEO_HEIGHT, "240"}, {IDC_VIDEO_FPS, "10"}, {IDC_VIDEO_BITRATE, "160"}, {IDC_VIDEO_INTERVAL, "30"}, {IDC_VIDEO_BFRAME, "0"},
+    {IDC_VIDEO_QUALITY, "0"}, {IDC_AUDIO_SAMPLE_RATE, "44100"}, {IDC_AUDIO_CHANNELS, "2"}, {IDC_AUDIO_BIT_PER_SAMPLE, "16"}, {IDC_AUDIO_BITRATE, "32"},
 };
 
 QString Text(const CSettingDilag& dialog, int id)
@@ -75,16 +79,16 @@ TEST_F(SettingDialog, OpensFromButtonThreeAndSavesWhatTheNextGoOnAirUses)
             return;
         }
         EXPECT_EQ(opened->parentWidget(), window.get());
-        EXPECT_EQ(Text(*opened, 1001), "");
+        EXPECT_EQ(Text(*opened, IDC_PUBLISH_ADDRESS), "");
         for (const auto& [id, text] : kDefaultFields) EXPECT_EQ(Text(*opened, id), text) << id;
-        Type(*opened, 1001, "rtmp://127.0.0.1/live/s");
-        Press(*opened, 1);
+        Type(*opened, IDC_PUBLISH_ADDRESS, "rtmp://127.0.0.1/live/s");
+        Press(*opened, IDOK);
         if (opened->isVisible()) opened->reject();
     });
     operatorActions.start(0);
-    Click(3);
+    Click(IDC_SETTINGS);
     EXPECT_EQ(FileText(), kDefaultSettingsFile);
-    Click(1022);
+    Click(IDC_ON_AIR);
     EXPECT_TRUE(EngineCalled("SetVideoParams 320 240 10 160000 window 30"));
     EXPECT_TRUE(EngineCalled("SetPublishAddress [rtmp://127.0.0.1] [live?qex] [s]"));
     EXPECT_TRUE(boxes.empty());
@@ -95,10 +99,10 @@ TEST_F(SettingDialog, FirstNotTrueIgnoresTheFile)
     WriteSettingsFile("[Start]\nfirst=False\n[svr]\nm_strScheduleSvr=rtmp://x\nm_strKey=secret\n"
                       "[video]\nm_iVdWidth=640\n[audio]\nm_iAdVolum=50\n");
     OpenDialog();
-    EXPECT_EQ(Text(dialog, 1001), "");
-    EXPECT_EQ(Text(dialog, 1006), "320");
-    Type(dialog, 1001, "rtmp://127.0.0.1/live/s");
-    Press(dialog, 1);
+    EXPECT_EQ(Text(dialog, IDC_PUBLISH_ADDRESS), "");
+    EXPECT_EQ(Text(dialog, IDC_VIDEO_WIDTH), "320");
+    Type(dialog, IDC_PUBLISH_ADDRESS, "rtmp://127.0.0.1/live/s");
+    Press(dialog, IDOK);
     PublishSettings expected;
     SplitPublishAddress("rtmp://127.0.0.1/live/s", expected);
     EXPECT_EQ(Saved(), expected);
@@ -120,8 +124,8 @@ TEST_F(SettingDialog, OkWithoutEditsWritesBackWhatWasRead)
         ASSERT_TRUE(::WriteSettingsFile(kSettingsPath, stored));
         CSettingDilag reopened;
         reopened.OnInitDialog();
-        EXPECT_EQ(Text(reopened, 1001).toStdString(), JoinPublishAddress(stored));
-        Press(reopened, 1);
+        EXPECT_EQ(Text(reopened, IDC_PUBLISH_ADDRESS).toStdString(), JoinPublishAddress(stored));
+        Press(reopened, IDOK);
         EXPECT_EQ(Saved(), stored) << address;
     }
 }
@@ -129,13 +133,13 @@ TEST_F(SettingDialog, OkWithoutEditsWritesBackWhatWasRead)
 TEST_F(SettingDialog, ReadsFieldsAsTyped)
 {
     OpenDialog();
-    Type(dialog, 1001, "rtmp://h/app/" + QString(137, u's'));
-    Type(dialog, 1008, "25fps");
-    Type(dialog, 1006, "letters");
-    Type(dialog, 1007, " -5");
-    Type(dialog, 1009, "99999999999");
-    Type(dialog, 1021, QString(99, u' ') + "5");  // the digit is the 100th unit: cut off
-    Press(dialog, 1);
+    Type(dialog, IDC_PUBLISH_ADDRESS, "rtmp://h/app/" + QString(137, u's'));
+    Type(dialog, IDC_VIDEO_FPS, "25fps");
+    Type(dialog, IDC_VIDEO_WIDTH, "letters");
+    Type(dialog, IDC_VIDEO_HEIGHT, " -5");
+    Type(dialog, IDC_VIDEO_BITRATE, "99999999999");
+    Type(dialog, IDC_AUDIO_BITRATE, QString(99, u' ') + "5");  // the digit is the 100th unit: cut off
+    Press(dialog, IDOK);
     const PublishSettings saved = Saved();
     EXPECT_EQ(saved.m_strPublishStageInfo, std::string(99 - 13, 's'));
     EXPECT_EQ(saved.m_iVdFps, 25);
@@ -150,9 +154,9 @@ TEST_F(SettingDialog, CancelLeavesTheFileAsItWas)
     const std::string handWritten = "; mine\r\n[svr]\r\nm_strScheduleSvr = rtmp://h\r\n[extra]\nk=v";
     WriteSettingsFile(handWritten);
     OpenDialog();
-    EXPECT_EQ(Text(dialog, 1001), "rtmp://h/app/stream");
-    Type(dialog, 1001, "rtmp://other/x/y");
-    Press(dialog, 2);
+    EXPECT_EQ(Text(dialog, IDC_PUBLISH_ADDRESS), "rtmp://h/app/stream");
+    Type(dialog, IDC_PUBLISH_ADDRESS, "rtmp://other/x/y");
+    Press(dialog, IDCANCEL);
     EXPECT_EQ(FileText(), handWritten);
     EXPECT_EQ(results, std::vector<int>{QDialog::Rejected});
 }
@@ -160,12 +164,12 @@ TEST_F(SettingDialog, CancelLeavesTheFileAsItWas)
 TEST_F(SettingDialog, EmptyAddressKeepsTheDialogOpenWithNothingSaved)
 {
     OpenDialog();
-    Press(dialog, 1);
+    Press(dialog, IDOK);
     EXPECT_EQ(boxes, std::vector<QString>{QString::fromUtf8(kEmptyAddressMessage)});
     EXPECT_FALSE(QFile::exists("set.ini"));
     EXPECT_TRUE(results.empty());
-    Type(dialog, 1001, "rtmp://h/a/b");
-    Press(dialog, 1);
+    Type(dialog, IDC_PUBLISH_ADDRESS, "rtmp://h/a/b");
+    Press(dialog, IDOK);
     EXPECT_EQ(Saved().m_strPublishRoomInfo, "a");
     EXPECT_EQ(results, std::vector<int>{QDialog::Accepted});
 }
@@ -174,9 +178,9 @@ TEST_F(SettingDialog, FailedSaveIsReportedAndTheDialogStaysOpen)
 {
     QDir().mkdir("set.ini");
     OpenDialog();
-    EXPECT_EQ(Text(dialog, 1015), "44100");
-    Type(dialog, 1001, "rtmp://h/a/b");
-    Press(dialog, 1);
+    EXPECT_EQ(Text(dialog, IDC_AUDIO_SAMPLE_RATE), "44100");
+    Type(dialog, IDC_PUBLISH_ADDRESS, "rtmp://h/a/b");
+    Press(dialog, IDOK);
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_NE(boxes.front(), QString::fromUtf8(kEmptyAddressMessage));
     EXPECT_TRUE(results.empty());
@@ -186,8 +190,8 @@ TEST_F(SettingDialog, LineBreakInTheAddressNeverReachesTheFile)
 {
     WriteSettingsFile("[svr]\nm_strScheduleSvr=rtmp://h\n");
     OpenDialog();
-    Type(dialog, 1001, "rtmp://h/a/b\n[video]\nm_iVdFps=1");
-    Press(dialog, 1);
+    Type(dialog, IDC_PUBLISH_ADDRESS, "rtmp://h/a/b\n[video]\nm_iVdFps=1");
+    Press(dialog, IDOK);
     EXPECT_EQ(FileText(), "[svr]\nm_strScheduleSvr=rtmp://h\n");
     EXPECT_EQ(boxes.size(), 1u);
     EXPECT_TRUE(results.empty());
@@ -197,8 +201,8 @@ TEST_F(SettingDialog, BytesOutsideTheCharacterSetDoNotBreakTheDialog)
 {
     WriteSettingsFile("[svr]\nm_strScheduleSvr=rtmp://\xff\xfe\x80\n[video]\nm_iVdFps=\xff\n");
     OpenDialog();
-    EXPECT_TRUE(Text(dialog, 1001).startsWith("rtmp://"));
-    EXPECT_EQ(Text(dialog, 1008), "0");
+    EXPECT_TRUE(Text(dialog, IDC_PUBLISH_ADDRESS).startsWith("rtmp://"));
+    EXPECT_EQ(Text(dialog, IDC_VIDEO_FPS), "0");
 }
 
 TEST_F(SettingDialog, BitratesBeyondRangeReachTheEngineSaturated)
@@ -206,7 +210,7 @@ TEST_F(SettingDialog, BitratesBeyondRangeReachTheEngineSaturated)
     WriteSettingsFile("[svr]\nm_strScheduleSvr=rtmp://h\n[video]\nm_iVdBitRate=3000000\n"
                       "[audio]\nm_iAdBitRate=-3000000\n");
     Open();
-    Click(1022);
+    Click(IDC_ON_AIR);
     EXPECT_TRUE(EngineCalled("SetVideoParams 320 240 10 2147483647 window 30"));
     EXPECT_TRUE(EngineCalled("SetAudioParams 44100 2 16 -2147483648 80 false"));
 }

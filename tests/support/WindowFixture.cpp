@@ -1,5 +1,7 @@
 #include "support/WindowFixture.h"
 
+#include "support/WaitUntil.h"
+
 #include "platform/DialogTemplate.h"
 #include "platform/MessageBox.h"
 #include "window/LevelMeter.h"
@@ -33,9 +35,8 @@ void WindowTest::SetUp()
     if (!useRealEngine) RecordingEngine::Install();
     boxes.clear();
     SetMessageBoxHook([](QWidget*, const QString& text) { boxes.push_back(text); });
-    ASSERT_TRUE(m_folder.isValid());
     m_previousFolder = QDir::currentPath();
-    QDir::setCurrent(m_folder.path());
+    QDir::setCurrent(QString::fromStdString(m_folder.Path()));
 }
 
 void WindowTest::TearDown()
@@ -67,7 +68,7 @@ QPushButton* WindowTest::Button(int id) const
 std::string WindowTest::ButtonPattern() const
 {
     std::string pattern;
-    for (int id : {1022, 3, 1023, 1019}) pattern += Button(id)->isEnabled() ? '1' : '0';
+    for (int id : {IDC_ON_AIR, 3, IDC_OFF_AIR, IDC_BACKGROUND_AUDIO}) pattern += Button(id)->isEnabled() ? '1' : '0';
     return pattern;
 }
 
@@ -78,12 +79,12 @@ void WindowTest::WriteSettingsFile(const std::string& text)
 
 QString WindowTest::StatusText() const
 {
-    return DialogItemAs<QLabel>(*window, 1024)->text();
+    return DialogItemAs<QLabel>(*window, IDC_STATUS)->text();
 }
 
 LevelMeter* WindowTest::Meter() const
 {
-    return dynamic_cast<LevelMeter*>(DialogItem(*window, 1025));
+    return dynamic_cast<LevelMeter*>(DialogItem(*window, IDC_LEVEL_METER));
 }
 
 void WindowTest::NotifyFromEngineThread(const std::string& text)
@@ -96,11 +97,8 @@ void WindowTest::NotifyFromEngineThread(const std::string& text)
 
 bool WindowTest::WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit)
 {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
+    return test_support::WaitUntil(done, limit, [] {
         QCoreApplication::processEvents(QEventLoop::AllEvents, kWaitStepMs);
         std::this_thread::sleep_for(std::chrono::milliseconds(kWaitStepMs));
-    }
-    return true;
+    });
 }

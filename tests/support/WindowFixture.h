@@ -2,12 +2,13 @@
 // message boxes collected instead of shown, and a fresh working folder for set.ini.
 #pragma once
 
+#include "res/Resources.h"
 #include "support/RecordingEngine.h"
+#include "support/TempDir.h"
 #include "window/MainDialog.h"
 
 #include <QPushButton>
 #include <QString>
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <chrono>
 #include <functional>
@@ -35,11 +36,11 @@ protected:
     TestWindow& Open();
     void Click(int id);
     QPushButton* Button(int id) const;
-    // The enabled state of 1022, 3, 1023, 1019, as a text like "1100".
+    // The enabled state of 1022, 3, IDC_OFF_AIR, IDC_BACKGROUND_AUDIO, as a text like "1100".
     std::string ButtonPattern() const;
     void WriteSettingsFile(const std::string& text);
 
-    // The status (1024) and the level meter (1025).
+    // The status (IDC_STATUS) and the level meter (IDC_LEVEL_METER).
     QString StatusText() const;
     LevelMeter* Meter() const;
     // Sends a notification from a thread of its own, as an engine does, then lets
@@ -52,7 +53,7 @@ protected:
     std::unique_ptr<TestWindow> window;
 
 private:
-    QTemporaryDir m_folder;
+    test_support::TempDir m_folder;
     QString m_previousFolder;
 };
 

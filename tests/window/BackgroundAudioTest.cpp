@@ -28,28 +28,28 @@ protected:
         RecordingEngine::next.reply = R"({"data":{"player":["Music","\u64ad\u653e\u5668"]}})";
         WriteSettingsFile(kDefaultSettingsFile);
         Open();
-        Click(1022);
+        Click(IDC_ON_AIR);
     }
-    QComboBox* Players() const { return DialogItemAs<QComboBox>(*window, 1018); }
+    QComboBox* Players() const { return DialogItemAs<QComboBox>(*window, IDC_PLAYER); }
     std::vector<std::string> ClickAndRecord()
     {
         const std::size_t before = RecordingEngine::calls.size();
-        Click(1019);
+        Click(IDC_BACKGROUND_AUDIO);
         return {RecordingEngine::calls.begin() + static_cast<std::ptrdiff_t>(before), RecordingEngine::calls.end()};
     }
 };
 
 TEST_F(BackgroundAudio, EachClickFlipsTheCaptionAndTellsTheEngine)
 {
-    EXPECT_EQ(Button(1019)->text(), "启动");
+    EXPECT_EQ(Button(IDC_BACKGROUND_AUDIO)->text(), "启动");
     auto calls = ClickAndRecord();
-    EXPECT_EQ(Button(1019)->text(), "停止");
+    EXPECT_EQ(Button(IDC_BACKGROUND_AUDIO)->text(), "停止");
     ASSERT_EQ(calls.size(), 3u);
     EXPECT_EQ(SentPlayer(calls[0]), "Music");
     EXPECT_EQ(calls[1], "SetBackgroundAudioOption 0");
     EXPECT_EQ(calls[2], "EnableBackgroundAudio true");
     calls = ClickAndRecord();
-    EXPECT_EQ(Button(1019)->text(), "启动");
+    EXPECT_EQ(Button(IDC_BACKGROUND_AUDIO)->text(), "启动");
     ASSERT_EQ(calls.size(), 3u);
     EXPECT_EQ(SentPlayer(calls[0]), "Music");
     EXPECT_EQ(calls[2], "EnableBackgroundAudio false");
@@ -67,15 +67,15 @@ TEST_F(BackgroundAudio, TypedLongAndNonAsciiNamesAreSentAsTheOperatorSeesThem)
 
 TEST_F(BackgroundAudio, GoingOffAirKeepsTheStateAndCaption)
 {
-    Click(1019);
+    Click(IDC_BACKGROUND_AUDIO);
     const std::size_t before = RecordingEngine::calls.size();
-    Click(1023);
+    Click(IDC_OFF_AIR);
     EXPECT_EQ(RecordingEngine::calls.size(), before + 1);
-    EXPECT_FALSE(Button(1019)->isEnabled());
-    EXPECT_EQ(Button(1019)->text(), "停止");
-    Click(1022);
-    EXPECT_TRUE(Button(1019)->isEnabled());
-    EXPECT_EQ(Button(1019)->text(), "停止");
+    EXPECT_FALSE(Button(IDC_BACKGROUND_AUDIO)->isEnabled());
+    EXPECT_EQ(Button(IDC_BACKGROUND_AUDIO)->text(), "停止");
+    Click(IDC_ON_AIR);
+    EXPECT_TRUE(Button(IDC_BACKGROUND_AUDIO)->isEnabled());
+    EXPECT_EQ(Button(IDC_BACKGROUND_AUDIO)->text(), "停止");
     const auto calls = ClickAndRecord();
     EXPECT_EQ(calls.back(), "EnableBackgroundAudio false");
 }

@@ -26,16 +26,16 @@ TEST_F(Chrome, TheWindowHoldsEveryControlOfItsTemplateInTabOrder)
     // The template's, then the status, which is no template control.
     EXPECT_EQ(captions, QStringList({"上麦", "下麦", "详细设置", "视频设备", "win7背景捕获（xp第三方播放器）", "启动",
                                      "音频设备", "音频播放设备", "未上麦"}));
-    for (int id : {1022, 1023, 1016, 3, 1017, 1018, 1019, 1020, 1021}) EXPECT_NE(DialogItem(*window, id), nullptr) << id;
-    EXPECT_TRUE(DialogItem(*window, 1021)->isHidden());
-    EXPECT_FALSE(DialogItem(*window, 1021)->isEnabled());
+    for (int id : {IDC_ON_AIR, IDC_OFF_AIR, IDC_PREVIEW_FRAME, IDC_SETTINGS, IDC_VIDEO_DEVICE, IDC_PLAYER, IDC_BACKGROUND_AUDIO, IDC_AUDIO_DEVICE, IDC_PLAYBACK_DEVICE}) EXPECT_NE(DialogItem(*window, id), nullptr) << id;
+    EXPECT_TRUE(DialogItem(*window, IDC_PLAYBACK_DEVICE)->isHidden());
+    EXPECT_FALSE(DialogItem(*window, IDC_PLAYBACK_DEVICE)->isEnabled());
     EXPECT_FALSE(window->windowIcon().isNull());
 }
 
 TEST_F(Chrome, CaptionsUseAFontThatHoldsChinese)
 {
     Open();
-    const QFontInfo font(DialogItem(*window, 1022)->font());
+    const QFontInfo font(DialogItem(*window, IDC_ON_AIR)->font());
     EXPECT_EQ(font.family(), "WenQuanYi Micro Hei");
     EXPECT_EQ(font.pointSize(), 9);
 }
@@ -43,10 +43,10 @@ TEST_F(Chrome, CaptionsUseAFontThatHoldsChinese)
 TEST_F(Chrome, ControlsSitWhereTheirDialogUnitsPutThem)
 {
     Open();
-    const QRect onAir = DialogItem(*window, 1022)->geometry();
-    const QRect offAir = DialogItem(*window, 1023)->geometry();
-    const QRect frame = DialogItem(*window, 1016)->geometry();
-    // 1022 at (202,21) 50x39 and 1023 at (202,82): same column, same width, below it.
+    const QRect onAir = DialogItem(*window, IDC_ON_AIR)->geometry();
+    const QRect offAir = DialogItem(*window, IDC_OFF_AIR)->geometry();
+    const QRect frame = DialogItem(*window, IDC_PREVIEW_FRAME)->geometry();
+    // On air at (202,21) 50x39 and off air at (202,82): same column, same width, below it.
     EXPECT_EQ(onAir.left(), offAir.left());
     EXPECT_EQ(onAir.width(), offAir.width());
     EXPECT_GT(offAir.top(), onAir.bottom());

@@ -53,7 +53,7 @@ std::vector<QString> OtherControls(const QWidget& window)
 {
     std::vector<QString> state;
     for (const QWidget* child : window.findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
-        if (child->objectName() == "1024" || child->objectName() == "1025") continue;
+        if (child->objectName() == QString::number(IDC_STATUS) || child->objectName() == QString::number(IDC_LEVEL_METER)) continue;
         QString text;
         if (auto* button = qobject_cast<const QAbstractButton*>(child)) text = button->text();
         if (auto* label = qobject_cast<const QLabel*>(child)) text = label->text();
@@ -83,9 +83,9 @@ TEST_F(NotificationStress, EngineThreadsFloodWhileTheWindowGoesOnAndOffAir)
     Open();
     window->show();  // so that the flood's repaints are paid for
     const std::vector<QString> idle = OtherControls(*window);
-    Click(1022);
+    Click(IDC_ON_AIR);
     const std::vector<QString> onAir = OtherControls(*window);
-    Click(1023);
+    Click(IDC_OFF_AIR);
     const std::size_t callsBefore = RecordingEngine::calls.size();
 
     ICastornNotify* notify = RecordingEngine::lastNotify;
@@ -115,11 +115,11 @@ TEST_F(NotificationStress, EngineThreadsFloodWhileTheWindowGoesOnAndOffAir)
     const auto pass = [] { QCoreApplication::processEvents(); };
     QSet<QString> statusTexts;
     while (delivered < kThreads * kNotificationsPerThread) {
-        timed([&] { Click(1022); });
+        timed([&] { Click(IDC_ON_AIR); });
         timed(pass);
         unchanged += OtherControls(*window) == onAir;
         statusTexts.insert(StatusText());
-        timed([&] { Click(1023); });
+        timed([&] { Click(IDC_OFF_AIR); });
         timed(pass);
         unchanged += OtherControls(*window) == idle;
         ++cycles;

@@ -47,9 +47,9 @@ TEST_F(OnAir, HandsTheEngineEverythingInItsOrderThenShowsTheOnAirPattern)
     std::string file = Replace(kDefaultSettingsFile, "m_iBFrame=0", "m_iBFrame=2");
     WriteSettingsFile(Replace(file, "m_iQuality=0", "m_iQuality=23"));
     Open();
-    List(1017)->setCurrentIndex(1);
+    List(IDC_VIDEO_DEVICE)->setCurrentIndex(1);
     const std::size_t before = RecordingEngine::calls.size();
-    Click(1022);
+    Click(IDC_ON_AIR);
     EXPECT_EQ(CallsSince(before), kOnAirCalls);
     EXPECT_EQ(ButtonPattern(), "0011");
     EXPECT_TRUE(boxes.empty());
@@ -61,7 +61,7 @@ TEST_F(OnAir, NothingSelectedIsMinusOneAndAnEmptyKeyEndsTheApplicationWithAQuest
     RecordingEngine::next.commandResult = false;  // no selection after start-up
     Open();
     const std::size_t before = RecordingEngine::calls.size();
-    Click(1022);
+    Click(IDC_ON_AIR);
     const auto calls = CallsSince(before);
     ASSERT_GE(calls.size(), 7u);
     EXPECT_EQ(calls[0], "SelectVideoDevice -1");
@@ -74,7 +74,7 @@ TEST_F(OnAir, AnEmptyAddressShowsOneMessageAndCallsNothing)
     WriteSettingsFile(Replace(kDefaultSettingsFile, "m_strScheduleSvr=rtmp://127.0.0.1", "m_strScheduleSvr="));
     Open();
     const std::size_t before = RecordingEngine::calls.size();
-    Click(1022);
+    Click(IDC_ON_AIR);
     EXPECT_EQ(boxes, std::vector<QString>({"上麦地址为空,请设置上麦地址!"}));
     EXPECT_TRUE(CallsSince(before).empty());
     EXPECT_EQ(ButtonPattern(), "1100");
@@ -83,7 +83,7 @@ TEST_F(OnAir, AnEmptyAddressShowsOneMessageAndCallsNothing)
 TEST_F(OnAir, NoSettingsFileIsAnEmptyAddress)
 {
     Open();
-    Click(1022);
+    Click(IDC_ON_AIR);
     EXPECT_EQ(boxes.size(), 1u);
     EXPECT_EQ(ButtonPattern(), "1100");
 }
@@ -95,7 +95,7 @@ TEST_F(OnAir, AnEngineThatFailedAtStartUpIsCreatedWhenGoingOnAir)
     Open();
     RecordingEngine::next.createFails = false;
     const std::size_t before = RecordingEngine::calls.size();
-    Click(1022);
+    Click(IDC_ON_AIR);
     const auto calls = CallsSince(before);
     ASSERT_GE(calls.size(), 4u);
     EXPECT_EQ(calls[0], "CreateCastorn");
@@ -111,7 +111,7 @@ TEST_F(OnAir, AnEngineThatCannotBeCreatedAtAllChangesNothing)
     RecordingEngine::next.createFails = true;
     Open();
     boxes.clear();
-    Click(1022);
+    Click(IDC_ON_AIR);
     EXPECT_TRUE(boxes.empty());
     EXPECT_EQ(ButtonPattern(), "1100");
 }
@@ -120,9 +120,9 @@ TEST_F(OnAir, GoingOffAirStopsAndRestoresTheIdlePattern)
 {
     WriteSettingsFile(kDefaultSettingsFile);
     Open();
-    Click(1022);
+    Click(IDC_ON_AIR);
     const std::size_t before = RecordingEngine::calls.size();
-    Click(1023);
+    Click(IDC_OFF_AIR);
     EXPECT_EQ(CallsSince(before), std::vector<std::string>({"StopPublish"}));
     EXPECT_EQ(ButtonPattern(), "1100");
 }
@@ -131,18 +131,18 @@ TEST_F(OnAir, TheFocusFollowsTheButtonThatUndoesTheLastAction)
 {
     WriteSettingsFile(kDefaultSettingsFile);
     Open();
-    Button(1022)->setFocus();
-    Click(1022);
-    EXPECT_EQ(window->focusWidget(), Button(1023));
-    Click(1023);
-    EXPECT_EQ(window->focusWidget(), Button(1022));
+    Button(IDC_ON_AIR)->setFocus();
+    Click(IDC_ON_AIR);
+    EXPECT_EQ(window->focusWidget(), Button(IDC_OFF_AIR));
+    Click(IDC_OFF_AIR);
+    EXPECT_EQ(window->focusWidget(), Button(IDC_ON_AIR));
 }
 
 TEST_F(OnAir, ClosingWhileOnAirReleasesWithoutStopping)
 {
     WriteSettingsFile(kDefaultSettingsFile);
     Open();
-    Click(1022);
+    Click(IDC_ON_AIR);
     window->PostNcDestroy();
     EXPECT_EQ(RecordingEngine::released, 1);
     EXPECT_EQ(RecordingEngine::calls.back(), "Release");

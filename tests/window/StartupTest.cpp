@@ -27,12 +27,12 @@ TEST_F(Startup, ListsKeepTheEnginesOrderAndSelectTheirFirstEntries)
     RecordingEngine::next.audio = {u"麦克风", u"Line in"};
     RecordingEngine::next.reply = R"({"data":{"player":["B player","A player"]}})";
     Open();
-    EXPECT_EQ(Entries(List(1017)), QStringList({"Zeta camera", "Alpha camera"}));
-    EXPECT_EQ(Entries(List(1020)), QStringList({"麦克风", "Line in"}));
-    EXPECT_EQ(Entries(List(1018)), QStringList({"B player", "A player"}));
-    for (int id : {1017, 1020, 1018}) EXPECT_EQ(List(id)->currentIndex(), 0) << id;
-    EXPECT_EQ(List(1018)->currentText(), "B player");
-    EXPECT_EQ(List(1021)->count(), 0);
+    EXPECT_EQ(Entries(List(IDC_VIDEO_DEVICE)), QStringList({"Zeta camera", "Alpha camera"}));
+    EXPECT_EQ(Entries(List(IDC_AUDIO_DEVICE)), QStringList({"麦克风", "Line in"}));
+    EXPECT_EQ(Entries(List(IDC_PLAYER)), QStringList({"B player", "A player"}));
+    for (int id : {IDC_VIDEO_DEVICE, IDC_AUDIO_DEVICE, IDC_PLAYER}) EXPECT_EQ(List(id)->currentIndex(), 0) << id;
+    EXPECT_EQ(List(IDC_PLAYER)->currentText(), "B player");
+    EXPECT_EQ(List(IDC_PLAYBACK_DEVICE)->count(), 0);
     EXPECT_EQ(ButtonPattern(), "1100");
     EXPECT_EQ(RecordingEngine::calls,
               (std::vector<std::string>{"CreateCastorn", "GetVideoDevices", "GetAudioDevices",
@@ -46,10 +46,10 @@ TEST_F(Startup, AFailedCommandLeavesTheDeviceListsWithoutSelection)
     RecordingEngine::next.reply = R"({"data":{"player":["A"]}})";
     RecordingEngine::next.commandResult = false;
     Open();
-    EXPECT_EQ(List(1017)->count(), 1);
-    EXPECT_EQ(List(1020)->count(), 1);
-    EXPECT_EQ(List(1018)->count(), 0);
-    for (int id : {1017, 1020, 1018}) EXPECT_EQ(List(id)->currentIndex(), -1) << id;
+    EXPECT_EQ(List(IDC_VIDEO_DEVICE)->count(), 1);
+    EXPECT_EQ(List(IDC_AUDIO_DEVICE)->count(), 1);
+    EXPECT_EQ(List(IDC_PLAYER)->count(), 0);
+    for (int id : {IDC_VIDEO_DEVICE, IDC_AUDIO_DEVICE, IDC_PLAYER}) EXPECT_EQ(List(id)->currentIndex(), -1) << id;
 }
 
 TEST_F(Startup, UnusableRepliesLeaveNoPlayersButSelectTheDevices)
@@ -59,9 +59,9 @@ TEST_F(Startup, UnusableRepliesLeaveNoPlayersButSelectTheDevices)
         RecordingEngine::next.audio = {u"mic"};
         RecordingEngine::next.reply = reply;
         Open();
-        EXPECT_EQ(List(1018)->count(), 0) << reply;
-        EXPECT_EQ(List(1017)->currentIndex(), 0) << reply;
-        EXPECT_EQ(List(1020)->currentIndex(), 0) << reply;
+        EXPECT_EQ(List(IDC_PLAYER)->count(), 0) << reply;
+        EXPECT_EQ(List(IDC_VIDEO_DEVICE)->currentIndex(), 0) << reply;
+        EXPECT_EQ(List(IDC_AUDIO_DEVICE)->currentIndex(), 0) << reply;
         window->PostNcDestroy();
     }
 }
@@ -70,19 +70,19 @@ TEST_F(Startup, OddPlayerEntriesAreSkippedOrShownEmpty)
 {
     RecordingEngine::next.reply = R"({"data":{"player":["A",null,{},[],"\u64ad\u653e\u5668"]}})";
     Open();
-    EXPECT_EQ(Entries(List(1018)), QStringList({"A", "", "播放器"}));
+    EXPECT_EQ(Entries(List(IDC_PLAYER)), QStringList({"A", "", "播放器"}));
 }
 
 TEST_F(Startup, AReplyWithoutTerminatorIsReadWithinTheBuffer)
 {
     RecordingEngine::next.reply = std::string(4096, '[');
     Open();
-    EXPECT_EQ(List(1018)->count(), 0);
+    EXPECT_EQ(List(IDC_PLAYER)->count(), 0);
     window->PostNcDestroy();
     RecordingEngine::next.reply.clear();
     RecordingEngine::next.replyOfOwn = R"({"data":{"player":["own"]}})";
     Open();
-    EXPECT_EQ(Entries(List(1018)), QStringList({"own"}));
+    EXPECT_EQ(Entries(List(IDC_PLAYER)), QStringList({"own"}));
 }
 
 TEST_F(Startup, ACountWithoutNamesAddsNothing)
@@ -90,8 +90,8 @@ TEST_F(Startup, ACountWithoutNamesAddsNothing)
     RecordingEngine::next.video = {u"a", u"b"};
     RecordingEngine::next.nullNameArrays = true;
     Open();
-    EXPECT_EQ(List(1017)->count(), 0);
-    EXPECT_EQ(List(1020)->count(), 0);
+    EXPECT_EQ(List(IDC_VIDEO_DEVICE)->count(), 0);
+    EXPECT_EQ(List(IDC_AUDIO_DEVICE)->count(), 0);
 }
 
 TEST_F(Startup, AFailedEngineShowsOneMessageAndLeavesTheIdlePattern)
@@ -101,7 +101,7 @@ TEST_F(Startup, AFailedEngineShowsOneMessageAndLeavesTheIdlePattern)
     EXPECT_EQ(boxes, std::vector<QString>({"初始化失败"}));
     EXPECT_EQ(ButtonPattern(), "1100");
     EXPECT_EQ(RecordingEngine::calls, std::vector<std::string>({"CreateCastorn"}));
-    for (int id : {1017, 1020, 1018}) EXPECT_EQ(List(id)->count(), 0);
+    for (int id : {IDC_VIDEO_DEVICE, IDC_AUDIO_DEVICE, IDC_PLAYER}) EXPECT_EQ(List(id)->count(), 0);
 }
 
 TEST_F(Startup, ClosingReleasesTheEngineOnceWithoutStopping)

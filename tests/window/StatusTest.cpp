@@ -20,7 +20,7 @@ std::string Replace(std::string text, const std::string& from, const std::string
 
 QString ToolTip(const QWidget& window)
 {
-    return DialogItem(window, 1024)->toolTip();
+    return DialogItem(window, IDC_STATUS)->toolTip();
 }
 
 }  // namespace
@@ -31,25 +31,25 @@ protected:
     {
         WriteSettingsFile(kDefaultSettingsFile);
         Open();
-        Click(1022);
+        Click(IDC_ON_AIR);
     }
 };
 
 TEST_F(StatusControls, SitInTheFreeSpaceWithoutTouchingATemplateControl)
 {
     Open();
-    const QWidget* status = DialogItem(*window, 1024);
-    const QWidget* meter = DialogItem(*window, 1025);
+    const QWidget* status = DialogItem(*window, IDC_STATUS);
+    const QWidget* meter = DialogItem(*window, IDC_LEVEL_METER);
     ASSERT_NE(status, nullptr);
     ASSERT_NE(meter, nullptr);
     EXPECT_TRUE(window->rect().contains(status->geometry()));
     EXPECT_TRUE(window->rect().contains(meter->geometry()));
-    for (int id : {1022, 1023, 1016, 3, 1017, 1018, 1019, 1020}) {
+    for (int id : {IDC_ON_AIR, IDC_OFF_AIR, IDC_PREVIEW_FRAME, 3, IDC_VIDEO_DEVICE, IDC_PLAYER, IDC_BACKGROUND_AUDIO, IDC_AUDIO_DEVICE}) {
         EXPECT_FALSE(status->geometry().intersects(DialogItem(*window, id)->geometry())) << id;
         EXPECT_FALSE(meter->geometry().intersects(DialogItem(*window, id)->geometry())) << id;
     }
-    EXPECT_GT(status->geometry().top(), DialogItem(*window, 1023)->geometry().bottom()) << "under 下麦";
-    EXPECT_GT(meter->geometry().left(), DialogItem(*window, 1016)->geometry().right()) << "beside the video";
+    EXPECT_GT(status->geometry().top(), DialogItem(*window, IDC_OFF_AIR)->geometry().bottom()) << "under 下麦";
+    EXPECT_GT(meter->geometry().left(), DialogItem(*window, IDC_PREVIEW_FRAME)->geometry().right()) << "beside the video";
     EXPECT_FALSE(status->isHidden());
     EXPECT_EQ(StatusText(), "未上麦");
     EXPECT_EQ(Meter()->value(), 0);
@@ -81,7 +81,7 @@ TEST_F(StatusControls, FollowTheEngineFromItsThreadsThroughEveryNotification)
     NotifyFromEngineThread(R"({"cmd":"OnPublishError","params":{"reason":"rejected","message":"NetStream.Publish.BadName","final":true}})");
     EXPECT_TRUE(StatusText().startsWith("推流失败：服务器拒绝推流"));
     EXPECT_EQ(ToolTip(*window), "NetStream.Publish.BadName");
-    Click(1023);
+    Click(IDC_OFF_AIR);
     EXPECT_EQ(StatusText(), "未上麦");
     EXPECT_EQ(ToolTip(*window), "");
     EXPECT_EQ(Meter()->value(), 0) << "at rest off air";
@@ -144,11 +144,11 @@ TEST_F(StatusControls, TheMeterShowsAsTheSettingsFileSays)
     WriteSettingsFile(Replace(kDefaultSettingsFile, "m_bShowSpectrum=True", "m_bShowSpectrum=False"));
     Open();
     EXPECT_TRUE(Meter()->isHidden());
-    Click(1022);
+    Click(IDC_ON_AIR);
     EXPECT_TRUE(Meter()->isHidden());
-    Click(1023);
+    Click(IDC_OFF_AIR);
     WriteSettingsFile(kDefaultSettingsFile);
-    Click(1022);
+    Click(IDC_ON_AIR);
     EXPECT_FALSE(Meter()->isHidden()) << "read again at each go-on-air";
     window->PostNcDestroy();
     WriteSettingsFile(Replace(kDefaultSettingsFile, "m_bShowSpectrum=True\n", ""));
@@ -159,8 +159,8 @@ TEST_F(StatusControls, TheMeterShowsAsTheSettingsFileSays)
 TEST_F(StatusControls, GoingOffAirLeavesTheVideoFrameBlack)
 {
     GoOnAir();
-    Click(1023);
-    QWidget* frame = DialogItem(*window, 1016);
+    Click(IDC_OFF_AIR);
+    QWidget* frame = DialogItem(*window, IDC_PREVIEW_FRAME);
     const QImage picture = frame->grab().toImage();
     EXPECT_EQ(picture.pixelColor(picture.width() / 2, picture.height() / 2), QColor(Qt::black));
 }
@@ -171,7 +171,7 @@ TEST_F(StatusControls, ALongDeviceNameShowsItsBeginning)
     RecordingEngine::next.audio = {u"Monitor of Built-in Audio Analog Stereo, the long way round"};
     RecordingEngine::next.reply = R"({"data":{"player":["A player whose name goes on and on and on"]}})";
     Open();
-    for (int id : {1017, 1020, 1018}) {
+    for (int id : {IDC_VIDEO_DEVICE, IDC_AUDIO_DEVICE, IDC_PLAYER}) {
         const QLineEdit* edit = DialogItemAs<QComboBox>(*window, id)->lineEdit();
         EXPECT_GT(edit->fontMetrics().horizontalAdvance(edit->text()), edit->width()) << id;
         EXPECT_EQ(edit->cursorPosition(), 0) << id;
@@ -181,7 +181,7 @@ TEST_F(StatusControls, ALongDeviceNameShowsItsBeginning)
 TEST_F(StatusControls, EveryLineFitsItsColumnInASmallerFontIfNeedBe)
 {
     GoOnAir();
-    const QLabel* status = DialogItemAs<QLabel>(*window, 1024);
+    const QLabel* status = DialogItemAs<QLabel>(*window, IDC_STATUS);
     EXPECT_EQ(status->font(), window->font()) << "a short text keeps the window's font";
     NotifyFromEngineThread(R"({"cmd":"OnPublishError","params":{"reason":"rejected","message":"m","final":false}})");
     NotifyFromEngineThread(R"({"cmd":"OnReconnecting","params":{"attempt":12,"delayMs":30000,"reason":"rejected"}})");

@@ -1,4 +1,4 @@
-// The main window's side of the settings: reading set.ini at go-on-air and opening
+// The window's side of the settings: reading set.ini at go-on-air and opening
 // the settings dialog.
 #include "window/MainDialog.h"
 
