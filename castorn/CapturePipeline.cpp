@@ -1,10 +1,12 @@
 #include "castorn/CapturePipeline.h"
 
+#include "castorn/FallbackSource.h"
 #include "castorn/GstRef.h"
 
 #include <gst/app/gstappsink.h>
 #include <gst/video/video.h>
 
+#include <functional>
 #include <initializer_list>
 #include <stdexcept>
 
@@ -20,10 +22,10 @@ constexpr guint64 kLevelInterval = 200 * GST_MSECOND;
 constexpr gint64 kAudioChunkUs = 40000;
 constexpr gint64 kAudioBufferUs = 1000000;
 
-// Adds elements to the pipeline and links them; throws BuildError on the first failure.
+// Adds elements to a bin and links them; throws BuildError on the first failure.
 class Assembler {
 public:
-    explicit Assembler(GstElement* pipeline) : m_bin(GST_BIN(pipeline)) {}
+    explicit Assembler(GstElement* bin) : m_bin(GST_BIN(bin)) {}
 
     GstElement* Make(const char* factory)
     {
@@ -67,6 +69,31 @@ private:
     GstBin* m_bin;
 };
 
+// A bin of what `fill` adds to it, whose "src" pad is that of the element `fill` returns.
+using BinFiller = std::function<GstElement*(Assembler&)>;
+
+GstElement* SourceBin(const BinFiller& fill, std::string& why)
+{
+    GstElement* bin = GST_ELEMENT(gst_object_ref_sink(gst_bin_new(nullptr)));
+    try {
+        Assembler assembler(bin);
+        const PadRef pad(gst_element_get_static_pad(fill(assembler), "src"));
+        gst_element_add_pad(bin, gst_ghost_pad_new("src", pad.get()));
+        return bin;
+    } catch (const BuildError& error) {
+        why = error.what();
+        gst_object_unref(bin);
+        return nullptr;
+    }
+}
+
+// For stand-ins, made of elements that are there if the pipeline could be built.
+GstElement* StandInBin(const BinFiller& fill)
+{
+    std::string why;
+    return SourceBin(fill, why);
+}
+
 bool HasProperty(GstElement* element, const char* name)
 {
     return g_object_class_find_property(G_OBJECT_GET_CLASS(element), name) != nullptr;
@@ -95,33 +122,39 @@ GstCaps* RawAudioCaps(const AudioSettings& audio)
 GstElement* DeviceElement(Assembler& assembler, const SharedDevice& device)
 {
     GstElement* element = gst_device_create_element(device.get(), nullptr);
-    if (!element) {
-        const GText name(gst_device_get_display_name(device.get()));
-        throw BuildError(std::string("cannot open the device \"") + (name ? name.get() : "") + "\"");
-    }
+    if (!element) throw BuildError("cannot open the device \"" + SourceName(device) + "\"");
     return assembler.Adopt(element);
 }
 
 // The selected picture source, up to where its frames come at the stream's rate.
-GstElement* VideoSource(Assembler& assembler, const CaptureSpec& spec)
+GstElement* VideoSource(const CaptureSource& source, const VideoSettings& video, std::string& why)
 {
-    const VideoSettings& video = spec.video;
     // A camera keeps its own pace: videorate makes it the stream's. (It holds each frame
     // until the next one comes, which the other sources, already at that rate, need not wait for.)
-    if (const auto* device = std::get_if<SharedDevice>(&spec.videoSource))
-        return assembler.Chain({DeviceElement(assembler, *device), assembler.Make("videorate")});
-    if (const auto* screen = std::get_if<X11Screen>(&spec.videoSource)) {
+    if (const auto* device = std::get_if<SharedDevice>(&source))
+        return SourceBin([&](Assembler& assembler) {
+            return assembler.Chain({DeviceElement(assembler, *device), assembler.Make("videorate")});
+        }, why);
+    const auto& screen = std::get<X11Screen>(source);
+    return SourceBin([&](Assembler& assembler) {
         GstElement* grab = assembler.Make("ximagesrc");
-        g_object_set(grab, "display-name", screen->display.c_str(), "use-damage", FALSE, "show-pointer", TRUE,
+        g_object_set(grab, "display-name", screen.display.c_str(), "use-damage", FALSE, "show-pointer", TRUE,
                      nullptr);
         // Grab only as many frames as the stream carries.
-        return assembler.Chain({grab, assembler.Filter(gst_caps_new_simple(
-                                          "video/x-raw", "framerate", GST_TYPE_FRACTION, video.fps, 1, nullptr))});
-    }
-    GstElement* black = assembler.Make("videotestsrc");
-    gst_util_set_object_arg(G_OBJECT(black), "pattern", "black");
-    g_object_set(black, "is-live", TRUE, nullptr);
-    return assembler.Chain({black, assembler.Filter(RawVideoCaps("I420", video.width, video.height, video.fps))});
+        return assembler.Chain({grab, assembler.Filter(gst_caps_new_simple("video/x-raw", "framerate",
+                                                                           GST_TYPE_FRACTION, video.fps, 1, nullptr))});
+    }, why);
+}
+
+// Black at the stream's size and rate, live, from the running time `from` on.
+GstElement* Black(const VideoSettings& video, GstClockTime from)
+{
+    return StandInBin([&](Assembler& assembler) {
+        GstElement* black = assembler.Make("videotestsrc");
+        gst_util_set_object_arg(G_OBJECT(black), "pattern", "black");
+        g_object_set(black, "is-live", TRUE, "timestamp-offset", static_cast<gint64>(from), nullptr);
+        return assembler.Chain({black, assembler.Filter(RawVideoCaps("I420", video.width, video.height, video.fps))});
+    });
 }
 
 GstElement* VideoEncoder(Assembler& assembler, const VideoSettings& video, const EncoderSettings& encoder)
@@ -152,8 +185,8 @@ GstElement* AppSink(Assembler& assembler, SampleCallback onSample, gpointer self
     return sink;
 }
 
-// source ! convert ! resample ! the stream's raw format
-GstElement* AudioInput(Assembler& assembler, GstElement* source, const AudioSettings& audio)
+// A sound server source (or another audio device) as the stream wants it timed.
+void SetUpAudioSource(GstElement* source)
 {
     // The system clock times everything: a sound server's clock, counted in the samples it
     // delivers, runs slow when it is starved, and the whole stream would shrink with it.
@@ -164,67 +197,76 @@ GstElement* AudioInput(Assembler& assembler, GstElement* source, const AudioSett
     // The stream's latency (half a second of look-ahead with B-frames) must fit the source's
     // buffer, or its sound falls behind the picture and the end of it is cut off.
     if (HasProperty(source, "buffer-time")) g_object_set(source, "buffer-time", kAudioBufferUs, nullptr);
-    return assembler.Chain({source, assembler.Make("audioconvert"), assembler.Make("audioresample"),
-                            assembler.Filter(RawAudioCaps(audio))});
 }
 
-// The microphone (or silence) at its capture volume.
-GstElement* Microphone(Assembler& assembler, const CaptureSpec& spec)
+GstElement* Microphone(const SharedDevice& device, std::string& why)
 {
-    GstElement* source = nullptr;
-    if (const auto* device = std::get_if<SharedDevice>(&spec.audioSource)) {
-        source = DeviceElement(assembler, *device);
-    } else {
-        source = assembler.Make("audiotestsrc");
+    return SourceBin([&](Assembler& assembler) {
+        GstElement* source = DeviceElement(assembler, device);
+        SetUpAudioSource(source);
+        return source;
+    }, why);
+}
+
+GstElement* SoundServerSource(const std::string& name, std::string& why)
+{
+    return SourceBin([&](Assembler& assembler) {
+        GstElement* source = assembler.Make("pulsesrc");
+        g_object_set(source, "device", name.c_str(), nullptr);
+        SetUpAudioSource(source);
+        return source;
+    }, why);
+}
+
+// Silence in the stream's format, live, from the running time `from` on.
+GstElement* Silence(const AudioSettings& audio, GstClockTime from)
+{
+    return StandInBin([&](Assembler& assembler) {
+        GstElement* source = assembler.Make("audiotestsrc");
         gst_util_set_object_arg(G_OBJECT(source), "wave", "silence");
-        g_object_set(source, "is-live", TRUE, "samplesperbuffer",
-                     static_cast<gint>(spec.audio.sampleRate * kAudioChunkUs / 1000000), nullptr);
-    }
-    GstElement* volume = assembler.Make("volume");
-    g_object_set(volume, "volume", spec.audio.volume / 100.0, "mute", spec.audio.mute, nullptr);
-    return assembler.Chain({AudioInput(assembler, source, spec.audio), volume});
+        g_object_set(source, "is-live", TRUE, "timestamp-offset", static_cast<gint64>(from), "samplesperbuffer",
+                     static_cast<gint>(audio.sampleRate * kAudioChunkUs / 1000000), nullptr);
+        return assembler.Chain({source, assembler.Filter(RawAudioCaps(audio))});
+    });
 }
 
-// The microphone, mixed with the background source when there is one.
-GstElement* MicrophoneAndBackground(Assembler& assembler, const CaptureSpec& spec)
+// convert ! resample ! the stream's raw format ! rate, where a source joins: returns the first and the last.
+std::pair<GstElement*, GstElement*> AudioInput(Assembler& assembler, const AudioSettings& audio)
 {
-    GstElement* microphone = Microphone(assembler, spec);
-    if (spec.backgroundSource.empty()) return microphone;
-    GstElement* background = assembler.Make("pulsesrc");
-    g_object_set(background, "device", spec.backgroundSource.c_str(), nullptr);
-    GstElement* mixer = assembler.Make("audiomixer");
-    g_object_set(mixer, "output-buffer-duration", static_cast<guint64>(kAudioChunkUs * GST_USECOND), nullptr);
-    assembler.Link(microphone, mixer, nullptr);
-    assembler.Link(AudioInput(assembler, background, spec.audio), mixer, nullptr);
-    return assembler.Chain({mixer, assembler.Filter(RawAudioCaps(spec.audio))});
+    GstElement* convert = assembler.Make("audioconvert");
+    // Across a change of source the sound goes on without a gap or an overlap.
+    GstElement* rate = assembler.Make("audiorate");
+    g_object_set(rate, "skip-to-first", TRUE, nullptr);
+    return {convert, assembler.Chain({convert, assembler.Make("audioresample"),
+                                      assembler.Filter(RawAudioCaps(audio)), rate})};
 }
 
-// The sound that is sent, with the level meter on it.
-GstElement* AudioMix(Assembler& assembler, const CaptureSpec& spec)
+PadRef SinkPad(GstElement* element)
 {
-    GstElement* level = assembler.Make("level");
-    g_object_set(level, "interval", kLevelInterval, "post-messages", TRUE, nullptr);
-    return assembler.Chain({MicrophoneAndBackground(assembler, spec), level});
+    return PadRef(gst_element_get_static_pad(element, "sink"));
 }
 
 }  // namespace
 
-CapturePipeline::CapturePipeline(TagHandler onFlvTag, FrameHandler onPreviewFrame)
+CapturePipeline::CapturePipeline(TagHandler onFlvTag, FrameHandler onPreviewFrame, SourceHandler onSource)
     : m_pipeline(GST_ELEMENT(gst_object_ref_sink(gst_pipeline_new("castorn-capture")))), m_onFlvTag(std::move(onFlvTag)),
-      m_onPreviewFrame(std::move(onPreviewFrame))
+      m_onPreviewFrame(std::move(onPreviewFrame)), m_onSource(std::move(onSource))
 {
 }
 
 CapturePipeline::~CapturePipeline()
 {
     gst_element_set_state(m_pipeline, GST_STATE_NULL);
+    m_sources.clear();
     gst_object_unref(m_pipeline);
 }
 
 std::unique_ptr<CapturePipeline> CapturePipeline::Create(const CaptureSpec& spec, TagHandler onFlvTag,
-                                                         FrameHandler onPreviewFrame, std::string& why)
+                                                         FrameHandler onPreviewFrame, SourceHandler onSource,
+                                                         std::string& why)
 {
-    std::unique_ptr<CapturePipeline> capture(new CapturePipeline(std::move(onFlvTag), std::move(onPreviewFrame)));
+    std::unique_ptr<CapturePipeline> capture(
+        new CapturePipeline(std::move(onFlvTag), std::move(onPreviewFrame), std::move(onSource)));
     if (!capture->Build(spec, why)) capture.reset();
     return capture;
 }
@@ -234,11 +276,13 @@ bool CapturePipeline::Build(const CaptureSpec& spec, std::string& why)
     try {
         Assembler assembler(m_pipeline);
         const VideoSettings& video = spec.video;
+        const AudioSettings& audio = spec.audio;
         GstElement* mux = assembler.Make("flvmux");
         g_object_set(mux, "streamable", TRUE, nullptr);
         assembler.Chain({mux, AppSink(assembler, &CapturePipeline::OnFlvSample, this, 0)});
 
-        GstElement* tee = assembler.Chain({VideoSource(assembler, spec), assembler.Make("videoconvertscale"),
+        GstElement* videoInput = assembler.Make("videoconvertscale");
+        GstElement* tee = assembler.Chain({videoInput,
                                            assembler.Filter(RawVideoCaps("I420", video.width, video.height, video.fps)),
                                            assembler.Make("tee")});
         m_videoEncoder = VideoEncoder(assembler, video, spec.encoder);
@@ -247,10 +291,29 @@ bool CapturePipeline::Build(const CaptureSpec& spec, std::string& why)
              assembler.Filter(gst_caps_from_string("video/x-h264,profile=main,stream-format=avc,alignment=au"))});
         assembler.Link(h264, mux, "video");
 
+        // The microphone at its capture volume, mixed with the background sound when
+        // there is one; the level meter on what is sent.
+        const auto [microphoneInput, microphoneRate] = AudioInput(assembler, audio);
+        GstElement* volume = assembler.Make("volume");
+        g_object_set(volume, "volume", audio.volume / 100.0, "mute", audio.mute, nullptr);
+        GstElement* sound = assembler.Chain({microphoneRate, volume});
+        GstElement* backgroundInput = nullptr;
+        if (!spec.backgroundSource.empty()) {
+            GstElement* mixer = assembler.Make("audiomixer");
+            g_object_set(mixer, "output-buffer-duration", static_cast<guint64>(kAudioChunkUs * GST_USECOND), nullptr);
+            assembler.Link(sound, mixer, nullptr);
+            const auto [input, rate] = AudioInput(assembler, audio);
+            assembler.Link(rate, mixer, nullptr);
+            backgroundInput = input;
+            sound = assembler.Chain({mixer, assembler.Filter(RawAudioCaps(audio))});
+        }
+        GstElement* level = assembler.Make("level");
+        g_object_set(level, "interval", kLevelInterval, "post-messages", TRUE, nullptr);
+        sound = assembler.Chain({sound, level});
         // VisualOn's encoder: a third of libav's CPU and delay for the same stream.
         GstElement* aac = assembler.Make("voaacenc");
-        g_object_set(aac, "bitrate", spec.audio.bitrate, nullptr);
-        assembler.Link(assembler.Chain({AudioMix(assembler, spec), assembler.Make("audioconvert"), aac}), mux, "audio");
+        g_object_set(aac, "bitrate", audio.bitrate, nullptr);
+        assembler.Link(assembler.Chain({sound, assembler.Make("audioconvert"), aac}), mux, "audio");
 
         if (spec.previewWidth > 0) {
             GstElement* queue = assembler.Make("queue");
@@ -260,6 +323,22 @@ bool CapturePipeline::Build(const CaptureSpec& spec, std::string& why)
                              assembler.Filter(RawVideoCaps("BGRx", spec.previewWidth, spec.previewHeight, 0)),
                              AppSink(assembler, &CapturePipeline::OnPreviewSample, this, 1)});
         }
+
+        const CaptureSource videoSource = spec.videoSource;
+        AddSource(SinkPad(videoInput).get(), "video", SourceName(videoSource),
+                  std::holds_alternative<std::monostate>(videoSource)
+                      ? FallbackSource::SourceMaker()
+                      : [videoSource, video](std::string& why) { return VideoSource(videoSource, video, why); },
+                  [video](GstClockTime from) { return Black(video, from); });
+        const auto* microphone = std::get_if<SharedDevice>(&spec.audioSource);
+        AddSource(SinkPad(microphoneInput).get(), "audio", SourceName(spec.audioSource),
+                  microphone ? [device = *microphone](std::string& why) { return Microphone(device, why); }
+                             : FallbackSource::SourceMaker(),
+                  [audio](GstClockTime from) { return Silence(audio, from); });
+        if (backgroundInput)
+            AddSource(SinkPad(backgroundInput).get(), "background", spec.backgroundSource,
+                      [name = spec.backgroundSource](std::string& why) { return SoundServerSource(name, why); },
+                      [audio](GstClockTime from) { return Silence(audio, from); });
         return true;
     } catch (const BuildError& error) {
         why = error.what();
@@ -267,24 +346,53 @@ bool CapturePipeline::Build(const CaptureSpec& spec, std::string& why)
     }
 }
 
+void CapturePipeline::AddSource(GstPad* joint, const char* kind, const std::string& name,
+                                FallbackSource::SourceMaker source, FallbackSource::StandInMaker standIn)
+{
+    auto fallback = std::make_unique<FallbackSource>(
+        GST_BIN(m_pipeline), joint, std::move(source), std::move(standIn),
+        [this, kind, name](const std::string& why) { m_onSource(kind, name, why); });
+    fallback->Build();
+    m_sources.push_back(std::move(fallback));
+}
+
 bool CapturePipeline::Play(std::string& why)
 {
-    if (gst_element_set_state(m_pipeline, GST_STATE_PLAYING) != GST_STATE_CHANGE_FAILURE) return true;
-    const BusRef bus(gst_element_get_bus(m_pipeline));
-    GstMessage* message = gst_bus_pop_filtered(bus.get(), GST_MESSAGE_ERROR);
-    why = "the capture did not start";
-    if (message) {
+    // Each try either plays or leaves one more source that cannot be opened to its stand-in.
+    for (std::size_t tries = 0; tries <= m_sources.size(); ++tries) {
+        if (gst_element_set_state(m_pipeline, GST_STATE_PLAYING) != GST_STATE_CHANGE_FAILURE) return true;
+        const BusRef bus(gst_element_get_bus(m_pipeline));
+        const std::unique_ptr<GstMessage, GstMessageUnref> message(gst_bus_pop_filtered(bus.get(), GST_MESSAGE_ERROR));
+        gst_element_set_state(m_pipeline, GST_STATE_NULL);
+        why = "the capture did not start";
+        if (!message) return false;
         GError* error = nullptr;
-        gst_message_parse_error(message, &error, nullptr);
+        gst_message_parse_error(message.get(), &error, nullptr);
         why += std::string(": ") + error->message;
         g_error_free(error);
-        gst_message_unref(message);
+        if (!TakeSourceMessage(message.get())) return false;
     }
     return false;
 }
 
+bool CapturePipeline::TakeSourceMessage(GstMessage* message)
+{
+    for (const auto& source : m_sources)
+        if (source->TakeMessage(message)) return true;
+    // What a source that was taken out said before it went.
+    GstObject* from = GST_MESSAGE_SRC(message);
+    return GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR && from && from != GST_OBJECT(m_pipeline) &&
+           !gst_object_has_as_ancestor(from, GST_OBJECT(m_pipeline));
+}
+
+void CapturePipeline::TendSources()
+{
+    for (const auto& source : m_sources) source->Tend();
+}
+
 void CapturePipeline::EndStream()
 {
+    for (const auto& source : m_sources) source->SetEnding();
     gst_element_send_event(m_pipeline, gst_event_new_eos());
 }
 

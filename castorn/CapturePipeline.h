@@ -1,7 +1,9 @@
 // The capture side of publishing: the selected devices (or black video and
 // silence), scaled and rate-converted, encoded to H.264 and AAC and muxed to
 // FLV tags that go to whoever sends them; a branch of the scaled picture feeds
-// the preview. It runs for the whole time on air, across reconnections.
+// the preview. It runs for the whole time on air, across reconnections, and
+// across the loss of any of its sources, which black or silence stands in for
+// until the source is back.
 #pragma once
 
 #include "castorn/DeviceCatalog.h"
@@ -13,8 +15,11 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace castorn {
+
+class FallbackSource;
 
 struct CaptureSpec {
     VideoSettings video;
@@ -33,22 +38,36 @@ public:
     // handler returns true to have the encoder make a key frame soon.
     using TagHandler = std::function<bool(GstSample*)>;
     using FrameHandler = std::function<void(GstSample*)>;
+    // A source ("video", "audio" or "background") lost, with why, or back (why empty);
+    // on the thread that handles the bus.
+    using SourceHandler =
+        std::function<void(const char* source, const std::string& name, const std::string& why)>;
 
-    // null with the reason in `why` when an element or device cannot be made.
+    // null with the reason in `why` when an element cannot be made.
     static std::unique_ptr<CapturePipeline> Create(const CaptureSpec& spec, TagHandler onFlvTag,
-                                                   FrameHandler onPreviewFrame, std::string& why);
+                                                   FrameHandler onPreviewFrame, SourceHandler onSource,
+                                                   std::string& why);
     ~CapturePipeline();  // to NULL and freed
     CapturePipeline(const CapturePipeline&) = delete;
     CapturePipeline& operator=(const CapturePipeline&) = delete;
 
+    // A source that cannot be opened is left to its stand-in, and told.
     bool Play(std::string& why);
     void EndStream();  // EOS from every source; the bus says when it is through
     GstElement* Pipeline() const { return m_pipeline; }
 
+    // The bus messages of failing sources, and of sources already taken out: true
+    // when it took the message. The others are for the caller.
+    bool TakeSourceMessage(GstMessage* message);
+    // Every so often, on the bus's thread: lost sources are tried again.
+    void TendSources();
+
 private:
-    CapturePipeline(TagHandler onFlvTag, FrameHandler onPreviewFrame);
+    CapturePipeline(TagHandler onFlvTag, FrameHandler onPreviewFrame, SourceHandler onSource);
     void RequestKeyFrame();
     bool Build(const CaptureSpec& spec, std::string& why);
+    void AddSource(GstPad* joint, const char* kind, const std::string& name,
+                   std::function<GstElement*(std::string&)> source, std::function<GstElement*(GstClockTime)> standIn);
 
     static GstFlowReturn OnFlvSample(GstAppSink* sink, gpointer self);
     static GstFlowReturn OnPreviewSample(GstAppSink* sink, gpointer self);
@@ -57,6 +76,8 @@ private:
     GstElement* m_videoEncoder = nullptr;
     TagHandler m_onFlvTag;
     FrameHandler m_onPreviewFrame;
+    SourceHandler m_onSource;
+    std::vector<std::unique_ptr<FallbackSource>> m_sources;
 };
 
 }  // namespace castorn

@@ -35,7 +35,18 @@ std::string ScreenName(const X11Screen& screen)
            std::to_string(screen.width) + "x" + std::to_string(screen.height) + ")";
 }
 
+struct SourceNamer {
+    std::string operator()(std::monostate) const { return {}; }
+    std::string operator()(const SharedDevice& device) const { return DeviceName(device); }
+    std::string operator()(const X11Screen& screen) const { return ScreenName(screen); }
+};
+
 }  // namespace
+
+std::string SourceName(const CaptureSource& source)
+{
+    return std::visit(SourceNamer(), source);
+}
 
 void DeviceCatalog::Refresh(Listing& listing, const char* classes, bool withScreens)
 {

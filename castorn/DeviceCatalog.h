@@ -9,6 +9,7 @@
 #include <gst/gst.h>
 
 #include <memory>
+#include <string>
 #include <variant>
 #include <vector>
 
@@ -17,6 +18,9 @@ namespace castorn {
 using SharedDevice = std::shared_ptr<GstDevice>;
 // Nothing selected, a device of the monitor, or a screen.
 using CaptureSource = std::variant<std::monostate, SharedDevice, X11Screen>;
+
+// The name a source is listed under; empty for none.
+std::string SourceName(const CaptureSource& source);
 
 class DeviceCatalog {
 public:

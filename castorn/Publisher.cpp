@@ -8,6 +8,7 @@
 #include "castorn/PreviewWindow.h"
 #include "castorn/RtmpSender.h"
 #include "castorn/background/BackgroundAudio.h"
+#include "engine/EngineInterface.h"
 
 #include <algorithm>
 #include <malloc.h>
@@ -106,7 +107,11 @@ bool Publisher::StartCapture(PublishJob& job)
     PreviewWindow* preview = m_preview.get();
     m_capture = CapturePipeline::Create(
         job.capture, [this](GstSample* tag) { return OnFlvTag(tag); },
-        [preview](GstSample* frame) { preview->Show(frame); }, why);
+        [preview](GstSample* frame) { preview->Show(frame); },
+        [this](const char* source, const std::string& name, const std::string& lost) {
+            OnSourceChange(source, name, lost);
+        },
+        why);
     if (m_capture) {
         m_captureWatch = std::make_unique<BusWatch>(m_capture->Pipeline(), m_loop.Context(),
                                                     [this](GstMessage* message) { OnCaptureMessage(message); });
@@ -198,8 +203,18 @@ void Publisher::ScheduleRetry(const Failure& failure)
     });
 }
 
+void Publisher::OnSourceChange(const char* source, const std::string& name, const std::string& why)
+{
+    if (why.empty())
+        m_notifier.Send(cn::kSourceBack, Params({{"source", source}, {"name", name}}));
+    else
+        m_notifier.Send(cn::kSourceLost,
+                        Params({{"source", source}, {"name", name}, {"message", why}}));
+}
+
 void Publisher::Poll()
 {
+    if (m_capture) m_capture->TendSources();
     if (!m_sender || m_phase != Phase::Live) return;
     const auto now = SendStatistics::Clock::now();
     if (!m_connected && m_sender->Connected()) {
@@ -240,6 +255,7 @@ void Publisher::OnCaptureMessage(GstMessage* message)
         m_notifier.Send(cn::kAudioPercent, Params({{"percent", *percent}}));
         return;
     }
+    if (m_capture->TakeSourceMessage(message)) return;
     if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR)
         Fail({cn::kReasonCapture, "capture: " + ErrorText(message)});
     else if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_EOS && m_phase == Phase::Ending) {

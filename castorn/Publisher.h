@@ -63,6 +63,7 @@ private:
     Failure SenderFailure(GstMessage* message) const;
     void Fail(const Failure& failure);  // told as final, then the end
     void OnCaptureMessage(GstMessage* message);
+    void OnSourceChange(const char* source, const std::string& name, const std::string& why);
     void OnSenderMessage(GstMessage* message);
     bool OnFlvTag(GstSample* tag);  // capture streaming thread
     void DropSender();

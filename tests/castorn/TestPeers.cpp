@@ -157,19 +157,30 @@ SoundServer::SoundServer()
                  "set-default-sink player_sink\nset-default-source mic_sink.monitor\n",
                  dir.c_str());
     std::fclose(script);
-    m_process = std::make_unique<Child>(
-        std::vector<std::string>{"pulseaudio", "-n", "-F", dir + "/test.pa", "--daemonize=no",
-                                 "--exit-idle-time=-1", "--disallow-exit"},
-        std::vector<std::string>{"HOME=" + dir + "/home", "XDG_RUNTIME_DIR=" + dir + "/run"});
     setenv("PULSE_SERVER", ("unix:" + dir + "/native").c_str(), 1);
-    if (!Eventually([] { return Output("pactl info 2>/dev/null").find("Server Name") != std::string::npos; }))
-        throw std::runtime_error("pulseaudio did not start");
+    Start();
 }
 
 SoundServer::~SoundServer()
 {
-    m_process.reset();
+    Stop();
     unsetenv("PULSE_SERVER");
+}
+
+void SoundServer::Start()
+{
+    const std::string dir = m_dir.Path();
+    m_process = std::make_unique<Child>(
+        std::vector<std::string>{"pulseaudio", "-n", "-F", dir + "/test.pa", "--daemonize=no",
+                                 "--exit-idle-time=-1", "--disallow-exit", "--use-pid-file=no"},
+        std::vector<std::string>{"HOME=" + dir + "/home", "XDG_RUNTIME_DIR=" + dir + "/run"});
+    if (!Eventually([] { return Output("pactl info 2>/dev/null").find("Server Name") != std::string::npos; }))
+        throw std::runtime_error("pulseaudio did not start");
+}
+
+void SoundServer::Stop()
+{
+    m_process.reset();
 }
 
 VirtualDisplay::VirtualDisplay()

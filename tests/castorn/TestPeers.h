@@ -70,10 +70,13 @@ private:
 
 // PulseAudio with the null outputs "player_sink" and "mic_sink" (whose monitor is the
 // default source), reached through PULSE_SERVER, which it sets for this process.
+// Stopped and started again, it comes back at the same address.
 class SoundServer {
 public:
     SoundServer();
     ~SoundServer();
+    void Start();
+    void Stop();
 
 private:
     TempDir m_dir;

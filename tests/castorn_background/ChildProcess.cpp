@@ -55,7 +55,11 @@ ChildProcess::ChildProcess(const std::vector<std::string>& args, const std::vect
 ChildProcess::~ChildProcess() { Stop(); }
 
 bool ChildProcess::Running() {
-    if (m_pid > 0 && waitpid(m_pid, nullptr, WNOHANG) == m_pid) m_pid = -1;
+    int status = 0;
+    if (m_pid > 0 && waitpid(m_pid, &status, WNOHANG) == m_pid) {
+        m_pid = -1;
+        m_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
     return m_pid > 0;
 }
 

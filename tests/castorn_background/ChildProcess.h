@@ -22,10 +22,13 @@ public:
     bool Running();
     // Waits up to `seconds` for the program to end by itself; false if it did not.
     bool AwaitExit(double seconds);
+    // How it ended by itself: its exit status, or -1 (running, stopped, or killed by a signal).
+    int ExitStatus() const { return m_status; }
     void Stop();
 
 private:
     pid_t m_pid = -1;
+    int m_status = -1;
 };
 
 // Output of a shell command line.

@@ -1,0 +1,185 @@
+#include "castorn/FallbackSource.h"
+
+#include "castorn/GstRef.h"
+
+#include <utility>
+
+namespace castorn {
+
+namespace {
+
+constexpr char kFeedEnded[] = "castorn-feed-ended";
+
+}  // namespace
+
+FallbackSource::FallbackSource(GstBin* pipeline, GstPad* joint, SourceMaker source, StandInMaker standIn,
+                               ChangeHandler onChange)
+    : m_pipeline(pipeline), m_source(std::move(source)), m_standIn(std::move(standIn)),
+      m_onChange(std::move(onChange)), m_joint(joint, [this](std::uint64_t feed) { PostEnded(feed); })
+{
+}
+
+FallbackSource::~FallbackSource() = default;
+
+void FallbackSource::Build()
+{
+    std::string why;
+    GstElement* source = m_source ? m_source(why) : nullptr;
+    if (source)
+        Feed(source);
+    else if (m_source)
+        Lose(why);
+    else
+        Feed(m_standIn(0));
+}
+
+bool FallbackSource::SourceFeeds(GstObject* object) const
+{
+    return !m_lost && m_current && m_source &&
+           (object == GST_OBJECT(m_current) || gst_object_has_as_ancestor(object, GST_OBJECT(m_current)));
+}
+
+void FallbackSource::Lose(const std::string& why)
+{
+    m_lost = true;
+    m_lastTry = std::chrono::steady_clock::now();
+    const GstClockTime delivered = m_joint.DeliveredUntil();
+    Feed(m_standIn(GST_CLOCK_TIME_IS_VALID(delivered) ? delivered : RunningTimeNow()));
+    m_onChange(why);
+}
+
+bool FallbackSource::TakeMessage(GstMessage* message)
+{
+    GstObject* from = GST_MESSAGE_SRC(message);
+    if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR && m_pending &&
+        (from == GST_OBJECT(m_pending) || gst_object_has_as_ancestor(from, GST_OBJECT(m_pending)))) {
+        DropPending();
+        return true;
+    }
+    if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR && SourceFeeds(GST_MESSAGE_SRC(message))) {
+        GError* error = nullptr;
+        gst_message_parse_error(message, &error, nullptr);
+        Lose(error ? error->message : "the source failed");
+        g_clear_error(&error);
+        return true;
+    }
+    const GstStructure* ended = gst_message_get_structure(message);
+    if (GST_MESSAGE_TYPE(message) != GST_MESSAGE_APPLICATION || !gst_structure_has_name(ended, kFeedEnded))
+        return false;
+    gpointer source = nullptr;
+    guint64 feed = 0;
+    gst_structure_get(ended, "source", G_TYPE_POINTER, &source, "feed", G_TYPE_UINT64, &feed, nullptr);
+    if (source != this) return false;
+    if (feed == m_feed && !m_lost && m_source) Lose("the source ended");
+    return true;
+}
+
+void FallbackSource::Tend()
+{
+    if (!m_lost) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (m_pending) {
+        if (m_pendingHasMedia)
+            TakePending();
+        else if (now - m_lastTry > kFirstMediaLimit)
+            DropPending();
+        return;
+    }
+    if (m_opener) {
+        const auto opened = m_opener->Opened();
+        if (!opened) return;
+        GstElement* source = *opened ? m_opener->Take() : nullptr;
+        m_opener.reset();
+        if (source) StartPending(source);
+        return;
+    }
+    if (now - m_lastTry < kRetryPeriod) return;
+    m_lastTry = now;
+    std::string why;
+    if (GstElement* source = m_source(why)) m_opener = std::make_unique<SourceOpener>(source);
+}
+
+// In place of what fed the joint so far. Takes the caller's reference.
+void FallbackSource::Feed(GstElement* bin)
+{
+    Detach();
+    if (!bin) return;
+    gst_bin_add(m_pipeline, bin);
+    gst_object_unref(bin);
+    Attach(bin);
+    if (GST_STATE(m_pipeline) == GST_STATE_PLAYING) gst_element_sync_state_with_parent(bin);
+}
+
+void FallbackSource::Attach(GstElement* bin)
+{
+    m_current = bin;
+    m_feed = m_joint.NewFeed();
+    const PadRef pad(gst_element_get_static_pad(bin, "src"));
+    gst_pad_link(pad.get(), m_joint.Pad());
+}
+
+// What fed the joint is stopped and taken out.
+void FallbackSource::Detach()
+{
+    if (!m_current) return;
+    gst_element_set_state(m_current, GST_STATE_NULL);
+    gst_bin_remove(m_pipeline, m_current);
+    m_current = nullptr;
+}
+
+// The source that came back plays beside the stand-in, held at its pad, until it has media.
+void FallbackSource::StartPending(GstElement* bin)
+{
+    m_pendingHasMedia = false;
+    gst_bin_add(m_pipeline, bin);
+    gst_object_unref(bin);
+    m_pending = bin;
+    const PadRef pad(gst_element_get_static_pad(bin, "src"));
+    m_pendingHold = gst_pad_add_probe(
+        pad.get(), static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BLOCK | GST_PAD_PROBE_TYPE_BUFFER),
+        &FallbackSource::OnPendingMedia, this, nullptr);
+    gst_element_sync_state_with_parent(bin);
+}
+
+GstPadProbeReturn FallbackSource::OnPendingMedia(GstPad*, GstPadProbeInfo*, gpointer self)
+{
+    static_cast<FallbackSource*>(self)->m_pendingHasMedia = true;
+    return GST_PAD_PROBE_OK;  // held until taken
+}
+
+void FallbackSource::TakePending()
+{
+    GstElement* source = std::exchange(m_pending, nullptr);
+    Detach();
+    Attach(source);
+    const PadRef pad(gst_element_get_static_pad(source, "src"));
+    gst_pad_remove_probe(pad.get(), m_pendingHold);
+    m_lost = false;
+    m_onChange({});
+}
+
+void FallbackSource::DropPending()
+{
+    GstElement* source = std::exchange(m_pending, nullptr);
+    gst_element_set_state(source, GST_STATE_NULL);
+    gst_bin_remove(m_pipeline, source);
+    m_lastTry = std::chrono::steady_clock::now();
+}
+
+GstClockTime FallbackSource::RunningTimeNow() const
+{
+    std::unique_ptr<GstClock, GstObjectUnref> clock(gst_element_get_clock(GST_ELEMENT(m_pipeline)));
+    if (!clock) return 0;
+    const GstClockTime now = gst_clock_get_time(clock.get());
+    const GstClockTime base = gst_element_get_base_time(GST_ELEMENT(m_pipeline));
+    return now > base ? now - base : 0;
+}
+
+void FallbackSource::PostEnded(std::uint64_t feed)
+{
+    GstStructure* ended = gst_structure_new(kFeedEnded, "source", G_TYPE_POINTER, this, "feed", G_TYPE_UINT64,
+                                            static_cast<guint64>(feed), nullptr);
+    gst_element_post_message(GST_ELEMENT(m_pipeline), gst_message_new_application(GST_OBJECT(m_pipeline), ended));
+}
+
+}  // namespace castorn

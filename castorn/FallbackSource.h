@@ -1,0 +1,81 @@
+// One capture source of the pipeline that may fail while on air: a camera or screen,
+// the microphone, the background sound. Its media enters at a fixed pad; when the
+// source fails (or cannot be opened at all) black or silence stands in for it from
+// where it stopped, and the source is opened again every second until it comes
+// back; the stand-in gives way only once the source has media to give. All on the
+// thread that handles the pipeline's bus.
+#pragma once
+
+#include "castorn/FeedJoint.h"
+#include "castorn/SourceOpener.h"
+
+#include <gst/gst.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace castorn {
+
+class FallbackSource {
+public:
+    // A new bin with a "src" pad (a full reference), or null with the reason in `why`.
+    using SourceMaker = std::function<GstElement*(std::string& why)>;
+    // A new bin with a "src" pad (a full reference) whose media starts at the running time `from`.
+    using StandInMaker = std::function<GstElement*(GstClockTime from)>;
+    // The source lost (with why), or back (why empty).
+    using ChangeHandler = std::function<void(const std::string& why)>;
+
+    // Without a source the stand-in feeds the path for good, and nothing is told.
+    FallbackSource(GstBin* pipeline, GstPad* joint, SourceMaker source, StandInMaker standIn,
+                   ChangeHandler onChange);
+    ~FallbackSource();
+    FallbackSource(const FallbackSource&) = delete;
+    FallbackSource& operator=(const FallbackSource&) = delete;
+
+    // Before the pipeline plays: the source, or the stand-in when it cannot be made.
+    void Build();
+    // Whether the source now feeding is or holds `object`, and is not the stand-in.
+    bool SourceFeeds(GstObject* object) const;
+    // The source failed: the stand-in takes over.
+    void Lose(const std::string& why);
+    // Its source's errors and ends; false for every other message.
+    bool TakeMessage(GstMessage* message);
+    // Tries again to open a lost source, and takes it back once open. Call it often:
+    // it spaces its tries by kRetryPeriod.
+    void Tend();
+    void SetEnding() { m_joint.SetEnding(); }
+
+    static constexpr std::chrono::milliseconds kRetryPeriod{1000};
+    // How long a source that opened may take to deliver its first media.
+    static constexpr std::chrono::milliseconds kFirstMediaLimit{5000};
+
+private:
+    void Feed(GstElement* bin);
+    void Attach(GstElement* bin);
+    void Detach();
+    void StartPending(GstElement* bin);
+    void TakePending();
+    void DropPending();
+    static GstPadProbeReturn OnPendingMedia(GstPad* pad, GstPadProbeInfo* info, gpointer self);
+    GstClockTime RunningTimeNow() const;
+    void PostEnded(std::uint64_t feed);
+
+    GstBin* m_pipeline;
+    SourceMaker m_source;
+    StandInMaker m_standIn;
+    ChangeHandler m_onChange;
+    FeedJoint m_joint;
+    GstElement* m_current = nullptr;  // owned by the pipeline
+    std::uint64_t m_feed = 0;
+    bool m_lost = false;
+    std::unique_ptr<SourceOpener> m_opener;
+    std::chrono::steady_clock::time_point m_lastTry;
+    GstElement* m_pending = nullptr;  // playing, held at its pad until its media comes; owned by the pipeline
+    gulong m_pendingHold = 0;
+    std::atomic<bool> m_pendingHasMedia{false};
+};
+
+}  // namespace castorn

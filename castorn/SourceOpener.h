@@ -1,0 +1,33 @@
+// Opens a capture source (a bin with a "src" pad) on a thread of its own, so that a
+// device or sound server that does not answer holds up nothing else. An opener
+// dropped while its attempt still runs leaves the attempt to finish and clean up
+// by itself.
+#pragma once
+
+#include <gst/gst.h>
+
+#include <memory>
+#include <optional>
+
+namespace castorn {
+
+class SourceOpener {
+public:
+    explicit SourceOpener(GstElement* bin);  // takes the bin's floating reference
+    ~SourceOpener();
+    SourceOpener(const SourceOpener&) = delete;
+    SourceOpener& operator=(const SourceOpener&) = delete;
+
+    // nullopt while the attempt runs; then whether the source opened.
+    std::optional<bool> Opened() const;
+    // The opened source (paused, not live yet) with its reference; null unless Opened().
+    GstElement* Take();
+
+private:
+    struct Attempt;
+    static void Run(std::shared_ptr<Attempt> attempt);
+
+    std::shared_ptr<Attempt> m_attempt;
+};
+
+}  // namespace castorn

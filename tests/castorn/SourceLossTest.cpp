@@ -1,0 +1,294 @@
+// Capture sources lost while on air, and before: the stream goes on with silence or
+// black in their place, and takes them back when they return.
+#include "PublishingFixture.h"
+#include "castorn_background/RecordingAnalysis.h"
+#include "TestCamera.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+using namespace castorn_test;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr double kToneHz = 1000;
+constexpr double kAacFrame = 1024;  // samples
+constexpr double kSampleRate = 44100;
+
+double Seconds(Clock::duration duration)
+{
+    return std::chrono::duration<double>(duration).count();
+}
+
+std::u16string Wide(const std::string& text)
+{
+    return std::u16string(text.begin(), text.end());
+}
+
+class SourceLoss : public Publishing {
+protected:
+    void SetUp() override
+    {
+        Publishing::SetUp();
+        if (!IsSkipped()) StartTone();
+    }
+
+    // Into the microphone; a player dies with its sound server.
+    void StartTone()
+    {
+        m_tone = std::make_unique<Child>(std::vector<std::string>{
+            "gst-launch-1.0", "-q", "audiotestsrc", "freq=1000", "volume=0.5", "is-live=true", "!", "pulsesink",
+            "device=mic_sink"});
+    }
+
+    void StopSoundServer()
+    {
+        m_tone.reset();
+        m_sound->Stop();
+    }
+
+    void StartSoundServer()
+    {
+        m_sound->Start();
+        StartTone();
+    }
+
+    bool GoOnAirWithScreenAndMicrophone()
+    {
+        const int screen = DeviceIndex(true, u"Screen " + Wide(m_display->Name()));
+        const int microphone = DeviceIndex(false, u"FakeMicSink");
+        EXPECT_GE(screen, 0);
+        EXPECT_GE(microphone, 0);
+        return GoOnAir({.video = screen, .audio = microphone});
+    }
+
+    // The first notification `cmd` about `source` after `skip` of them, within `limit`.
+    Json::Value WaitForSource(const std::string& cmd, const std::string& source, std::chrono::milliseconds limit)
+    {
+        const auto deadline = Clock::now() + limit;
+        for (int index = 0;; ++index) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+            const Json::Value params = m_log.WaitFor(cmd, std::max(left, 0ms), index);
+            if (params.isNull() || params["source"].asString() == source) return params;
+        }
+    }
+
+    int CountSource(const std::string& cmd, const std::string& source)
+    {
+        int count = 0;
+        for (int index = 0; index < m_log.Count(cmd); ++index)
+            count += m_log.WaitFor(cmd, 0ms, index)["source"].asString() == source ? 1 : 0;
+        return count;
+    }
+
+    // One recording with both tracks to the end, and no hole in either.
+    std::string CheckContinuousRecording()
+    {
+        const auto files = m_server->Recordings();
+        EXPECT_EQ(files.size(), 1u) << "one publication from start to end";
+        if (files.empty()) return {};
+        const MediaInfo media = Probe(files.back());
+        EXPECT_EQ(media.videoCodec, "h264");
+        EXPECT_EQ(media.audioCodec, "aac");
+        EXPECT_NEAR(media.duration, m_onAirSeconds, 1.0);
+        const Track audio = ReadTrack(files.back(), "a");
+        const Track video = ReadTrack(files.back(), "v");
+        EXPECT_LT(audio.longestGap, 0.35) << "the sound goes on without a gap";
+        EXPECT_NEAR(audio.packets * kAacFrame / kSampleRate, audio.last - audio.first, 0.3) << "as much sound as time";
+        EXPECT_LT(video.longestGap, 0.35) << "so does the picture";
+        EXPECT_NEAR(audio.last, video.last, 0.5) << "both tracks last to the end";
+        EXPECT_NEAR(video.packets / (video.last - video.first), 10, 1.5) << "at the set frame rate";
+        return files.back();
+    }
+
+    std::unique_ptr<Child> m_tone;
+};
+
+}  // namespace
+
+TEST_F(SourceLoss, TheSoundServerGoingAwayForFiveSecondsLeavesSilenceAndTheMicrophoneReturns)
+{
+    ASSERT_TRUE(GoOnAirWithScreenAndMicrophone());
+    ASSERT_FALSE(m_log.WaitFor("OnConnected", 5s).isNull());
+    std::this_thread::sleep_for(3s);
+    const auto stopped = Clock::now();
+    StopSoundServer();
+    const Json::Value lost = WaitForSource("OnSourceLost", "audio", 3s);
+    ASSERT_FALSE(lost.isNull()) << "the microphone's loss is told";
+    EXPECT_NE(lost["name"].asString().find("FakeMicSink"), std::string::npos);
+    EXPECT_FALSE(lost["message"].asString().empty());
+    std::this_thread::sleep_until(stopped + 5s);
+    const auto restarted = Clock::now();
+    StartSoundServer();
+    const Json::Value back = WaitForSource("OnSourceBack", "audio", 5s);
+    ASSERT_FALSE(back.isNull()) << "the microphone is taken again";
+    EXPECT_NE(back["name"].asString().find("FakeMicSink"), std::string::npos);
+    EXPECT_FALSE(WaitForSource("OnSourceBack", "background", 5s).isNull()) << "background sound follows the same rule";
+    const auto returned = Clock::now();
+    std::this_thread::sleep_for(4s);
+    GoOffAir();
+
+    EXPECT_EQ(m_log.Count("OnPublishError"), 0);
+    EXPECT_EQ(m_log.Count("OnConnected"), 1) << "the connection was never dropped";
+    const auto runs = Runs(SoundPieces(CheckContinuousRecording(), kToneHz));
+    std::printf("back %.2f s after the sound server's return; recording: %s\n", Seconds(returned - restarted),
+                Describe(runs).c_str());
+    // The microphone's first sound may come late; then tone, silence while away, tone to the end.
+    ASSERT_GE(runs.size(), 3u) << Describe(runs);
+    const auto tone = runs.end() - 3;
+    EXPECT_EQ(tone[0].sound, Sound::Tone) << Describe(runs);
+    EXPECT_EQ(tone[1].sound, Sound::Silent) << Describe(runs);
+    EXPECT_GE(tone[1].seconds, Seconds(restarted - stopped) - 1) << "silence for as long as the server was away";
+    EXPECT_LE(tone[1].seconds, Seconds(restarted - stopped) + 5) << "the tone again within five seconds of its return";
+    EXPECT_EQ(tone[2].sound, Sound::Tone) << Describe(runs);
+}
+
+TEST_F(SourceLoss, ASoundServerThatNeverReturnsLeavesSilenceToTheEnd)
+{
+    ASSERT_TRUE(GoOnAirWithScreenAndMicrophone());
+    ASSERT_FALSE(m_log.WaitFor("OnConnected", 5s).isNull());
+    std::this_thread::sleep_for(3s);
+    const auto stopped = Clock::now();
+    StopSoundServer();
+    ASSERT_FALSE(WaitForSource("OnSourceLost", "audio", 3s).isNull());
+    std::this_thread::sleep_for(6s);
+    GoOffAir();
+
+    EXPECT_EQ(m_log.Count("OnSourceBack"), 0);
+    EXPECT_EQ(CountSource("OnSourceLost", "audio"), 1) << "told once, not at every try";
+    EXPECT_EQ(m_log.Count("OnPublishError"), 0);
+    const auto runs = Runs(SoundPieces(CheckContinuousRecording(), kToneHz));
+    ASSERT_GE(runs.size(), 2u) << Describe(runs);
+    EXPECT_EQ(runs.end()[-2].sound, Sound::Tone) << Describe(runs);
+    EXPECT_EQ(runs.back().sound, Sound::Silent) << Describe(runs);
+    EXPECT_NEAR(runs.back().seconds, Seconds(Clock::now() - stopped), 1.5) << "silence from the loss to the end";
+}
+
+TEST_F(SourceLoss, AMicrophoneGoneBeforeGoingOnAirStartsAsSilenceAndIsTakenWhenItComes)
+{
+    const int screen = DeviceIndex(true, u"Screen " + Wide(m_display->Name()));
+    const int microphone = DeviceIndex(false, u"FakeMicSink");
+    StopSoundServer();
+    ASSERT_TRUE(GoOnAir({.video = screen, .audio = microphone}));
+    const Json::Value lost = WaitForSource("OnSourceLost", "audio", 5s);
+    ASSERT_FALSE(lost.isNull()) << "which source is missing is told";
+    EXPECT_NE(lost["name"].asString().find("FakeMicSink"), std::string::npos);
+    ASSERT_FALSE(m_log.WaitFor("OnConnected", 5s).isNull()) << "the stream starts all the same";
+    const auto connected = Clock::now();
+    std::this_thread::sleep_for(3s);
+    const auto restarted = Clock::now();
+    StartSoundServer();
+    ASSERT_FALSE(WaitForSource("OnSourceBack", "audio", 5s).isNull());
+    std::this_thread::sleep_for(4s);
+    GoOffAir();
+
+    const auto runs = Runs(SoundPieces(CheckContinuousRecording(), kToneHz));
+    ASSERT_EQ(runs.size(), 2u) << Describe(runs);
+    EXPECT_EQ(runs[0].sound, Sound::Silent) << Describe(runs);
+    std::printf("recording: %s\n", Describe(runs).c_str());
+    EXPECT_GE(runs[0].seconds, Seconds(restarted - connected) - 0.5);
+    EXPECT_LE(runs[0].seconds, Seconds(restarted - connected) + 5) << "the tone within five seconds of the return";
+    EXPECT_EQ(runs[1].sound, Sound::Tone) << Describe(runs);
+}
+
+TEST_F(SourceLoss, AFailingCameraGivesBlackFramesAtTheSetRateUntilItIsBack)
+{
+    InstallTestCamera();
+    PlugTestCamera(true);
+    const int camera = DeviceIndex(true, kTestCameraName);
+    ASSERT_GE(camera, 0) << "the test camera is listed";
+    ASSERT_TRUE(GoOnAir({.video = camera}));
+    ASSERT_FALSE(m_log.WaitFor("OnConnected", 5s).isNull());
+    std::this_thread::sleep_for(3s);
+    PlugTestCamera(false);
+    const Json::Value lost = WaitForSource("OnSourceLost", "video", 3s);
+    ASSERT_FALSE(lost.isNull());
+    EXPECT_EQ(lost["name"].asString(), "Test Camera");
+    std::this_thread::sleep_for(4s);
+    PlugTestCamera(true);
+    EXPECT_FALSE(WaitForSource("OnSourceBack", "video", 4s).isNull()) << "the camera is taken again";
+    std::this_thread::sleep_for(3s);
+    GoOffAir();
+    PlugTestCamera(true);
+
+    const auto brightness = FrameBrightness(CheckContinuousRecording());
+    const auto black = std::count_if(brightness.begin(), brightness.end(), [](double mean) { return mean < 30; });
+    const auto white = std::count_if(brightness.begin(), brightness.end(), [](double mean) { return mean > 200; });
+    std::printf("%zu frames: %td black, %td white\n", brightness.size(), black, white);
+    EXPECT_GE(black, 35) << "about four seconds of black at 10 frames a second";
+    EXPECT_LE(black, 60);
+    EXPECT_GE(white, 45) << "the camera before and after";
+    ASSERT_FALSE(brightness.empty());
+    EXPECT_GT(brightness.back(), 200) << "the camera's picture at the end";
+}
+
+namespace {
+
+struct Footprint {
+    int threads = 0;
+    int descriptors = 0;
+    long rssKb = 0;
+};
+
+int Entries(const char* folder)
+{
+    std::error_code error;
+    const auto entries = std::filesystem::directory_iterator(folder, error);
+    return static_cast<int>(std::distance(std::filesystem::begin(entries), std::filesystem::end(entries)));
+}
+
+Footprint Measure()
+{
+    Footprint footprint{Entries("/proc/self/task"), Entries("/proc/self/fd"), 0};
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmRSS:", 0) == 0) footprint.rssKb = std::atol(line.c_str() + 6);
+    return footprint;
+}
+
+}  // namespace
+
+// The soak of lost sources: SOURCE_SOAK_CYCLES (tools/source-soak.sh) sets how many cycles.
+TEST_F(SourceLoss, LosingAndGettingBackTheSourcesLeavesNoThreadsDescriptorsOrMemoryBehind)
+{
+    const char* asked = std::getenv("SOURCE_SOAK_CYCLES");
+    const int cycles = asked ? std::max(2, std::atoi(asked)) : 3;
+    InstallTestCamera();
+    PlugTestCamera(true);
+    const int camera = DeviceIndex(true, kTestCameraName);
+    const int microphone = DeviceIndex(false, u"FakeMicSink");
+    ASSERT_TRUE(GoOnAir({.video = camera, .audio = microphone}));
+    ASSERT_FALSE(m_log.WaitFor("OnConnected", 5s).isNull());
+    Footprint first;
+    for (int cycle = 0; cycle < cycles; ++cycle) {
+        PlugTestCamera(false);
+        StopSoundServer();
+        ASSERT_FALSE(WaitForSource("OnSourceLost", "video", 3s).isNull());
+        ASSERT_TRUE(Eventually([&] { return CountSource("OnSourceLost", "audio") == cycle + 1; }, 3s));
+        std::this_thread::sleep_for(500ms);
+        PlugTestCamera(true);
+        StartSoundServer();
+        ASSERT_TRUE(Eventually([&] { return CountSource("OnSourceBack", "audio") == cycle + 1; }, 6s)) << cycle;
+        ASSERT_TRUE(Eventually([&] { return CountSource("OnSourceBack", "video") == cycle + 1; }, 3s)) << cycle;
+        std::this_thread::sleep_for(1s);
+        const Footprint now = Measure();
+        std::printf("cycle %d: %d threads, %d descriptors, %ld kB\n", cycle + 1, now.threads, now.descriptors,
+                    now.rssKb);
+        if (cycle == 0) first = now;
+    }
+    const Footprint last = Measure();
+    GoOffAir();
+    EXPECT_EQ(m_log.Count("OnPublishError"), 0);
+    EXPECT_EQ(m_log.Count("OnConnected"), 1);
+    EXPECT_LE(last.threads, first.threads + 1) << "a retry's thread may still be winding down";
+    EXPECT_LE(last.descriptors, first.descriptors);
+    if (cycles >= 10) {
+        EXPECT_LE(last.rssKb, first.rssKb * 11 / 10) << "memory grew";
+    }
+    EXPECT_EQ(m_server->Recordings().size(), 1u);
+}

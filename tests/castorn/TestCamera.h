@@ -1,0 +1,13 @@
+// A camera for tests, offered by the device monitor of this process as "Test Camera":
+// live white frames at 320x240. Unplugged, its frames stop with an error and it
+// cannot be opened; plugged in again, it can.
+#pragma once
+
+namespace castorn_test {
+
+inline constexpr char16_t kTestCameraName[] = u"Test Camera";
+
+void InstallTestCamera();  // after GStreamer is initialised; once is enough
+void PlugTestCamera(bool in);
+
+}  // namespace castorn_test

@@ -1,0 +1,37 @@
+// What a recording holds over time: when each packet of a track falls, how bright
+// each picture is, whether a stretch of its sound is a tone or silence.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace castorn_test {
+
+// The packets of one track: when the first and the last come (seconds), how many
+// there are, and the longest time between two that follow each other.
+struct Track {
+    std::size_t packets = 0;
+    double first = 0;
+    double last = 0;
+    double longestGap = 0;
+};
+Track ReadTrack(const std::string& file, const char* track);  // track: "a" or "v"
+
+// The mean brightness (0-255) of every picture, in order.
+std::vector<double> FrameBrightness(const std::string& file);
+
+enum class Sound { Silent, Tone, Other };
+inline constexpr double kSoundPiece = 0.25;  // seconds per judged piece
+// The recording's sound in pieces of kSoundPiece: the tone, silence, or something else.
+std::vector<Sound> SoundPieces(const std::string& file, double toneHz);
+
+struct SoundRun {
+    Sound sound;
+    double seconds;
+};
+// The pieces as runs of the same kind, in order. A piece that straddles a change is
+// neither kind: it is left out.
+std::vector<SoundRun> Runs(const std::vector<Sound>& pieces);
+std::string Describe(const std::vector<SoundRun>& runs);  // for failure messages
+
+}  // namespace castorn_test

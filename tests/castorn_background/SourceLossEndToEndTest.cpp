@@ -1,0 +1,185 @@
+// The real program on air while its sound server goes away: the publication goes on
+// with silence in one recording, and the microphone is heard again when the server
+// returns.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <thread>
+
+#include "EndToEndRig.h"
+#include "PulseTestServer.h"
+#include "RecordingAnalysis.h"
+
+using namespace castorn_test;
+using Clock = std::chrono::steady_clock;
+using Seconds = std::chrono::duration<double>;
+
+namespace {
+
+constexpr double kToneHz = 1000;
+constexpr double kAacFrame = 1024;  // samples
+constexpr double kSampleRate = 44100;
+constexpr int kFps = 10;
+
+struct TempDir {
+    TempDir() {
+        char pattern[] = "/tmp/source-loss-test-XXXXXX";
+        path = mkdtemp(pattern);
+    }
+    ~TempDir() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
+    }
+    std::string path;
+};
+
+// When, counted from the first media at the server, the sound server goes and comes back.
+struct Outage {
+    bool beforeOnAir = false;           // gone before going on air, the lists filled while it was there
+    double stopAt = 3;                  // seconds on air, when not before
+    std::optional<double> startAt = 8;  // none: it never returns
+    double offAirAt = 16;
+};
+
+// The program, its peers and the recording of one run. Its microphone is the
+// speakers' monitor, where the player's tone plays: the only source when it starts.
+class ProgramRun {
+public:
+    explicit ProgramRun(const Outage& outage) : m_rtmp(m_temp.path + "/rtmp") {
+        m_sound.Pactl("unload-module module-null-source");
+        m_tone = std::make_unique<TonePlayer>("Tone");
+        std::ofstream(m_temp.path + "/set.ini")
+            << "[svr]\nm_strScheduleSvr=rtmp://127.0.0.1:" << m_rtmp.Port()
+            << "\nm_strPublishRoomInfo=live\nm_strPublishStageInfo=loss\nm_strKey=k\n[video]\nm_iVdFps=" << kFps
+            << "\nm_iVdBitRate=160\nm_iVdWidth=320\nm_iVdHeight=240\n";
+        m_app = std::make_unique<ChildProcess>(std::vector<std::string>{std::string(TAVISK_BUILD) + "/publish_tavisk"},
+                                               std::vector<std::string>{"DISPLAY=" + m_x.Display(), "QT_QPA_PLATFORM=xcb"},
+                                               m_temp.path);
+        const std::string window = m_x.Xdotool("search --sync --onlyvisible --name '^publish_tavisk$'");
+        if (window.empty()) return;
+        m_x.Xdotool("windowfocus --sync " + window.substr(0, window.find('\n')));
+        std::this_thread::sleep_for(std::chrono::seconds(1));  // the first focus goes to "上麦" once shown
+        Play(outage);
+    }
+
+    // Exit status of the program after going off air and closing its window.
+    int Close() {
+        m_x.Xdotool("key Escape");
+        return m_app->AwaitExit(15) ? m_app->ExitStatus() : -1;
+    }
+
+    std::vector<std::string> Recordings() const {
+        std::vector<std::string> files;
+        std::error_code error;
+        for (const auto& entry : std::filesystem::directory_iterator(m_temp.path + "/rtmp/rec", error))
+            if (entry.path().extension() == ".flv") files.push_back(entry.path());
+        return files;
+    }
+
+    double returnedAt = -1;  // seconds on air when the sound server was back, or -1
+    double stoppedAt = -1;
+    double offAirAt = -1;
+
+private:
+    void Play(const Outage& outage) {
+        if (outage.beforeOnAir) StopSound();
+        m_x.Xdotool("key space");
+        if (!Eventually([&] { return !m_rtmp.Recording().empty(); }, 15)) return;
+        const auto start = Clock::now();
+        const auto at = [start](double seconds) {
+            std::this_thread::sleep_until(start + std::chrono::duration_cast<Clock::duration>(Seconds(seconds)));
+        };
+        if (!outage.beforeOnAir) {
+            at(outage.stopAt);
+            StopSound();
+            stoppedAt = outage.stopAt;
+        }
+        if (outage.startAt) {
+            at(*outage.startAt);
+            m_sound.Start();
+            m_tone = std::make_unique<TonePlayer>("Tone");
+            returnedAt = *outage.startAt;
+        }
+        at(outage.offAirAt);
+        m_x.Xdotool("key space");
+        offAirAt = outage.offAirAt;
+        std::this_thread::sleep_for(std::chrono::seconds(2));
+    }
+
+    void StopSound() {
+        m_tone.reset();
+        m_sound.Stop();
+    }
+
+    PulseTestServer m_sound;
+    TempDir m_temp;
+    XServer m_x;
+    RtmpRecorder m_rtmp;
+    std::unique_ptr<TonePlayer> m_tone;
+    std::unique_ptr<ChildProcess> m_app;
+};
+
+// One recording with both tracks to the end and no hole in either; its sound as runs.
+std::vector<SoundRun> CheckRecording(ProgramRun& run) {
+    EXPECT_EQ(run.Close(), 0) << "the program ends cleanly";
+    const auto files = run.Recordings();
+    EXPECT_EQ(files.size(), 1u) << "one publication from start to end";
+    if (files.empty()) return {};
+    const Track audio = ReadTrack(files.front(), "a");
+    const Track video = ReadTrack(files.front(), "v");
+    EXPECT_NEAR(video.last, run.offAirAt, 1.5) << "the picture to the end";
+    EXPECT_NEAR(audio.last, video.last, 0.5) << "the sound to the end";
+    EXPECT_LT(audio.longestGap, 0.35) << "the sound goes on without a gap";
+    EXPECT_NEAR(audio.packets * kAacFrame / kSampleRate, audio.last - audio.first, 0.3) << "as much sound as time";
+    EXPECT_LT(video.longestGap, 0.35);
+    EXPECT_NEAR(video.packets / (video.last - video.first), kFps, 1.5);
+    const auto runs = Runs(SoundPieces(files.front(), kToneHz));
+    std::printf("recording: %s\n", Describe(runs).c_str());
+    return runs;
+}
+
+bool Prerequisites() {
+    return std::filesystem::exists(std::string(TAVISK_BUILD) + "/publish_tavisk") &&
+           PulseTestServer::Installed(SoundServer::PulseAudio);
+}
+
+TEST(SourceLossOnAir, TheSoundServerAwayForFiveSecondsLeavesSilenceAndTheToneReturns) {
+    if (!Prerequisites()) GTEST_SKIP() << "needs the program built and pulseaudio";
+    ProgramRun run(Outage{});
+    const auto runs = CheckRecording(run);
+    ASSERT_GE(runs.size(), 3u) << Describe(runs);
+    const auto last = runs.end() - 3;
+    EXPECT_EQ(last[0].sound, Sound::Tone) << Describe(runs);
+    EXPECT_EQ(last[1].sound, Sound::Silent) << Describe(runs);
+    const double away = run.returnedAt - run.stoppedAt;
+    EXPECT_GE(last[1].seconds, away - 1) << "silence while the server was away";
+    EXPECT_LE(last[1].seconds, away + 5) << "the tone again within five seconds of its return";
+    EXPECT_EQ(last[2].sound, Sound::Tone) << Describe(runs);
+}
+
+TEST(SourceLossOnAir, ASoundServerThatNeverReturnsLeavesSilenceToTheEnd) {
+    if (!Prerequisites()) GTEST_SKIP() << "needs the program built and pulseaudio";
+    ProgramRun run(Outage{.startAt = std::nullopt, .offAirAt = 9});
+    const auto runs = CheckRecording(run);
+    ASSERT_GE(runs.size(), 2u) << Describe(runs);
+    EXPECT_EQ(runs.end()[-2].sound, Sound::Tone) << Describe(runs);
+    EXPECT_EQ(runs.back().sound, Sound::Silent) << Describe(runs);
+    EXPECT_NEAR(runs.back().seconds, run.offAirAt - run.stoppedAt, 1.5);
+}
+
+TEST(SourceLossOnAir, AMicrophoneGoneBeforeGoingOnAirStartsAsSilenceAndIsHeardWhenItComes) {
+    if (!Prerequisites()) GTEST_SKIP() << "needs the program built and pulseaudio";
+    ProgramRun run(Outage{.beforeOnAir = true, .startAt = 3, .offAirAt = 11});
+    const auto runs = CheckRecording(run);
+    ASSERT_EQ(runs.size(), 2u) << Describe(runs);
+    EXPECT_EQ(runs[0].sound, Sound::Silent);
+    EXPECT_GE(runs[0].seconds, run.returnedAt - 0.5);
+    EXPECT_LE(runs[0].seconds, run.returnedAt + 5) << "the tone within five seconds of the return";
+    EXPECT_EQ(runs[1].sound, Sound::Tone);
+}
+
+}  // namespace
