@@ -60,11 +60,8 @@ engine_row() {  # width height fps kbits
 
 ffmpeg_row() {  # width height fps kbits
   rm -f "$records"/*
-  "$driver" measure "$records" -- ffmpeg -nostdin -hide_banner -loglevel error \
-    -f x11grab -framerate "$3" -video_size 1280x720 -i "$DISPLAY" -f pulse -i mic_sink.monitor -t "$seconds" \
-    -vf "scale=$1:$2" -c:v libx264 -preset veryfast -tune zerolatency -profile:v main -pix_fmt yuv420p \
-    -b:v "${4}k" -maxrate "${4}k" -bufsize "$(($4 * 6 / 10))k" -g 30 -bf 0 \
-    -c:a aac -b:a 32k -ar 44100 -ac 2 -f flv "$server/live/ffmpeg"
+  "$driver" measure "$records" -- bash -c '. "$1"; shift; ffmpeg_publish "$@"' - \
+    "$source/bench/ffmpeg-publisher.sh" "$@" "$seconds" "$server/live/ffmpeg"
 }
 
 value() { awk -v key="$1" '$1 == key { print $2 }' <<<"$2" | head -1; }

@@ -1,0 +1,67 @@
+// Timestamps for a sound source on the clock that times the picture.
+//
+// A sound card (or a sound server's virtual microphone) runs on its own crystal: the
+// test server's delivers 44109 samples per second of the system clock at a nominal
+// 44100 Hz. Stamped as a count of samples at the nominal rate, its sound gains 12.7 ms
+// a minute on the picture and nothing ever brings it back. This measures the source's
+// true rate against the pipeline clock from when its buffers arrive, and stamps each
+// buffer where its samples belong on that clock; the samples are then resampled to fill
+// exactly that time, and the encoder's count of samples stays in step with the picture.
+//
+// Arrivals are late by the source's buffering and by whatever the scheduler adds
+// under load, never early: the earliest arrival of each second is what is fitted, so
+// a loaded machine makes the estimate coarser, not wrong.
+#pragma once
+
+#include <cstdint>
+
+namespace castorn {
+
+class AudioTimeline {
+public:
+    // Times in nanoseconds on the pipeline clock (running time).
+    struct Stamp {
+        std::int64_t pts;
+        std::int64_t duration;
+    };
+
+    explicit AudioTimeline(int nominalRate);
+
+    // A buffer of `samples` that the source stamped `sourcePts` (used for the first
+    // buffer only: it knows the capture latency), arriving at `arrival`.
+    Stamp Next(std::int64_t samples, std::int64_t sourcePts, std::int64_t arrival);
+
+    // The source's estimated rate, in clock seconds per nominal second.
+    double ClockPerNominal() const { return 1 + m_slope; }
+
+    // The earliest arrivals are gathered over this many nominal seconds into one point of the fit.
+    static constexpr double kWindowSeconds = 1.0;
+    // Points weigh less with age at this time constant (nominal seconds).
+    static constexpr double kMemorySeconds = 120.0;
+    // The fitted rate is used once this much has been seen; until then the last one, or the nominal.
+    static constexpr double kSettleSeconds = 20.0;
+    // How fast the timestamps may be pulled towards the fit: a fraction of each duration.
+    static constexpr double kMaxSlew = 0.002;
+    // A gap this large (samples lost under load) is jumped at once; audiorate fills it.
+    static constexpr double kJumpSeconds = 0.2;
+
+private:
+    void CloseWindow();
+    double FitAt(double nominal) const;
+
+    const double m_nominalRate;
+    bool m_started = false;
+    double m_next = 0;        // seconds: where the next buffer starts on the clock
+    double m_counted = 0;     // nominal seconds of samples so far
+    double m_lag = 0;         // seconds the fitted arrival is behind the timestamps
+    bool m_lagKnown = false;
+    double m_windowEnd = 0;   // nominal seconds
+    double m_windowLead = 0;  // the least (arrival - nominal) seen in this window
+    bool m_windowOpen = false;
+    // Exponentially weighted least squares of (arrival - nominal) against nominal.
+    double m_w = 0, m_x = 0, m_y = 0, m_xx = 0, m_xy = 0;
+    double m_points = 0;  // since the fit last started over
+    double m_slope = 0;
+};
+
+}  // namespace castorn
