@@ -27,10 +27,10 @@ AudioTimeline::Stamp AudioTimeline::Next(std::int64_t samples, std::int64_t sour
     m_windowLead = m_windowOpen ? std::min(m_windowLead, lead) : lead;
     if (!m_windowOpen) m_windowEnd = m_counted + kWindowSeconds;
     m_windowOpen = m_counted < m_windowEnd;
-    if (!m_windowOpen) CloseWindow();
+    if (!m_windowOpen && m_counted > kWarmUpSeconds) CloseWindow();
 
     double duration = nominal * (1 + m_slope);
-    if (!m_lagKnown && m_w > 0) {
+    if (!m_lagKnown && m_points > 0) {
         // From here on the timestamps keep the distance to the arrivals they had at first.
         m_lag = m_counted + FitAt(m_counted) - (m_next + duration);
         m_lagKnown = true;
@@ -52,7 +52,10 @@ void AudioTimeline::CloseWindow()
     const double x = m_counted, y = m_windowLead;
     // Samples lost, or a stall longer than a window: the old points no longer tell where
     // the source is. The rate it had is kept.
-    if (m_points > 0 && std::abs(y - FitAt(x)) > kJumpSeconds) m_w = m_x = m_y = m_xx = m_xy = m_points = 0;
+    if (m_points > 0 && std::abs(y - FitAt(x)) > kJumpSeconds) {
+        m_w = m_x = m_y = m_xx = m_xy = m_points = 0;
+        m_settled = false;
+    }
     const double keep = std::exp(-kWindowSeconds / kMemorySeconds);
     ++m_points;
     m_w = m_w * keep + 1;
@@ -60,13 +63,15 @@ void AudioTimeline::CloseWindow()
     m_y = m_y * keep + y;
     m_xx = m_xx * keep + x * x;
     m_xy = m_xy * keep + x * y;
+    m_lastLead = y;
     const double variance = m_w * m_xx - m_x * m_x;
-    if (m_points * kWindowSeconds >= kSettleSeconds && variance > 0) m_slope = (m_w * m_xy - m_x * m_y) / variance;
+    m_settled = m_points * kWindowSeconds >= kSettleSeconds && variance > 0;
+    if (m_settled) m_slope = std::clamp((m_w * m_xy - m_x * m_y) / variance, -kMaxSkew, kMaxSkew);
 }
 
 double AudioTimeline::FitAt(double nominal) const
 {
-    return m_y / m_w + m_slope * (nominal - m_x / m_w);
+    return m_settled ? m_y / m_w + m_slope * (nominal - m_x / m_w) : m_lastLead;
 }
 
 }  // namespace castorn

@@ -38,8 +38,13 @@ public:
     static constexpr double kWindowSeconds = 1.0;
     // Points weigh less with age at this time constant (nominal seconds).
     static constexpr double kMemorySeconds = 120.0;
-    // The fitted rate is used once this much has been seen; until then the last one, or the nominal.
-    static constexpr double kSettleSeconds = 20.0;
+    // What a source delivers in its first seconds comes in bursts: it is not fitted.
+    static constexpr double kWarmUpSeconds = 5.0;
+    // The fitted rate is used once the fit spans this much; until then the last one (or the
+    // nominal rate), and the timestamps follow the latest point.
+    static constexpr double kSettleSeconds = 60.0;
+    // No sound card is further off than this; a fit beyond it is noise.
+    static constexpr double kMaxSkew = 0.001;
     // How fast the timestamps may be pulled towards the fit: a fraction of each duration.
     static constexpr double kMaxSlew = 0.002;
     // A gap this large (samples lost under load) is jumped at once; audiorate fills it.
@@ -61,6 +66,8 @@ private:
     // Exponentially weighted least squares of (arrival - nominal) against nominal.
     double m_w = 0, m_x = 0, m_y = 0, m_xx = 0, m_xy = 0;
     double m_points = 0;  // since the fit last started over
+    double m_lastLead = 0;
+    bool m_settled = false;
     double m_slope = 0;
 };
 

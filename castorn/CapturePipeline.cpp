@@ -22,7 +22,7 @@ struct BuildError : std::runtime_error {
 constexpr guint64 kLevelInterval = 200 * GST_MSECOND;
 constexpr gint64 kAudioChunkUs = 40000;
 constexpr gint64 kAudioBufferUs = 1000000;
-// voaacenc primes with this many samples: its output is that much later than its timestamps say.
+// voaacenc primes with this many samples: the sound it gives is that much later than its timestamps say.
 constexpr guint64 kAacEncoderDelaySamples = 1600;
 
 // Adds elements to a bin and links them; throws BuildError on the first failure.
@@ -330,9 +330,11 @@ bool CapturePipeline::Build(const CaptureSpec& spec, std::string& why)
         GstElement* aac = assembler.Make("voaacenc");
         g_object_set(aac, "bitrate", audio.bitrate, nullptr);
         assembler.Link(assembler.Chain({sound, assembler.Make("audioconvert"), aac}), mux, "audio");
-        const PadRef encoded(gst_element_get_static_pad(aac, "src"));
-        gst_pad_set_offset(encoded.get(),
-                           -static_cast<gint64>(gst_util_uint64_scale_int(kAacEncoderDelaySamples, GST_SECOND, audio.sampleRate)));
+        // The encoder's delay is taken off by holding the picture back as long: the sound's
+        // running time cannot go below the picture's without the muxer restamping it.
+        const PadRef encodedPicture(gst_element_get_static_pad(m_videoEncoder, "src"));
+        gst_pad_set_offset(encodedPicture.get(),
+                           static_cast<gint64>(gst_util_uint64_scale_int(kAacEncoderDelaySamples, GST_SECOND, audio.sampleRate)));
 
         if (spec.previewWidth > 0) {
             GstElement* queue = assembler.Make("queue");
