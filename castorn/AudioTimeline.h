@@ -35,9 +35,9 @@ public:
     double ClockPerNominal() const { return 1 + m_slope; }
 
     // The earliest arrivals are gathered over this many nominal seconds into one point of the fit.
-    static constexpr double kWindowSeconds = 1.0;
+    static constexpr double kWindowSeconds = 5.0;
     // Points weigh less with age at this time constant (nominal seconds).
-    static constexpr double kMemorySeconds = 120.0;
+    static constexpr double kMemorySeconds = 300.0;
     // What a source delivers in its first seconds comes in bursts: it is not fitted.
     static constexpr double kWarmUpSeconds = 5.0;
     // The fitted rate is used once the fit spans this much; until then the last one (or the
@@ -46,7 +46,7 @@ public:
     // No sound card is further off than this; a fit beyond it is noise.
     static constexpr double kMaxSkew = 0.001;
     // How fast the timestamps may be pulled towards the fit: a fraction of each duration.
-    static constexpr double kMaxSlew = 0.002;
+    static constexpr double kMaxSlew = 0.0005;
     // A gap this large (samples lost under load) is jumped at once; audiorate fills it.
     static constexpr double kJumpSeconds = 0.2;
 

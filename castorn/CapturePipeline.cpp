@@ -192,11 +192,10 @@ void SetUpAudioSource(GstElement* source)
 {
     // The system clock times the whole pipeline, picture and sound: a sound server's clock,
     // counted in the samples it delivers, runs slow when it is starved, and the whole stream
-    // would shrink with it. The source reads the system clock for each buffer it delivers
-    // and neither skips nor repeats samples; FollowPipelineClock keeps its first stamp (which
+    // would shrink with it. FollowPipelineClock keeps the source's first timestamp (which
     // knows the capture latency) and puts the rest where the samples belong on that clock.
+    // (Re-timestamping in the source instead mangled the first seconds of its sound.)
     if (HasProperty(source, "provide-clock")) g_object_set(source, "provide-clock", FALSE, nullptr);
-    if (HasProperty(source, "slave-method")) gst_util_set_object_arg(G_OBJECT(source), "slave-method", "re-timestamp");
     // Sound in 40 ms pieces: a quarter of the wake-ups of the default, at no cost in delay
     // that matters to a stream.
     if (HasProperty(source, "latency-time")) g_object_set(source, "latency-time", kAudioChunkUs, nullptr);
