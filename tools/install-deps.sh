@@ -14,7 +14,7 @@ mapfile -t RUN_PACKAGES < <(grep -v '^#' "$(dirname "$0")/../packaging/depends")
 RUN_PACKAGES+=(nginx libnginx-mod-rtmp)
 TEST_PACKAGES=(
   xvfb xauth x11-utils xdotool gstreamer1.0-tools gstreamer1.0-plugins-base-apps
-  ffmpeg pulseaudio pulseaudio-utils sox
+  ffmpeg pulseaudio pulseaudio-utils sox openssl imagemagick
   lldb-15 clang-14 libclang-rt-14-dev
 )
 # Checking the Debian package, starting it from its menu entry, and reading its window's

@@ -1,10 +1,48 @@
-// Notifications the publishing engine sends: {"cmd": name, "params": {...}}.
+// Notifications the publishing engine sends: {"cmd": name, "params": {...}}, read
+// into what the window needs of them.
 #pragma once
 
+#include <cstdint>
+#include <optional>
+#include <string>
 #include <string_view>
 
-enum class NotificationRoute { Dropped, AudioPercent };
+enum class EngineEventKind {
+    AudioPercent,
+    Connecting,
+    Connected,
+    Statistics,
+    Disconnected,
+    Reconnecting,
+    PublishError,
+    PublishStopped,
+    SourceLost,
+    SourceBack,
+};
 
-// Parses, validates and routes one notification. Safe on any thread and on any
-// text: whatever is not a well-formed known notification is dropped.
-NotificationRoute DispatchEngineMessage(std::string_view text);
+enum class CaptureSource { Video, Audio, Background };
+
+// One notification's members; those its kind does not carry keep their defaults.
+struct EngineEvent {
+    EngineEventKind kind = EngineEventKind::PublishStopped;
+    int percent = 0;
+    int attempt = 0;
+    std::int64_t delayMs = 0;
+    std::string reason = {};  // a reason code of the engine interface; "other" when absent
+    std::string message = {};
+    bool final = false;
+    std::int64_t liveMs = 0;
+    int kbps = 0;
+    std::int64_t framesSent = 0;
+    std::int64_t framesDropped = 0;
+    std::int64_t bytesQueued = 0;
+    CaptureSource source = CaptureSource::Audio;
+    std::string name = {};
+
+    bool operator==(const EngineEvent&) const = default;
+};
+
+// Parses and validates one notification. Safe on any thread and on any text: what
+// is not a well-formed known notification, or lacks a member the window reads,
+// gives nothing.
+std::optional<EngineEvent> DispatchEngineMessage(std::string_view text);

@@ -5,14 +5,19 @@
 #include "engine/EngineInterface.h"
 #include "engine/ReplyBuffer.h"
 #include "settings/PublishSettings.h"
+#include "window/NotificationHandoff.h"
+#include "window/StreamStatus.h"
 
 #include <QDialog>
 #include <QIcon>
 #include <json/value.h>
 
+class LevelMeter;
 class QComboBox;
+class QLabel;
 class QMenu;
 class QPushButton;
+class QTimer;
 
 class Cpublish_taviskDlg : public QDialog, public ICastornNotify, public IVistrelNotify {
 public:
@@ -22,7 +27,7 @@ public:
     // Runs the window modally: initialisation, the modal loop, then the teardown.
     int DoModal();
 
-    // ICastornNotify; called on engine threads, so they touch no window state.
+    // ICastornNotify; called on engine threads: they only hand events to the window's thread.
     bool OnEngineMessage(const char* message) override;
     bool OnSecondCallback(std::int32_t, std::int32_t) override;
     bool OnThirdCallback(std::int32_t) override;
@@ -60,6 +65,16 @@ private:
     bool SendCommand(const char* name, const std::vector<CommandArgument>& arguments, ReplyBuffer& reply);
     QPushButton* Button(int id) const;
     WindowHandle FrameHandle() const;
+    void ShowNameBeginnings();
+
+    // The status (1024) and the level meter (1025).
+    void CreateStatusControls();
+    void InitStatus();
+    void StatusOnAir();
+    void StatusOffAir();
+    void OnEngineEvents(PendingEvents pending);
+    void ShowStatus();
+    void ClearVideoFrame();
 
     ICastorn* m_pPublishEngine = nullptr;
     Json::Value m_cmdRoot;
@@ -73,4 +88,9 @@ private:
     QComboBox* m_comboAudio = nullptr;
     QComboBox* m_comboPlayback = nullptr;
     QMenu* m_pSysMenu = nullptr;
+    QLabel* m_statusText = nullptr;
+    LevelMeter* m_levelMeter = nullptr;
+    QTimer* m_statusTick = nullptr;
+    StreamStatus m_status;
+    NotificationHandoff m_handoff;
 };

@@ -38,6 +38,7 @@ void Cpublish_taviskDlg::OnBnClickedOnAir()
                                         s.m_strPublishStageInfo.c_str());
     m_pPublishEngine->SetAuxParams(kAuxFirst, kAuxSecond);
     m_pPublishEngine->SetUserId(s.m_strUserID.c_str());
+    StatusOnAir();
     m_pPublishEngine->StartPublish();
     SetButtonPattern(true);
 }
@@ -47,6 +48,7 @@ void Cpublish_taviskDlg::OnBnClickedOffAir()
     if (!m_pPublishEngine) return;
     m_pPublishEngine->StopPublish();
     SetButtonPattern(false);
+    StatusOffAir();
 }
 
 void Cpublish_taviskDlg::SetButtonPattern(bool onAir)

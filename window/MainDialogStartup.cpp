@@ -7,6 +7,7 @@
 #include "res/Resources.h"
 
 #include <QComboBox>
+#include <QLineEdit>
 #include <QPushButton>
 
 namespace {
@@ -29,12 +30,20 @@ void SelectFirst(QComboBox* list)
 Cpublish_taviskDlg::Cpublish_taviskDlg(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                           | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
-      m_hIcon(LoadAppIcon())
+      m_hIcon(LoadAppIcon()),
+      m_handoff(this, [this](PendingEvents pending) { OnEngineEvents(std::move(pending)); })
 {
     setWindowIcon(m_hIcon);
     BuildDialog(*this, kMainDialogTemplate);
-    // The engine draws its preview into the frame's own X window.
-    DialogItem(*this, 1016)->setAttribute(Qt::WA_NativeWindow);
+    // The engine draws its preview into the frame's own X window; without a picture
+    // the frame is black, as the engine paints around one.
+    QWidget* frame = DialogItem(*this, 1016);
+    frame->setAttribute(Qt::WA_NativeWindow);
+    QPalette black = frame->palette();
+    black.setColor(QPalette::Window, Qt::black);
+    frame->setPalette(black);
+    frame->setAutoFillBackground(true);
+    CreateStatusControls();
 }
 
 Cpublish_taviskDlg::~Cpublish_taviskDlg()
@@ -64,6 +73,7 @@ bool Cpublish_taviskDlg::OnInitDialog()
     ConnectHandlers();
     InitSystemMenu();
     InitPublisher();
+    InitStatus();
     return true;
 }
 
@@ -73,6 +83,14 @@ void Cpublish_taviskDlg::ConnectHandlers()
     connect(Button(1022), &QPushButton::clicked, this, &Cpublish_taviskDlg::OnBnClickedOnAir);
     connect(Button(1023), &QPushButton::clicked, this, &Cpublish_taviskDlg::OnBnClickedOffAir);
     connect(Button(1019), &QPushButton::clicked, this, &Cpublish_taviskDlg::OnBnClickedBackgroundAudio);
+    ShowNameBeginnings();
+}
+
+// A name longer than its field shows its beginning, where the edit would scroll to its end.
+void Cpublish_taviskDlg::ShowNameBeginnings()
+{
+    for (QComboBox* list : {m_comboVideo, m_comboPlayer, m_comboAudio})
+        connect(list, &QComboBox::currentIndexChanged, list, [list] { list->lineEdit()->setCursorPosition(0); });
 }
 
 void Cpublish_taviskDlg::InitPublisher()

@@ -25,7 +25,7 @@ ICastorn* RecordingEngine::Create(ICastornNotify* notify)
     if (next.createFails) return nullptr;
     ++created;
     lastNotify = notify;
-    return new RecordingEngine(next);
+    return new RecordingEngine(next, notify);
 }
 
 void RecordingEngine::Install()
@@ -77,7 +77,13 @@ bool RecordingEngine::ExecuteCommand(const char* command, char** reply)
     return m_config.commandResult;
 }
 
-bool RecordingEngine::StartPublish() { return Record("StartPublish"); }
+bool RecordingEngine::StartPublish()
+{
+    Record("StartPublish");
+    for (const std::string& text : m_config.startNotifications) m_notify->OnEngineMessage(text.c_str());
+    return true;
+}
+
 bool RecordingEngine::StopPublish() { return Record("StopPublish"); }
 
 void RecordingEngine::Release()

@@ -16,6 +16,7 @@ struct RecordingEngineConfig {
     bool commandResult = true;
     std::string reply = R"({"data":{"player":[]}})";
     std::optional<std::string> replyOfOwn;  // points the reply variable at the engine's own text
+    std::vector<std::string> startNotifications;  // sent from inside StartPublish, on its thread
 };
 
 class RecordingEngine final : public ICastorn {
@@ -55,10 +56,11 @@ public:
     bool SetUserId(const char* userId) override;
 
 private:
-    explicit RecordingEngine(const RecordingEngineConfig& config) : m_config(config) {}
+    RecordingEngine(const RecordingEngineConfig& config, ICastornNotify* notify) : m_config(config), m_notify(notify) {}
     bool Devices(const std::vector<std::u16string>& source, const char16_t*** names, unsigned* count);
     bool Record(std::string call);
 
     RecordingEngineConfig m_config;
+    ICastornNotify* m_notify;
     std::vector<const char16_t*> m_names;
 };

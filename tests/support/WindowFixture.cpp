@@ -2,11 +2,22 @@
 
 #include "platform/DialogTemplate.h"
 #include "platform/MessageBox.h"
+#include "window/LevelMeter.h"
+
+#include <QCoreApplication>
+#include <QLabel>
+#include <thread>
 
 #include <QDir>
 #include <fstream>
 
 std::vector<QString> WindowTest::boxes;
+
+namespace {
+
+constexpr int kWaitStepMs = 10;
+
+}  // namespace
 
 const char kDefaultSettingsFile[] =
     "[Start]\nfirst=True\n"
@@ -19,7 +30,7 @@ const char kDefaultSettingsFile[] =
 
 void WindowTest::SetUp()
 {
-    RecordingEngine::Install();
+    if (!useRealEngine) RecordingEngine::Install();
     boxes.clear();
     SetMessageBoxHook([](QWidget*, const QString& text) { boxes.push_back(text); });
     ASSERT_TRUE(m_folder.isValid());
@@ -63,4 +74,33 @@ std::string WindowTest::ButtonPattern() const
 void WindowTest::WriteSettingsFile(const std::string& text)
 {
     std::ofstream("set.ini", std::ios::binary) << text;
+}
+
+QString WindowTest::StatusText() const
+{
+    return DialogItemAs<QLabel>(*window, 1024)->text();
+}
+
+LevelMeter* WindowTest::Meter() const
+{
+    return dynamic_cast<LevelMeter*>(DialogItem(*window, 1025));
+}
+
+void WindowTest::NotifyFromEngineThread(const std::string& text)
+{
+    ICastornNotify* notify = window.get();
+    std::thread engine([&] { EXPECT_TRUE(notify->OnEngineMessage(text.c_str())); });
+    engine.join();
+    QCoreApplication::processEvents();
+}
+
+bool WindowTest::WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit)
+{
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, kWaitStepMs);
+        std::this_thread::sleep_for(std::chrono::milliseconds(kWaitStepMs));
+    }
+    return true;
 }

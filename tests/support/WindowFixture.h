@@ -9,6 +9,8 @@
 #include <QString>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <chrono>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -19,8 +21,13 @@ public:
     using Cpublish_taviskDlg::PostNcDestroy;
 };
 
+class LevelMeter;
+
 class WindowTest : public ::testing::Test {
 protected:
+    // The recording engine in place of the libraries, unless set before SetUp.
+    bool useRealEngine = false;
+
     void SetUp() override;
     void TearDown() override;
 
@@ -31,6 +38,15 @@ protected:
     // The enabled state of 1022, 3, 1023, 1019, as a text like "1100".
     std::string ButtonPattern() const;
     void WriteSettingsFile(const std::string& text);
+
+    // The status (1024) and the level meter (1025).
+    QString StatusText() const;
+    LevelMeter* Meter() const;
+    // Sends a notification from a thread of its own, as an engine does, then lets
+    // the window's event loop take it.
+    void NotifyFromEngineThread(const std::string& text);
+    // Runs the event loop until `done` holds or the time is up; whether it holds.
+    static bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit);
 
     static std::vector<QString> boxes;
     std::unique_ptr<TestWindow> window;

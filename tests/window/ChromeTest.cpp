@@ -23,8 +23,9 @@ TEST_F(Chrome, TheWindowHoldsEveryControlOfItsTemplateInTabOrder)
         if (auto* button = qobject_cast<QAbstractButton*>(child)) captions << button->text();
         else if (auto* label = qobject_cast<QLabel*>(child)) captions << label->text();
     }
+    // The template's, then the status, which is no template control.
     EXPECT_EQ(captions, QStringList({"上麦", "下麦", "详细设置", "视频设备", "win7背景捕获（xp第三方播放器）", "启动",
-                                     "音频设备", "音频播放设备"}));
+                                     "音频设备", "音频播放设备", "未上麦"}));
     for (int id : {1022, 1023, 1016, 3, 1017, 1018, 1019, 1020, 1021}) EXPECT_NE(DialogItem(*window, id), nullptr) << id;
     EXPECT_TRUE(DialogItem(*window, 1021)->isHidden());
     EXPECT_FALSE(DialogItem(*window, 1021)->isEnabled());

@@ -1,0 +1,224 @@
+// The real window with the real engine, loaded from beside this program as the
+// program loads it, against a local nginx, a PulseAudio server and an Xvfb display:
+// what the status (1024) and the level meter (1025) say about a real stream.
+#include "castorn/TestPeers.h"
+#include "support/LoopbackPort.h"
+#include "support/WindowFixture.h"
+
+#include "platform/DialogTemplate.h"
+#include "window/LevelMeter.h"
+
+#include <QComboBox>
+#include <QGuiApplication>
+#include <QImage>
+#include <QPixmap>
+#include <QScreen>
+#include <cstdlib>
+#include <stdexcept>
+
+using namespace std::chrono_literals;
+using castorn_test::Child;
+using castorn_test::Installed;
+
+namespace {
+
+#ifdef TAVISK_SANITIZE_BUILD
+constexpr int kSlowness = 3;  // everything, the engine included, runs a few times slower
+#else
+constexpr int kSlowness = 1;
+#endif
+// What the operator is promised after a click.
+constexpr auto kPromptly = 3s * kSlowness;
+// For what takes the engine's own retry delays.
+constexpr auto kEventually = 20s * kSlowness;
+
+struct Publishing {
+    std::string server;
+    std::string application = "live";
+    bool showSpectrum = true;
+};
+
+std::string Replace(std::string text, const std::string& from, const std::string& to)
+{
+    return text.replace(text.find(from), from.size(), to);
+}
+
+std::string SettingsFile(const Publishing& publishing)
+{
+    std::string file = Replace(kDefaultSettingsFile, "rtmp://127.0.0.1", publishing.server);
+    file = Replace(file, "m_strPublishRoomInfo=live", "m_strPublishRoomInfo=" + publishing.application);
+    if (!publishing.showSpectrum) file = Replace(file, "m_bShowSpectrum=True", "m_bShowSpectrum=False");
+    return file;
+}
+
+// A TLS server whose certificate nobody trusts; it speaks no RTMP, which the engine
+// never gets to see.
+class UntrustedTlsServer {
+public:
+    UntrustedTlsServer() : m_port(test_support::FreeLoopbackPort())
+    {
+        const std::string key = m_dir.Path() + "/key.pem";
+        const std::string certificate = m_dir.Path() + "/certificate.pem";
+        const std::string make = "openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=127.0.0.1 -keyout '" +
+                                 key + "' -out '" + certificate + "' >/dev/null 2>&1";
+        if (std::system(make.c_str()) != 0) throw std::runtime_error("openssl made no certificate");
+        m_process = std::make_unique<Child>(std::vector<std::string>{
+            "openssl", "s_server", "-quiet", "-accept", std::to_string(m_port), "-cert", certificate, "-key", key});
+        castorn_test::Eventually([this] { return test_support::LoopbackListening(m_port); });
+    }
+    std::string Address() const { return "rtmps://127.0.0.1:" + std::to_string(m_port); }
+
+private:
+    castorn_test::TempDir m_dir;
+    int m_port;
+    std::unique_ptr<Child> m_process;
+};
+
+}  // namespace
+
+class StatusEndToEnd : public WindowTest {
+protected:
+    void SetUp() override
+    {
+        if (!std::getenv("DISPLAY") || !Installed("nginx") || !Installed("pulseaudio") || !Installed("gst-launch-1.0"))
+            GTEST_SKIP() << "needs Xvfb, nginx, pulseaudio and gst-launch-1.0";
+        useRealEngine = true;
+        WindowTest::SetUp();
+        m_sound = std::make_unique<castorn_test::SoundServer>();
+        m_server = std::make_unique<castorn_test::RtmpServer>();
+    }
+
+    void TearDown() override
+    {
+        if (!useRealEngine) return;  // skipped before anything was set up
+        WindowTest::TearDown();  // the engine goes before its servers
+        m_server.reset();
+        m_sound.reset();
+    }
+
+    // The window on the display, with the microphone that the tone plays into.
+    void OpenWith(const Publishing& publishing)
+    {
+        WriteSettingsFile(SettingsFile(publishing));
+        Open();
+        window->show();
+        QComboBox* audio = DialogItemAs<QComboBox>(*window, 1020);
+        const int microphone = audio->findText("FakeMicSink", Qt::MatchContains);
+        ASSERT_GE(microphone, 0) << "the sound server's sources are listed";
+        audio->setCurrentIndex(microphone);
+    }
+
+    // What the X server holds in the video frame's own window: the engine's pictures
+    // while on air, whatever is left of them afterwards.
+    bool FrameLooksBlack() const
+    {
+        const QImage shown =
+            QGuiApplication::primaryScreen()->grabWindow(DialogItem(*window, 1016)->winId()).toImage();
+        constexpr int kDarkest = 16;
+        for (int y = 0; y < shown.height(); y += 4)
+            for (int x = 0; x < shown.width(); x += 4)
+                if (qGray(shown.pixel(x, y)) > kDarkest) return false;
+        return !shown.isNull();
+    }
+
+    bool StatusReaches(const QString& part, std::chrono::milliseconds limit)
+    {
+        const bool reached = WaitUntil([&] { return StatusText().contains(part); }, limit);
+        if (!reached) ADD_FAILURE() << "status: " << StatusText().toStdString();
+        return reached;
+    }
+
+    std::unique_ptr<castorn_test::SoundServer> m_sound;
+    std::unique_ptr<castorn_test::RtmpServer> m_server;
+};
+
+TEST_F(StatusEndToEnd, LiveWithTheBitrateSoonAfterTheClickThenOffAir)
+{
+    OpenWith({m_server->Address()});
+    EXPECT_EQ(StatusText(), "未上麦");
+    Click(1022);
+    EXPECT_TRUE(WaitUntil([&] { return StatusText().startsWith("直播中 ") && StatusText().contains(" kbps"); }, kPromptly))
+        << StatusText().toStdString();
+    const QString clock = StatusText().section('\n', 0, 0);
+    EXPECT_TRUE(WaitUntil([&] { return StatusText().section('\n', 0, 0) > clock; }, kPromptly))
+        << "the time on air advances: " << StatusText().toStdString();
+    EXPECT_TRUE(WaitUntil([&] { return !FrameLooksBlack(); }, kPromptly)) << "the preview shows the screen";
+    Click(1023);
+    EXPECT_EQ(StatusText(), "未上麦");
+    EXPECT_TRUE(WaitUntil([&] { return FrameLooksBlack(); }, kPromptly)) << "no last picture left frozen";
+    WaitUntil([] { return false; }, 1s);
+    EXPECT_EQ(StatusText(), "未上麦") << "what the engine says while stopping changes nothing";
+    EXPECT_TRUE(FrameLooksBlack());
+}
+
+TEST_F(StatusEndToEnd, NothingListeningIsARefusedConnection)
+{
+    OpenWith({"rtmp://127.0.0.1:" + std::to_string(test_support::FreeLoopbackPort())});
+    Click(1022);
+    EXPECT_TRUE(StatusReaches("推流失败：连接被拒绝", kPromptly));
+    EXPECT_FALSE(DialogItem(*window, 1024)->toolTip().isEmpty()) << "the engine's own words";
+    EXPECT_TRUE(boxes.empty());
+    Click(1023);
+    EXPECT_EQ(StatusText(), "未上麦");
+}
+
+TEST_F(StatusEndToEnd, AnApplicationTheServerDoesNotHaveIsARefusedPublish)
+{
+    OpenWith({.server = m_server->Address(), .application = "nosuchapp"});
+    Click(1022);
+    EXPECT_TRUE(StatusReaches("推流失败：服务器拒绝推流", kPromptly));
+    Click(1023);
+}
+
+TEST_F(StatusEndToEnd, AnUntrustedCertificateIsAnInvalidCertificate)
+{
+    if (!Installed("openssl")) GTEST_SKIP() << "needs openssl";
+    UntrustedTlsServer server;
+    OpenWith({server.Address()});
+    Click(1022);
+    EXPECT_TRUE(StatusReaches("推流失败：证书无效", kPromptly));
+    Click(1023);
+}
+
+TEST_F(StatusEndToEnd, ReconnectingWhileTheServerIsAwayAndLiveAgainOnItsReturn)
+{
+    OpenWith({m_server->Address()});
+    Click(1022);
+    ASSERT_TRUE(StatusReaches("直播中", kPromptly));
+    m_server->Stop();
+    EXPECT_TRUE(StatusReaches("重新连接中", kEventually));
+    m_server->Start();
+    EXPECT_TRUE(WaitUntil([&] { return StatusText().startsWith("直播中"); }, kEventually)) << StatusText().toStdString();
+    Click(1023);
+    EXPECT_EQ(StatusText(), "未上麦");
+}
+
+TEST_F(StatusEndToEnd, TheMeterMovesWithTheToneAndRestsOffAir)
+{
+    OpenWith({m_server->Address()});
+    auto tone = std::make_unique<Child>(std::vector<std::string>{
+        "gst-launch-1.0", "-q", "audiotestsrc", "volume=0.8", "is-live=true", "!", "pulsesink", "device=mic_sink"});
+    EXPECT_EQ(Meter()->value(), 0);
+    Click(1022);
+    EXPECT_TRUE(WaitUntil([&] { return Meter()->value() > 50; }, kEventually)) << "a tone at -2 dB";
+    EXPECT_FALSE(Meter()->isHidden());
+    tone.reset();
+    EXPECT_TRUE(WaitUntil([&] { return Meter()->value() == 0; }, kEventually)) << "silence rests the meter";
+    tone = std::make_unique<Child>(std::vector<std::string>{
+        "gst-launch-1.0", "-q", "audiotestsrc", "volume=0.8", "is-live=true", "!", "pulsesink", "device=mic_sink"});
+    EXPECT_TRUE(WaitUntil([&] { return Meter()->value() > 50; }, kEventually));
+    Click(1023);
+    EXPECT_EQ(Meter()->value(), 0);
+    WaitUntil([] { return false; }, 1s);
+    EXPECT_EQ(Meter()->value(), 0) << "at rest off air, whatever the microphone hears";
+}
+
+TEST_F(StatusEndToEnd, TheMeterIsHiddenWhenTheSettingsSaySo)
+{
+    OpenWith({.server = m_server->Address(), .showSpectrum = false});
+    EXPECT_TRUE(Meter()->isHidden());
+    Click(1022);
+    EXPECT_TRUE(StatusReaches("直播中", kPromptly));
+    EXPECT_TRUE(Meter()->isHidden());
+    Click(1023);
+}

@@ -1,0 +1,26 @@
+// A gtest main for tests that show real windows: an Xvfb display of their own for the
+// whole run, started before the application connects to it.
+#include "castorn/TestPeers.h"
+
+#include <QApplication>
+#include <clocale>
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <memory>
+
+int main(int argc, char** argv)
+{
+    ::testing::InitGoogleTest(&argc, argv);
+    std::unique_ptr<castorn_test::VirtualDisplay> display;
+    const bool listing = ::testing::GTEST_FLAG(list_tests);
+    if (!listing && castorn_test::Installed("Xvfb")) {
+        display = std::make_unique<castorn_test::VirtualDisplay>();
+        setenv("QT_QPA_PLATFORM", "xcb", 1);
+    } else {
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);  // the tests skip without a display
+    }
+    QCoreApplication::setAttribute(Qt::AA_DontCreateNativeWidgetSiblings);
+    QApplication app(argc, argv);
+    std::setlocale(LC_ALL, "");
+    return RUN_ALL_TESTS();
+}

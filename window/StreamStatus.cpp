@@ -1,0 +1,216 @@
+#include "window/StreamStatus.h"
+
+#include "engine/EngineInterface.h"
+
+#include <QStringList>
+#include <algorithm>
+#include <cstring>
+
+namespace n = castorn_notification;
+
+namespace {
+
+using std::chrono::duration_cast;
+using std::chrono::milliseconds;
+
+constexpr char kMask[] = "***";
+
+struct ReasonPhrase {
+    const char* code;
+    const char* phrase;
+};
+
+constexpr ReasonPhrase kReasonPhrases[] = {
+    {n::kReasonRefused, "连接被拒绝"},
+    {n::kReasonUnresolved, "找不到服务器"},
+    {n::kReasonTimeout, "连接超时"},
+    {n::kReasonRejected, "服务器拒绝推流"},
+    {n::kReasonTls, "证书无效"},
+    {n::kReasonLost, "连接中断"},
+    {n::kReasonCapture, "无法采集音视频"},
+};
+constexpr char kOtherPhrase[] = "未知错误";
+
+QString Phrase(const std::string& reason)
+{
+    for (const ReasonPhrase& known : kReasonPhrases)
+        if (reason == known.code) return QString::fromUtf8(known.phrase);
+    return QString::fromUtf8(kOtherPhrase);
+}
+
+struct SourceWords {
+    const char* lost;
+    const char* back;
+};
+
+// In the order of CaptureSource.
+constexpr SourceWords kSourceWords[] = {
+    {"视频源已断开", "视频源已恢复"},
+    {"麦克风已断开", "麦克风已恢复"},
+    {"背景音已断开", "背景音已恢复"},
+};
+
+QString Clock(milliseconds elapsed)
+{
+    const long long seconds = std::max<long long>(0, elapsed.count() / 1000);
+    return QString::asprintf("%02lld:%02lld:%02lld", seconds / 3600, seconds / 60 % 60, seconds % 60);
+}
+
+// Whole seconds left, rounded up, so that "1 秒" shows until the very end.
+long long SecondsLeft(milliseconds left)
+{
+    return (left.count() + 999) / 1000;
+}
+
+}  // namespace
+
+void StreamStatus::GoneOnAir(std::string secret)
+{
+    *this = StreamStatus();
+    m_phase = Phase::Started;
+    m_secret = std::move(secret);
+}
+
+void StreamStatus::GoneOffAir()
+{
+    *this = StreamStatus();
+}
+
+void StreamStatus::Apply(const EngineEvent& event, TimePoint at)
+{
+    if (m_phase == Phase::OffAir) return;
+    switch (event.kind) {
+    case EngineEventKind::Connecting:
+        m_attempt = std::max(m_attempt, event.attempt);
+        if (m_phase == Phase::Started) m_phase = Phase::Connecting;
+        if (m_phase == Phase::Retrying) m_retryAt.reset();
+        break;
+    case EngineEventKind::Connected: Connected(at); break;
+    case EngineEventKind::Statistics: Statistics(event, at); break;
+    case EngineEventKind::Disconnected:
+        // Going off air is the window's own doing and says so itself.
+        if (event.reason != n::kReasonStopped && m_phase == Phase::Live) Fail(Phase::Retrying, event);
+        break;
+    case EngineEventKind::Reconnecting:
+        if (m_phase == Phase::Failed) break;
+        Fail(Phase::Retrying, event);
+        m_attempt = event.attempt;
+        m_retryAt = at + milliseconds(event.delayMs);
+        break;
+    case EngineEventKind::PublishError:
+        if (m_phase != Phase::Failed) Fail(event.final ? Phase::Failed : Phase::Retrying, event);
+        break;
+    case EngineEventKind::SourceLost:
+    case EngineEventKind::SourceBack: {
+        Source& source = m_sources[static_cast<std::size_t>(event.source)];
+        source.lost = event.kind == EngineEventKind::SourceLost;
+        source.backAt = source.lost ? std::nullopt : std::optional(at);
+        source.name = event.name;
+        if (source.lost) source.message = event.message;
+        break;
+    }
+    // The level is the meter's; a stop is the window's own doing.
+    case EngineEventKind::AudioPercent:
+    case EngineEventKind::PublishStopped: break;
+    }
+}
+
+void StreamStatus::Fail(Phase phase, const EngineEvent& event)
+{
+    m_phase = phase;
+    m_reason = event.reason;
+    m_message = event.message;
+    m_retryAt.reset();
+}
+
+void StreamStatus::Connected(TimePoint at)
+{
+    if (m_phase == Phase::Failed) return;
+    m_phase = Phase::Live;
+    m_wasLive = true;
+    m_liveSince = at;
+    m_kbps.reset();
+    m_framesDropped = 0;
+    m_reason.clear();
+    m_message.clear();
+}
+
+void StreamStatus::Statistics(const EngineEvent& event, TimePoint at)
+{
+    if (m_phase != Phase::Live) return;
+    const TimePoint since = at - milliseconds(event.liveMs);
+    // The engine's count is the truth; later ones only keep the clock from stepping back.
+    m_liveSince = m_kbps ? std::min(m_liveSince, since) : since;
+    m_kbps = event.kbps;
+    m_framesDropped = event.framesDropped;
+}
+
+QString StreamStatus::Text(TimePoint now) const
+{
+    const QString sources = SourceLines(now);
+    const QString stream = StreamLines(now);
+    return sources.isEmpty() ? stream : stream + '\n' + sources;
+}
+
+QString StreamStatus::StreamLines(TimePoint now) const
+{
+    switch (m_phase) {
+    case Phase::OffAir: return QString::fromUtf8("未上麦");
+    case Phase::Started: return QString::fromUtf8("已上麦");
+    case Phase::Connecting: return QString::fromUtf8("正在连接…");
+    case Phase::Live: return LiveLines(now);
+    case Phase::Retrying:
+        if (m_wasLive) {
+            const QString attempt = QString::fromUtf8("第 %1 次，").arg(std::max(m_attempt, 1));
+            return QString::fromUtf8("重新连接中\n") + Phrase(m_reason) + '\n' + attempt + RetryLine(now);
+        }
+        return QString::fromUtf8("推流失败：") + Phrase(m_reason) + '\n' + RetryLine(now);
+    case Phase::Failed: return QString::fromUtf8("推流失败：") + Phrase(m_reason);
+    }
+    return {};
+}
+
+QString StreamStatus::LiveLines(TimePoint now) const
+{
+    QString text = QString::fromUtf8("直播中 ") + Clock(duration_cast<milliseconds>(now - m_liveSince));
+    if (m_kbps) text += QString::fromUtf8("\n%1 kbps").arg(*m_kbps);
+    if (m_framesDropped > 0) text += QString::fromUtf8("\n丢帧 %1").arg(m_framesDropped);
+    return text;
+}
+
+QString StreamStatus::RetryLine(TimePoint now) const
+{
+    const milliseconds left = m_retryAt ? duration_cast<milliseconds>(*m_retryAt - now) : milliseconds(0);
+    if (left.count() <= 0) return QString::fromUtf8("正在重试…");
+    return QString::fromUtf8("%1 秒后重试").arg(SecondsLeft(left));
+}
+
+QString StreamStatus::SourceLines(TimePoint now) const
+{
+    QStringList lines;
+    for (std::size_t i = 0; i < m_sources.size(); ++i) {
+        const Source& source = m_sources[i];
+        if (source.lost) lines << QString::fromUtf8(kSourceWords[i].lost);
+        else if (source.backAt && now - *source.backAt < kSourceBackShownFor)
+            lines << QString::fromUtf8(kSourceWords[i].back);
+    }
+    return lines.join('\n');
+}
+
+QString StreamStatus::ToolTip() const
+{
+    QStringList lines;
+    if ((m_phase == Phase::Retrying || m_phase == Phase::Failed) && !m_message.empty()) lines << Masked(m_message);
+    for (const Source& source : m_sources)
+        if (source.lost) lines << Masked(source.name.empty() ? source.message : source.name + ": " + source.message);
+    return lines.join('\n');
+}
+
+QString StreamStatus::Masked(const std::string& text) const
+{
+    std::string masked = text;
+    if (!m_secret.empty())
+        for (auto at = masked.find(m_secret); at != std::string::npos; at = masked.find(m_secret, at + std::strlen(kMask)))
+            masked.replace(at, m_secret.size(), kMask);
+    return QString::fromUtf8(masked);
+}
