@@ -50,12 +50,18 @@ AudioTimeline::Stamp AudioTimeline::Next(std::int64_t samples, std::int64_t sour
 void AudioTimeline::CloseWindow()
 {
     const double x = m_counted, y = m_windowLead;
-    // Samples lost, or a stall longer than a window: the old points no longer tell where
-    // the source is. The rate it had is kept.
-    if (m_points > 0 && std::abs(y - FitAt(x)) > kJumpSeconds) {
-        m_w = m_x = m_y = m_xx = m_xy = m_points = 0;
-        m_settled = false;
+    if (m_points > 0) {
+        const double deviation = y - FitAt(x);
+        if (std::abs(deviation) > kJumpSeconds) {
+            // Samples lost, or a stall longer than a window: the line moves, the rate stays.
+            m_y += m_w * deviation;
+            m_xy += m_x * deviation;
+            m_lastLead = y;
+        } else if (deviation > kLateSeconds && ++m_lateWindows <= kLateWindowsIgnored) {
+            return;  // held up under load: not the source's clock
+        }
     }
+    m_lateWindows = 0;
     const double keep = std::exp(-kWindowSeconds / kMemorySeconds);
     ++m_points;
     m_w = m_w * keep + 1;

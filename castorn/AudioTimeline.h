@@ -8,9 +8,11 @@
 // buffer where its samples belong on that clock; the samples are then resampled to fill
 // exactly that time, and the encoder's count of samples stays in step with the picture.
 //
-// Arrivals are late by the source's buffering and by whatever the scheduler adds
-// under load, never early: the earliest arrival of each second is what is fitted, so
-// a loaded machine makes the estimate coarser, not wrong.
+// Arrivals are late by the source's buffering and by whatever the scheduler and the
+// sound server add under load, never early: the earliest arrival of every ten seconds is
+// what is fitted, over ten minutes. The timestamps go at the fitted rate and are pulled
+// towards the fitted line by at most 0.01 %, so a delay that grows and shrinks with the
+// load moves the sound by a few milliseconds, not by the delay.
 #pragma once
 
 #include <cstdint>
@@ -35,20 +37,24 @@ public:
     double ClockPerNominal() const { return 1 + m_slope; }
 
     // The earliest arrivals are gathered over this many nominal seconds into one point of the fit.
-    static constexpr double kWindowSeconds = 5.0;
+    static constexpr double kWindowSeconds = 10.0;
     // Points weigh less with age at this time constant (nominal seconds).
-    static constexpr double kMemorySeconds = 300.0;
+    static constexpr double kMemorySeconds = 600.0;
     // What a source delivers in its first seconds comes in bursts: it is not fitted.
     static constexpr double kWarmUpSeconds = 5.0;
     // The fitted rate is used once the fit spans this much; until then the last one (or the
     // nominal rate), and the timestamps follow the latest point.
-    static constexpr double kSettleSeconds = 60.0;
+    static constexpr double kSettleSeconds = 120.0;
     // No sound card is further off than this; a fit beyond it is noise.
     static constexpr double kMaxSkew = 0.001;
     // How fast the timestamps may be pulled towards the fit: a fraction of each duration.
-    static constexpr double kMaxSlew = 0.0005;
+    static constexpr double kMaxSlew = 0.0001;
     // A gap this large (samples lost under load) is jumped at once; audiorate fills it.
     static constexpr double kJumpSeconds = 0.2;
+    // A window whose earliest arrival is this much later than the fit was held up under load
+    // and is left out, unless this many in a row are: then the delay has come to stay.
+    static constexpr double kLateSeconds = 0.02;
+    static constexpr int kLateWindowsIgnored = 12;
 
 private:
     void CloseWindow();
@@ -67,6 +73,7 @@ private:
     double m_w = 0, m_x = 0, m_y = 0, m_xx = 0, m_xy = 0;
     double m_points = 0;  // since the fit last started over
     double m_lastLead = 0;
+    int m_lateWindows = 0;
     bool m_settled = false;
     double m_slope = 0;
 };
