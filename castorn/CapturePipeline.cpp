@@ -341,7 +341,7 @@ bool CapturePipeline::Build(const CaptureSpec& spec, std::string& why)
             gst_util_set_object_arg(G_OBJECT(queue), "leaky", "downstream");
             g_object_set(queue, "max-size-buffers", 1u, "max-size-bytes", 0u, "max-size-time", guint64(0), nullptr);
             // The preview is a glance at what is sent: at most kPreviewFps, the nearest pixel and
-            // no chroma filtering cost a seventh of the instructions of a full-rate, filtered one.
+            // no chroma filtering cost an eighth of the instructions of a full-rate, filtered one.
             GstElement* rate = assembler.Make("videorate");
             g_object_set(rate, "drop-only", TRUE, "max-rate", kPreviewFps, nullptr);
             GstElement* convert = assembler.Make("videoconvertscale");
