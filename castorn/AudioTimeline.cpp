@@ -30,17 +30,14 @@ AudioTimeline::Stamp AudioTimeline::Next(std::int64_t samples, std::int64_t sour
     if (!m_windowOpen && m_counted > kWarmUpSeconds) CloseWindow();
 
     double duration = nominal * (1 + m_slope);
-    if (!m_lagKnown && m_points > 0) {
-        // From here on the timestamps keep the distance to the arrivals they had at first.
-        m_lag = m_counted + FitAt(m_counted) - (m_next + duration);
-        m_lagKnown = true;
-    }
-    if (m_lagKnown) {
-        const double behind = m_counted + FitAt(m_counted) - m_lag - (m_next + duration);
-        if (std::abs(behind) > kJumpSeconds)
+    if (!m_points.empty()) {
+        // Where this buffer's last sample arrived at the earliest.
+        const double behind = m_counted + FitAt(m_counted) - (m_next + duration);
+        if (!m_aligned || std::abs(behind) > kJumpSeconds)
             m_next += behind;
         else
             duration += std::clamp(behind, -kMaxSlew * nominal, kMaxSlew * nominal);
+        m_aligned = true;
     }
     const Stamp stamp{Nanoseconds(m_next), Nanoseconds(duration)};
     m_next += duration;
@@ -50,34 +47,34 @@ AudioTimeline::Stamp AudioTimeline::Next(std::int64_t samples, std::int64_t sour
 void AudioTimeline::CloseWindow()
 {
     const double x = m_counted, y = m_windowLead;
-    if (m_points > 0) {
+    if (!m_points.empty()) {
         const double deviation = y - FitAt(x);
         if (std::abs(deviation) > kJumpSeconds) {
             // Samples lost, or a stall longer than a window: the line moves, the rate stays.
             m_y += m_w * deviation;
             m_xy += m_x * deviation;
-            m_lastLead = y;
+            for (auto& point : m_points) point.lead += deviation;
         } else if (deviation > kLateSeconds && ++m_lateWindows <= kLateWindowsIgnored) {
             return;  // held up under load: not the source's clock
         }
     }
     m_lateWindows = 0;
     const double keep = std::exp(-kWindowSeconds / kMemorySeconds);
-    ++m_points;
     m_w = m_w * keep + 1;
     m_x = m_x * keep + x;
     m_y = m_y * keep + y;
     m_xx = m_xx * keep + x * x;
     m_xy = m_xy * keep + x * y;
-    m_lastLead = y;
+    m_points.push_back({x, y});
+    while (m_points.front().counted < x - kMemorySeconds) m_points.pop_front();
     const double variance = m_w * m_xx - m_x * m_x;
-    m_settled = m_points * kWindowSeconds >= kSettleSeconds && variance > 0;
-    if (m_settled) m_slope = std::clamp((m_w * m_xy - m_x * m_y) / variance, -kMaxSkew, kMaxSkew);
+    if (m_points.size() * kWindowSeconds >= kSettleSeconds && variance > 0)
+        m_slope = std::clamp((m_w * m_xy - m_x * m_y) / variance, -kMaxSkew, kMaxSkew);
+    // The line at that rate through the earliest of the points.
+    m_floor = y - m_slope * x;
+    for (const auto& point : m_points) m_floor = std::min(m_floor, point.lead - m_slope * point.counted);
 }
 
-double AudioTimeline::FitAt(double nominal) const
-{
-    return m_settled ? m_y / m_w + m_slope * (nominal - m_x / m_w) : m_lastLead;
-}
+double AudioTimeline::FitAt(double nominal) const { return m_floor + m_slope * nominal; }
 
 }  // namespace castorn

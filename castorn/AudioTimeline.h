@@ -9,13 +9,16 @@
 // exactly that time, and the encoder's count of samples stays in step with the picture.
 //
 // Arrivals are late by the source's buffering and by whatever the scheduler and the
-// sound server add under load, never early: the earliest arrival of every ten seconds is
-// what is fitted, over ten minutes. The timestamps go at the fitted rate and are pulled
-// towards the fitted line by at most 0.01 %, so a delay that grows and shrinks with the
-// load moves the sound by a few milliseconds, not by the delay.
+// sound server add under load, never early. The earliest arrival of every ten seconds is
+// a point; the rate is fitted through the points of the last ten minutes, and the
+// timestamps follow the lowest line at that rate under them, pulled towards it by at most
+// 0.01 %: a delay that grows and shrinks with the load moves the sound by a few
+// milliseconds, not by the delay. The sound is thus stamped when it could first be had,
+// which is at most one buffer of the source after it was captured.
 #pragma once
 
 #include <cstdint>
+#include <deque>
 
 namespace castorn {
 
@@ -29,8 +32,8 @@ public:
 
     explicit AudioTimeline(int nominalRate);
 
-    // A buffer of `samples` that the source stamped `sourcePts` (used for the first
-    // buffer only: it knows the capture latency), arriving at `arrival`.
+    // A buffer of `samples` that the source stamped `sourcePts` (used only until the first
+    // point is in), arriving at `arrival`.
     Stamp Next(std::int64_t samples, std::int64_t sourcePts, std::int64_t arrival);
 
     // The source's estimated rate, in clock seconds per nominal second.
@@ -42,8 +45,7 @@ public:
     static constexpr double kMemorySeconds = 600.0;
     // What a source delivers in its first seconds comes in bursts: it is not fitted.
     static constexpr double kWarmUpSeconds = 5.0;
-    // The fitted rate is used once the fit spans this much; until then the last one (or the
-    // nominal rate), and the timestamps follow the latest point.
+    // The fitted rate is used once the points span this much; until then the nominal one.
     static constexpr double kSettleSeconds = 120.0;
     // No sound card is further off than this; a fit beyond it is noise.
     static constexpr double kMaxSkew = 0.001;
@@ -57,25 +59,28 @@ public:
     static constexpr int kLateWindowsIgnored = 12;
 
 private:
+    struct Point {
+        double counted;  // nominal seconds
+        double lead;     // the earliest (arrival - counted) of a window
+    };
+
     void CloseWindow();
     double FitAt(double nominal) const;
 
     const double m_nominalRate;
     bool m_started = false;
+    bool m_aligned = false;
     double m_next = 0;        // seconds: where the next buffer starts on the clock
     double m_counted = 0;     // nominal seconds of samples so far
-    double m_lag = 0;         // seconds the fitted arrival is behind the timestamps
-    bool m_lagKnown = false;
     double m_windowEnd = 0;   // nominal seconds
     double m_windowLead = 0;  // the least (arrival - nominal) seen in this window
     bool m_windowOpen = false;
-    // Exponentially weighted least squares of (arrival - nominal) against nominal.
+    // Exponentially weighted least squares of (arrival - nominal) against nominal: the rate.
     double m_w = 0, m_x = 0, m_y = 0, m_xx = 0, m_xy = 0;
-    double m_points = 0;  // since the fit last started over
-    double m_lastLead = 0;
-    int m_lateWindows = 0;
-    bool m_settled = false;
     double m_slope = 0;
+    std::deque<Point> m_points;  // of the last kMemorySeconds
+    double m_floor = 0;          // the lowest line at that rate under the points
+    int m_lateWindows = 0;
 };
 
 }  // namespace castorn
