@@ -38,7 +38,7 @@ public:
     {
         const gsize inFrames = gst_buffer_get_size(in) / m_bytesPerFrame;
         if (inFrames == 0) return in;
-        const auto stamp = m_timeline.Next(inFrames, GST_BUFFER_PTS(in), now);
+        const auto stamp = m_timeline.Next(inFrames, GST_BUFFER_PTS(in), now, GST_BUFFER_IS_DISCONT(in));
         const double stretch = stamp.duration / (1e9 * inFrames / m_sampleRate);
         const gint outRate = gint(std::lround(kRateUnit * stretch));
         if (outRate != m_outRate) {

@@ -15,13 +15,20 @@ std::int64_t Nanoseconds(double seconds) { return std::llround(seconds * kNanose
 
 AudioTimeline::AudioTimeline(int nominalRate) : m_nominalRate(nominalRate) {}
 
-AudioTimeline::Stamp AudioTimeline::Next(std::int64_t samples, std::int64_t sourcePts, std::int64_t arrival)
+AudioTimeline::Stamp AudioTimeline::Next(std::int64_t samples, std::int64_t sourcePts, std::int64_t arrival,
+                                         bool discont)
 {
     const double nominal = samples / m_nominalRate;
+    const double sourceStart = sourcePts / kNanoseconds;
     if (!m_started) {
-        m_next = sourcePts / kNanoseconds;
+        m_next = sourceStart;
         m_started = true;
+    } else if (discont && sourceStart > m_sourceEnd) {
+        // Samples lost: they count as delivered, and leave a gap their length.
+        m_counted += sourceStart - m_sourceEnd;
+        m_next += sourceStart - m_sourceEnd;
     }
+    m_sourceEnd = sourceStart + nominal;
     m_counted += nominal;
     const double lead = arrival / kNanoseconds - m_counted;
     m_windowLead = m_windowOpen ? std::min(m_windowLead, lead) : lead;
@@ -33,7 +40,7 @@ AudioTimeline::Stamp AudioTimeline::Next(std::int64_t samples, std::int64_t sour
     if (!m_points.empty()) {
         // Where this buffer's last sample arrived at the earliest.
         const double behind = m_counted + FitAt(m_counted) - (m_next + duration);
-        if (!m_aligned || std::abs(behind) > kJumpSeconds)
+        if (!m_aligned)
             m_next += behind;
         else
             duration += std::clamp(behind, -kMaxSlew * nominal, kMaxSlew * nominal);
@@ -48,13 +55,7 @@ void AudioTimeline::CloseWindow()
 {
     const double x = m_counted, y = m_windowLead;
     if (!m_points.empty()) {
-        const double deviation = y - FitAt(x);
-        if (std::abs(deviation) > kJumpSeconds) {
-            // Samples lost, or a stall longer than a window: the line moves, the rate stays.
-            m_y += m_w * deviation;
-            m_xy += m_x * deviation;
-            for (auto& point : m_points) point.lead += deviation;
-        } else if (deviation > kLateSeconds && ++m_lateWindows <= kLateWindowsIgnored) {
+        if (y - FitAt(x) > kLateSeconds && ++m_lateWindows <= kLateWindowsIgnored) {
             return;  // held up under load: not the source's clock
         }
     }

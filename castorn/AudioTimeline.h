@@ -32,9 +32,10 @@ public:
 
     explicit AudioTimeline(int nominalRate);
 
-    // A buffer of `samples` that the source stamped `sourcePts` (used only until the first
-    // point is in), arriving at `arrival`.
-    Stamp Next(std::int64_t samples, std::int64_t sourcePts, std::int64_t arrival);
+    // A buffer of `samples` that the source stamped `sourcePts`, arriving at `arrival`;
+    // `discont` when the source says samples were lost before it (its stamps tell how many).
+    // The source's stamps are used for that and until the first point is in.
+    Stamp Next(std::int64_t samples, std::int64_t sourcePts, std::int64_t arrival, bool discont);
 
     // The source's estimated rate, in clock seconds per nominal second.
     double ClockPerNominal() const { return 1 + m_slope; }
@@ -51,8 +52,6 @@ public:
     static constexpr double kMaxSkew = 0.001;
     // How fast the timestamps may be pulled towards the fit: a fraction of each duration.
     static constexpr double kMaxSlew = 0.0001;
-    // A gap this large (samples lost under load) is jumped at once; audiorate fills it.
-    static constexpr double kJumpSeconds = 0.2;
     // A window whose earliest arrival is this much later than the fit was held up under load
     // and is left out, unless this many in a row are: then the delay has come to stay.
     static constexpr double kLateSeconds = 0.02;
@@ -72,6 +71,7 @@ private:
     bool m_aligned = false;
     double m_next = 0;        // seconds: where the next buffer starts on the clock
     double m_counted = 0;     // nominal seconds of samples so far
+    double m_sourceEnd = 0;   // seconds: where the source's stamps say the last buffer ended
     double m_windowEnd = 0;   // nominal seconds
     double m_windowLead = 0;  // the least (arrival - nominal) seen in this window
     bool m_windowOpen = false;

@@ -43,15 +43,20 @@ struct SimulatedSource {
         std::int64_t delivered = 0;
         double skipped = 0;
         std::int64_t expectedNext = -1;
+        bool discont = false;
         while ((delivered + kChunk) / trueRate + skipped < seconds) {
             const double start = delivered / trueRate + skipped;
             if (lostAt >= 0 && skipped == 0 && start >= lostAt) {
                 skipped = lost;
+                discont = true;
                 continue;
             }
             const double end = (delivered + kChunk) / trueRate + skipped;
             const double arrival = end + kLatency + lateness(end) + jitter(random);
-            const auto stamp = timeline.Next(kChunk, Ns(start), Ns(arrival));
+            // The source's own stamps count samples at the nominal rate, and tell a loss.
+            const double sourceStart = (delivered + skipped * trueRate) / kNominalRate;
+            const auto stamp = timeline.Next(kChunk, Ns(sourceStart), Ns(arrival), discont);
+            discont = false;
             const bool afterLoss = lostAt >= 0 && start >= lostAt && start < lostAt + kSettleAfterLoss;
             const bool judged = start > kSettled && !afterLoss;
             if (expectedNext >= 0 && judged && std::abs(stamp.pts - expectedNext) > Ns(kTolerance))
