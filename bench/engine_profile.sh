@@ -1,7 +1,8 @@
 #!/bin/bash
 # Where the publishing engine's CPU time goes: SECONDS on air at WIDTH×HEIGHT@FPS from a
 # moving Xvfb screen and a tone, sampled by perf (cpu-clock, so it works without hardware
-# counters), summed by library and by function.
+# counters), summed by library and by function. Needs perf (linux-perf) besides the peers
+# bench/engine_bench.sh needs.
 #
 #   bench/engine_profile.sh BUILD_DIR SECONDS WIDTH HEIGHT FPS KBITS
 set -euo pipefail
