@@ -37,14 +37,10 @@ public:
 
     // Before the pipeline plays: the source, or the stand-in when it cannot be made.
     void Build();
-    // Whether the source now feeding is or holds `object`, and is not the stand-in.
-    bool SourceFeeds(GstObject* object) const;
-    // The source failed: the stand-in takes over.
-    void Lose(const std::string& why);
-    // Its source's errors and ends; false for every other message.
+    // Its source's errors and ends (the stand-in takes over); false for every other message.
     bool TakeMessage(GstMessage* message);
-    // Tries again to open a lost source, and takes it back once open. Call it often:
-    // it spaces its tries by kRetryPeriod.
+    // Tries again to open a lost source, and takes it back once it has media. Call it
+    // often: it spaces its tries by kRetryPeriod.
     void Tend();
     void SetEnding() { m_joint.SetEnding(); }
 
@@ -53,6 +49,9 @@ public:
     static constexpr std::chrono::milliseconds kFirstMediaLimit{5000};
 
 private:
+    // Whether the source now feeding is or holds `object`, and is not the stand-in.
+    bool SourceFeeds(GstObject* object) const;
+    void Lose(const std::string& why);
     void Feed(GstElement* bin);
     void Attach(GstElement* bin);
     void Detach();

@@ -8,6 +8,7 @@ namespace castorn {
 namespace {
 
 constexpr int kDefaultPort = 1935;
+constexpr int kDefaultSecurePort = 443;  // where RTMPS ingests listen
 
 std::string Trimmed(const std::string& text)
 {
@@ -89,6 +90,7 @@ bool TakeServer(const std::string& server, PublishAddress& out, std::string& why
 {
     std::string rest = Trimmed(server);
     if (!TakeScheme(rest, out.secure, why)) return false;
+    out.port = out.secure ? kDefaultSecurePort : kDefaultPort;
     const auto slash = rest.find('/');
     if (slash != std::string::npos && slash + 1 < rest.size()) {
         why = "the server address holds a path; the application belongs in its own field";
@@ -106,7 +108,7 @@ bool TakeApplication(const std::string& appWithKey, PublishAddress& out, std::st
         why = "no application in the publish address";
         return false;
     }
-    out.application = out.key.empty() ? name : name + "?" + out.key;
+    out.application = name;
     return true;
 }
 
@@ -115,9 +117,14 @@ bool TakeApplication(const std::string& appWithKey, PublishAddress& out, std::st
 std::string PublishAddress::Describe() const
 {
     const std::string shownHost = host.find(':') != std::string::npos ? "[" + host + "]" : host;
-    const std::string app = application.substr(0, application.find('?'));
-    return std::string(secure ? "rtmps://" : "rtmp://") + shownHost + ":" + std::to_string(port) +
-           "/" + app + "/" + stream;
+    return std::string(secure ? "rtmps://" : "rtmp://") + shownHost + ":" + std::to_string(port) + "/" +
+           application + "/" + stream;
+}
+
+std::string PublishAddress::PublishName() const
+{
+    if (key.empty()) return stream;
+    return stream + (stream.find('?') == std::string::npos ? "?" : "&") + key;
 }
 
 std::optional<PublishAddress> ParsePublishAddress(const std::string& server,
@@ -125,7 +132,6 @@ std::optional<PublishAddress> ParsePublishAddress(const std::string& server,
                                                   const std::string& stream, std::string& why)
 {
     PublishAddress out;
-    out.port = kDefaultPort;
     if (!TakeServer(server, out, why) || !TakeApplication(appWithKey, out, why)) return std::nullopt;
     out.stream = Trimmed(stream);
     if (out.stream.empty()) {

@@ -21,6 +21,10 @@ namespace {
 
 constexpr std::chrono::milliseconds kPollPeriod{100};
 constexpr std::chrono::milliseconds kStatisticsPeriod{1000};
+// After the end of the stream, how long to wait for the server's answer before closing
+// anyway (some servers send none), and how often to look.
+constexpr std::chrono::milliseconds kAnswerLimit{1000};
+constexpr std::chrono::milliseconds kAnswerPoll{10};
 // Refusals in a row (a wrong key, an untrusted certificate) after which the engine stops
 // trying: a few, since "Already publishing" clears once the server drops an old session.
 constexpr int kRefusalLimit = 3;
@@ -66,6 +70,7 @@ Publisher::~Publisher()
     m_loop.Cancel(m_retryTimer);
     m_loop.Cancel(m_pollTimer);
     m_loop.Cancel(m_endTimer);
+    m_loop.Cancel(m_answerTimer);
     DropSender();
 }
 
@@ -272,12 +277,26 @@ void Publisher::OnSenderMessage(GstMessage* message)
     const GstMessageType type = GST_MESSAGE_TYPE(message);
     if (type != GST_MESSAGE_ERROR && type != GST_MESSAGE_EOS) return;
     m_senderEnded = true;
-    if (m_phase != Phase::Live)
+    if (m_phase != Phase::Live && type == GST_MESSAGE_EOS && m_sender && m_connected)
+        AwaitAnswer(kAnswerLimit);
+    else if (m_phase != Phase::Live)
         End();
     else if (type == GST_MESSAGE_EOS)
         Lost({cn::kReasonLost, "the stream ended"});
     else
         Lost(SenderFailure(message));
+}
+
+void Publisher::AwaitAnswer(std::chrono::milliseconds left)
+{
+    if (m_sender->AnsweredFinish() || left <= std::chrono::milliseconds(0)) {
+        End();
+        return;
+    }
+    m_answerTimer = m_loop.After(kAnswerPoll, [this, left] {
+        m_answerTimer = 0;
+        AwaitAnswer(left - kAnswerPoll);
+    });
 }
 
 Failure Publisher::SenderFailure(GstMessage* message) const
@@ -329,6 +348,7 @@ void Publisher::End(const Failure& why)
     m_loop.Cancel(m_retryTimer);
     m_loop.Cancel(m_pollTimer);
     m_loop.Cancel(m_endTimer);
+    m_loop.Cancel(m_answerTimer);
     DropSender();
     m_captureWatch.reset();
     m_capture.reset();

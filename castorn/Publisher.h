@@ -62,6 +62,7 @@ private:
     std::optional<std::chrono::milliseconds> SinceAccepted() const;
     Failure SenderFailure(GstMessage* message) const;
     void Fail(const Failure& failure);  // told as final, then the end
+    void AwaitAnswer(std::chrono::milliseconds left);  // the server's to the end of the stream, then End
     void OnCaptureMessage(GstMessage* message);
     void OnSourceChange(const char* source, const std::string& name, const std::string& why);
     void OnSenderMessage(GstMessage* message);
@@ -96,6 +97,7 @@ private:
     guint m_pollTimer = 0;
     guint m_statisticsTimer = 0;
     guint m_endTimer = 0;
+    guint m_answerTimer = 0;
     std::vector<std::function<void()>> m_whenStopped;
     std::optional<PublishJob> m_pending;
 };

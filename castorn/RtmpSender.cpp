@@ -36,7 +36,7 @@ std::unique_ptr<RtmpSender> RtmpSender::Create(const PublishAddress& address, st
     g_object_set(source, "is-live", TRUE, "format", GST_FORMAT_TIME, "block", FALSE, "max-bytes",
                  guint64(queueLimit * 2), nullptr);
     g_object_set(sink, "host", address.host.c_str(), "port", address.port, "application",
-                 address.application.c_str(), "stream", address.stream.c_str(), "async-connect", TRUE, "sync",
+                 address.application.c_str(), "stream", address.PublishName().c_str(), "async-connect", TRUE, "sync",
                  FALSE, "async", FALSE, "chunk-size", kChunkSize, nullptr);
     gst_util_set_object_arg(G_OBJECT(sink), "scheme", address.secure ? "rtmps" : "rtmp");
     gst_bin_add_many(GST_BIN(pipeline.get()), source, sink, nullptr);
@@ -78,7 +78,11 @@ RtmpSender::Push RtmpSender::Send(GstSample* tag)
     const Push push = Admit(kind);
     const bool video = kind == FlvTagKind::VideoKey || kind == FlvTagKind::VideoDelta;
     if (push == Push::Sent) PushRebased(tag);
-    if (video) ++(push == Push::Sent ? m_framesSent : m_framesDropped);
+    // Frames before the connection's first key frame were never due; later ones left out are drops.
+    if (video && push == Push::Sent)
+        ++m_framesSent;
+    else if (video && m_framesSent > 0)
+        ++m_framesDropped;
     return push;
 }
 
@@ -119,8 +123,11 @@ void RtmpSender::PushRebased(GstSample* tag)
 
 void RtmpSender::Finish()
 {
+    m_receivedAtFinish = StatsField("in-bytes-total");
     gst_app_src_end_of_stream(GST_APP_SRC(m_source));
 }
+
+bool RtmpSender::AnsweredFinish() const { return StatsField("in-bytes-total") > m_receivedAtFinish; }
 
 std::uint64_t RtmpSender::StatsField(const char* name) const
 {

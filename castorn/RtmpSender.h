@@ -37,7 +37,12 @@ public:
     // gets a picture whose references it lacks. Times start from 0 on each
     // connection, as for any new publication.
     Push Send(GstSample* tag);
-    void Finish();  // end of stream: the server is told, then the bus says EOS
+    // End of stream: what is queued goes out, then "FCUnpublish" and "deleteStream",
+    // and the bus says EOS (before the server has had them).
+    void Finish();
+    // The server has answered since Finish. It answers the end of the publication after
+    // everything before it; closing before its answer is read would reset the connection.
+    bool AnsweredFinish() const;
 
     bool Connected() const;  // the server accepted the publish
     // Connected, or failed with an error still on the bus: stopping now is clean.
@@ -59,6 +64,7 @@ private:
     bool m_awaitingKeyFrame = true;
     bool m_keyFrameAsked = false;
     std::optional<std::uint32_t> m_firstTime;
+    std::uint64_t m_receivedAtFinish = 0;
     std::atomic<std::int64_t> m_framesSent{0};
     std::atomic<std::int64_t> m_framesDropped{0};  // video frames left out while the server was behind
 };

@@ -70,7 +70,8 @@ namespace castorn_notification {
 // microphone mixed with background audio), -60 dBFS and below as 0, 0 dBFS as 100;
 // about five a second while on air, none off air.
 inline constexpr char kAudioPercent[] = "OnAudioPercent";
-// {"address": string, "attempt": int >= 1}: a connection attempt begins.
+// {"address": string, "attempt": int >= 1}: a connection attempt begins; 1 for the
+// first since going on air or since a connection last held.
 inline constexpr char kConnecting[] = "OnConnecting";
 // {"address": string}: the server took the publication; media flows from now on.
 inline constexpr char kConnected[] = "OnConnected";
@@ -84,7 +85,8 @@ inline constexpr char kStatistics[] = "OnStatistics";
 // "stopped" when it was ended by going off air.
 inline constexpr char kDisconnected[] = "OnDisconnected";
 // {"attempt": int >= 1, "delayMs": int64, "reason": code, "message": string}: the
-// next attempt starts after delayMs; reason and message say why the last one ended.
+// next attempt starts after delayMs; attempt counts the retries (1 for the first);
+// reason and message say why the last one ended.
 inline constexpr char kReconnecting[] = "OnReconnecting";
 // {"reason": code, "message": string, "final": bool}: publishing failed. With final
 // false an OnReconnecting follows; with final true the engine has stopped trying
@@ -94,9 +96,11 @@ inline constexpr char kPublishError[] = "OnPublishError";
 inline constexpr char kPublishStopped[] = "OnPublishStopped";
 // {"source": "video" | "audio" | "background", "name": string, "message": string}:
 // a capture source failed or could not be opened; the stream goes on with black or
-// silence in its place.
+// silence in its place, and the engine tries it again about once a second. Sent once
+// per loss, also at going on air for a source that cannot be opened. "name" is the
+// device as the device lists name it (for "background", the sound server's source).
 inline constexpr char kSourceLost[] = "OnSourceLost";
-// {"source": ..., "name": string}: a lost source is captured again.
+// {"source": ..., "name": string}: a lost source is captured again, in the stream from now on.
 inline constexpr char kSourceBack[] = "OnSourceBack";
 
 // The "reason" codes.

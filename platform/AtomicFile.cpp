@@ -48,15 +48,16 @@ bool WriteAll(int fd, const std::string& bytes)
     return true;
 }
 
-// A fresh file beside the target; O_EXCL so that no other file is ever reused, and
-// mode 0666 so that the umask gives a new file its usual permissions.
-int CreateSibling(const std::string& target, std::string& name)
+// A fresh file beside the target; O_EXCL so that no other file is ever reused. Created
+// with no more than the bits it will have, so that nobody else can open it meanwhile;
+// without any, 0666 lets the umask give a new file its usual permissions.
+int CreateSibling(const std::string& target, std::string& name, std::optional<mode_t> mode)
 {
     static std::atomic<unsigned> counter{0};
     constexpr int kAttempts = 100;
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         name = target + ".tmp." + std::to_string(::getpid()) + '.' + std::to_string(counter++);
-        const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode.value_or(0666));
         if (fd >= 0 || errno != EEXIST) return fd;
     }
     return -1;
@@ -87,7 +88,7 @@ std::optional<FileContents> ReadWholeFile(const std::string& path)
 bool ReplaceFileAtomically(const std::string& path, const std::string& bytes, std::optional<mode_t> mode)
 {
     std::string sibling;
-    FileDescriptor file(CreateSibling(path, sibling));
+    FileDescriptor file(CreateSibling(path, sibling, mode));
     if (file.get() < 0) return false;
     if (FillAndSync(file, bytes, mode) && std::rename(sibling.c_str(), path.c_str()) == 0) return true;
     ::unlink(sibling.c_str());

@@ -9,6 +9,10 @@
 
 namespace {
 
+// A profile can hold secrets (the settings hold the stream key): a new one is its
+// owner's alone. A file that exists keeps its own mode.
+constexpr mode_t kNewProfileMode = 0600;
+
 using Lines = std::vector<std::string_view>;  // each line with its own line end
 
 struct Entry {
@@ -215,5 +219,5 @@ bool WriteProfileStrings(const std::string& path, std::span<const ProfileEntry> 
     if (!file) return false;
     std::string bytes = file->bytes;
     for (const ProfileEntry& entry : entries) bytes = Edited(bytes, entry.section, entry.key, entry.value);
-    return ReplaceFileAtomically(target, bytes, file->mode);
+    return ReplaceFileAtomically(target, bytes, file->mode.value_or(kNewProfileMode));
 }

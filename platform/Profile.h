@@ -29,7 +29,8 @@ struct ProfileEntry {
 
 // Replaces the key's line, else adds the key at the end of its section, else adds the
 // section at the end of the file; every other byte stays as it was. The file is
-// replaced whole or not at all. False when nothing was written: the file could not be
+// replaced whole or not at all; a new file is made readable by its owner only. False
+// when nothing was written: the file could not be
 // read or replaced, or a name or value would break the file's lines.
 bool WriteProfileString(std::string_view section, std::string_view key, std::string_view value,
                         const std::string& path);

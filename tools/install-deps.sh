@@ -16,6 +16,7 @@ TEST_PACKAGES=(
   xvfb xauth x11-utils xdotool gstreamer1.0-tools gstreamer1.0-plugins-base-apps
   ffmpeg pulseaudio pulseaudio-utils sox openssl imagemagick
   lldb-15 clang-14 libclang-rt-14-dev
+  python3 iproute2 nodejs npm
 )
 # Checking the Debian package, starting it from its menu entry, and reading its window's
 # device lists as an assistive technology would (tests/package/).
@@ -23,6 +24,9 @@ PACKAGE_TEST_PACKAGES=(
   lintian desktop-file-utils appstream libglib2.0-bin
   dbus-daemon at-spi2-core python3-dbus
 )
+# A node.js from elsewhere brings its own npm, which Debian's npm package cannot join:
+# a command that is there already counts as its package.
+PROVIDED_COMMANDS=(npm)
 # PipeWire's sound server (pipewire-pulse, wireplumber) is left out on purpose: installing
 # it on a desktop can take over from PulseAudio. The background-audio tests also run on it
 # when it is present.
@@ -32,6 +36,7 @@ wanted=("${BUILD_PACKAGES[@]}" "${RUN_PACKAGES[@]}")
 
 missing=()
 for package in "${wanted[@]}"; do
+  [[ " ${PROVIDED_COMMANDS[*]} " == *" $package "* ]] && command -v "$package" >/dev/null && continue
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
 done
 [[ ${#missing[@]} -eq 0 ]] && exit 0

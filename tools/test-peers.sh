@@ -42,3 +42,79 @@ peers_start_xvfb() {
   read -r -t 10 number <&5 || return 1
   export DISPLAY=:$number
 }
+
+# peers_write_settings DIR SERVER APPLICATION STREAM KEY: a set.ini for the program in
+# DIR, at 320x240, 10 fps, 160 kbit/s.
+peers_write_settings() {
+  mkdir -p "$1"
+  cat >"$1/set.ini" <<INI
+[Start]
+first=True
+[svr]
+m_strScheduleSvr=$2
+m_strPublishRoomInfo=$3
+m_strPublishStageInfo=$4
+m_strUserID=10000
+m_strKey=$5
+[video]
+m_iVdFps=10
+m_iVdBitRate=160
+m_iVdWidth=320
+m_iVdHeight=240
+m_iVdInterval=30
+[audio]
+m_iAdSampleRate=44100
+m_iAdBitRate=32
+m_iAdChannels=2
+m_iAdBitPerSample=16
+INI
+}
+
+# peers_start_program PROGRAM DIR: runs it in DIR (where its set.ini is), sets `program`
+# to its pid and `window` to its window, focused on going on air; fails when no window comes.
+peers_start_program() {
+  (cd "$2" && exec "$1") >"$2/program.log" 2>&1 &
+  program=$!
+  pids+=($program)
+  window=$(timeout 20 xdotool search --sync --name '^publish_tavisk$' 2>/dev/null | head -1)
+  [ -n "$window" ] || return 1
+  xdotool windowfocus --sync "$window"
+  sleep 1  # the window takes its first focus ("上麦") after it is shown
+}
+
+# peers_check_recording FILE ON OFF WIDTH HEIGHT FPS: prints what ffprobe finds; fails
+# unless it is H.264 at that size and rate and AAC at 44.1 kHz stereo, as long as the
+# time on air (ON and OFF in seconds) within a tenth.
+peers_check_recording() {
+  # One "name=value" a line: streams as stream.N.name, the format as format.name.
+  ffprobe -v error -count_packets -show_entries \
+    stream=codec_name,width,height,sample_rate,channels,nb_read_packets:format=duration -of flat "$1" |
+  awk -F= -v on="$2" -v off="$3" -v width="$4" -v height="$5" -v fps="$6" '
+    { gsub(/"/, "", $2); value[$1] = $2 }
+    END {
+      for (i = 0; value["streams.stream." i ".codec_name"] != ""; i++) {
+        codec = value["streams.stream." i ".codec_name"]
+        if (codec == "h264") video = i
+        if (codec == "aac") audio = i
+      }
+      if (video == "" || audio == "") { print "no h264 and aac in the recording"; exit 1 }
+      duration = value["format.duration"] + 0; onAir = off - on
+      v = "streams.stream." video "."; a = "streams.stream." audio "."
+      rate = value[v "nb_read_packets"] / duration
+      printf "h264 %dx%d %.1f fps, aac %d Hz %d ch, %.2f s of %.2f s on air\n", value[v "width"], \
+        value[v "height"], rate, value[a "sample_rate"], value[a "channels"], duration, onAir
+      ok = value[v "width"] + 0 == width && value[v "height"] + 0 == height && rate >= fps * 0.9 &&
+           rate <= fps * 1.1 && value[a "sample_rate"] + 0 == 44100 && value[a "channels"] + 0 == 2 &&
+           duration >= onAir * 0.9 && duration <= onAir * 1.1
+      exit ok ? 0 : 1
+    }'
+}
+
+# peers_await PORT: waits up to 10 s until the sound server answers and PORT listens.
+peers_await() {
+  for _ in $(seq 100); do
+    pactl info >/dev/null 2>&1 && peers_listening "$1" && return 0
+    sleep 0.1
+  done
+  return 1
+}

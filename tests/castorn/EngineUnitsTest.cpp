@@ -42,9 +42,10 @@ TEST(PublishAddress, TheProgramsFormsGiveHostPortApplicationAndStream)
     EXPECT_EQ(plain->host, "127.0.0.1");
     EXPECT_EQ(plain->port, 1935);
     EXPECT_FALSE(plain->secure);
-    EXPECT_EQ(plain->application, "live?qex");
+    EXPECT_EQ(plain->application, "live") << "servers refuse a query in the application";
     EXPECT_EQ(plain->key, "qex");
     EXPECT_EQ(plain->stream, "s");
+    EXPECT_EQ(plain->PublishName(), "s?qex") << "where servers read the key";
 
     const auto withPort = Parse("rtmp://host.example:1936");
     ASSERT_TRUE(withPort);
@@ -65,6 +66,8 @@ TEST(PublishAddress, TheProgramsFormsGiveHostPortApplicationAndStream)
     EXPECT_TRUE(secure->secure);
     EXPECT_EQ(secure->host, "::1");
     EXPECT_EQ(secure->port, 443);
+    EXPECT_EQ(Parse("rtmps://ingest.example")->port, 443) << "RTMPS ingests' port when none is typed";
+    EXPECT_EQ(Parse("rtmps://ingest.example:1936")->port, 1936);
 }
 
 TEST(PublishAddress, AnEmptyKeyLeavesNoQuestionMarkAndTheKeyStaysOutOfTheDescription)
@@ -73,11 +76,14 @@ TEST(PublishAddress, AnEmptyKeyLeavesNoQuestionMarkAndTheKeyStaysOutOfTheDescrip
     ASSERT_TRUE(keyless);
     EXPECT_EQ(keyless->application, "live");
     EXPECT_EQ(keyless->key, "");
+    EXPECT_EQ(keyless->PublishName(), "s");
+    EXPECT_EQ(Parse("rtmp://h", "live?sign=1-ab", "s?x=1")->PublishName(), "s?x=1&sign=1-ab")
+        << "a stream name with a query of its own gets the key as one more argument";
 
     const auto keyed = Parse("rtmp://h:1940", "live?secret-key");
     ASSERT_TRUE(keyed);
     EXPECT_EQ(keyed->Describe(), "rtmp://h:1940/live/s");
-    EXPECT_EQ(Parse("rtmps://[::1]")->Describe(), "rtmps://[::1]:1935/live/s");
+    EXPECT_EQ(Parse("rtmps://[::1]")->Describe(), "rtmps://[::1]:443/live/s");
 }
 
 TEST(PublishAddress, UnusableAddressesAreRefusedWithTheReason)

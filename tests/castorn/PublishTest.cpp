@@ -1,9 +1,8 @@
 // The engine on air against real peers: nginx recording what it gets, a
 // PulseAudio server with null outputs, Xvfb. Driven through ICastorn in the
 // program's order of calls.
-#include "PublishingFixture.h"
+#include "OnAirFixture.h"
 
-#include "engine/EngineInterface.h"
 #include "support/LoopbackPort.h"
 
 #include <gst/gst.h>
@@ -108,6 +107,14 @@ int ConnectionsTo(int port)
     return count;
 }
 
+// Whether a level report after the first `from` of them is above `percent`.
+bool LevelAbove(NotificationLog& log, int percent, int from)
+{
+    for (int i = from; i < log.Count("OnAudioPercent"); ++i)
+        if (log.WaitFor("OnAudioPercent", 0s, i)["percent"].asInt() > percent) return true;
+    return false;
+}
+
 }  // namespace
 
 TEST_F(Publishing, ScreenAndMicrophoneAtTheDefaultParametersReachTheServer)
@@ -116,38 +123,26 @@ TEST_F(Publishing, ScreenAndMicrophoneAtTheDefaultParametersReachTheServer)
     const int microphone = DeviceIndex(false, u"FakeMicSink");
     ASSERT_GE(screen, 0) << "the X screen is offered as a video device";
     ASSERT_GE(microphone, 0) << "the sound server's sources are offered";
-    ASSERT_TRUE(GoOnAir({.video = screen, .audio = microphone}));
+    const OnAir on{.video = screen, .audio = microphone};
+    ASSERT_TRUE(GoOnAir(on));
     ASSERT_FALSE(m_log.WaitFor("OnConnected", 5s).isNull());
     std::this_thread::sleep_for(4s);
     GoOffAir();
 
-    const MediaInfo media = OnlyRecording();
-    EXPECT_EQ(media.videoCodec, "h264");
-    EXPECT_EQ(media.width, 320);
-    EXPECT_EQ(media.height, 240);
-    EXPECT_NEAR(media.fps, 10, 1.5);
-    EXPECT_EQ(media.audioCodec, "aac");
-    EXPECT_EQ(media.sampleRate, 44100);
-    EXPECT_EQ(media.channels, 2);
-    EXPECT_NEAR(media.duration, m_onAirSeconds, m_onAirSeconds / 10);
+    ExpectAsAsked(OnlyRecording(), on);
     EXPECT_GE(m_log.Count("OnAudioPercent"), 12) << "a few level reports a second";
     for (const auto& text : m_log.Texts()) EXPECT_EQ(text.find("qex"), std::string::npos) << "the key stays inside";
 }
 
 TEST_F(Publishing, NoDevicesStillStreamBlackAndSilenceAtOtherParameters)
 {
-    ASSERT_TRUE(GoOnAir({.width = 640, .height = 480, .fps = 25, .videoBitrate = 800000, .bFrames = 2, .quality = 60}));
+    const OnAir on{.width = 640, .height = 480, .fps = 25, .videoBitrate = 800000, .bFrames = 2, .quality = 60};
+    ASSERT_TRUE(GoOnAir(on));
     ASSERT_FALSE(m_log.WaitFor("OnConnected", 5s).isNull());
     std::this_thread::sleep_for(3s);
     GoOffAir();
 
-    const MediaInfo media = OnlyRecording();
-    EXPECT_EQ(media.videoCodec, "h264");
-    EXPECT_EQ(media.width, 640);
-    EXPECT_EQ(media.height, 480);
-    EXPECT_NEAR(media.fps, 25, 2.5);
-    EXPECT_EQ(media.audioCodec, "aac");
-    EXPECT_NEAR(media.duration, m_onAirSeconds, m_onAirSeconds / 10);
+    ExpectAsAsked(OnlyRecording(), on);
     EXPECT_EQ(m_log.WaitFor("OnAudioPercent", 1s)["percent"].asInt(), 0) << "silence";
 }
 
@@ -156,18 +151,29 @@ TEST_F(Publishing, TheMicrophoneLevelFollowsTheSoundAndTheMute)
     Child tone({"gst-launch-1.0", "-q", "audiotestsrc", "volume=0.8", "is-live=true", "!", "pulsesink", "device=mic_sink"});
     const int microphone = DeviceIndex(false, u"FakeMicSink");
     ASSERT_TRUE(GoOnAir({.audio = microphone, .volume = 100}));
-    const auto loud = [&] {
-        for (int i = 5; i < m_log.Count("OnAudioPercent"); ++i)
-            if (m_log.WaitFor("OnAudioPercent", 0s, i)["percent"].asInt() > 80) return true;
-        return false;
-    };
-    EXPECT_TRUE(Eventually(loud, 5s)) << "a tone at -2 dB shows near full scale";
+    EXPECT_TRUE(Eventually([&] { return LevelAbove(m_log, 80, 5); }, 5s)) << "a tone at -2 dB shows near full scale";
     GoOffAir();
 
     ASSERT_TRUE(GoOnAir({.audio = microphone, .mute = true}));
     const int before = m_log.Count("OnAudioPercent");
     ASSERT_FALSE(m_log.WaitFor("OnAudioPercent", 3s, before + 5).isNull());
     for (int i = before; i < before + 5; ++i) EXPECT_EQ(m_log.WaitFor("OnAudioPercent", 0s, i)["percent"].asInt(), 0);
+    GoOffAir();
+}
+
+TEST_F(Publishing, TheLevelIsThatOfTheSoundSentBackgroundAudioIncluded)
+{
+    Child player({"gst-launch-1.0", "-q", "audiotestsrc", "volume=0.8", "is-live=true", "!", "pulsesink",
+                  "device=player_sink", "client-name=LevelPlayer"});
+    char buffer[kCommandReplySize];
+    char* reply = buffer;
+    ASSERT_TRUE(m_engine->ExecuteCommand(R"({"cmd":"SelectPlayerName","params":{"player":"LevelPlayer"}})", &reply));
+    ASSERT_TRUE(GoOnAir({.audio = DeviceIndex(false, u"FakeMicSink"), .volume = 100}));
+    ASSERT_FALSE(m_log.WaitFor("OnAudioPercent", 3s, 5).isNull());
+    EXPECT_FALSE(LevelAbove(m_log, 0, 0)) << "a silent microphone, nothing mixed in yet";
+    const int before = m_log.Count("OnAudioPercent");
+    m_engine->EnableBackgroundAudio(true);
+    EXPECT_TRUE(Eventually([&] { return LevelAbove(m_log, 80, before); }, 5s)) << "the player's tone is in the mix";
     GoOffAir();
 }
 
@@ -206,6 +212,33 @@ TEST_F(Publishing, StatisticsTellTheRateSentWhileLiveAndGoingOffAirIsTheReason)
     ASSERT_EQ(files.size(), 1u);
     const double recordedKbps = std::filesystem::file_size(files[0]) * 8 / 1000.0 / Probe(files[0]).duration;
     EXPECT_NEAR(third["kbps"].asInt(), recordedKbps, recordedKbps / 3);
+}
+
+TEST_F(Publishing, NginxGetsTheKeyAsThePublishArgumentsAndTheEndWithoutAReset)
+{
+    for (const std::string key : {"sign=1700000000-0af3", ""}) {
+        ASSERT_TRUE(GoOnAir({.key = key}));
+        ASSERT_FALSE(m_log.WaitFor("OnConnected", 5s, key.empty() ? 1 : 0).isNull());
+        std::this_thread::sleep_for(1s);
+        GoOffAir();
+    }
+    ASSERT_TRUE(Eventually([&] { return m_server->Publishes().size() == 2; }, 3s));
+    EXPECT_EQ(m_server->Publishes()[0], "name=s args=sign=1700000000-0af3") << "as on_publish and exec_publish get it";
+    EXPECT_EQ(m_server->Publishes()[1], "name=s args=");
+    EXPECT_EQ(m_server->ErrorLog().find("reset by peer"), std::string::npos);
+    EXPECT_EQ(m_server->Recordings().size(), 2u);
+}
+
+TEST_F(Publishing, AnIPv6LiteralAddressPublishes)
+{
+    if (!std::filesystem::exists("/proc/net/if_inet6")) GTEST_SKIP() << "no IPv6 here";
+    ASSERT_TRUE(GoOnAir({}, m_server->AddressV6()));
+    const Json::Value connected = m_log.WaitFor("OnConnected", 5s);
+    ASSERT_FALSE(connected.isNull());
+    EXPECT_EQ(connected["address"].asString(), m_server->AddressV6() + "/live/s");
+    std::this_thread::sleep_for(2s);
+    GoOffAir();
+    EXPECT_EQ(OnlyRecording().videoCodec, "h264");
 }
 
 TEST_F(Publishing, NothingListeningIsReportedAsRefusedAndTriedAgain)

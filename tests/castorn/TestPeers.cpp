@@ -15,6 +15,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <sstream>
 #include <stdexcept>
@@ -29,6 +31,33 @@ std::string SourceDir()
 {
     const char* dir = std::getenv("TAVISK_SOURCE_DIR");
     return dir ? dir : CASTORN_TEST_SOURCE_DIR;
+}
+
+std::string PeersDir()
+{
+    const char* dir = std::getenv("TAVISK_PEERS_DIR");
+    return dir ? dir : CASTORN_TEST_PEERS_DIR;
+}
+
+std::vector<std::string> Lines(const std::string& file)
+{
+    std::vector<std::string> lines;
+    std::ifstream in(file);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+// Files with data under `dir` that end in .flv, oldest first.
+std::vector<std::string> FlvFiles(const std::string& dir)
+{
+    std::vector<std::string> files;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(dir, error))
+        if (entry.path().extension() == ".flv" && entry.file_size() > 0) files.push_back(entry.path());
+    std::sort(files.begin(), files.end(), [](const std::string& a, const std::string& b) {
+        return fs::last_write_time(a) < fs::last_write_time(b);
+    });
+    return files;
 }
 
 std::string Output(const std::string& command)
@@ -120,7 +149,7 @@ void RtmpServer::Start()
 {
     m_process = std::make_unique<Child>(std::vector<std::string>{
         SourceDir() + "/tools/rtmp-server.sh", "start", "--port", std::to_string(m_port), "--dir", m_dir.Path(),
-        "--record", "--foreground"});
+        "--record", "--publish-log", m_dir.Path() + "/publish.log", "--foreground"});
     if (!Eventually([this] { return test_support::LoopbackListening(m_port); })) throw std::runtime_error("nginx did not start");
 }
 
@@ -132,16 +161,49 @@ void RtmpServer::Stop()
 
 void RtmpServer::Freeze(bool on) { m_process->Signal(on ? SIGSTOP : SIGCONT); }
 
-std::vector<std::string> RtmpServer::Recordings() const
+std::vector<std::string> RtmpServer::Recordings() const { return FlvFiles(m_dir.Path() + "/rec"); }
+
+std::vector<std::string> RtmpServer::Publishes() const { return Lines(m_dir.Path() + "/publish.log"); }
+
+std::string RtmpServer::ErrorLog() const
 {
-    std::vector<std::string> files;
-    std::error_code error;
-    for (const auto& entry : fs::directory_iterator(m_dir.Path() + "/rec", error))
-        if (entry.path().extension() == ".flv" && entry.file_size() > 0) files.push_back(entry.path());
-    std::sort(files.begin(), files.end(), [](const std::string& a, const std::string& b) {
-        return fs::last_write_time(a) < fs::last_write_time(b);
+    std::ifstream in(m_dir.Path() + "/error.log");
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+TestCertificates::TestCertificates()
+{
+    if (std::system(("'" + SourceDir() + "/tools/test-certs.sh' '" + m_dir.Path() + "'").c_str()) != 0)
+        throw std::runtime_error("cannot make the test certificates");
+}
+
+NodeMediaServer::NodeMediaServer(const Options& options) : m_port(test_support::FreeLoopbackPort())
+{
+    std::vector<std::string> args{"node", SourceDir() + "/tools/nms-server.js", "--dir", m_dir.Path(), "--port",
+                                  std::to_string(m_port)};
+    if (!options.certificate.empty()) {
+        do m_tlsPort = test_support::FreeLoopbackPort();
+        while (m_tlsPort == m_port);
+        args.insert(args.end(), {"--tls-port", std::to_string(m_tlsPort), "--cert", options.certificate, "--key",
+                                 options.key});
+    }
+    if (!options.secret.empty()) args.insert(args.end(), {"--secret", options.secret});
+    m_process = std::make_unique<Child>(args, std::vector<std::string>{"NODE_PATH=" + PeersDir() + "/node_modules"});
+    const bool up = Eventually([this] {
+        return test_support::LoopbackListening(m_port) && (m_tlsPort == 0 || test_support::LoopbackListening(m_tlsPort));
     });
-    return files;
+    if (!up) throw std::runtime_error("node-media-server did not start");
+}
+
+NodeMediaServer::~NodeMediaServer() = default;
+
+std::vector<std::string> NodeMediaServer::Recordings() const { return FlvFiles(m_dir.Path() + "/record/live/s"); }
+
+std::vector<std::string> NodeMediaServer::Publishes() const { return Lines(m_dir.Path() + "/publish.log"); }
+
+bool NodeMediaServer::Available()
+{
+    return Installed("node") && fs::exists(PeersDir() + "/node_modules/node-media-server/package.json");
 }
 
 SoundServer::SoundServer()

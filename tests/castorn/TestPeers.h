@@ -49,22 +49,64 @@ private:
     std::string m_path;
 };
 
-// nginx with the RTMP module on a free loopback port, application "live", recording
-// every publication into its own file.
+// nginx with the RTMP module on a free loopback port (and the same port of ::1 where
+// there is IPv6), application "live", recording every publication into its own file.
 class RtmpServer {
 public:
     RtmpServer();
     ~RtmpServer();
     int Port() const { return m_port; }
     std::string Address() const { return "rtmp://127.0.0.1:" + std::to_string(m_port); }
+    std::string AddressV6() const { return "rtmp://[::1]:" + std::to_string(m_port); }
     void Start();
     void Stop();          // as a server that goes away: connections close
     void Freeze(bool on);  // as a hung server: it accepts, then answers nothing
     std::vector<std::string> Recordings() const;  // with data, oldest first
+    // "name=NAME args=ARGS" for each publish, as nginx hands them to exec_publish.
+    std::vector<std::string> Publishes() const;
+    std::string ErrorLog() const;
 
 private:
     TempDir m_dir;
     int m_port;
+    std::unique_ptr<Child> m_process;
+};
+
+// Certificates made for the test (see tools/test-certs.sh): a test CA, a server
+// certificate it signed and a self-signed one, for 127.0.0.1 and localhost.
+class TestCertificates {
+public:
+    TestCertificates();
+    std::string File(const std::string& name) const { return m_dir.Path() + "/" + name; }
+
+private:
+    TempDir m_dir;
+};
+
+// node-media-server v4 (tools/nms-server.js, installed from tests/peers by the test
+// set-up) on free loopback ports: RTMP, and RTMPS with the given certificate and key
+// when there are any; publish authentication when a secret is given.
+class NodeMediaServer {
+public:
+    struct Options {
+        std::string secret = {};
+        std::string certificate = {};
+        std::string key = {};
+    };
+    explicit NodeMediaServer(const Options& options);
+    ~NodeMediaServer();
+    std::string Address() const { return "rtmp://127.0.0.1:" + std::to_string(m_port); }
+    std::string SecureAddress() const { return "rtmps://localhost:" + std::to_string(m_tlsPort); }
+    std::vector<std::string> Recordings() const;  // of live/s, with data, oldest first
+    // "prePublish PATH QUERY" for each publish asked for, "postPublish ..." for each taken.
+    std::vector<std::string> Publishes() const;
+
+    static bool Available();  // node and the installed server are there
+
+private:
+    TempDir m_dir;
+    int m_port;
+    int m_tlsPort = 0;
     std::unique_ptr<Child> m_process;
 };
 

@@ -8,6 +8,17 @@
 
 namespace castorn_test {
 
+ScratchDir::ScratchDir(const std::string& prefix) {
+    std::string pattern = "/tmp/" + prefix + "-XXXXXX";
+    if (!mkdtemp(pattern.data())) throw std::runtime_error("no temporary folder");
+    path = pattern;
+}
+
+ScratchDir::~ScratchDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path, ignored);
+}
+
 XServer::XServer() {
     int number = 90;
     while (std::filesystem::exists("/tmp/.X11-unix/X" + std::to_string(number)) ||

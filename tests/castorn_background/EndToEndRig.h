@@ -10,6 +10,15 @@
 
 namespace castorn_test {
 
+// A fresh folder under /tmp for one run, removed with everything in it at the end.
+struct ScratchDir {
+    explicit ScratchDir(const std::string& prefix);
+    ~ScratchDir();
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+    std::string path;
+};
+
 class XServer {
 public:
     XServer();

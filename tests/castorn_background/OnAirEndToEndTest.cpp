@@ -32,18 +32,6 @@ std::vector<Piece> Pieces(const std::vector<std::int16_t>& samples) {
     return pieces;
 }
 
-struct TempDir {
-    TempDir() {
-        char pattern[] = "/tmp/onair-test-XXXXXX";
-        path = mkdtemp(pattern);
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path, ignored);
-    }
-    std::string path;
-};
-
 void WriteSettings(const std::string& dir, int port) {
     std::ofstream(dir + "/set.ini") << "[svr]\nm_strScheduleSvr=rtmp://127.0.0.1:" << port
                                     << "\nm_strPublishRoomInfo=live\nm_strPublishStageInfo=tone\nm_strKey=k\n";
@@ -60,7 +48,7 @@ TEST(BackgroundAudioOnAir, RecordingCarriesThePlayerOnlyWhileSwitchedOn) {
     TonePlayer player("TonePlayer");
     ASSERT_TRUE(Eventually([&] { return sound.SinkOf("TonePlayer") == "player_sink"; }));
 
-    const TempDir temp;
+    const ScratchDir temp("onair-test");
     const std::string& dir = temp.path;
     XServer x;
     RtmpRecorder rtmp(dir + "/rtmp");

@@ -67,14 +67,23 @@ std::vector<Sound> SoundPieces(const std::string& file, double toneHz)
 
 std::vector<SoundRun> Runs(const std::vector<Sound>& pieces)
 {
-    std::vector<SoundRun> runs;
-    for (std::size_t i = 0; i < pieces.size(); ++i) {
-        const bool boundary = pieces[i] == Sound::Other && (i + 1 == pieces.size() || pieces[i + 1] != Sound::Other);
-        if (boundary) continue;
-        if (!runs.empty() && runs.back().sound == pieces[i])
-            runs.back().seconds += kSoundPiece;
+    std::vector<SoundRun> raw;
+    for (const Sound piece : pieces) {
+        if (!raw.empty() && raw.back().sound == piece)
+            raw.back().seconds += kSoundPiece;
         else
-            runs.push_back({pieces[i], kSoundPiece});
+            raw.push_back({piece, kSoundPiece});
+    }
+    std::vector<SoundRun> runs;
+    for (std::size_t i = 0; i < raw.size(); ++i) {
+        const bool change = raw[i].sound == Sound::Other && raw[i].seconds <= kChange;
+        const bool dropout = raw[i].seconds <= kChange && !runs.empty() && i + 1 < raw.size() &&
+                             runs.back().sound == raw[i + 1].sound;
+        if (change || dropout) continue;
+        if (!runs.empty() && runs.back().sound == raw[i].sound)
+            runs.back().seconds += raw[i].seconds;
+        else
+            runs.push_back(raw[i]);
     }
     return runs;
 }

@@ -16,6 +16,9 @@ struct Track {
     double longestGap = 0;
 };
 Track ReadTrack(const std::string& file, const char* track);  // track: "a" or "v"
+// A gap between packets that a source lost without a stand-in leaves (seconds); a
+// loaded machine leaves a few hundred milliseconds.
+inline constexpr double kLongestGap = 1.0;
 
 // The mean brightness (0-255) of every picture, in order.
 std::vector<double> FrameBrightness(const std::string& file);
@@ -29,8 +32,9 @@ struct SoundRun {
     Sound sound;
     double seconds;
 };
-// The pieces as runs of the same kind, in order. A piece that straddles a change is
-// neither kind: it is left out.
+// The pieces as runs of the same kind, in order. What straddles a change (no more
+// than kChange of neither kind), and a dropout as short within a run, are left out.
+inline constexpr double kChange = 2 * kSoundPiece;
 std::vector<SoundRun> Runs(const std::vector<Sound>& pieces);
 std::string Describe(const std::vector<SoundRun>& runs);  // for failure messages
 

@@ -25,18 +25,6 @@ constexpr double kAacFrame = 1024;  // samples
 constexpr double kSampleRate = 44100;
 constexpr int kFps = 10;
 
-struct TempDir {
-    TempDir() {
-        char pattern[] = "/tmp/source-loss-test-XXXXXX";
-        path = mkdtemp(pattern);
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path, ignored);
-    }
-    std::string path;
-};
-
 // When, counted from the first media at the server, the sound server goes and comes back.
 struct Outage {
     bool beforeOnAir = false;           // gone before going on air, the lists filled while it was there
@@ -116,7 +104,7 @@ private:
     }
 
     PulseTestServer m_sound;
-    TempDir m_temp;
+    ScratchDir m_temp{"source-loss-test"};
     XServer m_x;
     RtmpRecorder m_rtmp;
     std::unique_ptr<TonePlayer> m_tone;
@@ -133,9 +121,9 @@ std::vector<SoundRun> CheckRecording(ProgramRun& run) {
     const Track video = ReadTrack(files.front(), "v");
     EXPECT_NEAR(video.last, run.offAirAt, 1.5) << "the picture to the end";
     EXPECT_NEAR(audio.last, video.last, 0.5) << "the sound to the end";
-    EXPECT_LT(audio.longestGap, 0.35) << "the sound goes on without a gap";
+    EXPECT_LT(audio.longestGap, kLongestGap) << "the sound goes on without a gap";
     EXPECT_NEAR(audio.packets * kAacFrame / kSampleRate, audio.last - audio.first, 0.3) << "as much sound as time";
-    EXPECT_LT(video.longestGap, 0.35);
+    EXPECT_LT(video.longestGap, kLongestGap);
     EXPECT_NEAR(video.packets / (video.last - video.first), kFps, 1.5);
     const auto runs = Runs(SoundPieces(files.front(), kToneHz));
     std::printf("recording: %s\n", Describe(runs).c_str());
@@ -175,11 +163,11 @@ TEST(SourceLossOnAir, AMicrophoneGoneBeforeGoingOnAirStartsAsSilenceAndIsHeardWh
     if (!Prerequisites()) GTEST_SKIP() << "needs the program built and pulseaudio";
     ProgramRun run(Outage{.beforeOnAir = true, .startAt = 3, .offAirAt = 11});
     const auto runs = CheckRecording(run);
-    ASSERT_EQ(runs.size(), 2u) << Describe(runs);
-    EXPECT_EQ(runs[0].sound, Sound::Silent);
-    EXPECT_GE(runs[0].seconds, run.returnedAt - 0.5);
-    EXPECT_LE(runs[0].seconds, run.returnedAt + 5) << "the tone within five seconds of the return";
-    EXPECT_EQ(runs[1].sound, Sound::Tone);
+    ASSERT_GE(runs.size(), 2u) << Describe(runs);
+    EXPECT_EQ(runs.front().sound, Sound::Silent) << Describe(runs);
+    EXPECT_GE(runs.front().seconds, run.returnedAt - 0.5);
+    EXPECT_LE(runs.front().seconds, run.returnedAt + 5) << "the tone within five seconds of the return";
+    EXPECT_EQ(runs.back().sound, Sound::Tone) << Describe(runs);
 }
 
 }  // namespace

@@ -222,3 +222,29 @@ TEST_F(StatusEndToEnd, TheMeterIsHiddenWhenTheSettingsSaySo)
     EXPECT_TRUE(Meter()->isHidden());
     Click(1023);
 }
+
+TEST_F(StatusEndToEnd, TheMicrophoneLostAndBackIsShownWhileTheStreamStaysLive)
+{
+    OpenWith({m_server->Address()});
+    Click(1022);
+    ASSERT_TRUE(StatusReaches("直播中", kPromptly));
+    m_sound->Stop();
+    EXPECT_TRUE(StatusReaches("麦克风已断开", kPromptly));
+    EXPECT_TRUE(StatusText().startsWith("直播中")) << "the stream's own state stays: " << StatusText().toStdString();
+    m_sound->Start();
+    EXPECT_TRUE(StatusReaches("麦克风已恢复", kEventually));
+    EXPECT_TRUE(StatusText().startsWith("直播中")) << StatusText().toStdString();
+    Click(1023);
+    EXPECT_EQ(StatusText(), "未上麦");
+    EXPECT_EQ(m_server->Recordings().size(), 1u) << "one publication throughout";
+}
+
+TEST_F(StatusEndToEnd, AMicrophoneGoneBeforeGoingOnAirIsNamedAndTheStreamStarts)
+{
+    OpenWith({m_server->Address()});
+    m_sound->Stop();
+    Click(1022);
+    EXPECT_TRUE(StatusReaches("麦克风已断开", kPromptly));
+    EXPECT_TRUE(StatusReaches("直播中", kPromptly));
+    Click(1023);
+}

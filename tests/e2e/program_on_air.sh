@@ -38,11 +38,7 @@ peers_start_rtmp "$source" "$work/nginx" "$port"
 peers_start_pulse "$work/pulse"
 peers_start_xvfb 1280x720 || fail "Xvfb did not start"
 
-for _ in $(seq 100); do
-  pactl info >/dev/null 2>&1 && peers_listening "$port" && break
-  sleep 0.1
-done
-pactl info >/dev/null 2>&1 || fail "pulseaudio did not start"
+peers_await "$port" || fail "pulseaudio or nginx did not start"
 
 mkdir -p "$work/run"
 cat >"$work/run/set.ini" <<INI
@@ -92,26 +88,5 @@ kill -0 "$program" 2>/dev/null || fail "the program ended while on air: $(tail -
 
 recording=$(ls "$work"/nginx/rec/*.flv 2>/dev/null | head -1)
 [ -n "$recording" ] && [ -s "$recording" ] || fail "the server recorded nothing"
-# One "name=value" a line: streams as stream.N.name, the format as format.name.
-probe=$(ffprobe -v error -count_packets -show_entries \
-  stream=codec_name,width,height,sample_rate,channels,nb_read_packets:format=duration -of flat "$recording")
-awk -F= -v on="$on" -v off="$off" -v width="$width" -v height="$height" -v fps="$fps" '
-  { gsub(/"/, "", $2); value[$1] = $2 }
-  END {
-    for (i = 0; i < 2; i++) {
-      codec = value["streams.stream." i ".codec_name"]
-      if (codec == "h264") video = i
-      if (codec == "aac") audio = i
-    }
-    if (video == "" || audio == "") { print "no h264 and aac in the recording"; exit 1 }
-    duration = value["format.duration"] + 0; onAir = off - on
-    v = "streams.stream." video "."; a = "streams.stream." audio "."
-    rate = value[v "nb_read_packets"] / duration
-    printf "h264 %dx%d %.1f fps, aac %d Hz %d ch, %.2f s of %.2f s on air\n", value[v "width"], \
-      value[v "height"], rate, value[a "sample_rate"], value[a "channels"], duration, onAir
-    ok = value[v "width"] + 0 == width && value[v "height"] + 0 == height && rate >= fps * 0.9 &&
-         rate <= fps * 1.1 && value[a "sample_rate"] + 0 == 44100 && value[a "channels"] + 0 == 2 &&
-         duration >= onAir * 0.9 && duration <= onAir * 1.1
-    exit ok ? 0 : 1
-  }' <<<"$probe" || fail "the recording is not what was asked for"
+peers_check_recording "$recording" "$on" "$off" "$width" "$height" "$fps" || fail "the recording is not what was asked for"
 echo "PASS"

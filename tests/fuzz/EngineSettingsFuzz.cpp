@@ -30,6 +30,11 @@ void CheckAddress(std::string_view server, std::string_view application, std::st
     }
     Require(!address->host.empty() && !address->stream.empty(), "an address has a host and a stream");
     Require(address->port >= 1 && address->port <= 65535, "a port is within 1-65535");
+    Require(address->application.find('?') == std::string::npos, "the application goes without the key");
+    const std::string name = address->PublishName();
+    Require(name.rfind(address->stream, 0) == 0 &&
+                name.size() == address->stream.size() + (address->key.empty() ? 0 : address->key.size() + 1),
+            "the publish name is the stream, with the key as one more query argument when there is one");
     address->Describe();
 }
 

@@ -117,18 +117,28 @@ TEST_F(ProfileTest, RefusesWhatWouldAddLines)
     EXPECT_EQ(Read(), "[s]\nk=v\n");
 }
 
+TEST_F(ProfileTest, ANewFileIsItsOwnersAloneWhateverTheUmask)
+{
+    const mode_t umaskBefore = ::umask(022);
+    ASSERT_TRUE(WriteProfileString("svr", "m_strKey", "secret", m_path));
+    ::umask(umaskBefore);
+    struct stat info {};
+    ASSERT_EQ(::stat(m_path.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0600u);
+}
+
 TEST_F(ProfileTest, ReplacesTheFileWholeKeepingItsModeAndLinks)
 {
     const std::string target = m_dir.filePath("real.ini").toStdString();
     std::ofstream(target) << "[s]\nk=v\n";
-    ::chmod(target.c_str(), 0640);
+    ::chmod(target.c_str(), 0644);
     std::filesystem::create_symlink(target, m_path);
     ASSERT_TRUE(WriteProfileString("s", "k", "w", m_path));
     EXPECT_TRUE(std::filesystem::is_symlink(m_path));
     EXPECT_EQ(Read(), "[s]\nk=w\n");
     struct stat info {};
     ::stat(target.c_str(), &info);
-    EXPECT_EQ(info.st_mode & 07777, 0640u);
+    EXPECT_EQ(info.st_mode & 07777, 0644u) << "an existing file keeps its mode, wider than a new one's too";
     // Nothing but the two files is left behind.
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(m_dir.path().toStdString()), {}), 2);
 }

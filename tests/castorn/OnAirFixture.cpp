@@ -1,0 +1,90 @@
+#include "OnAirFixture.h"
+
+using namespace std::chrono_literals;
+
+namespace castorn_test {
+
+namespace {
+
+bool ToolsPresent()
+{
+    return Installed("nginx") && Installed("pulseaudio") && Installed("Xvfb") && Installed("ffprobe") &&
+           Installed("gst-launch-1.0");
+}
+
+}  // namespace
+
+void Publishing::SetUp()
+{
+    if (!ToolsPresent()) GTEST_SKIP() << "needs nginx, pulseaudio, Xvfb, ffprobe and gst-launch-1.0";
+    m_display = std::make_unique<VirtualDisplay>();
+    m_sound = std::make_unique<SoundServer>();
+    m_server = std::make_unique<RtmpServer>();
+    m_engine = CreateCastorn(&m_log);
+    ASSERT_NE(m_engine, nullptr);
+}
+
+void Publishing::TearDown()
+{
+    if (m_engine) m_engine->Release();
+}
+
+int Publishing::DeviceIndex(bool video, const std::u16string& part)
+{
+    const char16_t** names = nullptr;
+    unsigned count = 0;
+    video ? m_engine->GetVideoDevices(&names, &count) : m_engine->GetAudioDevices(&names, &count);
+    for (unsigned i = 0; i < count; ++i)
+        if (std::u16string(names[i]).find(part) != std::u16string::npos) return static_cast<int>(i);
+    return -1;
+}
+
+bool Publishing::GoOnAir(const OnAir& on, const std::string& server)
+{
+    char buffer[kCommandReplySize];
+    char* reply = buffer;
+    m_engine->SelectVideoDevice(on.video);
+    m_engine->SelectAudioDevice(on.audio);
+    m_engine->ExecuteCommand(("{\"cmd\":\"SetBframeCount\",\"params\":{\"BframeCount\":" +
+                              std::to_string(on.bFrames) + "}}").c_str(), &reply);
+    m_engine->ExecuteCommand(("{\"cmd\":\"SetVBRQuality\",\"params\":{\"Quality\":" +
+                              std::to_string(on.quality) + "}}").c_str(), &reply);
+    m_engine->SetAudioParams(44100, 2, 16, 32000, on.volume, on.mute);
+    m_engine->SetVideoParams(on.width, on.height, on.fps, on.videoBitrate, on.window, 30);
+    m_engine->SetPublishAddress(server.empty() ? m_server->Address().c_str() : server.c_str(),
+                                ("live?" + on.key).c_str(), "s");
+    m_engine->SetAuxParams(80, 0);
+    m_engine->SetUserId("10000");
+    m_wentOnAir = std::chrono::steady_clock::now();
+    return m_engine->StartPublish();
+}
+
+void Publishing::GoOffAir()
+{
+    const int stopsBefore = m_log.Count("OnPublishStopped");
+    m_engine->StopPublish();
+    m_onAirSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - m_wentOnAir).count();
+    ASSERT_FALSE(m_log.WaitFor("OnPublishStopped", 5s, stopsBefore).isNull());
+}
+
+MediaInfo Publishing::OnlyRecording() { return OnlyRecording(m_server->Recordings()); }
+
+MediaInfo Publishing::OnlyRecording(const std::vector<std::string>& files)
+{
+    EXPECT_EQ(files.size(), 1u);
+    return files.empty() ? MediaInfo{} : Probe(files.back());
+}
+
+void Publishing::ExpectAsAsked(const MediaInfo& media, const OnAir& on)
+{
+    EXPECT_EQ(media.videoCodec, "h264");
+    EXPECT_EQ(media.width, on.width);
+    EXPECT_EQ(media.height, on.height);
+    EXPECT_NEAR(media.fps, on.fps, on.fps / 10.0 + 0.5);
+    EXPECT_EQ(media.audioCodec, "aac");
+    EXPECT_EQ(media.sampleRate, 44100);
+    EXPECT_EQ(media.channels, 2);
+    EXPECT_NEAR(media.duration, m_onAirSeconds, m_onAirSeconds / 10);
+}
+
+}  // namespace castorn_test
