@@ -103,6 +103,13 @@ inline constexpr char kSourceLost[] = "OnSourceLost";
 // {"source": ..., "name": string}: a lost source is captured again, in the stream from now on.
 inline constexpr char kSourceBack[] = "OnSourceBack";
 
+// {"state": "off" | "waiting" | "capturing" | "unavailable", "player": string}: while
+// on air, whenever background audio changes: switched off (microphone alone), switched
+// on but no program of that name plays now, the player is in the stream, or no sound
+// server took the capture sink (tried again every second). player is the selected
+// player's name as the program gave it.
+inline constexpr char kBackgroundAudio[] = "OnBackgroundAudio";
+
 // The "reason" codes.
 inline constexpr char kReasonRefused[] = "refused";        // nothing listens at the address
 inline constexpr char kReasonUnresolved[] = "unresolved";  // the host name does not resolve

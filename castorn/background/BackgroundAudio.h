@@ -5,13 +5,7 @@
 // them at the boundary of its messages. A name that went through a locale that
 // cannot hold it ("???") still selects the player it came from.
 //
-// Status notifications, sent while capturing whenever the state or the selected
-// player changes:
-//   {"cmd":"OnBackgroundAudio","params":{"state":STATE,"player":NAME}}
-// STATE is "off" (switched off: microphone alone), "waiting" (switched on, but no
-// program of that name plays now: microphone alone until one does), "capturing"
-// (the player is in the stream) or "unavailable" (no sound server, or it refused
-// our capture sink; retried every second). NAME is the selected player.
+// Its state goes to the program as OnBackgroundAudio (engine/EngineInterface.h).
 #pragma once
 
 #include <functional>

@@ -1,5 +1,7 @@
 #include "castorn/background/CaptureState.h"
 
+#include "engine/EngineInterface.h"
+
 #include <json/json.h>
 
 namespace castorn {
@@ -20,7 +22,7 @@ const char* StateName(CaptureState state) {
 
 std::string CaptureStateMessage(CaptureState state, const std::string& player) {
     Json::Value root;
-    root["cmd"] = "OnBackgroundAudio";
+    root["cmd"] = castorn_notification::kBackgroundAudio;
     root["params"]["state"] = StateName(state);
     root["params"]["player"] = player;
     Json::StreamWriterBuilder writer;

@@ -13,8 +13,7 @@ enum class CaptureState {
     Unavailable,  // no sound server, or it refused the capture sink
 };
 
-// {"cmd":"OnBackgroundAudio","params":{"state":"off|waiting|capturing|unavailable","player":NAME}}
-// NAME is the selected player, as the program sent it.
+// The OnBackgroundAudio notification for `state` (its members: engine/EngineInterface.h).
 std::string CaptureStateMessage(CaptureState state, const std::string& player);
 
 }  // namespace castorn
