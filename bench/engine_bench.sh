@@ -1,11 +1,11 @@
 #!/bin/bash
-# The publishing engine against the ffmpeg command line, side by side in one run:
+# The publishing engine against the ffmpeg command line, one after the other in pairs:
 # CPU time and peak memory of SECONDS on air at 320x240@10 and 1280x720@30 from the
 # same screen and microphone to the same local nginx; the time from StartPublish to
 # the first media at the server; the slowest interface call with a live, a dead and a
 # hung server.
 #
-#   bench/engine_bench.sh [BUILD_DIR] [SECONDS]     (defaults: build, 20)
+#   bench/engine_bench.sh [BUILD_DIR] [SECONDS] [PAIRS]     (defaults: build, 20, 5)
 #
 # Needs: nginx libnginx-mod-rtmp pulseaudio pulseaudio-utils xvfb ffmpeg
 #        gstreamer1.0-tools, a C++ compiler, and BUILD_DIR/libcastorn.so built.
@@ -14,6 +14,7 @@ set -euo pipefail
 source=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$source/build}" && pwd)
 seconds=${2:-20}
+pairs=${3:-5}
 work=$(mktemp -d /tmp/castorn-bench-XXXXXX)
 pids=()
 cleanup() {
@@ -60,11 +61,8 @@ engine_row() {  # width height fps kbits
 
 ffmpeg_row() {  # width height fps kbits
   rm -f "$records"/*
-  "$driver" measure "$records" -- ffmpeg -nostdin -hide_banner -loglevel error \
-    -f x11grab -framerate "$3" -video_size 1280x720 -i "$DISPLAY" -f pulse -i mic_sink.monitor -t "$seconds" \
-    -vf "scale=$1:$2" -c:v libx264 -preset veryfast -tune zerolatency -profile:v main -pix_fmt yuv420p \
-    -b:v "${4}k" -maxrate "${4}k" -bufsize "$(($4 * 6 / 10))k" -g 30 -bf 0 \
-    -c:a aac -b:a 32k -ar 44100 -ac 2 -f flv "$server/live/ffmpeg"
+  "$driver" measure "$records" -- bash -c '. "$1"; shift; ffmpeg_publish "$@"' - \
+    "$source/bench/ffmpeg-publisher.sh" "$@" "$seconds" "$server/live/ffmpeg"
 }
 
 value() { awk -v key="$1" '$1 == key { print $2 }' <<<"$2" | head -1; }
@@ -73,18 +71,35 @@ slowest_call() {  # the slowest call on air, leaving out those of start-up and R
          if ($3 > max) { max = $3; name = $2 } } END { printf "%.3f ms (%s)", max, name }' <<<"$1"
 }
 
-echo "| row | publisher | CPU user+sys | peak RSS | first media at server |"
-echo "|---|---|---|---|---|"
+# median_spread VALUES...: "median (min–max)"
+median_spread() {
+  printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END {
+    m = NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2
+    printf "%.2f (%.2f–%.2f)", m, v[1], v[NR] }'
+}
+
+echo "Each row $pairs times, the engine and ffmpeg one after the other; median (least–most)."
+echo "Load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
+echo
+echo "| row | publisher | CPU user+sys, s | CPU ÷ ffmpeg's, same pair | peak RSS, MiB | first media at server, ms |"
+echo "|---|---|---|---|---|---|"
 for row in "320 240 10 160" "1280 720 30 2500"; do
   set -- $row
-  engine=$(engine_row "$@")
-  ffmpeg=$(ffmpeg_row "$@")
+  e_cpu=() f_cpu=() ratio=() e_rss=() f_rss=() e_first=() f_first=()
+  for _ in $(seq "$pairs"); do
+    engine=$(engine_row "$@")
+    ffmpeg=$(ffmpeg_row "$@")
+    e_cpu+=("$(value cpu "$engine")"); f_cpu+=("$(value cpu "$ffmpeg")")
+    ratio+=("$(awk -v e="${e_cpu[-1]}" -v f="${f_cpu[-1]}" 'BEGIN { print e / f }')")
+    e_rss+=("$(value peak_rss "$engine")"); f_rss+=("$(value peak_rss "$ffmpeg")")
+    e_first+=("$(value first_media "$engine")"); f_first+=("$(value first_media "$ffmpeg")")
+    calls_live+=$'\n'$engine
+  done
   label="$1×$2@$3, ${4}k, ${seconds} s"
-  e_cpu=$(value cpu "$engine"); f_cpu=$(value cpu "$ffmpeg")
-  echo "| $label | castorn | $e_cpu s ($(awk -v e="$e_cpu" -v f="$f_cpu" 'BEGIN { printf "%.2f", e / f }')× ffmpeg) | $(value peak_rss "$engine") MiB | $(value first_media "$engine") ms after StartPublish |"
-  echo "| $label | ffmpeg CLI | $f_cpu s | $(value peak_rss "$ffmpeg") MiB | $(value first_media "$ffmpeg") ms after its start |"
-  calls_live+=$'\n'$engine
+  echo "| $label | castorn | $(median_spread "${e_cpu[@]}") | $(median_spread "${ratio[@]}") | $(median_spread "${e_rss[@]}") | $(median_spread "${e_first[@]}") after StartPublish |"
+  echo "| $label | ffmpeg CLI | $(median_spread "${f_cpu[@]}") | | $(median_spread "${f_rss[@]}") | $(median_spread "${f_first[@]}") after its start |"
 done
+echo "Load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
 
 echo
 echo "| server | slowest call from going on air to off air | CreateCastorn | GetVideoDevices | GetAudioDevices | GetPlayerList | Release |"

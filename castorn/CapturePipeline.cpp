@@ -1,5 +1,6 @@
 #include "castorn/CapturePipeline.h"
 
+#include "castorn/AudioClockProbe.h"
 #include "castorn/FallbackSource.h"
 #include "castorn/GstRef.h"
 
@@ -19,8 +20,11 @@ struct BuildError : std::runtime_error {
 };
 
 constexpr guint64 kLevelInterval = 200 * GST_MSECOND;
+constexpr gint kPreviewFps = 15;
 constexpr gint64 kAudioChunkUs = 40000;
 constexpr gint64 kAudioBufferUs = 1000000;
+// voaacenc primes with this many samples: the sound it gives is that much later than its timestamps say.
+constexpr guint64 kAacEncoderDelaySamples = 1600;
 
 // Adds elements to a bin and links them; throws BuildError on the first failure.
 class Assembler {
@@ -185,11 +189,13 @@ GstElement* AppSink(Assembler& assembler, SampleCallback onSample, gpointer self
     return sink;
 }
 
-// A sound server source (or another audio device) as the stream wants it timed.
 void SetUpAudioSource(GstElement* source)
 {
-    // The system clock times everything: a sound server's clock, counted in the samples it
-    // delivers, runs slow when it is starved, and the whole stream would shrink with it.
+    // The system clock times the whole pipeline, picture and sound: a sound server's clock,
+    // counted in the samples it delivers, runs slow when it is starved, and the whole stream
+    // would shrink with it. FollowPipelineClock keeps the source's first timestamp (which
+    // knows the capture latency) and puts the rest where the samples belong on that clock.
+    // (Re-timestamping in the source instead mangled the first seconds of its sound.)
     if (HasProperty(source, "provide-clock")) g_object_set(source, "provide-clock", FALSE, nullptr);
     // Sound in 40 ms pieces: a quarter of the wake-ups of the default, at no cost in delay
     // that matters to a stream.
@@ -199,21 +205,32 @@ void SetUpAudioSource(GstElement* source)
     if (HasProperty(source, "buffer-time")) g_object_set(source, "buffer-time", kAudioBufferUs, nullptr);
 }
 
-GstElement* Microphone(const SharedDevice& device, std::string& why)
+// A sound server source (or another audio device) in the stream's format, on the pipeline clock.
+GstElement* AudioSourceBin(const AudioSettings& audio, const BinFiller& open, std::string& why)
 {
     return SourceBin([&](Assembler& assembler) {
-        GstElement* source = DeviceElement(assembler, device);
+        GstElement* source = open(assembler);
         SetUpAudioSource(source);
-        return source;
+        GstElement* clockInput = assembler.Filter(gst_caps_new_simple(
+            "audio/x-raw", "format", G_TYPE_STRING, "F32LE", "layout", G_TYPE_STRING, "interleaved", "rate",
+            G_TYPE_INT, audio.sampleRate, "channels", G_TYPE_INT, audio.channels, nullptr));
+        assembler.Chain({source, assembler.Make("audioconvert"), assembler.Make("audioresample"), clockInput});
+        const PadRef pad(gst_element_get_static_pad(clockInput, "src"));
+        FollowPipelineClock(pad.get(), audio.sampleRate, audio.channels);
+        return assembler.Chain({clockInput, assembler.Make("audioconvert"), assembler.Filter(RawAudioCaps(audio))});
     }, why);
 }
 
-GstElement* SoundServerSource(const std::string& name, std::string& why)
+GstElement* Microphone(const SharedDevice& device, const AudioSettings& audio, std::string& why)
 {
-    return SourceBin([&](Assembler& assembler) {
+    return AudioSourceBin(audio, [&](Assembler& assembler) { return DeviceElement(assembler, device); }, why);
+}
+
+GstElement* SoundServerSource(const std::string& name, const AudioSettings& audio, std::string& why)
+{
+    return AudioSourceBin(audio, [&](Assembler& assembler) {
         GstElement* source = assembler.Make("pulsesrc");
         g_object_set(source, "device", name.c_str(), nullptr);
-        SetUpAudioSource(source);
         return source;
     }, why);
 }
@@ -230,15 +247,14 @@ GstElement* Silence(const AudioSettings& audio, GstClockTime from)
     });
 }
 
-// convert ! resample ! the stream's raw format ! rate, where a source joins: returns the first and the last.
+// Where a source joins, in the stream's raw format: returns the first element and the last.
 std::pair<GstElement*, GstElement*> AudioInput(Assembler& assembler, const AudioSettings& audio)
 {
-    GstElement* convert = assembler.Make("audioconvert");
+    GstElement* format = assembler.Filter(RawAudioCaps(audio));
     // Across a change of source the sound goes on without a gap or an overlap.
     GstElement* rate = assembler.Make("audiorate");
     g_object_set(rate, "skip-to-first", TRUE, nullptr);
-    return {convert, assembler.Chain({convert, assembler.Make("audioresample"),
-                                      assembler.Filter(RawAudioCaps(audio)), rate})};
+    return {format, assembler.Chain({format, rate})};
 }
 
 PadRef SinkPad(GstElement* element)
@@ -314,12 +330,24 @@ bool CapturePipeline::Build(const CaptureSpec& spec, std::string& why)
         GstElement* aac = assembler.Make("voaacenc");
         g_object_set(aac, "bitrate", audio.bitrate, nullptr);
         assembler.Link(assembler.Chain({sound, assembler.Make("audioconvert"), aac}), mux, "audio");
+        // The encoder's delay is taken off by holding the picture back as long: the sound's
+        // running time cannot go below the picture's without the muxer restamping it.
+        const PadRef encodedPicture(gst_element_get_static_pad(m_videoEncoder, "src"));
+        gst_pad_set_offset(encodedPicture.get(),
+                           static_cast<gint64>(gst_util_uint64_scale_int(kAacEncoderDelaySamples, GST_SECOND, audio.sampleRate)));
 
         if (spec.previewWidth > 0) {
             GstElement* queue = assembler.Make("queue");
             gst_util_set_object_arg(G_OBJECT(queue), "leaky", "downstream");
             g_object_set(queue, "max-size-buffers", 1u, "max-size-bytes", 0u, "max-size-time", guint64(0), nullptr);
-            assembler.Chain({tee, queue, assembler.Make("videoconvertscale"),
+            // The preview is a glance at what is sent: at most kPreviewFps, the nearest pixel and
+            // no chroma filtering cost an eighth of the instructions of a full-rate, filtered one.
+            GstElement* rate = assembler.Make("videorate");
+            g_object_set(rate, "drop-only", TRUE, "max-rate", kPreviewFps, nullptr);
+            GstElement* convert = assembler.Make("videoconvertscale");
+            gst_util_set_object_arg(G_OBJECT(convert), "method", "nearest-neighbour");
+            gst_util_set_object_arg(G_OBJECT(convert), "chroma-mode", "none");
+            assembler.Chain({tee, queue, rate, convert,
                              assembler.Filter(RawVideoCaps("BGRx", spec.previewWidth, spec.previewHeight, 0)),
                              AppSink(assembler, &CapturePipeline::OnPreviewSample, this, 1)});
         }
@@ -332,12 +360,12 @@ bool CapturePipeline::Build(const CaptureSpec& spec, std::string& why)
                   [video](GstClockTime from) { return Black(video, from); });
         const auto* microphone = std::get_if<SharedDevice>(&spec.audioSource);
         AddSource(SinkPad(microphoneInput).get(), "audio", SourceName(spec.audioSource),
-                  microphone ? [device = *microphone](std::string& why) { return Microphone(device, why); }
+                  microphone ? [device = *microphone, audio](std::string& why) { return Microphone(device, audio, why); }
                              : FallbackSource::SourceMaker(),
                   [audio](GstClockTime from) { return Silence(audio, from); });
         if (backgroundInput)
             AddSource(SinkPad(backgroundInput).get(), "background", spec.backgroundSource,
-                      [name = spec.backgroundSource](std::string& why) { return SoundServerSource(name, why); },
+                      [name = spec.backgroundSource, audio](std::string& why) { return SoundServerSource(name, audio, why); },
                       [audio](GstClockTime from) { return Silence(audio, from); });
         return true;
     } catch (const BuildError& error) {

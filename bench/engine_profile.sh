@@ -1,0 +1,44 @@
+#!/bin/bash
+# Where the publishing engine's CPU time goes: SECONDS on air at WIDTH×HEIGHT@FPS from a
+# moving Xvfb screen and a tone, sampled by perf (cpu-clock, so it works without hardware
+# counters), summed by library and by function. Needs perf (linux-perf) besides the peers
+# bench/engine_bench.sh needs.
+#
+#   bench/engine_profile.sh BUILD_DIR SECONDS WIDTH HEIGHT FPS KBITS
+set -euo pipefail
+
+source=$(cd "$(dirname "$0")/.." && pwd)
+build=$(cd "$1" && pwd)
+seconds=$2
+work=$(mktemp -d /tmp/castorn-profile-XXXXXX)
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill -TERM "$pid" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+c++ -std=c++20 -O2 -I"$source" "$source/bench/engine_bench.cpp" -o "$work/engine_bench" -ldl
+. "$source/tools/test-peers.sh"
+port=$(peers_free_port)
+peers_start_rtmp "$source" "$work/nginx" "$port"
+peers_start_pulse "$work/pulse"
+peers_start_xvfb 1280x720
+for _ in $(seq 100); do
+  pactl info >/dev/null 2>&1 && peers_listening "$port" && break
+  sleep 0.1
+done
+gst-launch-1.0 -q videotestsrc pattern=ball is-live=true ! video/x-raw,width=640,height=360,framerate=30/1 \
+  ! ximagesink >/dev/null 2>&1 &
+pids+=($!)
+gst-launch-1.0 -q audiotestsrc is-live=true volume=0.5 ! pulsesink device=mic_sink >/dev/null 2>&1 &
+pids+=($!)
+sleep 1
+
+perf record -q -e cpu-clock -F 999 -o "$work/perf.data" -- "$work/engine_bench" publish "$build/libcastorn.so" \
+  "rtmp://127.0.0.1:$port" "$seconds" "$3" "$4" "$5" "$6" - Screen FakeMicSink >/dev/null 2>&1
+echo "## by library"
+perf report -i "$work/perf.data" --stdio --sort dso 2>/dev/null | grep -v '^#' | grep -v '^$' | head -15
+echo "## by function"
+perf report -i "$work/perf.data" --stdio --sort dso,sym 2>/dev/null | grep -v '^#' | grep -v '^$' | head -30
