@@ -20,10 +20,10 @@
 
 namespace {
 
-constexpr double kBrightLuma = 128;      // between black (16) and white (235)
-constexpr double kQuietBefore = 1.0;     // seconds without a flash or beep before an onset
-constexpr double kBeepThreshold = 0.3;   // of the loudest sample
-constexpr double kPairWindow = 1.0;      // seconds between a flash and its beep at most
+constexpr double kBrightLuma = 128;     // between black (16) and white (235)
+constexpr double kQuietBefore = 1.0;    // seconds without a flash or beep before an onset
+constexpr double kBeepThreshold = 0.3;  // of the loudest sample
+constexpr double kPairWindow = 1.0;     // seconds between a flash and its beep at most
 
 // The times at which the luma rises above kBrightLuma after a dark second.
 std::vector<double> FlashOnsets(const char* path)

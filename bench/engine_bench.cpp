@@ -31,7 +31,10 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double Milliseconds(Clock::duration span) { return std::chrono::duration<double, std::milli>(span).count(); }
+double Milliseconds(Clock::duration span)
+{
+    return std::chrono::duration<double, std::milli>(span).count();
+}
 
 struct Quiet : ICastornNotify {
     bool OnSecondCallback(std::int32_t, std::int32_t) override { return true; }
@@ -131,13 +134,17 @@ int Publish(char** argv)
     const int audio = FindDevice(engine, false, argv[9]);
     char buffer[kCommandReplySize];
     char* reply = buffer;
-    timed("GetPlayerList", [&] { return engine->ExecuteCommand("{\"cmd\":\"GetPlayerList\",\"params\":null}", &reply); });
+    timed("GetPlayerList",
+          [&] { return engine->ExecuteCommand("{\"cmd\":\"GetPlayerList\",\"params\":null}", &reply); });
     std::this_thread::sleep_for(std::chrono::seconds(1));  // an operator does not press at once
 
     timed("SelectVideoDevice", [&] { return engine->SelectVideoDevice(video); });
     timed("SelectAudioDevice", [&] { return engine->SelectAudioDevice(audio); });
-    timed("ExecuteCommand", [&] { return engine->ExecuteCommand("{\"cmd\":\"SetBframeCount\",\"params\":{\"BframeCount\":0}}", &reply); });
-    timed("ExecuteCommand", [&] { return engine->ExecuteCommand("{\"cmd\":\"SetVBRQuality\",\"params\":{\"Quality\":0}}", &reply); });
+    timed("ExecuteCommand", [&] {
+        return engine->ExecuteCommand("{\"cmd\":\"SetBframeCount\",\"params\":{\"BframeCount\":0}}", &reply);
+    });
+    timed("ExecuteCommand",
+          [&] { return engine->ExecuteCommand("{\"cmd\":\"SetVBRQuality\",\"params\":{\"Quality\":0}}", &reply); });
     timed("SetAudioParams", [&] { return engine->SetAudioParams(44100, 2, 16, 32000, 80, false); });
     timed("SetVideoParams", [&] {
         return engine->SetVideoParams(std::atoi(argv[3]), std::atoi(argv[4]), std::atoi(argv[5]),
@@ -151,7 +158,9 @@ int Publish(char** argv)
         timed("StartPublish", [&] { return engine->StartPublish(); });
         for (int i = 0; i < 4; ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(seconds * 1000 / 4));
-            timed("ExecuteCommand", [&] { return engine->ExecuteCommand("{\"cmd\":\"SelectPlayerName\",\"params\":{\"player\":\"x\"}}", &reply); });
+            timed("ExecuteCommand", [&] {
+                return engine->ExecuteCommand("{\"cmd\":\"SelectPlayerName\",\"params\":{\"player\":\"x\"}}", &reply);
+            });
             timed("SetBackgroundAudioOption", [&] { return engine->SetBackgroundAudioOption(0); });
             timed("EnableBackgroundAudio", [&] { return engine->EnableBackgroundAudio(i % 2 == 0); });
         }
@@ -179,8 +188,8 @@ int Measure(const char* recordDir, char** command)
     int status = 0;
     rusage usage{};
     wait4(child, &status, 0, &usage);
-    const double cpu = usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
-                       (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    const double cpu =
+        usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     first.Print();
     std::printf("cpu %.2f s\npeak_rss %.1f MiB\nwall %.1f s\n", cpu, usage.ru_maxrss / 1024.0,
                 Milliseconds(Clock::now() - start) / 1000);

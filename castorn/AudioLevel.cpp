@@ -30,8 +30,7 @@ std::optional<int> LevelPercent(GstMessage* message)
     const GValueArray* channels = static_cast<const GValueArray*>(g_value_get_boxed(peaks));
     double loudest = -INFINITY;
     for (guint i = 0; channels && i < channels->n_values; ++i)
-        loudest = std::max(loudest, g_value_get_double(g_value_array_get_nth(
-                                        const_cast<GValueArray*>(channels), i)));
+        loudest = std::max(loudest, g_value_get_double(g_value_array_get_nth(const_cast<GValueArray*>(channels), i)));
     return PercentForDecibels(loudest);
 }
 

@@ -9,7 +9,10 @@ namespace {
 
 constexpr double kNanoseconds = 1e9;
 
-std::int64_t Nanoseconds(double seconds) { return std::llround(seconds * kNanoseconds); }
+std::int64_t Nanoseconds(double seconds)
+{
+    return std::llround(seconds * kNanoseconds);
+}
 
 }  // namespace
 
@@ -76,6 +79,9 @@ void AudioTimeline::CloseWindow()
     for (const auto& point : m_points) m_floor = std::min(m_floor, point.lead - m_slope * point.counted);
 }
 
-double AudioTimeline::FitAt(double nominal) const { return m_floor + m_slope * nominal; }
+double AudioTimeline::FitAt(double nominal) const
+{
+    return m_floor + m_slope * nominal;
+}
 
 }  // namespace castorn

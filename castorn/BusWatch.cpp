@@ -4,8 +4,7 @@
 
 namespace castorn {
 
-BusWatch::BusWatch(GstElement* pipeline, GMainContext* context, Handler handler)
-    : m_handler(std::move(handler))
+BusWatch::BusWatch(GstElement* pipeline, GMainContext* context, Handler handler) : m_handler(std::move(handler))
 {
     const BusRef bus(gst_element_get_bus(pipeline));
     m_source = gst_bus_create_watch(bus.get());

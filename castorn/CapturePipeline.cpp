@@ -105,9 +105,9 @@ bool HasProperty(GstElement* element, const char* name)
 
 GstCaps* RawVideoCaps(const char* format, int width, int height, int fps)
 {
-    GstCaps* caps = gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, format, "width", G_TYPE_INT,
-                                        width, "height", G_TYPE_INT, height, "pixel-aspect-ratio",
-                                        GST_TYPE_FRACTION, 1, 1, nullptr);
+    GstCaps* caps =
+        gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, format, "width", G_TYPE_INT, width, "height",
+                            G_TYPE_INT, height, "pixel-aspect-ratio", GST_TYPE_FRACTION, 1, 1, nullptr);
     if (fps > 0) gst_caps_set_simple(caps, "framerate", GST_TYPE_FRACTION, fps, 1, nullptr);
     return caps;
 }
@@ -118,9 +118,8 @@ GstCaps* RawAudioCaps(const AudioSettings& audio)
                          : audio.bitsPerSample == 24 ? "S24LE"
                          : audio.bitsPerSample == 32 ? "S32LE"
                                                      : "S16LE";
-    return gst_caps_new_simple("audio/x-raw", "format", G_TYPE_STRING, format, "layout", G_TYPE_STRING,
-                               "interleaved", "rate", G_TYPE_INT, audio.sampleRate, "channels", G_TYPE_INT,
-                               audio.channels, nullptr);
+    return gst_caps_new_simple("audio/x-raw", "format", G_TYPE_STRING, format, "layout", G_TYPE_STRING, "interleaved",
+                               "rate", G_TYPE_INT, audio.sampleRate, "channels", G_TYPE_INT, audio.channels, nullptr);
 }
 
 GstElement* DeviceElement(Assembler& assembler, const SharedDevice& device)
@@ -136,18 +135,22 @@ GstElement* VideoSource(const CaptureSource& source, const VideoSettings& video,
     // A camera keeps its own pace: videorate makes it the stream's. (It holds each frame
     // until the next one comes, which the other sources, already at that rate, need not wait for.)
     if (const auto* device = std::get_if<SharedDevice>(&source))
-        return SourceBin([&](Assembler& assembler) {
-            return assembler.Chain({DeviceElement(assembler, *device), assembler.Make("videorate")});
-        }, why);
+        return SourceBin(
+            [&](Assembler& assembler) {
+                return assembler.Chain({DeviceElement(assembler, *device), assembler.Make("videorate")});
+            },
+            why);
     const auto& screen = std::get<X11Screen>(source);
-    return SourceBin([&](Assembler& assembler) {
-        GstElement* grab = assembler.Make("ximagesrc");
-        g_object_set(grab, "display-name", screen.display.c_str(), "use-damage", FALSE, "show-pointer", TRUE,
-                     nullptr);
-        // Grab only as many frames as the stream carries.
-        return assembler.Chain({grab, assembler.Filter(gst_caps_new_simple("video/x-raw", "framerate",
-                                                                           GST_TYPE_FRACTION, video.fps, 1, nullptr))});
-    }, why);
+    return SourceBin(
+        [&](Assembler& assembler) {
+            GstElement* grab = assembler.Make("ximagesrc");
+            g_object_set(grab, "display-name", screen.display.c_str(), "use-damage", FALSE, "show-pointer", TRUE,
+                         nullptr);
+            // Grab only as many frames as the stream carries.
+            return assembler.Chain({grab, assembler.Filter(gst_caps_new_simple(
+                                              "video/x-raw", "framerate", GST_TYPE_FRACTION, video.fps, 1, nullptr))});
+        },
+        why);
 }
 
 // Black at the stream's size and rate, live, from the running time `from` on.
@@ -208,31 +211,37 @@ void SetUpAudioSource(GstElement* source)
 // A sound server source (or another audio device) in the stream's format, on the pipeline clock.
 GstElement* AudioSourceBin(const AudioSettings& audio, const BinFiller& open, std::string& why)
 {
-    return SourceBin([&](Assembler& assembler) {
-        GstElement* source = open(assembler);
-        SetUpAudioSource(source);
-        GstElement* clockInput = assembler.Filter(gst_caps_new_simple(
-            "audio/x-raw", "format", G_TYPE_STRING, "F32LE", "layout", G_TYPE_STRING, "interleaved", "rate",
-            G_TYPE_INT, audio.sampleRate, "channels", G_TYPE_INT, audio.channels, nullptr));
-        assembler.Chain({source, assembler.Make("audioconvert"), assembler.Make("audioresample"), clockInput});
-        const PadRef pad(gst_element_get_static_pad(clockInput, "src"));
-        FollowPipelineClock(pad.get(), audio.sampleRate, audio.channels);
-        return assembler.Chain({clockInput, assembler.Make("audioconvert"), assembler.Filter(RawAudioCaps(audio))});
-    }, why);
+    return SourceBin(
+        [&](Assembler& assembler) {
+            GstElement* source = open(assembler);
+            SetUpAudioSource(source);
+            GstElement* clockInput = assembler.Filter(gst_caps_new_simple(
+                "audio/x-raw", "format", G_TYPE_STRING, "F32LE", "layout", G_TYPE_STRING, "interleaved", "rate",
+                G_TYPE_INT, audio.sampleRate, "channels", G_TYPE_INT, audio.channels, nullptr));
+            assembler.Chain({source, assembler.Make("audioconvert"), assembler.Make("audioresample"), clockInput});
+            const PadRef pad(gst_element_get_static_pad(clockInput, "src"));
+            FollowPipelineClock(pad.get(), audio.sampleRate, audio.channels);
+            return assembler.Chain({clockInput, assembler.Make("audioconvert"), assembler.Filter(RawAudioCaps(audio))});
+        },
+        why);
 }
 
 GstElement* Microphone(const SharedDevice& device, const AudioSettings& audio, std::string& why)
 {
-    return AudioSourceBin(audio, [&](Assembler& assembler) { return DeviceElement(assembler, device); }, why);
+    return AudioSourceBin(
+        audio, [&](Assembler& assembler) { return DeviceElement(assembler, device); }, why);
 }
 
 GstElement* SoundServerSource(const std::string& name, const AudioSettings& audio, std::string& why)
 {
-    return AudioSourceBin(audio, [&](Assembler& assembler) {
-        GstElement* source = assembler.Make("pulsesrc");
-        g_object_set(source, "device", name.c_str(), nullptr);
-        return source;
-    }, why);
+    return AudioSourceBin(
+        audio,
+        [&](Assembler& assembler) {
+            GstElement* source = assembler.Make("pulsesrc");
+            g_object_set(source, "device", name.c_str(), nullptr);
+            return source;
+        },
+        why);
 }
 
 // Silence in the stream's format, live, from the running time `from` on.
@@ -265,10 +274,11 @@ PadRef SinkPad(GstElement* element)
 }  // namespace
 
 CapturePipeline::CapturePipeline(TagHandler onFlvTag, FrameHandler onPreviewFrame, SourceHandler onSource)
-    : m_pipeline(GST_ELEMENT(gst_object_ref_sink(gst_pipeline_new("castorn-capture")))), m_onFlvTag(std::move(onFlvTag)),
-      m_onPreviewFrame(std::move(onPreviewFrame)), m_onSource(std::move(onSource))
-{
-}
+    : m_pipeline(GST_ELEMENT(gst_object_ref_sink(gst_pipeline_new("castorn-capture")))),
+      m_onFlvTag(std::move(onFlvTag)),
+      m_onPreviewFrame(std::move(onPreviewFrame)),
+      m_onSource(std::move(onSource))
+{}
 
 CapturePipeline::~CapturePipeline()
 {
@@ -298,9 +308,9 @@ bool CapturePipeline::Build(const CaptureSpec& spec, std::string& why)
         assembler.Chain({mux, AppSink(assembler, &CapturePipeline::OnFlvSample, this, 0)});
 
         GstElement* videoInput = assembler.Make("videoconvertscale");
-        GstElement* tee = assembler.Chain({videoInput,
-                                           assembler.Filter(RawVideoCaps("I420", video.width, video.height, video.fps)),
-                                           assembler.Make("tee")});
+        GstElement* tee =
+            assembler.Chain({videoInput, assembler.Filter(RawVideoCaps("I420", video.width, video.height, video.fps)),
+                             assembler.Make("tee")});
         m_videoEncoder = VideoEncoder(assembler, video, spec.encoder);
         GstElement* h264 = assembler.Chain(
             {tee, assembler.Make("queue"), m_videoEncoder,
@@ -333,8 +343,8 @@ bool CapturePipeline::Build(const CaptureSpec& spec, std::string& why)
         // The encoder's delay is taken off by holding the picture back as long: the sound's
         // running time cannot go below the picture's without the muxer restamping it.
         const PadRef encodedPicture(gst_element_get_static_pad(m_videoEncoder, "src"));
-        gst_pad_set_offset(encodedPicture.get(),
-                           static_cast<gint64>(gst_util_uint64_scale_int(kAacEncoderDelaySamples, GST_SECOND, audio.sampleRate)));
+        gst_pad_set_offset(encodedPicture.get(), static_cast<gint64>(gst_util_uint64_scale_int(
+                                                     kAacEncoderDelaySamples, GST_SECOND, audio.sampleRate)));
 
         if (spec.previewWidth > 0) {
             GstElement* queue = assembler.Make("queue");
@@ -353,20 +363,23 @@ bool CapturePipeline::Build(const CaptureSpec& spec, std::string& why)
         }
 
         const CaptureSource videoSource = spec.videoSource;
-        AddSource(SinkPad(videoInput).get(), "video", SourceName(videoSource),
-                  std::holds_alternative<std::monostate>(videoSource)
-                      ? FallbackSource::SourceMaker()
-                      : [videoSource, video](std::string& why) { return VideoSource(videoSource, video, why); },
-                  [video](GstClockTime from) { return Black(video, from); });
+        AddSource(
+            SinkPad(videoInput).get(), "video", SourceName(videoSource),
+            std::holds_alternative<std::monostate>(videoSource)
+                ? FallbackSource::SourceMaker()
+                : [videoSource, video](std::string& why) { return VideoSource(videoSource, video, why); },
+            [video](GstClockTime from) { return Black(video, from); });
         const auto* microphone = std::get_if<SharedDevice>(&spec.audioSource);
         AddSource(SinkPad(microphoneInput).get(), "audio", SourceName(spec.audioSource),
-                  microphone ? [device = *microphone, audio](std::string& why) { return Microphone(device, audio, why); }
-                             : FallbackSource::SourceMaker(),
+                  microphone
+                      ? [device = *microphone, audio](std::string& why) { return Microphone(device, audio, why); }
+                      : FallbackSource::SourceMaker(),
                   [audio](GstClockTime from) { return Silence(audio, from); });
         if (backgroundInput)
-            AddSource(SinkPad(backgroundInput).get(), "background", spec.backgroundSource,
-                      [name = spec.backgroundSource, audio](std::string& why) { return SoundServerSource(name, audio, why); },
-                      [audio](GstClockTime from) { return Silence(audio, from); });
+            AddSource(
+                SinkPad(backgroundInput).get(), "background", spec.backgroundSource,
+                [name = spec.backgroundSource, audio](std::string& why) { return SoundServerSource(name, audio, why); },
+                [audio](GstClockTime from) { return Silence(audio, from); });
         return true;
     } catch (const BuildError& error) {
         why = error.what();
@@ -377,9 +390,9 @@ bool CapturePipeline::Build(const CaptureSpec& spec, std::string& why)
 void CapturePipeline::AddSource(GstPad* joint, const char* kind, const std::string& name,
                                 FallbackSource::SourceMaker source, FallbackSource::StandInMaker standIn)
 {
-    auto fallback = std::make_unique<FallbackSource>(
-        GST_BIN(m_pipeline), joint, std::move(source), std::move(standIn),
-        [this, kind, name](const std::string& why) { m_onSource(kind, name, why); });
+    auto fallback =
+        std::make_unique<FallbackSource>(GST_BIN(m_pipeline), joint, std::move(source), std::move(standIn),
+                                         [this, kind, name](const std::string& why) { m_onSource(kind, name, why); });
     fallback->Build();
     m_sources.push_back(std::move(fallback));
 }
@@ -426,8 +439,7 @@ void CapturePipeline::EndStream()
 
 void CapturePipeline::RequestKeyFrame()
 {
-    gst_element_send_event(m_videoEncoder,
-                           gst_video_event_new_upstream_force_key_unit(GST_CLOCK_TIME_NONE, TRUE, 0));
+    gst_element_send_event(m_videoEncoder, gst_video_event_new_upstream_force_key_unit(GST_CLOCK_TIME_NONE, TRUE, 0));
 }
 
 GstFlowReturn CapturePipeline::OnFlvSample(GstAppSink* sink, gpointer self)

@@ -40,8 +40,7 @@ public:
     using FrameHandler = std::function<void(GstSample*)>;
     // A source ("video", "audio" or "background") lost, with why, or back (why empty);
     // on the thread that handles the bus.
-    using SourceHandler =
-        std::function<void(const char* source, const std::string& name, const std::string& why)>;
+    using SourceHandler = std::function<void(const char* source, const std::string& name, const std::string& why)>;
 
     // null with the reason in `why` when an element cannot be made.
     static std::unique_ptr<CapturePipeline> Create(const CaptureSpec& spec, TagHandler onFlvTag,

@@ -18,14 +18,18 @@ namespace {
 constexpr std::chrono::milliseconds kStopGrace{3000};
 constexpr std::chrono::milliseconds kReleaseGrace{1000};
 
-std::string Text(const char* text) { return text ? text : ""; }
+std::string Text(const char* text)
+{
+    return text ? text : "";
+}
 
 }  // namespace
 
 Castorn::Castorn(ICastornNotify* notify)
     : m_notifier(notify),
-      m_commands({[] { return ListPlayers(); },
-                  [this](const std::string& name) { m_loop->Post([this, name] { m_background->SelectPlayer(name); }); }}),
+      m_commands(
+          {[] { return ListPlayers(); },
+           [this](const std::string& name) { m_loop->Post([this, name] { m_background->SelectPlayer(name); }); }}),
       m_background(std::make_unique<BackgroundAudio>([this](const std::string& json) { m_notifier.SendText(json); })),
       m_loop(std::make_unique<EngineLoop>())
 {
@@ -99,9 +103,15 @@ bool Castorn::GetAudioDevices(const char16_t*** names, unsigned* count)
     return true;
 }
 
-bool Castorn::SelectVideoDevice(int index) { return m_devices.SelectVideo(index); }
+bool Castorn::SelectVideoDevice(int index)
+{
+    return m_devices.SelectVideo(index);
+}
 
-bool Castorn::SelectAudioDevice(int index) { return m_devices.SelectAudio(index); }
+bool Castorn::SelectAudioDevice(int index)
+{
+    return m_devices.SelectAudio(index);
+}
 
 bool Castorn::SetAudioParams(int sampleRate, int channels, int bitsPerSample, int bitrate, int volume, bool mute)
 {
@@ -125,11 +135,20 @@ bool Castorn::SetPublishAddress(const char* server, const char* app, const char*
 }
 
 // The two values the program passes here, and the user id, mean nothing to an RTMP publish.
-bool Castorn::SetAuxParams(int, int) { return true; }
+bool Castorn::SetAuxParams(int, int)
+{
+    return true;
+}
 
-bool Castorn::SetUserId(const char*) { return true; }
+bool Castorn::SetUserId(const char*)
+{
+    return true;
+}
 
-bool Castorn::SetBackgroundAudioOption(int option) { return option == 0; }
+bool Castorn::SetBackgroundAudioOption(int option)
+{
+    return option == 0;
+}
 
 bool Castorn::GetNameList(std::vector<std::string>& names)
 {

@@ -31,8 +31,7 @@ public:
     bool SelectVideoDevice(int index) override;
     bool SelectAudioDevice(int index) override;
     bool Reserved8() override { return false; }
-    bool SetAudioParams(int sampleRate, int channels, int bitsPerSample, int bitrate, int volume,
-                        bool mute) override;
+    bool SetAudioParams(int sampleRate, int channels, int bitsPerSample, int bitrate, int volume, bool mute) override;
     bool SetVideoParams(int width, int height, int fps, int bitrate, WindowHandle frame, int interval) override;
     bool SetPublishAddress(const char* server, const char* app, const char* stream) override;
     bool Reserved12() override { return false; }

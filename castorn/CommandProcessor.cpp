@@ -82,8 +82,8 @@ CommandProcessor::Outcome CommandProcessor::GetPlayerList(std::size_t replySize)
     return {true, FitPlayerReply(names, replySize)};
 }
 
-CommandProcessor::Outcome CommandProcessor::SetInteger(const Json::Value& params, const char* name,
-                                                       int low, int high, int& target)
+CommandProcessor::Outcome CommandProcessor::SetInteger(const Json::Value& params, const char* name, int low, int high,
+                                                       int& target)
 {
     const Json::Value& value = params.isObject() ? params[name] : Json::Value::nullSingleton();
     if (!value.isInt()) return Refused(std::string("\"params\" needs the integer \"") + name + "\"");

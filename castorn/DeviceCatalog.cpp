@@ -17,8 +17,7 @@ std::vector<SharedDevice> MonitorDevices(const char* classes)
     std::unique_ptr<GstDeviceMonitor, GstObjectUnref> monitor(gst_device_monitor_new());
     gst_device_monitor_add_filter(monitor.get(), classes, nullptr);
     GList* found = gst_device_monitor_get_devices(monitor.get());
-    for (GList* item = found; item; item = item->next)
-        devices.emplace_back(GST_DEVICE(item->data), GstObjectUnref());
+    for (GList* item = found; item; item = item->next) devices.emplace_back(GST_DEVICE(item->data), GstObjectUnref());
     g_list_free(found);  // the references now belong to `devices`
     return devices;
 }
@@ -31,8 +30,7 @@ std::string DeviceName(const SharedDevice& device)
 
 std::string ScreenName(const X11Screen& screen)
 {
-    return "Screen " + screen.display + " (" +
-           std::to_string(screen.width) + "x" + std::to_string(screen.height) + ")";
+    return "Screen " + screen.display + " (" + std::to_string(screen.width) + "x" + std::to_string(screen.height) + ")";
 }
 
 struct SourceNamer {

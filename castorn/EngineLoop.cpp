@@ -18,12 +18,14 @@ gboolean FireTimer(gpointer data)
     return timer->repeat ? G_SOURCE_CONTINUE : G_SOURCE_REMOVE;
 }
 
-void FreeTimer(gpointer data) { delete static_cast<Timer*>(data); }
+void FreeTimer(gpointer data)
+{
+    delete static_cast<Timer*>(data);
+}
 
 }  // namespace
 
-EngineLoop::EngineLoop()
-    : m_context(g_main_context_new()), m_loop(g_main_loop_new(m_context, FALSE))
+EngineLoop::EngineLoop() : m_context(g_main_context_new()), m_loop(g_main_loop_new(m_context, FALSE))
 {
     m_thread = std::thread([this] { Run(); });
 }

@@ -14,7 +14,10 @@ namespace cn = castorn_notification;
 
 namespace {
 
-bool Holds(const std::string& text, std::string_view part) { return text.find(part) != std::string::npos; }
+bool Holds(const std::string& text, std::string_view part)
+{
+    return text.find(part) != std::string::npos;
+}
 
 // The GIO error behind the element's, from "domain g-io-error-quark, code 24".
 struct CauseCode {
@@ -31,8 +34,7 @@ CauseCode Cause(const std::string& debug)
     CauseCode cause{debug.substr(at + 7, comma - at - 7), -1};
     try {
         cause.code = std::stoi(debug.substr(comma + 7));
-    } catch (const std::exception&) {
-    }
+    } catch (const std::exception&) {}
     return cause;
 }
 
@@ -70,14 +72,12 @@ Failure ClassifySenderError(const GError& error, const std::string& debug,
     const bool resource = error.domain == GST_RESOURCE_ERROR;
     if (cause.domain == "g-tls-error-quark" || Holds(text, "TLS"))
         return {cn::kReasonTls, "the server's certificate does not check out: " + text};
-    if (cause.domain == "g-resolver-error-quark")
-        return {cn::kReasonUnresolved, text};
+    if (cause.domain == "g-resolver-error-quark") return {cn::kReasonUnresolved, text};
     if ((resource && error.code == GST_RESOURCE_ERROR_OPEN_READ) || Holds(text, "Connection refused"))
         return {cn::kReasonRefused, text};
     if ((cause.domain == "g-io-error-quark" && cause.code == G_IO_ERROR_TIMED_OUT) || Holds(text, "timed out"))
         return {cn::kReasonTimeout, text};
-    if (ServerAnswered(text))
-        return {cn::kReasonRejected, "the server refused the publish: " + ServerText(text)};
+    if (ServerAnswered(text)) return {cn::kReasonRejected, "the server refused the publish: " + ServerText(text)};
     // An established connection that broke: soon after the publish, the server's way of saying no.
     if (resource && error.code == GST_RESOURCE_ERROR_WRITE) {
         if (!sinceAccepted || *sinceAccepted < kRefusalWindow)

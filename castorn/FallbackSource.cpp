@@ -14,10 +14,12 @@ constexpr char kFeedEnded[] = "castorn-feed-ended";
 
 FallbackSource::FallbackSource(GstBin* pipeline, GstPad* joint, SourceMaker source, StandInMaker standIn,
                                ChangeHandler onChange)
-    : m_pipeline(pipeline), m_source(std::move(source)), m_standIn(std::move(standIn)),
-      m_onChange(std::move(onChange)), m_joint(joint, [this](std::uint64_t feed) { PostEnded(feed); })
-{
-}
+    : m_pipeline(pipeline),
+      m_source(std::move(source)),
+      m_standIn(std::move(standIn)),
+      m_onChange(std::move(onChange)),
+      m_joint(joint, [this](std::uint64_t feed) { PostEnded(feed); })
+{}
 
 FallbackSource::~FallbackSource() = default;
 
@@ -135,9 +137,9 @@ void FallbackSource::StartPending(GstElement* bin)
     gst_object_unref(bin);
     m_pending = bin;
     const PadRef pad(gst_element_get_static_pad(bin, "src"));
-    m_pendingHold = gst_pad_add_probe(
-        pad.get(), static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BLOCK | GST_PAD_PROBE_TYPE_BUFFER),
-        &FallbackSource::OnPendingMedia, this, nullptr);
+    m_pendingHold =
+        gst_pad_add_probe(pad.get(), static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BLOCK | GST_PAD_PROBE_TYPE_BUFFER),
+                          &FallbackSource::OnPendingMedia, this, nullptr);
     gst_element_sync_state_with_parent(bin);
 }
 

@@ -29,8 +29,7 @@ public:
     using ChangeHandler = std::function<void(const std::string& why)>;
 
     // Without a source the stand-in feeds the path for good, and nothing is told.
-    FallbackSource(GstBin* pipeline, GstPad* joint, SourceMaker source, StandInMaker standIn,
-                   ChangeHandler onChange);
+    FallbackSource(GstBin* pipeline, GstPad* joint, SourceMaker source, StandInMaker standIn, ChangeHandler onChange);
     ~FallbackSource();
     FallbackSource(const FallbackSource&) = delete;
     FallbackSource& operator=(const FallbackSource&) = delete;

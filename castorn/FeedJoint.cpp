@@ -56,8 +56,7 @@ GstPadProbeReturn FeedJoint::OnEvent(GstEvent* event)
         m_onEnded(feed);
         return GST_PAD_PROBE_DROP;
     }
-    default:
-        return GST_PAD_PROBE_OK;
+    default: return GST_PAD_PROBE_OK;
     }
 }
 

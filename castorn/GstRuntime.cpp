@@ -18,14 +18,15 @@ bool InitGstreamer(std::string& why)
 
 void PreloadPlugins()
 {
-    static constexpr const char* kFactories[] = {
-        "ximagesrc",     "videotestsrc", "videorate", "videoconvertscale", "tee",       "queue",
-        "x264enc",       "capsfilter",   "flvmux",    "appsink",           "appsrc",    "rtmp2sink",
-        "audiotestsrc",  "pulsesrc",     "audioconvert", "audioresample",  "volume",    "level",
-        "audiomixer",    "voaacenc"};
+    static constexpr const char* kFactories[] = {"ximagesrc",    "videotestsrc", "videorate",    "videoconvertscale",
+                                                 "tee",          "queue",        "x264enc",      "capsfilter",
+                                                 "flvmux",       "appsink",      "appsrc",       "rtmp2sink",
+                                                 "audiotestsrc", "pulsesrc",     "audioconvert", "audioresample",
+                                                 "volume",       "level",        "audiomixer",   "voaacenc"};
     // Making one of each loads its plugin and initialises its class.
     for (const char* name : kFactories)
-        if (GstElement* element = gst_element_factory_make(name, nullptr)) gst_object_unref(gst_object_ref_sink(element));
+        if (GstElement* element = gst_element_factory_make(name, nullptr))
+            gst_object_unref(gst_object_ref_sink(element));
 }
 
 }  // namespace castorn

@@ -25,8 +25,8 @@ bool LocaleIsUtf8()
 std::optional<std::string> Convert(const std::string& text, const char* to, const char* from)
 {
     gsize written = 0;
-    gchar* out = g_convert_with_fallback(text.data(), static_cast<gssize>(text.size()), to, from,
-                                         "?", nullptr, &written, nullptr);
+    gchar* out = g_convert_with_fallback(text.data(), static_cast<gssize>(text.size()), to, from, "?", nullptr,
+                                         &written, nullptr);
     if (!out) return std::nullopt;
     std::string result(out, written);
     g_free(out);

@@ -45,10 +45,13 @@ std::unique_ptr<PreviewWindow> PreviewWindow::Open(std::uintptr_t window)
         new PreviewWindow(connection, id, geometry->width, geometry->height, geometry->depth));
 }
 
-PreviewWindow::PreviewWindow(xcb_connection_t* connection, xcb_window_t window, int width, int height,
-                             int depth)
-    : m_connection(connection), m_window(window), m_gc(xcb_generate_id(connection)), m_width(width),
-      m_height(height), m_depth(depth)
+PreviewWindow::PreviewWindow(xcb_connection_t* connection, xcb_window_t window, int width, int height, int depth)
+    : m_connection(connection),
+      m_window(window),
+      m_gc(xcb_generate_id(connection)),
+      m_width(width),
+      m_height(height),
+      m_depth(depth)
 {
     const uint32_t black = 0;
     xcb_create_gc(m_connection, m_gc, m_window, XCB_GC_FOREGROUND, &black);
@@ -96,13 +99,13 @@ void PreviewWindow::PutRows(const std::uint8_t* pixels, int stride, int width, i
     for (int row = 0; row < height; row += rowsPerPut) {
         const int rows = std::min(rowsPerPut, height - row);
         if (stride == rowBytes) {
-            xcb_put_image(m_connection, XCB_IMAGE_FORMAT_Z_PIXMAP, m_window, m_gc, width, rows, x, y + row,
-                          0, m_depth, rows * rowBytes, pixels + row * stride);
+            xcb_put_image(m_connection, XCB_IMAGE_FORMAT_Z_PIXMAP, m_window, m_gc, width, rows, x, y + row, 0, m_depth,
+                          rows * rowBytes, pixels + row * stride);
             continue;
         }
         for (int line = 0; line < rows; ++line)
-            xcb_put_image(m_connection, XCB_IMAGE_FORMAT_Z_PIXMAP, m_window, m_gc, width, 1, x,
-                          y + row + line, 0, m_depth, rowBytes, pixels + (row + line) * stride);
+            xcb_put_image(m_connection, XCB_IMAGE_FORMAT_Z_PIXMAP, m_window, m_gc, width, 1, x, y + row + line, 0,
+                          m_depth, rowBytes, pixels + (row + line) * stride);
     }
 }
 

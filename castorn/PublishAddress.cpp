@@ -41,8 +41,7 @@ bool TakeScheme(std::string& rest, bool& secure, std::string& why)
 bool ParsePort(const std::string& digits, int& port, std::string& why)
 {
     const bool numeric = !digits.empty() && digits.size() <= 5 &&
-                         std::all_of(digits.begin(), digits.end(),
-                                     [](unsigned char c) { return std::isdigit(c); });
+                         std::all_of(digits.begin(), digits.end(), [](unsigned char c) { return std::isdigit(c); });
     port = numeric ? std::stoi(digits) : 0;
     if (port >= 1 && port <= 65535) return true;
     why = "bad port \"" + digits + "\" in the server address";
@@ -78,8 +77,7 @@ bool TakeHostPort(const std::string& authority, PublishAddress& out, std::string
     const auto colon = authority.rfind(':');
     const std::string host = authority.substr(0, colon);
     if (!ValidHost(host)) {
-        why = host.empty() ? "no host in the server address"
-                           : "bad host \"" + host + "\" in the server address";
+        why = host.empty() ? "no host in the server address" : "bad host \"" + host + "\" in the server address";
         return false;
     }
     out.host = host;
@@ -117,8 +115,8 @@ bool TakeApplication(const std::string& appWithKey, PublishAddress& out, std::st
 std::string PublishAddress::Describe() const
 {
     const std::string shownHost = host.find(':') != std::string::npos ? "[" + host + "]" : host;
-    return std::string(secure ? "rtmps://" : "rtmp://") + shownHost + ":" + std::to_string(port) + "/" +
-           application + "/" + stream;
+    return std::string(secure ? "rtmps://" : "rtmp://") + shownHost + ":" + std::to_string(port) + "/" + application +
+           "/" + stream;
 }
 
 std::string PublishAddress::PublishName() const
@@ -127,8 +125,7 @@ std::string PublishAddress::PublishName() const
     return stream + (stream.find('?') == std::string::npos ? "?" : "&") + key;
 }
 
-std::optional<PublishAddress> ParsePublishAddress(const std::string& server,
-                                                  const std::string& appWithKey,
+std::optional<PublishAddress> ParsePublishAddress(const std::string& server, const std::string& appWithKey,
                                                   const std::string& stream, std::string& why)
 {
     PublishAddress out;

@@ -15,15 +15,14 @@ struct PublishAddress {
     int port = 1935;          // 443 for rtmps:// when none is given
     std::string application;  // without the key
     std::string stream;
-    std::string key;          // the part after "?", empty when none
+    std::string key;  // the part after "?", empty when none
 
     std::string Describe() const;     // scheme://host:port/app/stream, without the key
     std::string PublishName() const;  // the stream name given to "publish": with "?key" when there is one
 };
 
 // nullopt with a reason in `why` when the address cannot be published to.
-std::optional<PublishAddress> ParsePublishAddress(const std::string& server,
-                                                  const std::string& appWithKey,
+std::optional<PublishAddress> ParsePublishAddress(const std::string& server, const std::string& appWithKey,
                                                   const std::string& stream, std::string& why);
 
 }  // namespace castorn

@@ -62,8 +62,7 @@ Json::Value FailureParams(const Failure& failure)
 
 Publisher::Publisher(EngineLoop& loop, Notifier& notifier, BackgroundAudio& background)
     : m_loop(loop), m_notifier(notifier), m_background(background), m_retired(loop)
-{
-}
+{}
 
 Publisher::~Publisher()
 {
@@ -213,8 +212,7 @@ void Publisher::OnSourceChange(const char* source, const std::string& name, cons
     if (why.empty())
         m_notifier.Send(cn::kSourceBack, Params({{"source", source}, {"name", name}}));
     else
-        m_notifier.Send(cn::kSourceLost,
-                        Params({{"source", source}, {"name", name}, {"message", why}}));
+        m_notifier.Send(cn::kSourceLost, Params({{"source", source}, {"name", name}, {"message", why}}));
 }
 
 void Publisher::Poll()
@@ -248,8 +246,7 @@ void Publisher::ReportStatistics()
 std::optional<std::chrono::milliseconds> Publisher::SinceAccepted() const
 {
     using std::chrono::milliseconds;
-    if (m_connected)
-        return std::chrono::duration_cast<milliseconds>(SendStatistics::Clock::now() - m_connectedAt);
+    if (m_connected) return std::chrono::duration_cast<milliseconds>(SendStatistics::Clock::now() - m_connectedAt);
     if (m_sender && m_sender->Connected()) return milliseconds(0);
     return std::nullopt;
 }

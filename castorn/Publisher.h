@@ -61,7 +61,7 @@ private:
     void ReportStatistics();
     std::optional<std::chrono::milliseconds> SinceAccepted() const;
     Failure SenderFailure(GstMessage* message) const;
-    void Fail(const Failure& failure);  // told as final, then the end
+    void Fail(const Failure& failure);                 // told as final, then the end
     void AwaitAnswer(std::chrono::milliseconds left);  // the server's to the end of the stream, then End
     void OnCaptureMessage(GstMessage* message);
     void OnSourceChange(const char* source, const std::string& name, const std::string& why);

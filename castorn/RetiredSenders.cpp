@@ -13,9 +13,7 @@ constexpr std::chrono::milliseconds kSweepPeriod{100};
 
 }  // namespace
 
-RetiredSenders::RetiredSenders(EngineLoop& loop) : m_loop(loop)
-{
-}
+RetiredSenders::RetiredSenders(EngineLoop& loop) : m_loop(loop) {}
 
 RetiredSenders::~RetiredSenders()
 {
@@ -31,9 +29,8 @@ void RetiredSenders::Add(std::unique_ptr<RtmpSender> sender)
 void RetiredSenders::Sweep()
 {
     const auto now = std::chrono::steady_clock::now();
-    std::erase_if(m_retired, [now](const Retired& retired) {
-        return retired.deadline <= now || retired.sender->AttemptOver();
-    });
+    std::erase_if(m_retired,
+                  [now](const Retired& retired) { return retired.deadline <= now || retired.sender->AttemptOver(); });
     if (m_retired.empty()) m_loop.Cancel(m_sweepTimer);
 }
 

@@ -21,8 +21,7 @@ FlvTagKind Classify(GstBuffer* buffer)
 
 }  // namespace
 
-std::unique_ptr<RtmpSender> RtmpSender::Create(const PublishAddress& address, std::size_t queueLimit,
-                                               std::string& why)
+std::unique_ptr<RtmpSender> RtmpSender::Create(const PublishAddress& address, std::size_t queueLimit, std::string& why)
 {
     ElementRef pipeline(GST_ELEMENT(gst_object_ref_sink(gst_pipeline_new("castorn-send"))));
     GstElement* source = gst_element_factory_make("appsrc", nullptr);
@@ -35,9 +34,9 @@ std::unique_ptr<RtmpSender> RtmpSender::Create(const PublishAddress& address, st
     }
     g_object_set(source, "is-live", TRUE, "format", GST_FORMAT_TIME, "block", FALSE, "max-bytes",
                  guint64(queueLimit * 2), nullptr);
-    g_object_set(sink, "host", address.host.c_str(), "port", address.port, "application",
-                 address.application.c_str(), "stream", address.PublishName().c_str(), "async-connect", TRUE, "sync",
-                 FALSE, "async", FALSE, "chunk-size", kChunkSize, nullptr);
+    g_object_set(sink, "host", address.host.c_str(), "port", address.port, "application", address.application.c_str(),
+                 "stream", address.PublishName().c_str(), "async-connect", TRUE, "sync", FALSE, "async", FALSE,
+                 "chunk-size", kChunkSize, nullptr);
     gst_util_set_object_arg(G_OBJECT(sink), "scheme", address.secure ? "rtmps" : "rtmp");
     gst_bin_add_many(GST_BIN(pipeline.get()), source, sink, nullptr);
     if (!gst_element_link(source, sink)) {
@@ -49,8 +48,7 @@ std::unique_ptr<RtmpSender> RtmpSender::Create(const PublishAddress& address, st
 
 RtmpSender::RtmpSender(GstElement* pipeline, GstElement* source, GstElement* sink, std::size_t queueLimit)
     : m_pipeline(pipeline), m_source(source), m_sink(sink), m_queueLimit(queueLimit)
-{
-}
+{}
 
 RtmpSender::~RtmpSender()
 {
@@ -127,7 +125,10 @@ void RtmpSender::Finish()
     gst_app_src_end_of_stream(GST_APP_SRC(m_source));
 }
 
-bool RtmpSender::AnsweredFinish() const { return StatsField("in-bytes-total") > m_receivedAtFinish; }
+bool RtmpSender::AnsweredFinish() const
+{
+    return StatsField("in-bytes-total") > m_receivedAtFinish;
+}
 
 std::uint64_t RtmpSender::StatsField(const char* name) const
 {
@@ -139,7 +140,10 @@ std::uint64_t RtmpSender::StatsField(const char* name) const
 }
 
 // rtmp2sink shows the connection's figures only once the publish is accepted.
-bool RtmpSender::Connected() const { return StatsField("in-bytes-total") > 0; }
+bool RtmpSender::Connected() const
+{
+    return StatsField("in-bytes-total") > 0;
+}
 
 bool RtmpSender::AttemptOver() const
 {

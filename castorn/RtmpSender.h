@@ -24,8 +24,7 @@ public:
     enum class Push { Sent, Skipped, Overflow, NeedKeyFrame };
 
     // null with the reason in `why` when the elements cannot be made.
-    static std::unique_ptr<RtmpSender> Create(const PublishAddress& address, std::size_t queueLimit,
-                                              std::string& why);
+    static std::unique_ptr<RtmpSender> Create(const PublishAddress& address, std::size_t queueLimit, std::string& why);
     ~RtmpSender();  // to NULL: closes the connection; once the attempt is over, or it stays open
     RtmpSender(const RtmpSender&) = delete;
     RtmpSender& operator=(const RtmpSender&) = delete;

@@ -14,8 +14,8 @@ Json::Value SendStatistics::Sample(Clock::time_point at, const SenderCounters& c
     // Keep the newest point at or before the window's start, so the rate covers all of it.
     while (m_points.size() > 2 && m_points[1].at <= at - kRateWindow) m_points.pop_front();
     Json::Value params(Json::objectValue);
-    params["liveMs"] = static_cast<Json::Int64>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(at - m_live).count());
+    params["liveMs"] =
+        static_cast<Json::Int64>(std::chrono::duration_cast<std::chrono::milliseconds>(at - m_live).count());
     params["kbps"] = Kbps();
     params["framesSent"] = static_cast<Json::Int64>(counters.framesSent);
     params["framesDropped"] = static_cast<Json::Int64>(counters.framesDropped);

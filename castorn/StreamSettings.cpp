@@ -11,7 +11,10 @@ namespace {
 // The rates the AAC encoder takes.
 constexpr std::array kAacRates{8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000, 64000, 88200, 96000};
 
-int EvenWithin(int value, int low, int high) { return std::clamp(value, low, high) & ~1; }
+int EvenWithin(int value, int low, int high)
+{
+    return std::clamp(value, low, high) & ~1;
+}
 
 int NearestAacRate(int rate)
 {
@@ -37,8 +40,7 @@ AudioSettings Fit(AudioSettings audio)
 {
     audio.sampleRate = NearestAacRate(audio.sampleRate);
     audio.channels = std::clamp(audio.channels, 1, 2);
-    if (audio.bitsPerSample != 8 && audio.bitsPerSample != 24 && audio.bitsPerSample != 32)
-        audio.bitsPerSample = 16;
+    if (audio.bitsPerSample != 8 && audio.bitsPerSample != 24 && audio.bitsPerSample != 32) audio.bitsPerSample = 16;
     // The encoder refuses fewer bits than about a twelfth of the samples.
     audio.bitrate = std::clamp(audio.bitrate, std::max(8000, audio.sampleRate * audio.channels / 12), 320000);
     audio.volume = std::clamp(audio.volume, 0, 100);

@@ -9,8 +9,8 @@ struct VideoSettings {
     int width = 320;
     int height = 240;
     int fps = 10;
-    int bitrate = 160000;     // bit/s
-    int keyInterval = 30;     // frames; 0 leaves it to the encoder
+    int bitrate = 160000;       // bit/s
+    int keyInterval = 30;       // frames; 0 leaves it to the encoder
     std::uintptr_t window = 0;  // X11 window for the preview, 0 for none
 };
 

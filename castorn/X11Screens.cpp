@@ -27,10 +27,9 @@ std::vector<X11Screen> ListX11Screens()
     xcb_connection_t* connection = xcb_connect(display, nullptr);
     if (!xcb_connection_has_error(connection)) {
         int number = 0;
-        for (auto it = xcb_setup_roots_iterator(xcb_get_setup(connection)); it.rem;
-             xcb_screen_next(&it), ++number)
-            screens.push_back({ScreenDisplayName(display, number), it.data->width_in_pixels,
-                               it.data->height_in_pixels});
+        for (auto it = xcb_setup_roots_iterator(xcb_get_setup(connection)); it.rem; xcb_screen_next(&it), ++number)
+            screens.push_back(
+                {ScreenDisplayName(display, number), it.data->width_in_pixels, it.data->height_in_pixels});
     }
     xcb_disconnect(connection);
     return screens;

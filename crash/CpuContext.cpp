@@ -34,8 +34,7 @@ void ContextFromUcontext(const ucontext_t* uc, md::ContextAmd64* out)
     out->segGs = static_cast<uint16_t>((segments >> 16) & 0xffff);
     out->segFs = static_cast<uint16_t>((segments >> 32) & 0xffff);
     out->segSs = static_cast<uint16_t>((segments >> 48) & 0xffff);
-    if (out->segSs == 0)
-        out->segSs = 0x2b;
+    if (out->segSs == 0) out->segSs = 0x2b;
     if (uc->uc_mcontext.fpregs != nullptr) {
         static_assert(sizeof(*uc->uc_mcontext.fpregs) == sizeof out->fltSave);
         std::memcpy(out->fltSave, uc->uc_mcontext.fpregs, sizeof out->fltSave);

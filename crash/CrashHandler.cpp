@@ -75,8 +75,7 @@ bool PrepareAltStack()
         return true;  // one of that size is already in place
     const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
     void* memory = mmap(nullptr, kAltStackSize + page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (memory == MAP_FAILED)
-        return false;
+    if (memory == MAP_FAILED) return false;
     mprotect(memory, page, PROT_NONE);  // a guard page below: overflowing it faults instead of corrupting
     stack_t stack{};
     stack.ss_sp = static_cast<char*>(memory) + page;
@@ -92,8 +91,7 @@ bool PrepareAltStack()
 const char* HomeFolder()
 {
     const char* home = getenv("HOME");
-    if (home != nullptr && home[0] == '/')
-        return home;
+    if (home != nullptr && home[0] == '/') return home;
     static char buffer[4096];
     static char homeCopy[kLongPathSize];
     passwd entry{};
@@ -114,14 +112,12 @@ const char* OpenDumpFile()
     const int flags = O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW;
     if (s_szDumpFile[0] != '\0') {
         s_hDumpFile = safe::Open(s_szDumpFile, flags, 0600);
-        if (s_hDumpFile >= 0)
-            return s_szDumpFile;
+        if (s_hDumpFile >= 0) return s_szDumpFile;
     }
     if (s_szFallbackDump[0] != '\0') {
         safe::MakeDirs(s_szFallbackDir);
         s_hDumpFile = safe::Open(s_szFallbackDump, flags, 0600);
-        if (s_hDumpFile >= 0)
-            return s_szFallbackDump;
+        if (s_hDumpFile >= 0) return s_szFallbackDump;
     }
     return s_szDumpFile[0] != '\0' ? s_szDumpFile : s_szFallbackDump;
 }
@@ -132,10 +128,8 @@ void StartReporter(const char* dumpPath)
 {
     const char* const* argv = ReporterArguments(dumpPath, safe::Getpid());
     long child = syscall(SYS_clone, SIGCHLD, 0, 0, 0, 0);
-    if (child != 0)
-        return;  // the parent (or a failed clone) goes on; the reporter is not waited for
-    for (int signo : kFatalSignals)
-        safe::SetDefaultAction(signo);
+    if (child != 0) return;  // the parent (or a failed clone) goes on; the reporter is not waited for
+    for (int signo : kFatalSignals) safe::SetDefaultAction(signo);
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
@@ -176,13 +170,16 @@ void DieBySignal(int signo)
 
 }  // namespace
 
-int CrashOwner() { return s_crashOwner.load(std::memory_order_acquire); }
+int CrashOwner()
+{
+    return s_crashOwner.load(std::memory_order_acquire);
+}
 
 const char* const* ReporterArguments(const char* dumpPath, int pid)
 {
     safe::FormatUnsigned(s_szPid, static_cast<uint64_t>(static_cast<unsigned>(pid)));
-    const char* args[] = {s_szReporter, "-f", dumpPath, "-t", s_szProgram, "-v", s_szVersion,
-                          "-a", s_szAppArg, "-pid", s_szPid, nullptr};
+    const char* args[] = {s_szReporter, "-f", dumpPath,   "-t",   s_szProgram, "-v",
+                          s_szVersion,  "-a", s_szAppArg, "-pid", s_szPid,     nullptr};
     static_assert(sizeof args == sizeof s_reporterArgv);
     std::memcpy(s_reporterArgv, args, sizeof args);
     return s_reporterArgv;
@@ -195,25 +192,21 @@ void CrashExceptionFilter(int signo, siginfo_t* info, void* ucontext)
     if (!s_crashOwner.compare_exchange_strong(owner, self, std::memory_order_acq_rel)) {
         if (owner == self) {
             // A fault inside the crash path itself: leave the writer with what it has, or end now.
-            if (InsideWriter())
-                LeaveWriter();
+            if (InsideWriter()) LeaveWriter();
             DieBySignal(signo);
             return;
         }
         // Another thread is writing the dump: show this one at its own fault, and wait to be stopped.
         RegisterConcurrentFault(self, static_cast<const ucontext_t*>(ucontext));
         safe::BlockSignal(StopSignal(), false);
-        for (;;)
-            safe::SleepNs(1000000000ull);
+        for (;;) safe::SleepNs(1000000000ull);
     }
 
     s_crashInfo.signo = signo;
     s_crashInfo.code = info != nullptr ? info->si_code : 0;
-    s_crashInfo.faultAddress =
-        info != nullptr && info->si_code > 0 ? reinterpret_cast<uint64_t>(info->si_addr) : 0;
+    s_crashInfo.faultAddress = info != nullptr && info->si_code > 0 ? reinterpret_cast<uint64_t>(info->si_addr) : 0;
     s_crashInfo.threadId = self;
-    if (ucontext != nullptr)
-        ContextFromUcontext(static_cast<const ucontext_t*>(ucontext), &s_crashInfo.context);
+    if (ucontext != nullptr) ContextFromUcontext(static_cast<const ucontext_t*>(ucontext), &s_crashInfo.context);
 
     SuspendOtherThreads();
     const char* dumpPath = OpenDumpFile();
@@ -223,8 +216,7 @@ void CrashExceptionFilter(int signo, siginfo_t* info, void* ucontext)
         safe::Close(s_hDumpFile);
         s_hDumpFile = -1;
     }
-    if (s_szReporter[0] != '\0')
-        StartReporter(dumpPath);
+    if (s_szReporter[0] != '\0') StartReporter(dumpPath);
     ChainToPrevious(signo, info);
 }
 
@@ -241,30 +233,26 @@ bool InstallForProgramPath(const char* path, size_t length)
         std::fflush(stdout);
         return false;
     }
-    if (s_bInstalled)
-        return true;
+    if (s_bInstalled) return true;
 
     std::memcpy(s_szProgram, path, length);
     s_szProgram[length] = '\0';
     FormDumpName(s_szProgram, s_szDumpFile, sizeof s_szDumpFile);
-    FormFallbackDumpPath(s_szProgram, getenv("XDG_STATE_HOME"), HomeFolder(), s_szFallbackDir,
-                         sizeof s_szFallbackDir, s_szFallbackDump, sizeof s_szFallbackDump);
+    FormFallbackDumpPath(s_szProgram, getenv("XDG_STATE_HOME"), HomeFolder(), s_szFallbackDir, sizeof s_szFallbackDir,
+                         s_szFallbackDump, sizeof s_szFallbackDump);
     s_bHaveVersion = GetModuleFileVersion(s_szProgram, &s_wVersion[0], &s_wVersion[1], &s_wVersion[2], &s_wVersion[3]);
-    if (!s_bHaveVersion)
-        std::memset(s_wVersion, 0, sizeof s_wVersion);
+    if (!s_bHaveVersion) std::memset(s_wVersion, 0, sizeof s_wVersion);
     std::snprintf(s_szVersion, sizeof s_szVersion, "%d.%d.%d.%d", s_wVersion[0], s_wVersion[1], s_wVersion[2],
                   s_wVersion[3]);
 
-    if (!PrepareThreadStopper() || !PrepareMinidumpWriter() || !PrepareAltStack())
-        return false;
+    if (!PrepareThreadStopper() || !PrepareMinidumpWriter() || !PrepareAltStack()) return false;
 
-    struct sigaction action{};
+    struct sigaction action {};
     action.sa_sigaction = CrashExceptionFilter;
     // SA_NODEFER: a fault inside the handler re-enters it and is recognised there.
     action.sa_flags = SA_SIGINFO | SA_ONSTACK | SA_NODEFER;
     FillAllButFatal(&action.sa_mask);
-    for (int i = 0; i < kFatalSignalCount; ++i)
-        sigaction(kFatalSignals[i], &action, &s_prevFilters[i]);
+    for (int i = 0; i < kFatalSignalCount; ++i) sigaction(kFatalSignals[i], &action, &s_prevFilters[i]);
     s_bInstalled = true;
     return true;
 }
@@ -274,13 +262,10 @@ bool InstallForProgramPath(const char* path, size_t length)
 void InstallCrashHandler(const char* reporterPath, const char* appArgument)
 {
     using namespace tavisk_crash;
-    if (reporterPath != nullptr)
-        CopyCut(s_szReporter, sizeof s_szReporter, reporterPath);
-    if (appArgument != nullptr)
-        CopyCut(s_szAppArg, sizeof s_szAppArg, appArgument);
+    if (reporterPath != nullptr) CopyCut(s_szReporter, sizeof s_szReporter, reporterPath);
+    if (appArgument != nullptr) CopyCut(s_szAppArg, sizeof s_szAppArg, appArgument);
     char path[PATH_MAX];
     ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-    if (n > 0)
-        path[n] = '\0';
+    if (n > 0) path[n] = '\0';
     InstallForProgramPath(path, n > 0 ? static_cast<size_t>(n) : 0);
 }

@@ -11,9 +11,9 @@
 
 namespace tavisk_crash {
 
-constexpr int kPathSize = 260;        // program, reporter and dump paths: at most 259 characters
-constexpr int kAppArgSize = 1024;     // reporter's -a value: at most 1023 characters
-constexpr int kLongPathSize = 4096;   // the dump in the user's state folder may be longer
+constexpr int kPathSize = 260;       // program, reporter and dump paths: at most 259 characters
+constexpr int kAppArgSize = 1024;    // reporter's -a value: at most 1023 characters
+constexpr int kLongPathSize = 4096;  // the dump in the user's state folder may be longer
 constexpr int kMsgCantGetFilename = 590;
 constexpr int kMsgFileTooLarge = 593;
 
@@ -24,30 +24,29 @@ constexpr int kFatalSignalCount = sizeof kFatalSignals / sizeof kFatalSignals[0]
 inline void FillAllButFatal(sigset_t* mask)
 {
     sigfillset(mask);
-    for (int signo : kFatalSignals)
-        sigdelset(mask, signo);
+    for (int signo : kFatalSignals) sigdelset(mask, signo);
 }
 
 // Process-wide state, zero at start.
-extern char s_szReporter[kPathSize];      // reporter program; empty: none is started
-extern char s_szAppArg[kAppArgSize];      // the reporter's -a value
-extern char s_szDumpFile[kPathSize];      // the dump beside the program; empty when that name is too long
+extern char s_szReporter[kPathSize];          // reporter program; empty: none is started
+extern char s_szAppArg[kAppArgSize];          // the reporter's -a value
+extern char s_szDumpFile[kPathSize];          // the dump beside the program; empty when that name is too long
 extern char s_szFallbackDump[kLongPathSize];  // the dump in the user's state folder; empty when there is no such folder
 extern char s_szFallbackDir[kLongPathSize];   // its folder, created at the crash when missing
-extern char s_szProgram[kPathSize];       // the program's own full path (-t)
-extern int s_hDumpFile;                   // the dump while it is written; -1 otherwise
+extern char s_szProgram[kPathSize];           // the program's own full path (-t)
+extern int s_hDumpFile;                       // the dump while it is written; -1 otherwise
 extern struct sigaction s_prevFilters[kFatalSignalCount];  // the handlers in force before installation
 extern bool s_bInstalled;
-extern uint16_t s_wVersion[4];            // the program file's version, read at installation
+extern uint16_t s_wVersion[4];  // the program file's version, read at installation
 extern bool s_bHaveVersion;
 
 // The fault as the handler received it, converted for the writer.
 struct CrashInfo {
     int signo;
-    int code;                 // si_code
-    uint64_t faultAddress;    // si_addr for faults raised by the processor or kernel, else 0
-    int threadId;             // the faulting thread
-    md::ContextAmd64 context; // its registers at the fault
+    int code;                  // si_code
+    uint64_t faultAddress;     // si_addr for faults raised by the processor or kernel, else 0
+    int threadId;              // the faulting thread
+    md::ContextAmd64 context;  // its registers at the fault
 };
 
 // The signal handler for the fatal signals.
@@ -70,8 +69,8 @@ void CopyCut(char* dst, size_t dstSize, const char* src);
 bool FormDumpName(const char* programPath, char* out, size_t outSize);
 // The dump in the user's state folder: <stateHome or home/.local/state>/<program stem>/<dump name>.
 // stateHome counts only when absolute. False (both empty) when neither is usable or it does not fit.
-bool FormFallbackDumpPath(const char* programPath, const char* stateHome, const char* home,
-                          char* dir, size_t dirSize, char* file, size_t fileSize);
+bool FormFallbackDumpPath(const char* programPath, const char* stateHome, const char* home, char* dir, size_t dirSize,
+                          char* file, size_t fileSize);
 
 // Installation from a given program path (length 0: it could not be read). Prints the two
 // installation messages. Returns whether the handlers are in place.

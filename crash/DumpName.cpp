@@ -12,8 +12,7 @@ void SplitProgramName(const char* path, size_t length, size_t* nameStart, size_t
 {
     size_t start = 0;
     for (size_t i = 0; i < length; ++i)
-        if (path[i] == '/')
-            start = i + 1;
+        if (path[i] == '/') start = i + 1;
     size_t end = length;
     for (size_t i = length; i > start + 1; --i) {
         if (path[i - 1] == '.') {
@@ -27,8 +26,7 @@ void SplitProgramName(const char* path, size_t length, size_t* nameStart, size_t
 
 bool Append(char* out, size_t outSize, size_t* used, const char* text, size_t length)
 {
-    if (*used + length >= outSize)
-        return false;
+    if (*used + length >= outSize) return false;
     std::memcpy(out + *used, text, length);
     *used += length;
     out[*used] = '\0';
@@ -39,8 +37,7 @@ bool Append(char* out, size_t outSize, size_t* used, const char* text, size_t le
 
 void CopyCut(char* dst, size_t dstSize, const char* src)
 {
-    if (dstSize == 0)
-        return;
+    if (dstSize == 0) return;
     size_t n = 0;
     while (n + 1 < dstSize && src[n] != '\0') {
         dst[n] = src[n];
@@ -51,14 +48,12 @@ void CopyCut(char* dst, size_t dstSize, const char* src)
 
 bool FormDumpName(const char* programPath, char* out, size_t outSize)
 {
-    if (outSize == 0)
-        return false;
+    if (outSize == 0) return false;
     out[0] = '\0';
     const size_t length = std::strlen(programPath);
     size_t nameStart, stemEnd;
     SplitProgramName(programPath, length, &nameStart, &stemEnd);
-    if (stemEnd == nameStart)
-        return false;
+    if (stemEnd == nameStart) return false;
     size_t used = 0;
     if (!Append(out, outSize, &used, programPath, stemEnd) || !Append(out, outSize, &used, ".dmp", 4)) {
         out[0] = '\0';
@@ -67,11 +62,10 @@ bool FormDumpName(const char* programPath, char* out, size_t outSize)
     return true;
 }
 
-bool FormFallbackDumpPath(const char* programPath, const char* stateHome, const char* home,
-                          char* dir, size_t dirSize, char* file, size_t fileSize)
+bool FormFallbackDumpPath(const char* programPath, const char* stateHome, const char* home, char* dir, size_t dirSize,
+                          char* file, size_t fileSize)
 {
-    if (dirSize == 0 || fileSize == 0)
-        return false;
+    if (dirSize == 0 || fileSize == 0) return false;
     dir[0] = '\0';
     file[0] = '\0';
     const size_t length = std::strlen(programPath);
@@ -79,8 +73,7 @@ bool FormFallbackDumpPath(const char* programPath, const char* stateHome, const 
     SplitProgramName(programPath, length, &nameStart, &stemEnd);
     const char* stem = programPath + nameStart;
     const size_t stemLength = stemEnd - nameStart;
-    if (stemLength == 0)
-        return false;
+    if (stemLength == 0) return false;
 
     const char* base;
     size_t baseLength;
@@ -94,10 +87,8 @@ bool FormFallbackDumpPath(const char* programPath, const char* stateHome, const 
         return false;
     }
     baseLength = std::strlen(base);
-    while (baseLength > 1 && base[baseLength - 1] == '/')
-        --baseLength;
-    if (baseLength == 1)
-        baseLength = 0;  // "/" itself: the folders below start with their own "/"
+    while (baseLength > 1 && base[baseLength - 1] == '/') --baseLength;
+    if (baseLength == 1) baseLength = 0;  // "/" itself: the folders below start with their own "/"
 
     size_t used = 0;
     bool ok = Append(dir, dirSize, &used, base, baseLength) &&

@@ -109,8 +109,7 @@ struct Output {
 
     void Flush()
     {
-        if (used > 0 && !failed && !safe::WriteAll(fd, s_work->out, used))
-            failed = true;
+        if (used > 0 && !failed && !safe::WriteAll(fd, s_work->out, used)) failed = true;
         flushed += used;
         used = 0;
     }
@@ -119,8 +118,7 @@ struct Output {
     {
         const uint8_t* p = static_cast<const uint8_t*>(data);
         while (size > 0) {
-            if (used == kOutCapacity)
-                Flush();
+            if (used == kOutCapacity) Flush();
             size_t n = size < kOutCapacity - used ? size : kOutCapacity - used;
             std::memcpy(s_work->out + used, p, n);
             used += n;
@@ -132,8 +130,7 @@ struct Output {
     void Zeros(size_t size)
     {
         while (size > 0) {
-            if (used == kOutCapacity)
-                Flush();
+            if (used == kOutCapacity) Flush();
             size_t n = size < kOutCapacity - used ? size : kOutCapacity - used;
             std::memset(s_work->out + used, 0, n);
             used += n;
@@ -161,8 +158,7 @@ struct Output {
     {
         uint32_t rva = Align(16);
         while (size > 0) {
-            if (used == kOutCapacity)
-                Flush();
+            if (used == kOutCapacity) Flush();
             size_t room = kOutCapacity - used;
             size_t n = size < room ? static_cast<size_t>(size) : room;
             ssize_t got = s_memFd >= 0 ? safe::PreadFull(s_memFd, s_work->out + used, n, address) : -1;
@@ -217,8 +213,7 @@ uint32_t Output::AppendString(const char* text, size_t length)
                 cp = (cp << 6) | (static_cast<uint8_t>(text[i]) & 0x3F);
             }
         }
-        if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
-            cp = 0xFFFD;
+        if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = 0xFFFD;
         if (cp >= 0x10000) {
             cp -= 0x10000;
             units[count++] = static_cast<uint16_t>(0xD800 + (cp >> 10));
@@ -236,8 +231,7 @@ uint32_t Output::AppendString(const char* text, size_t length)
 
 void AddStream(uint32_t type, uint32_t rva, uint64_t size)
 {
-    if (s_streamCount >= kMaxStreams)
-        return;
+    if (s_streamCount >= kMaxStreams) return;
     s_directory[s_streamCount++] = md::Directory{type, md::LocationDescriptor{static_cast<uint32_t>(size), rva}};
 }
 
@@ -250,8 +244,7 @@ void ParseMaps()
     const char* end = p + s_mapsSize;
     while (p < end && s_mappingCount < kMaxMappings) {
         const char* lineEnd = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
-        if (lineEnd == nullptr)
-            lineEnd = end;
+        if (lineEnd == nullptr) lineEnd = end;
         Mapping m{};
         uint64_t major = 0, minor = 0;
         const char* c = p;
@@ -266,8 +259,7 @@ void ParseMaps()
                  safe::ParseUnsigned(&c, lineEnd, 10, &m.inode);
         }
         if (ok) {
-            while (c < lineEnd && *c == ' ')
-                ++c;
+            while (c < lineEnd && *c == ' ') ++c;
             m.device = (major << 32) | minor;
             m.pathOffset = static_cast<uint32_t>(c - s_work->maps);
             m.pathLength = static_cast<uint32_t>(lineEnd - c);
@@ -281,8 +273,7 @@ const Mapping* FindMapping(uint64_t address)
 {
     for (int i = 0; i < s_mappingCount; ++i) {
         const Mapping& m = s_work->mappings[i];
-        if (address >= m.start && address < m.end)
-            return &m;
+        if (address >= m.start && address < m.end) return &m;
     }
     return nullptr;
 }
@@ -346,8 +337,7 @@ void StackRange(uint64_t sp, uint64_t* start, uint64_t* size)
 {
     *start = 0;
     *size = 0;
-    if (sp == 0)
-        return;
+    if (sp == 0) return;
     const Mapping* m = FindMapping(sp);
     if (m == nullptr) {
         // Past the end of its stack (an overflow): the stack is the nearest mapping above.
@@ -356,15 +346,12 @@ void StackRange(uint64_t sp, uint64_t* start, uint64_t* size)
             if (above.start > sp && above.start - sp <= kStackOverflowReach && (m == nullptr || above.start < m->start))
                 m = &above;
         }
-        if (m == nullptr)
-            return;
+        if (m == nullptr) return;
     }
     uint64_t low = sp >= kRedZone ? sp - kRedZone : 0;
-    if (low < m->start)
-        low = m->start;
+    if (low < m->start) low = m->start;
     uint64_t high = m->end;
-    if (high - low > kMaxStackCapture)
-        high = low + kMaxStackCapture;
+    if (high - low > kMaxStackCapture) high = low + kMaxStackCapture;
     *start = low;
     *size = high - low;
 }
@@ -379,8 +366,7 @@ int WriteThreads(const CrashInfo* info, uint32_t crashContextRva)
         const StoppedThread& t = *StoppedThreadAt(i);
         ThreadEntry& e = s_work->threads[i];
         e = ThreadEntry{};
-        if (!IsListed(t))
-            continue;
+        if (!IsListed(t)) continue;
         ++listed;
         const bool crashing = t.tid.load(std::memory_order_relaxed) == info->threadId;
         const md::ContextAmd64& context = crashing ? info->context : t.context;
@@ -396,8 +382,7 @@ int WriteThreads(const CrashInfo* info, uint32_t crashContextRva)
     uint32_t rva = s_out.Append(&listed, sizeof listed);
     for (int i = 0; i < count; ++i) {
         const StoppedThread& t = *StoppedThreadAt(i);
-        if (!IsListed(t))
-            continue;
+        if (!IsListed(t)) continue;
         const ThreadEntry& e = s_work->threads[i];
         md::Thread entry{};
         entry.threadId = static_cast<uint32_t>(t.tid.load(std::memory_order_relaxed));
@@ -416,14 +401,13 @@ void WriteMemoryList(const CrashInfo* info, int ranges)
     const uint64_t ip = info->context.rip;
     const Mapping* m = ip != 0 ? FindMapping(ip) : nullptr;
     if (m != nullptr && ranges < kMaxMemoryRanges) {
-        uint64_t start = ip - kCodeAroundFault / 2 < m->start || ip < kCodeAroundFault / 2 ? m->start
-                                                                                           : ip - kCodeAroundFault / 2;
+        uint64_t start =
+            ip - kCodeAroundFault / 2 < m->start || ip < kCodeAroundFault / 2 ? m->start : ip - kCodeAroundFault / 2;
         uint64_t end = start + kCodeAroundFault > m->end ? m->end : start + kCodeAroundFault;
         bool overlaps = false;
         for (int i = 0; i < ranges; ++i) {
             const md::MemoryDescriptor& r = s_work->ranges[i];
-            if (start < r.startOfMemoryRange + r.memory.dataSize && r.startOfMemoryRange < end)
-                overlaps = true;
+            if (start < r.startOfMemoryRange + r.memory.dataSize && r.startOfMemoryRange < end) overlaps = true;
         }
         if (!overlaps && end > start) {
             uint32_t rva = s_out.AppendMemory(start, end - start);
@@ -458,8 +442,7 @@ void ReadBuildId(ModuleEntry& module)
             if (pass == 1 && ph.p_type == PT_NOTE) {
                 uint64_t size = ph.p_memsz < kCopyCapacity ? ph.p_memsz : kCopyCapacity;
                 ssize_t got = safe::PreadFull(s_memFd, s_work->copy, size, bias + ph.p_vaddr);
-                if (got <= 0)
-                    continue;
+                if (got <= 0) continue;
                 uint32_t descSize = 0;
                 const uint8_t* desc = FindElfNote(s_work->copy, static_cast<size_t>(got), ph.p_align == 8 ? 8 : 4,
                                                   "GNU", kGnuBuildIdNoteType, &descSize);
@@ -481,8 +464,7 @@ int CollectModules()
     for (int i = 0; i < s_mappingCount && count < kMaxModules; ++i) {
         const Mapping& m = s_work->mappings[i];
         const char* path = s_work->maps + m.pathOffset;
-        if (m.pathLength == 0 || path[0] != '/' || m.offset != 0)
-            continue;
+        if (m.pathLength == 0 || path[0] != '/' || m.offset != 0) continue;
         unsigned char magic[SELFMAG + 1];
         if (safe::PreadFull(s_memFd, magic, sizeof magic, m.start) != sizeof magic ||
             std::memcmp(magic, ELFMAG, SELFMAG) != 0 || magic[EI_CLASS] != ELFCLASS64)
@@ -493,8 +475,7 @@ int CollectModules()
         uint64_t end = m.end;
         for (int j = i + 1; j < s_mappingCount; ++j) {
             const Mapping& next = s_work->mappings[j];
-            if (next.inode != m.inode || next.device != m.device || next.offset == 0)
-                break;
+            if (next.inode != m.inode || next.device != m.device || next.offset == 0) break;
             end = next.end;
         }
         module.size = end - m.start;
@@ -531,8 +512,7 @@ void WriteModules()
     for (int pass = 0; pass < 2; ++pass) {
         for (int i = 0; i < count; ++i) {
             const ModuleEntry& module = s_work->modules[i];
-            if (module.isProgram != (pass == 0))
-                continue;
+            if (module.isProgram != (pass == 0)) continue;
             md::Module entry{};
             entry.baseOfImage = module.base;
             entry.sizeOfImage = static_cast<uint32_t>(module.size);
@@ -562,8 +542,7 @@ void WriteStreams(const CrashInfo* info)
     const uint32_t crashContextRva = WriteException(info);
     const int ranges = WriteThreads(info, crashContextRva);
     WriteMemoryList(info, ranges);
-    if (s_pfnWriterTestHook != nullptr)
-        s_pfnWriterTestHook();
+    if (s_pfnWriterTestHook != nullptr) s_pfnWriterTestHook();
     WriteModules();
     WriteLinuxStreams();
 }
@@ -580,17 +559,19 @@ void FinishDump()
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
     header.timeDateStamp = static_cast<uint32_t>(now.tv_sec);
-    if (pwrite(s_out.fd, &header, sizeof header, 0) != sizeof header)
-        s_out.failed = true;
+    if (pwrite(s_out.fd, &header, sizeof header, 0) != sizeof header) s_out.failed = true;
     const size_t directorySize = sizeof(md::Directory) * static_cast<size_t>(s_streamCount);
-    if (directorySize > 0 && pwrite(s_out.fd, s_directory, directorySize, kDirectoryRva) !=
-                                 static_cast<ssize_t>(directorySize))
+    if (directorySize > 0 &&
+        pwrite(s_out.fd, s_directory, directorySize, kDirectoryRva) != static_cast<ssize_t>(directorySize))
         s_out.failed = true;
 }
 
 }  // namespace
 
-bool InsideWriter() { return s_insideWriter.load(std::memory_order_acquire); }
+bool InsideWriter()
+{
+    return s_insideWriter.load(std::memory_order_acquire);
+}
 
 void LeaveWriter()
 {
@@ -600,8 +581,7 @@ void LeaveWriter()
 
 void WriteMiniDump(const CrashInfo* info)
 {
-    if (s_hDumpFile < 0 || s_work == nullptr || info == nullptr)
-        return;
+    if (s_hDumpFile < 0 || s_work == nullptr || info == nullptr) return;
     s_out = Output{};
     s_out.fd = s_hDumpFile;
     s_streamCount = 0;
@@ -623,13 +603,11 @@ bool PrepareMinidumpWriter()
     if (s_work == nullptr) {
         void* memory = mmap(nullptr, sizeof(Workspace), PROT_READ | PROT_WRITE,
                             MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-        if (memory == MAP_FAILED)
-            return false;
+        if (memory == MAP_FAILED) return false;
         s_work = static_cast<Workspace*>(memory);
     }
     long page = sysconf(_SC_PAGESIZE);
-    if (page > 0)
-        s_pageSize = static_cast<uint64_t>(page);
+    if (page > 0) s_pageSize = static_cast<uint64_t>(page);
 
     md::SystemInfo info{};
     info.processorArchitecture = md::kArchitectureAmd64;
@@ -645,17 +623,14 @@ bool PrepareMinidumpWriter()
     if (__get_cpuid(1, &eax, &ebx, &ecx, &edx)) {
         unsigned family = (eax >> 8) & 0xf;
         unsigned model = (eax >> 4) & 0xf;
-        if (family == 0xf)
-            family += (eax >> 20) & 0xff;
-        if (family == 6 || family >= 0xf)
-            model |= ((eax >> 16) & 0xf) << 4;
+        if (family == 0xf) family += (eax >> 20) & 0xff;
+        if (family == 6 || family >= 0xf) model |= ((eax >> 16) & 0xf) << 4;
         info.processorLevel = static_cast<uint16_t>(family);
         info.processorRevision = static_cast<uint16_t>((model << 8) | (eax & 0xf));
         info.versionInformation = eax;
         info.featureInformation = edx;
     }
-    if (__get_cpuid(0x80000001, &eax, &ebx, &ecx, &edx))
-        info.amdExtendedCpuFeatures = edx;
+    if (__get_cpuid(0x80000001, &eax, &ebx, &ecx, &edx)) info.amdExtendedCpuFeatures = edx;
     utsname uts{};
     s_osDescription[0] = '\0';
     if (uname(&uts) == 0) {
@@ -664,8 +639,7 @@ bool PrepareMinidumpWriter()
         uint64_t number = 0;
         uint32_t* parts[3] = {&info.majorVersion, &info.minorVersion, &info.buildNumber};
         for (uint32_t* part : parts) {
-            if (!safe::ParseUnsigned(&p, end, 10, &number))
-                break;
+            if (!safe::ParseUnsigned(&p, end, 10, &number)) break;
             *part = static_cast<uint32_t>(number);
             if (p < end && *p == '.')
                 ++p;
@@ -676,10 +650,8 @@ bool PrepareMinidumpWriter()
         size_t used = 0;
         for (const char* word : words) {
             size_t len = safe::Length(word);
-            if (used + len + 2 > sizeof s_osDescription)
-                break;
-            if (used > 0)
-                s_osDescription[used++] = ' ';
+            if (used + len + 2 > sizeof s_osDescription) break;
+            if (used > 0) s_osDescription[used++] = ' ';
             std::memcpy(s_osDescription + used, word, len);
             used += len;
             s_osDescription[used] = '\0';

@@ -12,11 +12,20 @@
 
 namespace tavisk_crash::safe {
 
-int Gettid() { return static_cast<int>(syscall(SYS_gettid)); }
+int Gettid()
+{
+    return static_cast<int>(syscall(SYS_gettid));
+}
 
-int Getpid() { return static_cast<int>(syscall(SYS_getpid)); }
+int Getpid()
+{
+    return static_cast<int>(syscall(SYS_getpid));
+}
 
-int Tgkill(int pid, int tid, int signo) { return static_cast<int>(syscall(SYS_tgkill, pid, tid, signo)); }
+int Tgkill(int pid, int tid, int signo)
+{
+    return static_cast<int>(syscall(SYS_tgkill, pid, tid, signo));
+}
 
 int Open(const char* path, int flags, int mode)
 {
@@ -29,8 +38,7 @@ int Open(const char* path, int flags, int mode)
 
 void Close(int fd)
 {
-    if (fd >= 0)
-        close(fd);  // never retried: on Linux the descriptor is gone even after EINTR
+    if (fd >= 0) close(fd);  // never retried: on Linux the descriptor is gone even after EINTR
 }
 
 bool WriteAll(int fd, const void* data, size_t size)
@@ -38,10 +46,8 @@ bool WriteAll(int fd, const void* data, size_t size)
     const char* p = static_cast<const char*>(data);
     while (size > 0) {
         ssize_t n = write(fd, p, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
         p += n;
         size -= static_cast<size_t>(n);
     }
@@ -51,15 +57,12 @@ bool WriteAll(int fd, const void* data, size_t size)
 size_t ReadFile(const char* path, char* buf, size_t cap)
 {
     int fd = Open(path, O_RDONLY);
-    if (fd < 0)
-        return 0;
+    if (fd < 0) return 0;
     size_t total = 0;
     while (total < cap) {
         ssize_t n = read(fd, buf + total, cap - total);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
         total += static_cast<size_t>(n);
     }
     Close(fd);
@@ -68,19 +71,15 @@ size_t ReadFile(const char* path, char* buf, size_t cap)
 
 ssize_t PreadFull(int fd, void* buf, size_t size, uint64_t offset)
 {
-    if (offset > static_cast<uint64_t>(LLONG_MAX))
-        return -1;
+    if (offset > static_cast<uint64_t>(LLONG_MAX)) return -1;
     size_t total = 0;
     while (total < size) {
         ssize_t n = pread(fd, static_cast<char*>(buf) + total, size - total, static_cast<off_t>(offset + total));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
         total += static_cast<size_t>(n);
     }
-    if (total == 0 && size > 0)
-        return -1;
+    if (total == 0 && size > 0) return -1;
     return static_cast<ssize_t>(total);
 }
 
@@ -88,14 +87,12 @@ bool MakeDirs(const char* dir)
 {
     char path[PATH_MAX];
     size_t len = Length(dir);
-    if (len == 0 || len >= sizeof path || dir[0] != '/')
-        return false;
+    if (len == 0 || len >= sizeof path || dir[0] != '/') return false;
     for (size_t i = 0; i <= len; ++i) {
         path[i] = dir[i];
         if ((dir[i] == '/' && i > 0) || dir[i] == '\0') {
             path[i] = '\0';
-            if (mkdir(path, 0700) != 0 && errno != EEXIST)
-                return false;
+            if (mkdir(path, 0700) != 0 && errno != EEXIST) return false;
             path[i] = dir[i];
         }
     }
@@ -136,7 +133,7 @@ void BlockSignal(int signo, bool block)
 
 void SetDefaultAction(int signo)
 {
-    struct sigaction action{};
+    struct sigaction action {};
     action.sa_handler = SIG_DFL;
     sigemptyset(&action.sa_mask);
     sigaction(signo, &action, nullptr);
@@ -150,8 +147,7 @@ char* FormatUnsigned(char* out, uint64_t value)
         digits[n++] = static_cast<char>('0' + value % 10);
         value /= 10;
     } while (value != 0);
-    while (n > 0)
-        *out++ = digits[--n];
+    while (n > 0) *out++ = digits[--n];
     *out = '\0';
     return out;
 }
@@ -159,16 +155,14 @@ char* FormatUnsigned(char* out, uint64_t value)
 size_t Length(const char* text)
 {
     size_t n = 0;
-    while (text[n] != '\0')
-        ++n;
+    while (text[n] != '\0') ++n;
     return n;
 }
 
 bool ParseUnsigned(const char** cursor, const char* end, int base, uint64_t* value)
 {
     const char* p = *cursor;
-    if (base == 16 && end - p >= 2 && p[0] == '0' && (p[1] == 'x' || p[1] == 'X'))
-        p += 2;
+    if (base == 16 && end - p >= 2 && p[0] == '0' && (p[1] == 'x' || p[1] == 'X')) p += 2;
     uint64_t v = 0;
     const char* first = p;
     for (; p < end; ++p) {
@@ -183,8 +177,7 @@ bool ParseUnsigned(const char** cursor, const char* end, int base, uint64_t* val
             break;
         v = v * static_cast<uint64_t>(base) + static_cast<uint64_t>(digit);
     }
-    if (p == first)
-        return false;
+    if (p == first) return false;
     *cursor = p;
     *value = v;
     return true;

@@ -28,8 +28,8 @@ struct ConcurrentFault {
 StoppedThread* s_threads = nullptr;  // kMaxThreads slots, mapped at installation
 std::atomic<int> s_threadCount{0};
 int s_stopSignal = 0;
-volatile int s_ackCount = 0;   // bumped by each parked thread; the stopper waits on it
-volatile int s_parkWord = 0;   // parked threads wait on it; it never changes
+volatile int s_ackCount = 0;  // bumped by each parked thread; the stopper waits on it
+volatile int s_parkWord = 0;  // parked threads wait on it; it never changes
 ConcurrentFault s_concurrentFaults[kMaxConcurrentFaults];
 alignas(8) char s_dirents[16384];
 
@@ -43,8 +43,7 @@ struct LinuxDirent64 {
 
 [[noreturn]] void Park()
 {
-    for (;;)
-        safe::FutexWait(&s_parkWord, 0, 0);
+    for (;;) safe::FutexWait(&s_parkWord, 0, 0);
 }
 
 uint64_t ThreadPointer()
@@ -56,8 +55,7 @@ uint64_t ThreadPointer()
 
 void StopSignalHandler(int, siginfo_t*, void* ucv)
 {
-    if (CrashOwner() == 0)
-        return;  // a stray signal: no crash is in progress
+    if (CrashOwner() == 0) return;  // a stray signal: no crash is in progress
     const int self = safe::Gettid();
     const ucontext_t* uc = static_cast<const ucontext_t*>(ucv);
     for (ConcurrentFault& fault : s_concurrentFaults) {
@@ -69,8 +67,7 @@ void StopSignalHandler(int, siginfo_t*, void* ucv)
     const int count = s_threadCount.load(std::memory_order_acquire);
     for (int i = 0; i < count; ++i) {
         StoppedThread& slot = s_threads[i];
-        if (slot.tid.load(std::memory_order_relaxed) != self)
-            continue;
+        if (slot.tid.load(std::memory_order_relaxed) != self) continue;
         int expected = kThreadSignalled;
         if (slot.state.compare_exchange_strong(expected, kThreadStopping, std::memory_order_acq_rel)) {
             ContextFromUcontext(uc, &slot.context);
@@ -87,8 +84,7 @@ void StopSignalHandler(int, siginfo_t*, void* ucv)
 bool IsKnown(int tid, int count)
 {
     for (int i = 0; i < count; ++i)
-        if (s_threads[i].tid.load(std::memory_order_relaxed) == tid)
-            return true;
+        if (s_threads[i].tid.load(std::memory_order_relaxed) == tid) return true;
     return false;
 }
 
@@ -97,24 +93,20 @@ bool IsKnown(int tid, int count)
 int ScanAndSignal(int self, int pid)
 {
     int fd = safe::Open("/proc/self/task", O_RDONLY | O_DIRECTORY);
-    if (fd < 0)
-        return -1;
+    if (fd < 0) return -1;
     int added = 0;
     for (;;) {
         long n = syscall(SYS_getdents64, fd, s_dirents, sizeof s_dirents);
-        if (n <= 0)
-            break;
+        if (n <= 0) break;
         for (long offset = 0; offset < n;) {
             const auto* entry = reinterpret_cast<const LinuxDirent64*>(s_dirents + offset);
             offset += entry->d_reclen;
             const char* name = entry->d_name;
             uint64_t tid = 0;
             const char* cursor = name;
-            if (!safe::ParseUnsigned(&cursor, name + 16, 10, &tid) || *cursor != '\0' || tid == 0)
-                continue;
+            if (!safe::ParseUnsigned(&cursor, name + 16, 10, &tid) || *cursor != '\0' || tid == 0) continue;
             const int count = s_threadCount.load(std::memory_order_relaxed);
-            if (IsKnown(static_cast<int>(tid), count) || count >= kMaxThreads)
-                continue;
+            if (IsKnown(static_cast<int>(tid), count) || count >= kMaxThreads) continue;
             StoppedThread& slot = s_threads[count];
             slot.tid.store(static_cast<int>(tid), std::memory_order_relaxed);
             slot.teb = static_cast<int>(tid) == self ? ThreadPointer() : 0;
@@ -168,13 +160,10 @@ void DescribeFromSyscall(StoppedThread& slot)
     const char* p = text;
     const char* end = text + n;
     while (p < end && count < 9) {
-        while (p < end && (*p == ' ' || *p == '\n'))
-            ++p;
-        if (p < end && *p == '-')
-            ++p;
+        while (p < end && (*p == ' ' || *p == '\n')) ++p;
+        if (p < end && *p == '-') ++p;
         uint64_t value;
-        if (!safe::ParseUnsigned(&p, end, 16, &value))
-            break;
+        if (!safe::ParseUnsigned(&p, end, 16, &value)) break;
         numbers[count++] = value;
     }
     if (count < 3) {
@@ -202,19 +191,16 @@ bool SleepsWithStopSignalBlocked(int tid)
     bool sleeping = false;
     bool blocked = false;
     for (size_t i = 0; i < n; ++i) {
-        if (i > 0 && text[i - 1] != '\n')
-            continue;
+        if (i > 0 && text[i - 1] != '\n') continue;
         const char* line = text + i;
         const size_t left = n - i;
         if (left > 8 && std::memcmp(line, "State:", 6) == 0) {
             const char* p = line + 6;
-            while (p < text + n && (*p == ' ' || *p == '\t'))
-                ++p;
+            while (p < text + n && (*p == ' ' || *p == '\t')) ++p;
             sleeping = p < text + n && (*p == 'S' || *p == 'D' || *p == 'T' || *p == 't');
         } else if (left > 8 && std::memcmp(line, "SigBlk:", 7) == 0) {
             const char* p = line + 7;
-            while (p < text + n && (*p == ' ' || *p == '\t'))
-                ++p;
+            while (p < text + n && (*p == ' ' || *p == '\t')) ++p;
             uint64_t mask = 0;
             blocked = safe::ParseUnsigned(&p, text + n, 16, &mask) && ((mask >> (s_stopSignal - 1)) & 1);
         }
@@ -238,11 +224,9 @@ void WaitForThreads()
                 onlyBlockers = onlyBlockers && s_threads[i].blocksStopSignal;
             }
         }
-        if (!waiting)
-            return;
+        if (!waiting) return;
         const uint64_t elapsed = safe::MonotonicNs() - start;
-        if (elapsed >= kStopTimeoutNs || (checked && onlyBlockers && elapsed >= kStopBlockedTimeoutNs))
-            break;
+        if (elapsed >= kStopTimeoutNs || (checked && onlyBlockers && elapsed >= kStopBlockedTimeoutNs)) break;
         if (!checked && elapsed >= kStopCheckNs) {
             for (int i = 0; i < count; ++i)
                 if (s_threads[i].state.load(std::memory_order_acquire) == kThreadSignalled)
@@ -253,8 +237,7 @@ void WaitForThreads()
         }
         const uint64_t next = !checked ? kStopCheckNs : onlyBlockers ? kStopBlockedTimeoutNs : kStopTimeoutNs;
         uint64_t slice = next > elapsed ? next - elapsed : 1000000ull;
-        if (slice > 20000000ull)
-            slice = 20000000ull;
+        if (slice > 20000000ull) slice = 20000000ull;
         safe::FutexWait(&s_ackCount, seen, slice);
     }
     const int count = s_threadCount.load(std::memory_order_acquire);
@@ -278,11 +261,20 @@ void WaitForThreads()
 
 }  // namespace
 
-int StoppedThreadCount() { return s_threadCount.load(std::memory_order_acquire); }
+int StoppedThreadCount()
+{
+    return s_threadCount.load(std::memory_order_acquire);
+}
 
-StoppedThread* StoppedThreadAt(int index) { return &s_threads[index]; }
+StoppedThread* StoppedThreadAt(int index)
+{
+    return &s_threads[index];
+}
 
-int StopSignal() { return s_stopSignal; }
+int StopSignal()
+{
+    return s_stopSignal;
+}
 
 void RegisterConcurrentFault(int tid, const ucontext_t* uc)
 {
@@ -298,14 +290,12 @@ void RegisterConcurrentFault(int tid, const ucontext_t* uc)
 
 void SuspendOtherThreads()
 {
-    if (s_threads == nullptr || s_stopSignal == 0)
-        return;
+    if (s_threads == nullptr || s_stopSignal == 0) return;
     const int self = safe::Gettid();
     const int pid = safe::Getpid();
     // Threads started while the list is taken are caught by the next pass.
     for (int pass = 0; pass < kMaxScanPasses; ++pass) {
-        if (ScanAndSignal(self, pid) <= 0)
-            break;
+        if (ScanAndSignal(self, pid) <= 0) break;
     }
     // The faulting thread is always listed, even when /proc/self/task could not be read.
     const int count = s_threadCount.load(std::memory_order_relaxed);
@@ -325,27 +315,21 @@ bool PrepareThreadStopper()
     if (s_threads == nullptr) {
         void* memory = mmap(nullptr, sizeof(StoppedThread) * kMaxThreads, PROT_READ | PROT_WRITE,
                             MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-        if (memory == MAP_FAILED)
-            return false;
+        if (memory == MAP_FAILED) return false;
         s_threads = static_cast<StoppedThread*>(memory);
     }
-    if (s_stopSignal != 0)
-        return true;
+    if (s_stopSignal != 0) return true;
     // A real-time signal that nobody handles yet, from the top of the range down.
     for (int signo = SIGRTMAX - 3; signo >= SIGRTMIN + 2; --signo) {
-        struct sigaction current{};
-        if (sigaction(signo, nullptr, &current) != 0)
-            continue;
-        if (!(current.sa_flags & SA_SIGINFO) && current.sa_handler != SIG_DFL)
-            continue;
-        if ((current.sa_flags & SA_SIGINFO) && current.sa_sigaction != nullptr)
-            continue;
-        struct sigaction action{};
+        struct sigaction current {};
+        if (sigaction(signo, nullptr, &current) != 0) continue;
+        if (!(current.sa_flags & SA_SIGINFO) && current.sa_handler != SIG_DFL) continue;
+        if ((current.sa_flags & SA_SIGINFO) && current.sa_sigaction != nullptr) continue;
+        struct sigaction action {};
         action.sa_sigaction = StopSignalHandler;
         action.sa_flags = SA_SIGINFO | SA_RESTART | SA_ONSTACK;
         FillAllButFatal(&action.sa_mask);
-        if (sigaction(signo, &action, nullptr) != 0)
-            continue;
+        if (sigaction(signo, &action, nullptr) != 0) continue;
         s_stopSignal = signo;
         return true;
     }

@@ -21,7 +21,7 @@ enum ThreadState : int {
 struct StoppedThread {
     std::atomic<int> tid;
     std::atomic<int> state;
-    uint64_t teb;  // the thread pointer (fs base)
+    uint64_t teb;           // the thread pointer (fs base)
     bool blocksStopSignal;  // found asleep with the stop signal blocked while the stopper waited
     md::ContextAmd64 context;
 };

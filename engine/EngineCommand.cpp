@@ -54,8 +54,10 @@ bool ReadPlayerListReply(std::string_view reply, std::vector<std::string>& playe
     const Json::Value& list = Member(Member(root, "data"), "player");
     if (!list.isArray()) return true;
     for (const Json::Value& entry : list) {
-        if (entry.isNull()) players.emplace_back();
-        else if (!entry.isArray() && !entry.isObject()) players.push_back(entry.asString());
+        if (entry.isNull())
+            players.emplace_back();
+        else if (!entry.isArray() && !entry.isObject())
+            players.push_back(entry.asString());
     }
     return true;
 }

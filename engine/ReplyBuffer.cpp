@@ -2,8 +2,7 @@
 
 #include <cstring>
 
-ReplyBuffer::ReplyBuffer()
-    : m_storage(new char[kCommandReplySize]), m_pReply(m_storage.get())
+ReplyBuffer::ReplyBuffer() : m_storage(new char[kCommandReplySize]), m_pReply(m_storage.get())
 {
     // An engine that answers nothing must not leave garbage to be read as a reply.
     m_storage[0] = '\0';

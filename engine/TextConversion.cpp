@@ -15,7 +15,10 @@ constexpr char16_t kReplacement = 0xFFFD;
 class Converter {
 public:
     Converter(const char* to, const char* from) : m_cd(iconv_open(to, from)) {}
-    ~Converter() { if (ok()) iconv_close(m_cd); }
+    ~Converter()
+    {
+        if (ok()) iconv_close(m_cd);
+    }
     Converter(const Converter&) = delete;
     Converter& operator=(const Converter&) = delete;
     bool ok() const { return m_cd != reinterpret_cast<iconv_t>(-1); }
@@ -44,8 +47,14 @@ const char* LocaleCharset()
     return (set && *set) ? set : "ASCII";
 }
 
-bool IsHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
-bool IsLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+bool IsHighSurrogate(char16_t unit)
+{
+    return unit >= 0xD800 && unit <= 0xDBFF;
+}
+bool IsLowSurrogate(char16_t unit)
+{
+    return unit >= 0xDC00 && unit <= 0xDFFF;
+}
 
 // A unit sequence iconv refused: skip one character, a whole surrogate pair included.
 std::size_t WideUnitsToSkip(const char* in, std::size_t inLeft)

@@ -15,12 +15,20 @@ namespace {
 class FileDescriptor {
 public:
     explicit FileDescriptor(int fd) : m_fd(fd) {}
-    ~FileDescriptor() { if (m_fd >= 0) ::close(m_fd); }
+    ~FileDescriptor()
+    {
+        if (m_fd >= 0) ::close(m_fd);
+    }
     FileDescriptor(const FileDescriptor&) = delete;
     FileDescriptor& operator=(const FileDescriptor&) = delete;
     int get() const { return m_fd; }
     // Closing can report a write the kernel could not complete.
-    bool Close() { const int fd = m_fd; m_fd = -1; return ::close(fd) == 0; }
+    bool Close()
+    {
+        const int fd = m_fd;
+        m_fd = -1;
+        return ::close(fd) == 0;
+    }
 
 private:
     int m_fd;
@@ -65,8 +73,8 @@ int CreateSibling(const std::string& target, std::string& name, std::optional<mo
 
 bool FillAndSync(FileDescriptor& file, const std::string& bytes, std::optional<mode_t> mode)
 {
-    const bool written = WriteAll(file.get(), bytes) && (!mode || ::fchmod(file.get(), *mode) == 0) &&
-                         ::fsync(file.get()) == 0;
+    const bool written =
+        WriteAll(file.get(), bytes) && (!mode || ::fchmod(file.get(), *mode) == 0) && ::fsync(file.get()) == 0;
     return file.Close() && written;
 }
 

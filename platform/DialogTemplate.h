@@ -23,9 +23,9 @@ inline constexpr int IDCANCEL = 2;
 inline constexpr int kNoControlId = -1;
 
 struct ControlTemplate {
-    int id;               // kNoControlId: no id of its own
+    int id;  // kNoControlId: no id of its own
     ControlKind kind;
-    const char* caption;  // UTF-8; may be empty
+    const char* caption;      // UTF-8; may be empty
     int x, y, width, height;  // dialog units
     unsigned styles = kStyleNone;
 };

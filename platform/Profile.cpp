@@ -60,8 +60,10 @@ Lines SplitLines(std::string_view text)
     Lines lines;
     while (!text.empty()) {
         std::size_t length = text.find_first_of("\r\n");
-        if (length == std::string_view::npos) length = text.size();
-        else length += text.substr(length, 2) == "\r\n" ? 2 : 1;
+        if (length == std::string_view::npos)
+            length = text.size();
+        else
+            length += text.substr(length, 2) == "\r\n" ? 2 : 1;
         lines.push_back(text.substr(0, length));
         text.remove_prefix(length);
     }
@@ -202,8 +204,7 @@ int GetProfileInt(std::string_view section, std::string_view key, int defaultVal
     return Wtoi(wide);
 }
 
-bool WriteProfileString(std::string_view section, std::string_view key, std::string_view value,
-                        const std::string& path)
+bool WriteProfileString(std::string_view section, std::string_view key, std::string_view value, const std::string& path)
 {
     const ProfileEntry entry{std::string(section), std::string(key), std::string(value)};
     return WriteProfileStrings(path, std::span(&entry, 1));

@@ -22,8 +22,7 @@ void SplitPublishAddress(std::string_view address, PublishSettings& settings)
 
     settings.m_strScheduleSvr = std::string(address.substr(0, split)) + std::string(rest.substr(0, host));
     // The scheme's own colon counts: only a server typed without one gets the default port.
-    if (settings.m_strScheduleSvr.find(kPortSeparator) == std::string::npos)
-        settings.m_strScheduleSvr += kDefaultPort;
+    if (settings.m_strScheduleSvr.find(kPortSeparator) == std::string::npos) settings.m_strScheduleSvr += kDefaultPort;
     settings.m_strPublishRoomInfo = std::string(host == npos ? rest : rest.substr(host + 1, app - host - 1));
     settings.m_strPublishStageInfo = std::string(app == npos ? rest : rest.substr(app + 1));
 }

@@ -13,7 +13,6 @@
 
 namespace {
 
-
 // What a 100-unit buffer holds of a control's text.
 constexpr qsizetype kTextMax = 99;
 
@@ -43,8 +42,8 @@ constexpr NumericField kNumericFields[] = {
 }  // namespace
 
 CSettingDilag::CSettingDilag(QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
-                          | Qt::WindowCloseButtonHint)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowCloseButtonHint)
 {
     BuildDialog(*this, kSettingDialogTemplate);
     connect(DialogItemAs<QPushButton>(*this, IDOK), &QPushButton::clicked, this, &CSettingDilag::OnBnClickedOk);

@@ -78,21 +78,27 @@ public:
     {
         const Json::Value& member = m_params[name];
         if (member.isNull()) return;
-        if (!member.isString()) m_ok = false;
-        else value = member.asString();
+        if (!member.isString())
+            m_ok = false;
+        else
+            value = member.asString();
     }
     void Flag(const char* name, bool& value)
     {
         const Json::Value& member = m_params[name];
         if (member.isNull()) return;
-        if (!member.isBool()) m_ok = false;
-        else value = member.asBool();
+        if (!member.isBool())
+            m_ok = false;
+        else
+            value = member.asBool();
     }
     void Source(CaptureSource& value)
     {
         const auto source = SourceOf(m_params["source"]);
-        if (!source) m_ok = false;
-        else value = *source;
+        if (!source)
+            m_ok = false;
+        else
+            value = *source;
     }
 
 private:
@@ -127,9 +133,7 @@ bool ReadParams(const Json::Value& params, EngineEvent& event)
         reader.Count("delayMs", event.delayMs, true);
         ReadFailure(reader, event);
         break;
-    case EngineEventKind::PublishError:
-        reader.Flag("final", event.final);
-        [[fallthrough]];
+    case EngineEventKind::PublishError: reader.Flag("final", event.final); [[fallthrough]];
     case EngineEventKind::Disconnected: ReadFailure(reader, event); break;
     case EngineEventKind::SourceLost: reader.Text("message", event.message); [[fallthrough]];
     case EngineEventKind::SourceBack:

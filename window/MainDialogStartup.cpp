@@ -28,8 +28,8 @@ void SelectFirst(QComboBox* list)
 }  // namespace
 
 Cpublish_taviskDlg::Cpublish_taviskDlg(QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
-                          | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
       m_hIcon(LoadAppIcon()),
       m_handoff(this, [this](PendingEvents pending) { OnEngineEvents(std::move(pending)); })
 {
@@ -117,8 +117,7 @@ void Cpublish_taviskDlg::FillDeviceList(QComboBox* list, DeviceGetter getDevices
     (m_pPublishEngine->*getDevices)(&names, &count);
     if (!names) return;
     // A null name keeps its place, so that entry i stays device i.
-    for (unsigned i = 0; i < count; ++i)
-        AppendEntry(list, names[i] ? QString::fromUtf16(names[i]) : QString());
+    for (unsigned i = 0; i < count; ++i) AppendEntry(list, names[i] ? QString::fromUtf16(names[i]) : QString());
     list->setCurrentIndex(-1);
 }
 

@@ -35,9 +35,8 @@ QFont FittingFont(const QFont& dialogFont, const QString& text, int width)
     QFont font = dialogFont;
     const auto fits = [&] {
         const QFontMetricsF metrics(font);
-        return std::ranges::all_of(text.split('\n'), [&](const QString& line) {
-            return metrics.horizontalAdvance(line) <= width;
-        });
+        return std::ranges::all_of(text.split('\n'),
+                                   [&](const QString& line) { return metrics.horizontalAdvance(line) <= width; });
     };
     while (!fits() && font.pointSizeF() - kStatusPointStep >= kSmallestStatusPoints)
         font.setPointSizeF(font.pointSizeF() - kStatusPointStep);

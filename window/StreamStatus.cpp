@@ -21,12 +21,9 @@ struct ReasonPhrase {
 };
 
 constexpr ReasonPhrase kReasonPhrases[] = {
-    {n::kReasonRefused, "连接被拒绝"},
-    {n::kReasonUnresolved, "找不到服务器"},
-    {n::kReasonTimeout, "连接超时"},
-    {n::kReasonRejected, "服务器拒绝推流"},
-    {n::kReasonTls, "证书无效"},
-    {n::kReasonLost, "连接中断"},
+    {n::kReasonRefused, "连接被拒绝"},     {n::kReasonUnresolved, "找不到服务器"},
+    {n::kReasonTimeout, "连接超时"},       {n::kReasonRejected, "服务器拒绝推流"},
+    {n::kReasonTls, "证书无效"},           {n::kReasonLost, "连接中断"},
     {n::kReasonCapture, "无法采集音视频"},
 };
 constexpr char kOtherPhrase[] = "未知错误";
@@ -190,7 +187,8 @@ QString StreamStatus::SourceLines(TimePoint now) const
     QStringList lines;
     for (std::size_t i = 0; i < m_sources.size(); ++i) {
         const Source& source = m_sources[i];
-        if (source.lost) lines << QString::fromUtf8(kSourceWords[i].lost);
+        if (source.lost)
+            lines << QString::fromUtf8(kSourceWords[i].lost);
         else if (source.backAt && now - *source.backAt < kSourceBackShownFor)
             lines << QString::fromUtf8(kSourceWords[i].back);
     }
@@ -210,7 +208,8 @@ QString StreamStatus::Masked(const std::string& text) const
 {
     std::string masked = text;
     if (!m_secret.empty())
-        for (auto at = masked.find(m_secret); at != std::string::npos; at = masked.find(m_secret, at + std::strlen(kMask)))
+        for (auto at = masked.find(m_secret); at != std::string::npos;
+             at = masked.find(m_secret, at + std::strlen(kMask)))
             masked.replace(at, m_secret.size(), kMask);
     return QString::fromUtf8(masked);
 }

@@ -17,7 +17,8 @@ std::atomic<unsigned> s_lastInstance{0};
 
 }  // namespace
 
-std::vector<std::string> ListPlayers() {
+std::vector<std::string> ListPlayers()
+{
     PulseSession session;
     const auto inputs = session.Connect() ? session.SinkInputs() : std::nullopt;
     std::vector<std::string> names;
@@ -29,16 +30,29 @@ std::vector<std::string> ListPlayers() {
 }
 
 BackgroundAudio::BackgroundAudio(Notify notify)
-    : m_thread(std::make_unique<CaptureThread>(std::move(notify), CaptureSinkOwner{getpid(), ++s_lastInstance})) {}
+    : m_thread(std::make_unique<CaptureThread>(std::move(notify), CaptureSinkOwner{getpid(), ++s_lastInstance}))
+{}
 
 BackgroundAudio::~BackgroundAudio() = default;
 
-void BackgroundAudio::SelectPlayer(const std::string& name) { m_thread->SelectPlayer(name); }
+void BackgroundAudio::SelectPlayer(const std::string& name)
+{
+    m_thread->SelectPlayer(name);
+}
 
-void BackgroundAudio::Enable(bool on) { m_thread->Enable(on); }
+void BackgroundAudio::Enable(bool on)
+{
+    m_thread->Enable(on);
+}
 
-std::string BackgroundAudio::StartCapture() { return m_thread->StartCapture(); }
+std::string BackgroundAudio::StartCapture()
+{
+    return m_thread->StartCapture();
+}
 
-void BackgroundAudio::StopCapture() { m_thread->StopCapture(); }
+void BackgroundAudio::StopCapture()
+{
+    m_thread->StopCapture();
+}
 
 }  // namespace castorn

@@ -9,7 +9,8 @@ namespace {
 constexpr std::string_view kPrefix = "castorn_bg_";
 
 template <class Number>
-std::optional<Number> ReadNumber(std::string_view& text) {
+std::optional<Number> ReadNumber(std::string_view& text)
+{
     Number value{};
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
     if (error != std::errc() || end == text.data()) return std::nullopt;
@@ -17,17 +18,20 @@ std::optional<Number> ReadNumber(std::string_view& text) {
     return value;
 }
 
-bool EndsName(std::string_view rest) {
+bool EndsName(std::string_view rest)
+{
     return rest.empty() || rest.front() == '.' || rest.front() == ' ';
 }
 
 }  // namespace
 
-std::string CaptureSinkName(const CaptureSinkOwner& owner) {
+std::string CaptureSinkName(const CaptureSinkOwner& owner)
+{
     return std::string(kPrefix) + std::to_string(owner.pid) + "_" + std::to_string(owner.instance);
 }
 
-std::optional<CaptureSinkOwner> CaptureSinkOwnerIn(std::string_view argument) {
+std::optional<CaptureSinkOwner> CaptureSinkOwnerIn(std::string_view argument)
+{
     const std::size_t at = argument.find(kPrefix);
     if (at == std::string_view::npos) return std::nullopt;
     std::string_view rest = argument.substr(at + kPrefix.size());

@@ -8,19 +8,21 @@ namespace castorn {
 
 namespace {
 
-const char* StateName(CaptureState state) {
+const char* StateName(CaptureState state)
+{
     switch (state) {
-        case CaptureState::Off: return "off";
-        case CaptureState::Waiting: return "waiting";
-        case CaptureState::Capturing: return "capturing";
-        case CaptureState::Unavailable: return "unavailable";
+    case CaptureState::Off: return "off";
+    case CaptureState::Waiting: return "waiting";
+    case CaptureState::Capturing: return "capturing";
+    case CaptureState::Unavailable: return "unavailable";
     }
     return "unavailable";
 }
 
 }  // namespace
 
-std::string CaptureStateMessage(CaptureState state, const std::string& player) {
+std::string CaptureStateMessage(CaptureState state, const std::string& player)
+{
     Json::Value root;
     root["cmd"] = castorn_notification::kBackgroundAudio;
     root["params"]["state"] = StateName(state);

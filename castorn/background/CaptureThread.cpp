@@ -15,15 +15,18 @@ constexpr std::chrono::milliseconds kAnswerDeadline{2500};
 }  // namespace
 
 CaptureThread::CaptureThread(Notify notify, const CaptureSinkOwner& owner)
-    : m_notify(std::move(notify)), m_route(m_session, owner), m_thread([this] { Run(); }) {}
+    : m_notify(std::move(notify)), m_route(m_session, owner), m_thread([this] { Run(); })
+{}
 
-CaptureThread::~CaptureThread() {
+CaptureThread::~CaptureThread()
+{
     Ask([](Wish& wish) { wish.quit = true; });
     m_thread.join();
 }
 
 template <class Change>
-std::uint64_t CaptureThread::Ask(Change change) {
+std::uint64_t CaptureThread::Ask(Change change)
+{
     std::uint64_t serial = 0;
     {
         std::lock_guard lock(m_mutex);
@@ -34,35 +37,42 @@ std::uint64_t CaptureThread::Ask(Change change) {
     return serial;
 }
 
-void CaptureThread::AwaitApplied(std::uint64_t serial) {
+void CaptureThread::AwaitApplied(std::uint64_t serial)
+{
     std::unique_lock lock(m_mutex);
     m_applied.wait_for(lock, kAnswerDeadline, [&] { return m_appliedSerial >= serial; });
 }
 
-void CaptureThread::SelectPlayer(const std::string& name) {
+void CaptureThread::SelectPlayer(const std::string& name)
+{
     Ask([&name](Wish& wish) { wish.player = name; });
 }
 
-void CaptureThread::Enable(bool on) {
+void CaptureThread::Enable(bool on)
+{
     Ask([on](Wish& wish) { wish.enabled = on; });
 }
 
-std::string CaptureThread::StartCapture() {
+std::string CaptureThread::StartCapture()
+{
     AwaitApplied(Ask([](Wish& wish) { wish.capturing = true; }));
     std::lock_guard lock(m_mutex);
     return m_source;
 }
 
-void CaptureThread::StopCapture() {
+void CaptureThread::StopCapture()
+{
     AwaitApplied(Ask([](Wish& wish) { wish.capturing = false; }));
 }
 
-bool CaptureThread::WishChangedSince(std::uint64_t serial) {
+bool CaptureThread::WishChangedSince(std::uint64_t serial)
+{
     std::lock_guard lock(m_mutex);
     return m_wish.serial != serial;
 }
 
-void CaptureThread::Run() {
+void CaptureThread::Run()
+{
     for (;;) {
         Wish wish;
         {
@@ -86,7 +96,8 @@ void CaptureThread::Run() {
     m_session.Disconnect();
 }
 
-CaptureState CaptureThread::Apply(const Wish& wish) {
+CaptureState CaptureThread::Apply(const Wish& wish)
+{
     if (!wish.capturing) {
         m_route.Close();
         m_session.Disconnect();
@@ -100,7 +111,8 @@ CaptureState CaptureThread::Apply(const Wish& wish) {
     return m_route.Sync(wish.player, wish.enabled);
 }
 
-void CaptureThread::Announce(const Wish& wish, CaptureState state) {
+void CaptureThread::Announce(const Wish& wish, CaptureState state)
+{
     if (!wish.capturing) {
         m_announced.reset();  // the next time on air starts with a fresh report
         return;

@@ -55,9 +55,9 @@ private:
     PlayerRoute m_route;
     std::mutex m_mutex;
     std::condition_variable m_applied;
-    Wish m_wish;                     // guarded by m_mutex
-    std::uint64_t m_appliedSerial = 0;  // guarded by m_mutex
-    std::string m_source;            // guarded by m_mutex
+    Wish m_wish;                                                      // guarded by m_mutex
+    std::uint64_t m_appliedSerial = 0;                                // guarded by m_mutex
+    std::string m_source;                                             // guarded by m_mutex
     std::optional<std::pair<CaptureState, std::string>> m_announced;  // worker only
     std::thread m_thread;
 };

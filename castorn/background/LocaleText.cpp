@@ -11,7 +11,8 @@ namespace castorn {
 
 namespace {
 
-std::size_t SequenceLength(unsigned char lead) {
+std::size_t SequenceLength(unsigned char lead)
+{
     if (lead < 0x80) return 1;
     if ((lead & 0xE0) == 0xC0) return 2;
     if ((lead & 0xF0) == 0xE0) return 3;
@@ -22,7 +23,8 @@ std::size_t SequenceLength(unsigned char lead) {
 class Converter {
 public:
     explicit Converter(const char* charset) : m_cd(iconv_open(charset, "UTF-8")) {}
-    ~Converter() {
+    ~Converter()
+    {
         if (Usable()) iconv_close(m_cd);
     }
     Converter(const Converter&) = delete;
@@ -30,7 +32,8 @@ public:
 
     bool Usable() const { return m_cd != reinterpret_cast<iconv_t>(-1); }
 
-    std::string Convert(std::string_view utf8) {
+    std::string Convert(std::string_view utf8)
+    {
         std::string out;
         char* in = const_cast<char*>(utf8.data());
         std::size_t inLeft = utf8.size();
@@ -56,14 +59,16 @@ private:
 
 }  // namespace
 
-std::string Utf8ToLocale(std::string_view utf8) {
+std::string Utf8ToLocale(std::string_view utf8)
+{
     const char* charset = nl_langinfo(CODESET);
     if (std::strcmp(charset, "UTF-8") == 0) return std::string(utf8);
     Converter converter(charset);
     return converter.Usable() ? converter.Convert(utf8) : std::string(utf8);
 }
 
-std::string_view Utf16Prefix(std::string_view utf8, std::size_t units) {
+std::string_view Utf16Prefix(std::string_view utf8, std::size_t units)
+{
     std::size_t pos = 0;
     while (pos < utf8.size()) {
         const std::size_t length = SequenceLength(static_cast<unsigned char>(utf8[pos]));

@@ -18,15 +18,20 @@ constexpr const char* kLoopbackLatencyMs = "50";
 constexpr std::chrono::seconds kMoveGrace{2};
 constexpr std::uint32_t kUnknownSink = UINT32_MAX;
 
-bool ProcessAlive(pid_t pid) { return kill(pid, 0) == 0 || errno == EPERM; }
+bool ProcessAlive(pid_t pid)
+{
+    return kill(pid, 0) == 0 || errno == EPERM;
+}
 
 template <class Item>
-const Item* FindIndex(const std::vector<Item>& items, std::uint32_t index) {
+const Item* FindIndex(const std::vector<Item>& items, std::uint32_t index)
+{
     const auto it = std::find_if(items.begin(), items.end(), [index](const Item& item) { return item.index == index; });
     return it == items.end() ? nullptr : &*it;
 }
 
-std::optional<std::uint32_t> SinkNamed(PulseSession& session, const std::string& name) {
+std::optional<std::uint32_t> SinkNamed(PulseSession& session, const std::string& name)
+{
     const auto sinks = session.Sinks();
     if (!sinks) return std::nullopt;
     const auto it = std::find_if(sinks->begin(), sinks->end(), [&name](const Sink& sink) { return sink.name == name; });
@@ -36,12 +41,11 @@ std::optional<std::uint32_t> SinkNamed(PulseSession& session, const std::string&
 }  // namespace
 
 PlayerRoute::PlayerRoute(PulseSession& session, const CaptureSinkOwner& owner)
-    : m_session(session),
-      m_owner(owner),
-      m_sinkName(CaptureSinkName(owner)),
-      m_sourceName(m_sinkName + ".monitor") {}
+    : m_session(session), m_owner(owner), m_sinkName(CaptureSinkName(owner)), m_sourceName(m_sinkName + ".monitor")
+{}
 
-bool PlayerRoute::Open() {
+bool PlayerRoute::Open()
+{
     RemoveLeftovers();
     const auto module = m_session.LoadModule(
         "module-null-sink", "sink_name=" + m_sinkName + " sink_properties=device.description=Background_audio_capture");
@@ -57,7 +61,8 @@ bool PlayerRoute::Open() {
     return true;
 }
 
-void PlayerRoute::RemoveLeftovers() {
+void PlayerRoute::RemoveLeftovers()
+{
     const auto modules = m_session.Modules();
     if (!modules) return;
     for (const LoadedModule& module : *modules) {
@@ -68,7 +73,8 @@ void PlayerRoute::RemoveLeftovers() {
     }
 }
 
-CaptureState PlayerRoute::Sync(const std::string& player, bool enabled) {
+CaptureState PlayerRoute::Sync(const std::string& player, bool enabled)
+{
     const auto inputs = m_session.SinkInputs();
     const auto sinks = m_session.Sinks();
     if (!inputs || !sinks) return CaptureState::Unavailable;
@@ -84,7 +90,8 @@ CaptureState PlayerRoute::Sync(const std::string& player, bool enabled) {
     return m_captured.empty() ? CaptureState::Waiting : CaptureState::Capturing;
 }
 
-void PlayerRoute::DropLost(const std::vector<SinkInput>& inputs) {
+void PlayerRoute::DropLost(const std::vector<SinkInput>& inputs)
+{
     const auto now = std::chrono::steady_clock::now();
     std::erase_if(m_captured, [&](Captured& captured) {
         const SinkInput* found = FindIndex(inputs, captured.input.index);
@@ -97,7 +104,8 @@ void PlayerRoute::DropLost(const std::vector<SinkInput>& inputs) {
     std::erase_if(m_released, [&](std::uint32_t index) { return !FindIndex(inputs, index); });
 }
 
-void PlayerRoute::ReturnUnselected(const std::vector<Sink>& sinks, const std::string& player, bool enabled) {
+void PlayerRoute::ReturnUnselected(const std::vector<Sink>& sinks, const std::string& player, bool enabled)
+{
     std::erase_if(m_captured, [&](const Captured& captured) {
         const SinkInput& input = captured.input;
         if (enabled && SelectsPlayer(player, input)) return false;
@@ -108,12 +116,14 @@ void PlayerRoute::ReturnUnselected(const std::vector<Sink>& sinks, const std::st
     });
 }
 
-bool PlayerRoute::Holds(std::uint32_t input) const {
+bool PlayerRoute::Holds(std::uint32_t input) const
+{
     return std::any_of(m_captured.begin(), m_captured.end(),
                        [input](const Captured& captured) { return captured.input.index == input; });
 }
 
-void PlayerRoute::TakeSelected(const std::vector<SinkInput>& inputs, const std::string& player) {
+void PlayerRoute::TakeSelected(const std::vector<SinkInput>& inputs, const std::string& player)
+{
     const auto now = std::chrono::steady_clock::now();
     for (const SinkInput& input : inputs) {
         if (!SelectsPlayer(player, input) || m_released.contains(input.index) || Holds(input.index)) continue;
@@ -132,7 +142,8 @@ void PlayerRoute::TakeSelected(const std::vector<SinkInput>& inputs, const std::
 // The loopback stays while the route is open, even with nothing to carry:
 // loading it at the moment a player moves in holds the player's sound back
 // for a good part of a second.
-void PlayerRoute::UpdateLoopback(const std::vector<Sink>& sinks) {
+void PlayerRoute::UpdateLoopback(const std::vector<Sink>& sinks)
+{
     const Sink* home = m_captured.empty() ? nullptr : FindIndex(sinks, m_captured.front().input.sink);
     const auto target = home ? std::optional(home->name) : m_session.DefaultSink();
     // Never into our own sink, which would feed the loopback back to itself.
@@ -140,18 +151,21 @@ void PlayerRoute::UpdateLoopback(const std::vector<Sink>& sinks) {
     UnloadLoopback();
     // source_dont_move: should our sink vanish, the loopback goes too, rather
     // than playing some other source (the microphone) to the speakers.
-    m_loopbackModule = m_session.LoadModule(
-        "module-loopback", "source=" + m_sourceName + " sink=" + *target + " source_dont_move=true latency_msec=" +
-                               kLoopbackLatencyMs + " sink_input_properties=" + kOwnStreamProperty + "=loopback");
+    m_loopbackModule =
+        m_session.LoadModule("module-loopback", "source=" + m_sourceName + " sink=" + *target +
+                                                    " source_dont_move=true latency_msec=" + kLoopbackLatencyMs +
+                                                    " sink_input_properties=" + kOwnStreamProperty + "=loopback");
     m_loopbackTarget = *target;
 }
 
-void PlayerRoute::UnloadLoopback() {
+void PlayerRoute::UnloadLoopback()
+{
     if (m_loopbackModule) m_session.UnloadModule(*m_loopbackModule);
     m_loopbackModule.reset();
 }
 
-void PlayerRoute::Close() {
+void PlayerRoute::Close()
+{
     if (const auto sinks = m_session.Sinks()) ReturnUnselected(*sinks, {}, false);
     UnloadLoopback();
     m_session.ReleaseSink();
@@ -160,7 +174,8 @@ void PlayerRoute::Close() {
     Forget();
 }
 
-void PlayerRoute::Forget() {
+void PlayerRoute::Forget()
+{
     m_sinkModule.reset();
     m_loopbackModule.reset();
     m_captured.clear();

@@ -19,14 +19,16 @@ struct Listing {
     bool failed = false;
 };
 
-std::string PlayerName(const pa_proplist* props) {
+std::string PlayerName(const pa_proplist* props)
+{
     for (const char* key : {PA_PROP_APPLICATION_NAME, PA_PROP_APPLICATION_PROCESS_BINARY}) {
         if (const char* value = pa_proplist_gets(props, key)) return value;
     }
     return {};
 }
 
-void AddSinkInput(pa_context*, const pa_sink_input_info* info, int eol, void* userdata) {
+void AddSinkInput(pa_context*, const pa_sink_input_info* info, int eol, void* userdata)
+{
     auto* listing = static_cast<Listing<SinkInput>*>(userdata);
     if (eol < 0) listing->failed = true;
     if (eol != 0) return;
@@ -35,25 +37,29 @@ void AddSinkInput(pa_context*, const pa_sink_input_info* info, int eol, void* us
     listing->items.push_back({info->index, info->sink, fromProgram, PlayerName(info->proplist)});
 }
 
-void AddSink(pa_context*, const pa_sink_info* info, int eol, void* userdata) {
+void AddSink(pa_context*, const pa_sink_info* info, int eol, void* userdata)
+{
     auto* listing = static_cast<Listing<Sink>*>(userdata);
     if (eol < 0) listing->failed = true;
     if (eol != 0) return;
     listing->items.push_back({info->index, info->name});
 }
 
-void AddModule(pa_context*, const pa_module_info* info, int eol, void* userdata) {
+void AddModule(pa_context*, const pa_module_info* info, int eol, void* userdata)
+{
     auto* listing = static_cast<Listing<LoadedModule>*>(userdata);
     if (eol < 0) listing->failed = true;
     if (eol != 0) return;
     listing->items.push_back({info->index, info->name, info->argument ? info->argument : ""});
 }
 
-void StoreSuccess(pa_context*, int success, void* userdata) {
+void StoreSuccess(pa_context*, int success, void* userdata)
+{
     *static_cast<bool*>(userdata) = success != 0;
 }
 
-void StoreIndex(pa_context*, std::uint32_t index, void* userdata) {
+void StoreIndex(pa_context*, std::uint32_t index, void* userdata)
+{
     *static_cast<std::uint32_t*>(userdata) = index;
 }
 
@@ -64,13 +70,15 @@ void IgnoreEvent(pa_context*, pa_subscription_event_type_t, std::uint32_t, void*
 
 PulseSession::PulseSession() : m_loop(pa_mainloop_new()) {}
 
-PulseSession::~PulseSession() {
+PulseSession::~PulseSession()
+{
     Disconnect();
     pa_mainloop_free(m_loop);
 }
 
 template <class Done>
-bool PulseSession::RunUntil(Done done, Clock::time_point deadline) {
+bool PulseSession::RunUntil(Done done, Clock::time_point deadline)
+{
     while (!done()) {
         const auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now());
         if (left.count() <= 0) return false;
@@ -81,7 +89,8 @@ bool PulseSession::RunUntil(Done done, Clock::time_point deadline) {
     return true;
 }
 
-bool PulseSession::Connect() {
+bool PulseSession::Connect()
+{
     Disconnect();
     m_context = pa_context_new(pa_mainloop_get_api(m_loop), "castorn background audio");
     if (!m_context || pa_context_connect(m_context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
@@ -107,7 +116,8 @@ bool PulseSession::Connect() {
     return true;
 }
 
-void PulseSession::Disconnect() {
+void PulseSession::Disconnect()
+{
     ReleaseSink();
     if (!m_context) return;
     pa_context_set_subscribe_callback(m_context, nullptr, nullptr);
@@ -116,19 +126,25 @@ void PulseSession::Disconnect() {
     m_context = nullptr;
 }
 
-bool PulseSession::Connected() const {
+bool PulseSession::Connected() const
+{
     return m_context && pa_context_get_state(m_context) == PA_CONTEXT_READY;
 }
 
-void PulseSession::Wait(std::chrono::milliseconds timeout) {
+void PulseSession::Wait(std::chrono::milliseconds timeout)
+{
     const auto usec = std::chrono::duration_cast<std::chrono::microseconds>(timeout).count();
     if (pa_mainloop_prepare(m_loop, static_cast<int>(usec)) >= 0 && pa_mainloop_poll(m_loop) >= 0)
         pa_mainloop_dispatch(m_loop);
 }
 
-void PulseSession::Wake() { pa_mainloop_wakeup(m_loop); }
+void PulseSession::Wake()
+{
+    pa_mainloop_wakeup(m_loop);
+}
 
-bool PulseSession::Finish(pa_operation* op) {
+bool PulseSession::Finish(pa_operation* op)
+{
     if (!op) return false;
     const bool settled =
         RunUntil([op] { return pa_operation_get_state(op) != PA_OPERATION_RUNNING; }, Clock::now() + kRequestDeadline);
@@ -138,7 +154,8 @@ bool PulseSession::Finish(pa_operation* op) {
     return done;
 }
 
-std::optional<std::vector<SinkInput>> PulseSession::SinkInputs() {
+std::optional<std::vector<SinkInput>> PulseSession::SinkInputs()
+{
     if (!Connected()) return std::nullopt;
     Listing<SinkInput> listing;
     if (!Finish(pa_context_get_sink_input_info_list(m_context, &AddSinkInput, &listing)) || listing.failed)
@@ -146,14 +163,16 @@ std::optional<std::vector<SinkInput>> PulseSession::SinkInputs() {
     return std::move(listing.items);
 }
 
-std::optional<std::vector<Sink>> PulseSession::Sinks() {
+std::optional<std::vector<Sink>> PulseSession::Sinks()
+{
     if (!Connected()) return std::nullopt;
     Listing<Sink> listing;
     if (!Finish(pa_context_get_sink_info_list(m_context, &AddSink, &listing)) || listing.failed) return std::nullopt;
     return std::move(listing.items);
 }
 
-std::optional<std::vector<LoadedModule>> PulseSession::Modules() {
+std::optional<std::vector<LoadedModule>> PulseSession::Modules()
+{
     if (!Connected()) return std::nullopt;
     Listing<LoadedModule> listing;
     if (!Finish(pa_context_get_module_info_list(m_context, &AddModule, &listing)) || listing.failed)
@@ -161,7 +180,8 @@ std::optional<std::vector<LoadedModule>> PulseSession::Modules() {
     return std::move(listing.items);
 }
 
-std::optional<std::string> PulseSession::DefaultSink() {
+std::optional<std::string> PulseSession::DefaultSink()
+{
     if (!Connected()) return std::nullopt;
     std::optional<std::string> name;
     const auto store = [](pa_context*, const pa_server_info* info, void* userdata) {
@@ -171,7 +191,8 @@ std::optional<std::string> PulseSession::DefaultSink() {
     return name;
 }
 
-std::optional<std::uint32_t> PulseSession::LoadModule(const std::string& name, const std::string& argument) {
+std::optional<std::uint32_t> PulseSession::LoadModule(const std::string& name, const std::string& argument)
+{
     if (!Connected()) return std::nullopt;
     std::uint32_t index = PA_INVALID_INDEX;
     if (!Finish(pa_context_load_module(m_context, name.c_str(), argument.c_str(), &StoreIndex, &index)) ||
@@ -180,23 +201,27 @@ std::optional<std::uint32_t> PulseSession::LoadModule(const std::string& name, c
     return index;
 }
 
-bool PulseSession::UnloadModule(std::uint32_t index) {
+bool PulseSession::UnloadModule(std::uint32_t index)
+{
     bool ok = false;
     return Connected() && Finish(pa_context_unload_module(m_context, index, &StoreSuccess, &ok)) && ok;
 }
 
-bool PulseSession::MoveSinkInput(std::uint32_t input, std::uint32_t sink) {
+bool PulseSession::MoveSinkInput(std::uint32_t input, std::uint32_t sink)
+{
     bool ok = false;
     return Connected() && Finish(pa_context_move_sink_input_by_index(m_context, input, sink, &StoreSuccess, &ok)) && ok;
 }
 
-bool PulseSession::MoveSinkInputToDefault(std::uint32_t input) {
+bool PulseSession::MoveSinkInputToDefault(std::uint32_t input)
+{
     bool ok = false;
     return Connected() &&
            Finish(pa_context_move_sink_input_by_name(m_context, input, "@DEFAULT_SINK@", &StoreSuccess, &ok)) && ok;
 }
 
-bool PulseSession::HoldSinkResponsive(const std::string& sink) {
+bool PulseSession::HoldSinkResponsive(const std::string& sink)
+{
     ReleaseSink();
     if (!Connected()) return false;
     const pa_sample_spec spec{PA_SAMPLE_S16LE, 48000, 2};
@@ -224,7 +249,8 @@ bool PulseSession::HoldSinkResponsive(const std::string& sink) {
     return true;
 }
 
-void PulseSession::ReleaseSink() {
+void PulseSession::ReleaseSink()
+{
     if (!m_holder) return;
     pa_stream_disconnect(m_holder);
     pa_stream_unref(m_holder);

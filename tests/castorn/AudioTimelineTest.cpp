@@ -18,9 +18,12 @@ constexpr std::int64_t kChunk = 1764;  // 40 ms at the nominal rate
 constexpr double kLatency = 0.010;     // from a buffer's last sample to its arrival
 constexpr double kSettled = 300;       // seconds after which the stamps are judged
 constexpr double kSettleAfterLoss = 60;
-constexpr double kTolerance = 0.003;   // seconds between a stamp and the true capture time
+constexpr double kTolerance = 0.003;  // seconds between a stamp and the true capture time
 
-std::int64_t Ns(double seconds) { return std::llround(seconds * 1e9); }
+std::int64_t Ns(double seconds)
+{
+    return std::llround(seconds * 1e9);
+}
 
 // A source delivering `trueRate` samples per clock second for `seconds`, its buffers
 // arriving late by kLatency plus `lateness(second)` plus up to 20 ms of scheduler jitter;
@@ -60,10 +63,10 @@ struct SimulatedSource {
             const bool afterLoss = lostAt >= 0 && start >= lostAt && start < lostAt + kSettleAfterLoss;
             const bool judged = start > kSettled && !afterLoss;
             if (expectedNext >= 0 && judged && std::abs(stamp.pts - expectedNext) > Ns(kTolerance))
-                ADD_FAILURE() << "the timestamps jump by " << (stamp.pts - expectedNext) / 1e6 << " ms at " << start << " s";
+                ADD_FAILURE() << "the timestamps jump by " << (stamp.pts - expectedNext) / 1e6 << " ms at " << start
+                              << " s";
             expectedNext = stamp.pts + stamp.duration;
-            if (judged)
-                worst = std::max(worst, std::abs(stamp.pts / 1e9 - (start + kLatency)));
+            if (judged) worst = std::max(worst, std::abs(stamp.pts / 1e9 - (start + kLatency)));
             delivered += kChunk;
         }
         return worst;
@@ -87,7 +90,8 @@ TEST(AudioTimeline, StallsUnderLoadDelayArrivalsButNotTheTimestamps)
 {
     AudioTimeline timeline(kNominalRate);
     // Every 5 s the thread that reads the source is held up for up to 250 ms and then catches up.
-    const SimulatedSource source{kNominalRate * (1 + 204e-6), 900, [](double t) { return std::max(0.0, 0.25 - std::fmod(t, 5.0)); }};
+    const SimulatedSource source{kNominalRate * (1 + 204e-6), 900,
+                                 [](double t) { return std::max(0.0, 0.25 - std::fmod(t, 5.0)); }};
     EXPECT_LT(source.WorstError(timeline), kTolerance);
 }
 
@@ -95,7 +99,8 @@ TEST(AudioTimeline, ADelayOfAWholeMinuteUnderLoadMovesTheSoundByAFewMilliseconds
 {
     AudioTimeline timeline(kNominalRate);
     // The sound server delivers everything 150 ms late for a minute, then catches up.
-    const SimulatedSource source{kNominalRate * (1 + 204e-6), 1200, [](double t) { return t >= 500 && t < 560 ? 0.15 : 0.0; }};
+    const SimulatedSource source{kNominalRate * (1 + 204e-6), 1200,
+                                 [](double t) { return t >= 500 && t < 560 ? 0.15 : 0.0; }};
     EXPECT_LT(source.WorstError(timeline), 0.010);
 }
 

@@ -58,9 +58,9 @@ public:
 
     void End() { gst_pad_push_event(m_source, gst_event_new_eos()); }
 
-    std::vector<GstClockTime> starts;    // of the buffers that went through
-    std::vector<GstEventType> events;    // that went through
-    std::vector<std::uint64_t> ended;    // feeds told as ended
+    std::vector<GstClockTime> starts;  // of the buffers that went through
+    std::vector<GstEventType> events;  // that went through
+    std::vector<std::uint64_t> ended;  // feeds told as ended
 
 private:
     static GstFlowReturn Chain(GstPad* pad, GstObject*, GstBuffer* buffer)

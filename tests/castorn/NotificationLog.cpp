@@ -40,8 +40,9 @@ Json::Value NotificationLog::WaitFor(const std::string& cmd, std::chrono::millis
 int NotificationLog::Count(const std::string& cmd)
 {
     std::lock_guard lock(m_mutex);
-    return static_cast<int>(std::count_if(m_messages.begin(), m_messages.end(),
-                                          [&](const Json::Value& message) { return message["cmd"].asString() == cmd; }));
+    return static_cast<int>(std::count_if(m_messages.begin(), m_messages.end(), [&](const Json::Value& message) {
+        return message["cmd"].asString() == cmd;
+    }));
 }
 
 std::vector<std::string> NotificationLog::Names()

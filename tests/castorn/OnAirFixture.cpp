@@ -45,10 +45,11 @@ bool Publishing::GoOnAir(const OnAir& on, const std::string& server)
     char* reply = buffer;
     m_engine->SelectVideoDevice(on.video);
     m_engine->SelectAudioDevice(on.audio);
-    m_engine->ExecuteCommand(("{\"cmd\":\"SetBframeCount\",\"params\":{\"BframeCount\":" +
-                              std::to_string(on.bFrames) + "}}").c_str(), &reply);
-    m_engine->ExecuteCommand(("{\"cmd\":\"SetVBRQuality\",\"params\":{\"Quality\":" +
-                              std::to_string(on.quality) + "}}").c_str(), &reply);
+    m_engine->ExecuteCommand(
+        ("{\"cmd\":\"SetBframeCount\",\"params\":{\"BframeCount\":" + std::to_string(on.bFrames) + "}}").c_str(),
+        &reply);
+    m_engine->ExecuteCommand(
+        ("{\"cmd\":\"SetVBRQuality\",\"params\":{\"Quality\":" + std::to_string(on.quality) + "}}").c_str(), &reply);
     m_engine->SetAudioParams(44100, 2, 16, 32000, on.volume, on.mute);
     m_engine->SetVideoParams(on.width, on.height, on.fps, on.videoBitrate, on.window, 30);
     m_engine->SetPublishAddress(server.empty() ? m_server->Address().c_str() : server.c_str(),
@@ -67,7 +68,10 @@ void Publishing::GoOffAir()
     ASSERT_FALSE(m_log.WaitFor("OnPublishStopped", 5s, stopsBefore).isNull());
 }
 
-MediaInfo Publishing::OnlyRecording() { return OnlyRecording(m_server->Recordings()); }
+MediaInfo Publishing::OnlyRecording()
+{
+    return OnlyRecording(m_server->Recordings());
+}
 
 MediaInfo Publishing::OnlyRecording(const std::vector<std::string>& files)
 {

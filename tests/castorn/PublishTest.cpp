@@ -49,11 +49,10 @@ public:
     }
     uint32_t Pixel(int x, int y) const
     {
-        auto* image = xcb_get_image_reply(
-            m_connection,
-            xcb_get_image(m_connection, XCB_IMAGE_FORMAT_Z_PIXMAP, m_window, static_cast<int16_t>(x),
-                          static_cast<int16_t>(y), 1, 1, ~0u),
-            nullptr);
+        auto* image = xcb_get_image_reply(m_connection,
+                                          xcb_get_image(m_connection, XCB_IMAGE_FORMAT_Z_PIXMAP, m_window,
+                                                        static_cast<int16_t>(x), static_cast<int16_t>(y), 1, 1, ~0u),
+                                          nullptr);
         uint32_t pixel = 0xdeadbeef;
         if (image && xcb_get_image_data_length(image) >= 4)
             std::memcpy(&pixel, xcb_get_image_data(image), sizeof pixel);
@@ -119,7 +118,8 @@ bool LevelAbove(NotificationLog& log, int percent, int from)
 
 TEST_F(Publishing, ScreenAndMicrophoneAtTheDefaultParametersReachTheServer)
 {
-    const int screen = DeviceIndex(true, u"Screen " + std::u16string(m_display->Name().begin(), m_display->Name().end()));
+    const int screen =
+        DeviceIndex(true, u"Screen " + std::u16string(m_display->Name().begin(), m_display->Name().end()));
     const int microphone = DeviceIndex(false, u"FakeMicSink");
     ASSERT_GE(screen, 0) << "the X screen is offered as a video device";
     ASSERT_GE(microphone, 0) << "the sound server's sources are offered";
@@ -148,7 +148,8 @@ TEST_F(Publishing, NoDevicesStillStreamBlackAndSilenceAtOtherParameters)
 
 TEST_F(Publishing, TheMicrophoneLevelFollowsTheSoundAndTheMute)
 {
-    Child tone({"gst-launch-1.0", "-q", "audiotestsrc", "volume=0.8", "is-live=true", "!", "pulsesink", "device=mic_sink"});
+    Child tone(
+        {"gst-launch-1.0", "-q", "audiotestsrc", "volume=0.8", "is-live=true", "!", "pulsesink", "device=mic_sink"});
     const int microphone = DeviceIndex(false, u"FakeMicSink");
     ASSERT_TRUE(GoOnAir({.audio = microphone, .volume = 100}));
     EXPECT_TRUE(Eventually([&] { return LevelAbove(m_log, 80, 5); }, 5s)) << "a tone at -2 dB shows near full scale";
@@ -328,8 +329,8 @@ protected:
             const GValue* list = gst_structure_get_value(live, "live-objects-list");
             count = 0;
             for (guint i = 0; i < gst_value_list_get_size(list); ++i) {
-                const GType type = gst_structure_get_field_type(
-                    gst_value_get_structure(gst_value_list_get_value(list, i)), "object");
+                const GType type =
+                    gst_structure_get_field_type(gst_value_get_structure(gst_value_list_get_value(list, i)), "object");
                 for (const GType kind : {GST_TYPE_ELEMENT, GST_TYPE_PAD, GST_TYPE_BUFFER, GST_TYPE_SAMPLE,
                                          GST_TYPE_MESSAGE, GST_TYPE_EVENT})
                     count += g_type_is_a(type, kind) ? 1 : 0;

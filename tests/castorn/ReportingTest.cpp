@@ -30,11 +30,11 @@ Failure Classify(GstResourceError code, const char* message, const std::string& 
 
 TEST(FailureReason, ConnectionFailuresAreToldApartByTheirCause)
 {
-    EXPECT_EQ(Classify(GST_RESOURCE_ERROR_OPEN_READ,
-                       "Connection refused: Could not connect to 127.0.0.1: Connection refused",
-                       "../gst/rtmp2/gstrtmp2sink.c(1114): send_connect_error (): /GstPipeline:castorn-send")
-                  .reason,
-              cn::kReasonRefused);
+    EXPECT_EQ(
+        Classify(GST_RESOURCE_ERROR_OPEN_READ, "Connection refused: Could not connect to 127.0.0.1: Connection refused",
+                 "../gst/rtmp2/gstrtmp2sink.c(1114): send_connect_error (): /GstPipeline:castorn-send")
+            .reason,
+        cn::kReasonRefused);
     EXPECT_EQ(Classify(GST_RESOURCE_ERROR_FAILED,
                        "Failed to connect: Error resolving \xe2\x80\x9cnonexistent.invalid\xe2\x80\x9d: "
                        "Name or service not known",
@@ -57,17 +57,17 @@ TEST(FailureReason, ConnectionFailuresAreToldApartByTheirCause)
 
 TEST(FailureReason, ARefusedPublishCarriesTheServersOwnWords)
 {
-    const Failure taken = Classify(
-        GST_RESOURCE_ERROR_FAILED,
-        "Failed to connect: publish denied; stream already exists: { \"level\": \"error\", \"code\": "
-        "\"NetStream.Publish.BadName\", \"description\": \"Already publishing\" }",
-        std::string(kConnectDetail) + "domain g-io-error-quark, code 2");
+    const Failure taken =
+        Classify(GST_RESOURCE_ERROR_FAILED,
+                 "Failed to connect: publish denied; stream already exists: { \"level\": \"error\", \"code\": "
+                 "\"NetStream.Publish.BadName\", \"description\": \"Already publishing\" }",
+                 std::string(kConnectDetail) + "domain g-io-error-quark, code 2");
     EXPECT_EQ(taken.reason, cn::kReasonRejected);
     EXPECT_EQ(taken.message, "the server refused the publish: Already publishing");
 
-    const Failure unknownApp = Classify(GST_RESOURCE_ERROR_FAILED,
-                                        "Failed to connect: 'connect' cmd failed: connection closed remotely",
-                                        std::string(kConnectDetail) + "domain g-io-error-quark, code 0");
+    const Failure unknownApp =
+        Classify(GST_RESOURCE_ERROR_FAILED, "Failed to connect: 'connect' cmd failed: connection closed remotely",
+                 std::string(kConnectDetail) + "domain g-io-error-quark, code 0");
     EXPECT_EQ(unknownApp.reason, cn::kReasonRejected);
     EXPECT_EQ(unknownApp.message, "the server refused the publish: 'connect' cmd failed: connection closed remotely");
 

@@ -41,9 +41,9 @@ protected:
     // Into the microphone; a player dies with its sound server.
     void StartTone()
     {
-        m_tone = std::make_unique<Child>(std::vector<std::string>{
-            "gst-launch-1.0", "-q", "audiotestsrc", "freq=1000", "volume=0.5", "is-live=true", "!", "pulsesink",
-            "device=mic_sink"});
+        m_tone = std::make_unique<Child>(std::vector<std::string>{"gst-launch-1.0", "-q", "audiotestsrc", "freq=1000",
+                                                                  "volume=0.5", "is-live=true", "!", "pulsesink",
+                                                                  "device=mic_sink"});
     }
 
     void StopSoundServer()

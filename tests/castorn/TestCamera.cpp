@@ -61,8 +61,8 @@ void camera_device_init(CameraDevice*) {}
 GList* ProbeCameras(GstDeviceProvider*)
 {
     GstCaps* caps = gst_caps_new_empty_simple("video/x-raw");
-    GstDevice* device = GST_DEVICE(g_object_new(camera_device_get_type(), "display-name", "Test Camera",
-                                                "device-class", "Video/Source", "caps", caps, nullptr));
+    GstDevice* device = GST_DEVICE(g_object_new(camera_device_get_type(), "display-name", "Test Camera", "device-class",
+                                                "Video/Source", "caps", caps, nullptr));
     gst_caps_unref(caps);
     return g_list_append(nullptr, device);
 }

@@ -141,16 +141,23 @@ TempDir::~TempDir()
     fs::remove_all(m_path, error);
 }
 
-RtmpServer::RtmpServer() : m_port(test_support::FreeLoopbackPort()) { Start(); }
+RtmpServer::RtmpServer() : m_port(test_support::FreeLoopbackPort())
+{
+    Start();
+}
 
-RtmpServer::~RtmpServer() { Stop(); }
+RtmpServer::~RtmpServer()
+{
+    Stop();
+}
 
 void RtmpServer::Start()
 {
     m_process = std::make_unique<Child>(std::vector<std::string>{
         SourceDir() + "/tools/rtmp-server.sh", "start", "--port", std::to_string(m_port), "--dir", m_dir.Path(),
         "--record", "--publish-log", m_dir.Path() + "/publish.log", "--foreground"});
-    if (!Eventually([this] { return test_support::LoopbackListening(m_port); })) throw std::runtime_error("nginx did not start");
+    if (!Eventually([this] { return test_support::LoopbackListening(m_port); }))
+        throw std::runtime_error("nginx did not start");
 }
 
 void RtmpServer::Stop()
@@ -159,11 +166,20 @@ void RtmpServer::Stop()
     Eventually([this] { return !test_support::LoopbackListening(m_port); });
 }
 
-void RtmpServer::Freeze(bool on) { m_process->Signal(on ? SIGSTOP : SIGCONT); }
+void RtmpServer::Freeze(bool on)
+{
+    m_process->Signal(on ? SIGSTOP : SIGCONT);
+}
 
-std::vector<std::string> RtmpServer::Recordings() const { return FlvFiles(m_dir.Path() + "/rec"); }
+std::vector<std::string> RtmpServer::Recordings() const
+{
+    return FlvFiles(m_dir.Path() + "/rec");
+}
 
-std::vector<std::string> RtmpServer::Publishes() const { return Lines(m_dir.Path() + "/publish.log"); }
+std::vector<std::string> RtmpServer::Publishes() const
+{
+    return Lines(m_dir.Path() + "/publish.log");
+}
 
 std::string RtmpServer::ErrorLog() const
 {
@@ -179,27 +195,34 @@ TestCertificates::TestCertificates()
 
 NodeMediaServer::NodeMediaServer(const Options& options) : m_port(test_support::FreeLoopbackPort())
 {
-    std::vector<std::string> args{"node", SourceDir() + "/tools/nms-server.js", "--dir", m_dir.Path(), "--port",
-                                  std::to_string(m_port)};
+    std::vector<std::string> args{
+        "node", SourceDir() + "/tools/nms-server.js", "--dir", m_dir.Path(), "--port", std::to_string(m_port)};
     if (!options.certificate.empty()) {
         do m_tlsPort = test_support::FreeLoopbackPort();
         while (m_tlsPort == m_port);
-        args.insert(args.end(), {"--tls-port", std::to_string(m_tlsPort), "--cert", options.certificate, "--key",
-                                 options.key});
+        args.insert(args.end(),
+                    {"--tls-port", std::to_string(m_tlsPort), "--cert", options.certificate, "--key", options.key});
     }
     if (!options.secret.empty()) args.insert(args.end(), {"--secret", options.secret});
     m_process = std::make_unique<Child>(args, std::vector<std::string>{"NODE_PATH=" + PeersDir() + "/node_modules"});
     const bool up = Eventually([this] {
-        return test_support::LoopbackListening(m_port) && (m_tlsPort == 0 || test_support::LoopbackListening(m_tlsPort));
+        return test_support::LoopbackListening(m_port) &&
+               (m_tlsPort == 0 || test_support::LoopbackListening(m_tlsPort));
     });
     if (!up) throw std::runtime_error("node-media-server did not start");
 }
 
 NodeMediaServer::~NodeMediaServer() = default;
 
-std::vector<std::string> NodeMediaServer::Recordings() const { return FlvFiles(m_dir.Path() + "/record/live/s"); }
+std::vector<std::string> NodeMediaServer::Recordings() const
+{
+    return FlvFiles(m_dir.Path() + "/record/live/s");
+}
 
-std::vector<std::string> NodeMediaServer::Publishes() const { return Lines(m_dir.Path() + "/publish.log"); }
+std::vector<std::string> NodeMediaServer::Publishes() const
+{
+    return Lines(m_dir.Path() + "/publish.log");
+}
 
 bool NodeMediaServer::Available()
 {
@@ -232,10 +255,10 @@ SoundServer::~SoundServer()
 void SoundServer::Start()
 {
     const std::string dir = m_dir.Path();
-    m_process = std::make_unique<Child>(
-        std::vector<std::string>{"pulseaudio", "-n", "-F", dir + "/test.pa", "--daemonize=no",
-                                 "--exit-idle-time=-1", "--disallow-exit", "--use-pid-file=no"},
-        std::vector<std::string>{"HOME=" + dir + "/home", "XDG_RUNTIME_DIR=" + dir + "/run"});
+    m_process =
+        std::make_unique<Child>(std::vector<std::string>{"pulseaudio", "-n", "-F", dir + "/test.pa", "--daemonize=no",
+                                                         "--exit-idle-time=-1", "--disallow-exit", "--use-pid-file=no"},
+                                std::vector<std::string>{"HOME=" + dir + "/home", "XDG_RUNTIME_DIR=" + dir + "/run"});
     if (!Eventually([] { return Output("pactl info 2>/dev/null").find("Server Name") != std::string::npos; }))
         throw std::runtime_error("pulseaudio did not start");
 }
@@ -249,8 +272,8 @@ VirtualDisplay::VirtualDisplay()
 {
     int fds[2];
     if (pipe(fds) != 0) throw std::runtime_error("no pipe");
-    m_process = std::make_unique<Child>(std::vector<std::string>{
-        "Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "1280x720x24", "-nolisten", "tcp"});
+    m_process = std::make_unique<Child>(std::vector<std::string>{"Xvfb", "-displayfd", std::to_string(fds[1]),
+                                                                 "-screen", "0", "1280x720x24", "-nolisten", "tcp"});
     close(fds[1]);
     char number[16] = {};
     const ssize_t got = read(fds[0], number, sizeof number - 1);
@@ -269,7 +292,8 @@ VirtualDisplay::~VirtualDisplay()
 MediaInfo Probe(const std::string& file)
 {
     Json::Value root;
-    std::istringstream text(Output("ffprobe -v error -count_packets -show_streams -show_format -of json '" + file + "'"));
+    std::istringstream text(
+        Output("ffprobe -v error -count_packets -show_streams -show_format -of json '" + file + "'"));
     text >> root;
     MediaInfo info;
     info.duration = std::atof(root["format"]["duration"].asCString());

@@ -59,8 +59,8 @@ public:
     std::string Address() const { return "rtmp://127.0.0.1:" + std::to_string(m_port); }
     std::string AddressV6() const { return "rtmp://[::1]:" + std::to_string(m_port); }
     void Start();
-    void Stop();          // as a server that goes away: connections close
-    void Freeze(bool on);  // as a hung server: it accepts, then answers nothing
+    void Stop();                                  // as a server that goes away: connections close
+    void Freeze(bool on);                         // as a hung server: it accepts, then answers nothing
     std::vector<std::string> Recordings() const;  // with data, oldest first
     // "name=NAME args=ARGS" for each publish, as nginx hands them to exec_publish.
     std::vector<std::string> Publishes() const;

@@ -22,19 +22,24 @@ using castorn_test::TonePlayer;
 
 namespace {
 
-constexpr double kToneRms = 0.2;     // audiotestsrc plays at 0.8 of full scale: RMS near 0.57
+constexpr double kToneRms = 0.2;  // audiotestsrc plays at 0.8 of full scale: RMS near 0.57
 constexpr double kSilenceRms = 0.01;
 
-bool CarriesTone(const std::string& source) {
+bool CarriesTone(const std::string& source)
+{
     const auto level = MeasureSource(source);
     return level.rms > kToneRms && std::abs(level.frequency - 1000) < 50;
 }
 
-bool IsSilent(const std::string& source) { return MeasureSource(source).rms < kSilenceRms; }
+bool IsSilent(const std::string& source)
+{
+    return MeasureSource(source).rms < kSilenceRms;
+}
 
 class StateLog {
 public:
-    BackgroundAudio::Notify Receiver() {
+    BackgroundAudio::Notify Receiver()
+    {
         return [this](const std::string& json) {
             Json::Value root;
             ASSERT_TRUE(Json::Reader().parse(json, root)) << json;
@@ -43,14 +48,17 @@ public:
             m_states.push_back(root["params"]["state"].asString() + ":" + root["params"]["player"].asString());
         };
     }
-    std::string Last() {
+    std::string Last()
+    {
         std::lock_guard lock(m_mutex);
         return m_states.empty() ? std::string() : m_states.back();
     }
-    bool Reaches(const std::string& state) {
+    bool Reaches(const std::string& state)
+    {
         return Eventually([&] { return Last() == state; });
     }
-    std::string History() {
+    std::string History()
+    {
         std::lock_guard lock(m_mutex);
         std::string all;
         for (const auto& state : m_states) all += state + " ";
@@ -66,12 +74,14 @@ class CaptureFixture : public ::testing::Test {
 protected:
     explicit CaptureFixture(SoundServer kind) : m_kind(kind) {}
 
-    void SetUp() override {
+    void SetUp() override
+    {
         if (!PulseTestServer::Installed(m_kind)) GTEST_SKIP() << "this sound server is not installed";
         m_sound = std::make_unique<PulseTestServer>(m_kind);
     }
 
-    bool LeftNothing() {
+    bool LeftNothing()
+    {
         return Eventually([this] { return !m_sound->HoldsAnythingOfOurs(); });
     }
 
@@ -93,14 +103,17 @@ protected:
 };
 
 INSTANTIATE_TEST_SUITE_P(Servers, BackgroundCaptureOn,
-                         ::testing::Values(SoundServer::PulseAudio, SoundServer::PipeWire),
-                         [](const auto& info) { return info.param == SoundServer::PipeWire ? "PipeWire" : "PulseAudio"; });
+                         ::testing::Values(SoundServer::PulseAudio, SoundServer::PipeWire), [](const auto& info) {
+                             return info.param == SoundServer::PipeWire ? "PipeWire" : "PulseAudio";
+                         });
 
-TEST_F(BackgroundCapture, ListsEachPlayingProgramOnceAndNoLoopbacks) {
+TEST_F(BackgroundCapture, ListsEachPlayingProgramOnceAndNoLoopbacks)
+{
     // One after the other, so that the server's order is known. (pactl's JSON
     // cannot show the Chinese name, so streams are counted in its short form.)
     const auto streams = [this](std::size_t n) {
-        return Eventually([&] { return std::ranges::count(m_sound->Pactl("list sink-inputs short"), '\n') == long(n); });
+        return Eventually(
+            [&] { return std::ranges::count(m_sound->Pactl("list sink-inputs short"), '\n') == long(n); });
     };
     TonePlayer first("TonePlayer");
     ASSERT_TRUE(streams(1));
@@ -112,7 +125,8 @@ TEST_F(BackgroundCapture, ListsEachPlayingProgramOnceAndNoLoopbacks) {
     EXPECT_EQ(castorn::ListPlayers(), (std::vector<std::string>{"TonePlayer", "其他播放器"}));
 }
 
-TEST_F(BackgroundCapture, ListIsEmptyWithoutSoundServer) {
+TEST_F(BackgroundCapture, ListIsEmptyWithoutSoundServer)
+{
     m_sound->Stop();
     EXPECT_TRUE(castorn::ListPlayers().empty());
     BackgroundAudio audio(m_log.Receiver());
@@ -121,7 +135,8 @@ TEST_F(BackgroundCapture, ListIsEmptyWithoutSoundServer) {
     EXPECT_TRUE(m_log.Reaches("unavailable:"));
 }
 
-TEST_P(BackgroundCaptureOn, ChoiceMadeBeforeAirTakesEffectAtStartAndOffGivesPlayerBack) {
+TEST_P(BackgroundCaptureOn, ChoiceMadeBeforeAirTakesEffectAtStartAndOffGivesPlayerBack)
+{
     TonePlayer player("TonePlayer");
     ASSERT_TRUE(Eventually([&] { return m_sound->SinkOf("TonePlayer") == "player_sink"; }));
     BackgroundAudio audio(m_log.Receiver());
@@ -141,7 +156,8 @@ TEST_P(BackgroundCaptureOn, ChoiceMadeBeforeAirTakesEffectAtStartAndOffGivesPlay
     EXPECT_TRUE(CarriesTone("player_sink.monitor"));
 }
 
-TEST_P(BackgroundCaptureOn, PlayerNamedNothingPlayingIsPickedUpWhenItStarts) {
+TEST_P(BackgroundCaptureOn, PlayerNamedNothingPlayingIsPickedUpWhenItStarts)
+{
     TonePlayer bystander("TonePlayer");
     BackgroundAudio audio(m_log.Receiver());
     audio.SelectPlayer("LatePlayer");
@@ -158,7 +174,8 @@ TEST_P(BackgroundCaptureOn, PlayerNamedNothingPlayingIsPickedUpWhenItStarts) {
     EXPECT_EQ(m_sound->SinkOf("TonePlayer"), "player_sink");
 }
 
-TEST_P(BackgroundCaptureOn, PlayerThatExitsIsWaitedForAndTakenAgainWhenBack) {
+TEST_P(BackgroundCaptureOn, PlayerThatExitsIsWaitedForAndTakenAgainWhenBack)
+{
     auto player = std::make_unique<TonePlayer>("TonePlayer");
     BackgroundAudio audio(m_log.Receiver());
     audio.SelectPlayer("TonePlayer");
@@ -176,7 +193,8 @@ TEST_P(BackgroundCaptureOn, PlayerThatExitsIsWaitedForAndTakenAgainWhenBack) {
     EXPECT_TRUE(Eventually([&] { return CarriesTone(source); }));
 }
 
-TEST_P(BackgroundCaptureOn, StreamMovedAwayByOperatorIsLeftWhereItWent) {
+TEST_P(BackgroundCaptureOn, StreamMovedAwayByOperatorIsLeftWhereItWent)
+{
     m_sound->AddSink("headphones");
     TonePlayer player("TonePlayer");
     BackgroundAudio audio(m_log.Receiver());
@@ -193,7 +211,8 @@ TEST_P(BackgroundCaptureOn, StreamMovedAwayByOperatorIsLeftWhereItWent) {
     EXPECT_EQ(m_sound->SinkOf("TonePlayer"), "headphones");
 }
 
-TEST_P(BackgroundCaptureOn, StopAndDestructionLeaveNothingBehind) {
+TEST_P(BackgroundCaptureOn, StopAndDestructionLeaveNothingBehind)
+{
     TonePlayer player("TonePlayer");
     auto audio = std::make_unique<BackgroundAudio>(m_log.Receiver());
     audio->SelectPlayer("TonePlayer");
@@ -213,7 +232,8 @@ TEST_P(BackgroundCaptureOn, StopAndDestructionLeaveNothingBehind) {
     EXPECT_EQ(m_sound->SinkOf("TonePlayer"), "player_sink");
 }
 
-TEST_F(BackgroundCapture, SoundServerRestartIsSurvived) {
+TEST_F(BackgroundCapture, SoundServerRestartIsSurvived)
+{
     auto player = std::make_unique<TonePlayer>("TonePlayer");
     BackgroundAudio audio(m_log.Receiver());
     audio.SelectPlayer("TonePlayer");
@@ -230,7 +250,8 @@ TEST_F(BackgroundCapture, SoundServerRestartIsSurvived) {
     EXPECT_TRUE(Eventually([&] { return CarriesTone(source); }));
 }
 
-TEST_F(BackgroundCapture, LeftoversOfADeadProcessAreRemovedAndALiveOnesKept) {
+TEST_F(BackgroundCapture, LeftoversOfADeadProcessAreRemovedAndALiveOnesKept)
+{
     const pid_t dead = fork();
     if (dead == 0) _exit(0);
     waitpid(dead, nullptr, 0);

@@ -17,7 +17,8 @@ namespace castorn_test {
 
 namespace {
 
-bool Overridden(const std::vector<std::string>& env, const char* var) {
+bool Overridden(const std::vector<std::string>& env, const char* var)
+{
     const std::string_view text(var);
     const std::string_view name = text.substr(0, text.find('='));
     for (const auto& entry : env)
@@ -28,7 +29,8 @@ bool Overridden(const std::vector<std::string>& env, const char* var) {
 }  // namespace
 
 ChildProcess::ChildProcess(const std::vector<std::string>& args, const std::vector<std::string>& env,
-                           const std::string& workingDir) {
+                           const std::string& workingDir)
+{
     std::vector<std::string> fullEnv(env);
     for (char** var = environ; *var; ++var)
         if (!Overridden(env, *var)) fullEnv.emplace_back(*var);
@@ -52,9 +54,13 @@ ChildProcess::ChildProcess(const std::vector<std::string>& args, const std::vect
     _exit(127);
 }
 
-ChildProcess::~ChildProcess() { Stop(); }
+ChildProcess::~ChildProcess()
+{
+    Stop();
+}
 
-bool ChildProcess::Running() {
+bool ChildProcess::Running()
+{
     int status = 0;
     if (m_pid > 0 && waitpid(m_pid, &status, WNOHANG) == m_pid) {
         m_pid = -1;
@@ -63,11 +69,13 @@ bool ChildProcess::Running() {
     return m_pid > 0;
 }
 
-bool ChildProcess::AwaitExit(double seconds) {
+bool ChildProcess::AwaitExit(double seconds)
+{
     return Eventually([this] { return !Running(); }, seconds);
 }
 
-void ChildProcess::Stop() {
+void ChildProcess::Stop()
+{
     if (m_pid <= 0) return;
     kill(-m_pid, SIGTERM);
     waitpid(m_pid, nullptr, 0);
@@ -75,7 +83,8 @@ void ChildProcess::Stop() {
     m_pid = -1;
 }
 
-std::string CommandOutput(const std::string& command) {
+std::string CommandOutput(const std::string& command)
+{
     std::string output;
     if (FILE* pipe = popen(command.c_str(), "r")) {
         std::array<char, 4096> buffer;

@@ -36,7 +36,8 @@ std::string CommandOutput(const std::string& command);
 
 // Runs `check` until it returns true or `seconds` pass; returns its last result.
 template <class Check>
-bool Eventually(Check check, double seconds = 5.0) {
+bool Eventually(Check check, double seconds = 5.0)
+{
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
     while (!check()) {
         if (std::chrono::steady_clock::now() > deadline) return false;

@@ -21,7 +21,8 @@ constexpr double kWindow = 0.25;  // seconds per measured piece of the recording
 
 enum class Piece { Silent, Tone, Other };
 
-std::vector<Piece> Pieces(const std::vector<std::int16_t>& samples) {
+std::vector<Piece> Pieces(const std::vector<std::int16_t>& samples)
+{
     const std::size_t size = std::size_t(kWindow * kMeterRate);
     std::vector<Piece> pieces;
     for (std::size_t at = 0; at + size <= samples.size(); at += size) {
@@ -32,14 +33,19 @@ std::vector<Piece> Pieces(const std::vector<std::int16_t>& samples) {
     return pieces;
 }
 
-void WriteSettings(const std::string& dir, int port) {
+void WriteSettings(const std::string& dir, int port)
+{
     std::ofstream(dir + "/set.ini") << "[svr]\nm_strScheduleSvr=rtmp://127.0.0.1:" << port
                                     << "\nm_strPublishRoomInfo=live\nm_strPublishStageInfo=tone\nm_strKey=k\n";
 }
 
-void At(Clock::time_point when) { std::this_thread::sleep_until(when); }
+void At(Clock::time_point when)
+{
+    std::this_thread::sleep_until(when);
+}
 
-TEST(BackgroundAudioOnAir, RecordingCarriesThePlayerOnlyWhileSwitchedOn) {
+TEST(BackgroundAudioOnAir, RecordingCarriesThePlayerOnlyWhileSwitchedOn)
+{
     const std::string program = std::string(TAVISK_BUILD) + "/publish_tavisk";
     ASSERT_TRUE(std::filesystem::exists(program)) << program;
     PulseTestServer sound;

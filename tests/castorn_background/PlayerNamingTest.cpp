@@ -15,11 +15,15 @@ using namespace castorn;
 
 namespace {
 
-SinkInput Program(const std::string& name) { return {7, 0, true, name}; }
+SinkInput Program(const std::string& name)
+{
+    return {7, 0, true, name};
+}
 
 class ScopedLocale {
 public:
-    explicit ScopedLocale(const char* name) : m_old(std::setlocale(LC_ALL, nullptr)) {
+    explicit ScopedLocale(const char* name) : m_old(std::setlocale(LC_ALL, nullptr))
+    {
         if (!std::setlocale(LC_ALL, name)) m_skipped = true;
     }
     ~ScopedLocale() { std::setlocale(LC_ALL, m_old.c_str()); }
@@ -30,7 +34,8 @@ private:
     bool m_skipped = false;
 };
 
-TEST(CaptureSinkNames, OwnerIsReadFromSinkAndLoopbackArguments) {
+TEST(CaptureSinkNames, OwnerIsReadFromSinkAndLoopbackArguments)
+{
     const CaptureSinkOwner owner{4321, 12};
     EXPECT_EQ(CaptureSinkName(owner), "castorn_bg_4321_12");
     EXPECT_EQ(CaptureSinkOwnerIn("sink_name=castorn_bg_4321_12 sink_properties=x"), owner);
@@ -38,7 +43,8 @@ TEST(CaptureSinkNames, OwnerIsReadFromSinkAndLoopbackArguments) {
     EXPECT_EQ(CaptureSinkOwnerIn("sink_name=castorn_bg_4321_12"), owner);
 }
 
-TEST(CaptureSinkNames, OtherNamesAreNotOurs) {
+TEST(CaptureSinkNames, OtherNamesAreNotOurs)
+{
     EXPECT_FALSE(CaptureSinkOwnerIn("sink_name=player_sink"));
     EXPECT_FALSE(CaptureSinkOwnerIn("sink_name=castorn_bg_4321_12x"));
     EXPECT_FALSE(CaptureSinkOwnerIn("sink_name=castorn_bg_4321"));
@@ -46,7 +52,8 @@ TEST(CaptureSinkNames, OtherNamesAreNotOurs) {
     EXPECT_FALSE(CaptureSinkOwnerIn(""));
 }
 
-TEST(PlayerNames, WholeNameSelectsButAShorterOneDoesNot) {
+TEST(PlayerNames, WholeNameSelectsButAShorterOneDoesNot)
+{
     EXPECT_TRUE(SelectsPlayer("TonePlayer", Program("TonePlayer")));
     EXPECT_FALSE(SelectsPlayer("Tone", Program("TonePlayer")));
     EXPECT_FALSE(SelectsPlayer("TonePlayer ", Program("TonePlayer")));
@@ -54,14 +61,16 @@ TEST(PlayerNames, WholeNameSelectsButAShorterOneDoesNot) {
     EXPECT_FALSE(SelectsPlayer("", Program("TonePlayer")));
 }
 
-TEST(PlayerNames, StreamsOfModulesAreNeverPlayers) {
+TEST(PlayerNames, StreamsOfModulesAreNeverPlayers)
+{
     const SinkInput loopback{3, 0, false, "TonePlayer"};
     EXPECT_FALSE(ListedPlayerName(loopback));
     EXPECT_FALSE(SelectsPlayer("TonePlayer", loopback));
     EXPECT_FALSE(ListedPlayerName(Program("")));
 }
 
-TEST(PlayerNames, NameCutAt99Utf16UnitsSelectsTheLongPlayer) {
+TEST(PlayerNames, NameCutAt99Utf16UnitsSelectsTheLongPlayer)
+{
     const std::string longName(120, 'p');
     EXPECT_TRUE(SelectsPlayer(std::string(99, 'p'), Program(longName)));
     EXPECT_FALSE(SelectsPlayer(std::string(98, 'p'), Program(longName)));
@@ -74,15 +83,19 @@ TEST(PlayerNames, NameCutAt99Utf16UnitsSelectsTheLongPlayer) {
     EXPECT_TRUE(SelectsPlayer(cut, Program(chinese)));
 }
 
-TEST(LocaleText, Utf16PrefixCountsSurrogatePairsAsTwo) {
-    const std::string emoji = "ab\xF0\x9F\x8E\xB5" "c";  // U+1F3B5 takes two units
+TEST(LocaleText, Utf16PrefixCountsSurrogatePairsAsTwo)
+{
+    const std::string emoji =
+        "ab\xF0\x9F\x8E\xB5"
+        "c";  // U+1F3B5 takes two units
     EXPECT_EQ(Utf16Prefix(emoji, 2), "ab");
     EXPECT_EQ(Utf16Prefix(emoji, 3), "ab");
     EXPECT_EQ(Utf16Prefix(emoji, 4), "ab\xF0\x9F\x8E\xB5");
     EXPECT_EQ(Utf16Prefix(emoji, 99), emoji);
 }
 
-TEST(LocaleText, CharactersTheLocaleCannotHoldBecomeQuestionMarks) {
+TEST(LocaleText, CharactersTheLocaleCannotHoldBecomeQuestionMarks)
+{
     {
         ScopedLocale locale("C");
         EXPECT_EQ(Utf8ToLocale("播放器 7"), "??? 7");
@@ -94,7 +107,8 @@ TEST(LocaleText, CharactersTheLocaleCannotHoldBecomeQuestionMarks) {
     EXPECT_EQ(Utf8ToLocale("播放器 7"), "播放器 7");
 }
 
-TEST(CaptureStateMessages, MessageIsAWellFormedNotification) {
+TEST(CaptureStateMessages, MessageIsAWellFormedNotification)
+{
     Json::Value root;
     ASSERT_TRUE(Json::Reader().parse(CaptureStateMessage(CaptureState::Waiting, "say \"hi\" 播放器"), root));
     EXPECT_EQ(root["cmd"].asString(), "OnBackgroundAudio");

@@ -77,8 +77,8 @@ std::vector<SoundRun> Runs(const std::vector<Sound>& pieces)
     std::vector<SoundRun> runs;
     for (std::size_t i = 0; i < raw.size(); ++i) {
         const bool change = raw[i].sound == Sound::Other && raw[i].seconds <= kChange;
-        const bool dropout = raw[i].seconds <= kChange && !runs.empty() && i + 1 < raw.size() &&
-                             runs.back().sound == raw[i + 1].sound;
+        const bool dropout =
+            raw[i].seconds <= kChange && !runs.empty() && i + 1 < raw.size() && runs.back().sound == raw[i + 1].sound;
         if (change || dropout) continue;
         if (!runs.empty() && runs.back().sound == raw[i].sound)
             runs.back().seconds += raw[i].seconds;
@@ -94,7 +94,9 @@ std::string Describe(const std::vector<SoundRun>& runs)
     char seconds[32];
     for (const SoundRun& run : runs) {
         std::snprintf(seconds, sizeof seconds, "%.2f s; ", run.seconds);
-        text += (run.sound == Sound::Tone ? "tone " : run.sound == Sound::Silent ? "silence " : "other ") +
+        text += (run.sound == Sound::Tone     ? "tone "
+                 : run.sound == Sound::Silent ? "silence "
+                                              : "other ") +
                 std::string(seconds);
     }
     return text;

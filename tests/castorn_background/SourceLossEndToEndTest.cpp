@@ -37,16 +37,17 @@ struct Outage {
 // speakers' monitor, where the player's tone plays: the only source when it starts.
 class ProgramRun {
 public:
-    explicit ProgramRun(const Outage& outage) : m_rtmp(m_temp.path + "/rtmp") {
+    explicit ProgramRun(const Outage& outage) : m_rtmp(m_temp.path + "/rtmp")
+    {
         m_sound.Pactl("unload-module module-null-source");
         m_tone = std::make_unique<TonePlayer>("Tone");
         std::ofstream(m_temp.path + "/set.ini")
             << "[svr]\nm_strScheduleSvr=rtmp://127.0.0.1:" << m_rtmp.Port()
             << "\nm_strPublishRoomInfo=live\nm_strPublishStageInfo=loss\nm_strKey=k\n[video]\nm_iVdFps=" << kFps
             << "\nm_iVdBitRate=160\nm_iVdWidth=320\nm_iVdHeight=240\n";
-        m_app = std::make_unique<ChildProcess>(std::vector<std::string>{std::string(TAVISK_BUILD) + "/publish_tavisk"},
-                                               std::vector<std::string>{"DISPLAY=" + m_x.Display(), "QT_QPA_PLATFORM=xcb"},
-                                               m_temp.path);
+        m_app = std::make_unique<ChildProcess>(
+            std::vector<std::string>{std::string(TAVISK_BUILD) + "/publish_tavisk"},
+            std::vector<std::string>{"DISPLAY=" + m_x.Display(), "QT_QPA_PLATFORM=xcb"}, m_temp.path);
         const std::string window = m_x.Xdotool("search --sync --onlyvisible --name '^publish_tavisk$'");
         if (window.empty()) return;
         m_x.Xdotool("windowfocus --sync " + window.substr(0, window.find('\n')));
@@ -55,12 +56,14 @@ public:
     }
 
     // Exit status of the program after going off air and closing its window.
-    int Close() {
+    int Close()
+    {
         m_x.Xdotool("key Escape");
         return m_app->AwaitExit(15) ? m_app->ExitStatus() : -1;
     }
 
-    std::vector<std::string> Recordings() const {
+    std::vector<std::string> Recordings() const
+    {
         std::vector<std::string> files;
         std::error_code error;
         for (const auto& entry : std::filesystem::directory_iterator(m_temp.path + "/rtmp/rec", error))
@@ -73,7 +76,8 @@ public:
     double offAirAt = -1;
 
 private:
-    void Play(const Outage& outage) {
+    void Play(const Outage& outage)
+    {
         if (outage.beforeOnAir) StopSound();
         m_x.Xdotool("key space");
         if (!Eventually([&] { return !m_rtmp.Recording().empty(); }, 15)) return;
@@ -98,7 +102,8 @@ private:
         std::this_thread::sleep_for(std::chrono::seconds(2));
     }
 
-    void StopSound() {
+    void StopSound()
+    {
         m_tone.reset();
         m_sound.Stop();
     }
@@ -112,7 +117,8 @@ private:
 };
 
 // One recording with both tracks to the end and no hole in either; its sound as runs.
-std::vector<SoundRun> CheckRecording(ProgramRun& run) {
+std::vector<SoundRun> CheckRecording(ProgramRun& run)
+{
     EXPECT_EQ(run.Close(), 0) << "the program ends cleanly";
     const auto files = run.Recordings();
     EXPECT_EQ(files.size(), 1u) << "one publication from start to end";
@@ -130,12 +136,14 @@ std::vector<SoundRun> CheckRecording(ProgramRun& run) {
     return runs;
 }
 
-bool Prerequisites() {
+bool Prerequisites()
+{
     return std::filesystem::exists(std::string(TAVISK_BUILD) + "/publish_tavisk") &&
            PulseTestServer::Installed(SoundServer::PulseAudio);
 }
 
-TEST(SourceLossOnAir, TheSoundServerAwayForFiveSecondsLeavesSilenceAndTheToneReturns) {
+TEST(SourceLossOnAir, TheSoundServerAwayForFiveSecondsLeavesSilenceAndTheToneReturns)
+{
     if (!Prerequisites()) GTEST_SKIP() << "needs the program built and pulseaudio";
     ProgramRun run(Outage{});
     const auto runs = CheckRecording(run);
@@ -149,7 +157,8 @@ TEST(SourceLossOnAir, TheSoundServerAwayForFiveSecondsLeavesSilenceAndTheToneRet
     EXPECT_EQ(last[2].sound, Sound::Tone) << Describe(runs);
 }
 
-TEST(SourceLossOnAir, ASoundServerThatNeverReturnsLeavesSilenceToTheEnd) {
+TEST(SourceLossOnAir, ASoundServerThatNeverReturnsLeavesSilenceToTheEnd)
+{
     if (!Prerequisites()) GTEST_SKIP() << "needs the program built and pulseaudio";
     ProgramRun run(Outage{.startAt = std::nullopt, .offAirAt = 9});
     const auto runs = CheckRecording(run);
@@ -159,7 +168,8 @@ TEST(SourceLossOnAir, ASoundServerThatNeverReturnsLeavesSilenceToTheEnd) {
     EXPECT_NEAR(runs.back().seconds, run.offAirAt - run.stoppedAt, 1.5);
 }
 
-TEST(SourceLossOnAir, AMicrophoneGoneBeforeGoingOnAirStartsAsSilenceAndIsHeardWhenItComes) {
+TEST(SourceLossOnAir, AMicrophoneGoneBeforeGoingOnAirStartsAsSilenceAndIsHeardWhenItComes)
+{
     if (!Prerequisites()) GTEST_SKIP() << "needs the program built and pulseaudio";
     ProgramRun run(Outage{.beforeOnAir = true, .startAt = 3, .offAirAt = 11});
     const auto runs = CheckRecording(run);

@@ -7,7 +7,8 @@ namespace castorn_test {
 
 namespace {
 
-std::vector<std::int16_t> ReadSamples(const std::string& command, std::size_t limit) {
+std::vector<std::int16_t> ReadSamples(const std::string& command, std::size_t limit)
+{
     std::vector<std::int16_t> samples(limit);
     FILE* pipe = popen(command.c_str(), "r");
     if (!pipe) return {};
@@ -18,7 +19,8 @@ std::vector<std::int16_t> ReadSamples(const std::string& command, std::size_t li
 
 }  // namespace
 
-Level Measure(std::span<const std::int16_t> samples) {
+Level Measure(std::span<const std::int16_t> samples)
+{
     if (samples.empty()) return {};
     double sum = 0;
     int crossings = 0;
@@ -30,15 +32,17 @@ Level Measure(std::span<const std::int16_t> samples) {
     return {std::sqrt(sum / samples.size()) / 32768.0, crossings / seconds / 2};
 }
 
-Level MeasureSource(const std::string& source) {
+Level MeasureSource(const std::string& source)
+{
     // A low latency asks the sink for small blocks, so the first sound comes at once.
-    const auto samples = ReadSamples("parec --raw --format=s16le --channels=1 --rate=48000 --latency-msec=20 -d " +
-                                         source + " 2>/dev/null",
-                                     kMeterRate / 4);
+    const auto samples = ReadSamples(
+        "parec --raw --format=s16le --channels=1 --rate=48000 --latency-msec=20 -d " + source + " 2>/dev/null",
+        kMeterRate / 4);
     return samples.size() == kMeterRate / 4 ? Measure(samples) : Level{};
 }
 
-std::vector<std::int16_t> DecodeAudio(const std::string& file) {
+std::vector<std::int16_t> DecodeAudio(const std::string& file)
+{
     return ReadSamples("ffmpeg -v error -i '" + file + "' -vn -ac 1 -ar 48000 -f s16le - 2>/dev/null",
                        std::size_t(kMeterRate) * 600);
 }

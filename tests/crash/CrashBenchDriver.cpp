@@ -46,8 +46,7 @@ int main(int argc, char** argv)
     for (int run = 0; run < runs; ++run) {
         unlink(dump.c_str());
         int pipeFds[2];
-        if (pipe(pipeFds) != 0)
-            return 1;
+        if (pipe(pipeFds) != 0) return 1;
         pid_t pid = fork();
         if (pid == 0) {
             dup2(pipeFds[1], 1);
@@ -65,8 +64,7 @@ int main(int argc, char** argv)
         std::string text;
         char buffer[256];
         ssize_t n;
-        while ((n = read(pipeFds[0], buffer, sizeof buffer)) > 0)
-            text.append(buffer, static_cast<size_t>(n));
+        while ((n = read(pipeFds[0], buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<size_t>(n));
         close(pipeFds[0]);
         int status = 0;
         waitpid(pid, &status, 0);
@@ -78,7 +76,7 @@ int main(int argc, char** argv)
         }
         const long long start = atoll(text.c_str() + at + 3);
         millis.push_back(static_cast<double>(end - start) / 1e6);
-        struct stat st{};
+        struct stat st {};
         sizes.push_back(stat(dump.c_str(), &st) == 0 ? static_cast<double>(st.st_size) : 0.0);
     }
     printf("threads=%d runs=%d handler=%s\n", threads, runs, install ? "installed" : "none");

@@ -107,9 +107,9 @@ void CheckDump(const Crash& crash, const MinidumpReader& dump, size_t expectedTh
         }
         bool inMemoryList = false;
         for (const md::MemoryDescriptor& r : ranges)
-            inMemoryList = inMemoryList || (r.startOfMemoryRange == t.stack.startOfMemoryRange &&
-                                            r.memory.dataSize == t.stack.memory.dataSize &&
-                                            r.memory.rva == t.stack.memory.rva);
+            inMemoryList =
+                inMemoryList || (r.startOfMemoryRange == t.stack.startOfMemoryRange &&
+                                 r.memory.dataSize == t.stack.memory.dataSize && r.memory.rva == t.stack.memory.rva);
         EXPECT_TRUE(inMemoryList);
         if (t.threadId == exception->threadId) {
             faultingListed = true;
@@ -135,7 +135,8 @@ void CheckDump(const Crash& crash, const MinidumpReader& dump, size_t expectedTh
         EXPECT_GT(m.record.sizeOfImage, 0u);
         if (m.name.find("/libc.so") != std::string::npos) {
             libc = true;
-            EXPECT_EQ(Hex(std::vector<unsigned char>(m.cvRecord.begin() + 4, m.cvRecord.end())), Hex(ElfBuildId(m.name)));
+            EXPECT_EQ(Hex(std::vector<unsigned char>(m.cvRecord.begin() + 4, m.cvRecord.end())),
+                      Hex(ElfBuildId(m.name)));
         }
     }
     EXPECT_TRUE(libc);
@@ -158,7 +159,7 @@ TEST(CrashDump, NullWriteOnTheMainThread)
     RunCrash(crash, {"main-null", "--threads", "3"});
     ASSERT_TRUE(EndedBySignal(crash.run, SIGSEGV)) << Describe(crash.run);
     ASSERT_TRUE(Exists(crash.dump));
-    struct stat st{};
+    struct stat st {};
     stat(crash.dump.c_str(), &st);
     EXPECT_EQ(st.st_mode & 0777, 0600u);  // it holds process memory
 
@@ -167,8 +168,8 @@ TEST(CrashDump, NullWriteOnTheMainThread)
     auto exception = dump.exception();
     ASSERT_TRUE(exception);
     EXPECT_EQ(exception->threadId, static_cast<uint32_t>(crash.run.pid));  // the main thread
-    EXPECT_EQ(exception->exceptionRecord.exceptionFlags, 1u);             // SEGV_MAPERR
-    EXPECT_EQ(exception->exceptionRecord.exceptionAddress, 0u);           // the null pointer
+    EXPECT_EQ(exception->exceptionRecord.exceptionFlags, 1u);              // SEGV_MAPERR
+    EXPECT_EQ(exception->exceptionRecord.exceptionAddress, 0u);            // the null pointer
 
     // The code at the fault is in the dump too.
     auto context = dump.context(exception->threadContext);
@@ -220,7 +221,10 @@ struct SignalCase {
     const char* function;
 };
 
-void PrintTo(const SignalCase& c, std::ostream* os) { *os << c.mode; }
+void PrintTo(const SignalCase& c, std::ostream* os)
+{
+    *os << c.mode;
+}
 
 class CrashSignals : public testing::TestWithParam<SignalCase> {};
 
@@ -385,7 +389,8 @@ TEST(CrashDump, SecondCrashReplacesTheDump)
     RunCrash(crash, {"thread-null", "--threads", "8"});
     ASSERT_TRUE(EndedBySignal(crash.run, SIGSEGV)) << Describe(crash.run);
     const size_t firstSize = MinidumpReader(crash.dump).fileSize();
-    RunResult second = RunProgram({crash.program, "main-null", "--threads", "1"}, {"XDG_STATE_HOME=" + (crash.dir / "state")});
+    RunResult second =
+        RunProgram({crash.program, "main-null", "--threads", "1"}, {"XDG_STATE_HOME=" + (crash.dir / "state")});
     ASSERT_TRUE(EndedBySignal(second, SIGSEGV)) << Describe(second);
     MinidumpReader dump(crash.dump);
     ASSERT_TRUE(dump.valid());
@@ -406,8 +411,7 @@ TEST(CrashDump, WithoutInstallationNoDump)
 TEST(CrashDump, RealProgramLeavesADumpBesideIt)
 {
     const std::string program = BuildDir() + "/publish_tavisk";
-    if (access(program.c_str(), X_OK) != 0)
-        GTEST_SKIP() << "the program is not built in this build folder";
+    if (access(program.c_str(), X_OK) != 0) GTEST_SKIP() << "the program is not built in this build folder";
     const std::string dumpPath = BuildDir() + "/publish_tavisk.dmp";
     unlink(dumpPath.c_str());
     TempDir work;
@@ -415,8 +419,7 @@ TEST(CrashDump, RealProgramLeavesADumpBesideIt)
     pid_t pid = fork();
     if (pid == 0) {
         setenv("ASAN_OPTIONS", sanitizerOptions.c_str(), 1);
-        if (chdir(work.Path().c_str()) != 0)
-            _exit(126);
+        if (chdir(work.Path().c_str()) != 0) _exit(126);
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
         setenv("XDG_STATE_HOME", (work / "state").c_str(), 1);
         int null = open("/dev/null", O_RDWR);
@@ -432,10 +435,8 @@ TEST(CrashDump, RealProgramLeavesADumpBesideIt)
     for (int i = 0; i < 1000 && !caught; ++i) {
         const std::string text = ReadFile(status);
         const size_t at = text.find("SigCgt:\t");
-        if (at != std::string::npos)
-            caught = (std::stoull(text.substr(at + 8, 16), nullptr, 16) >> (SIGSEGV - 1)) & 1;
-        if (!caught)
-            usleep(10000);
+        if (at != std::string::npos) caught = (std::stoull(text.substr(at + 8, 16), nullptr, 16) >> (SIGSEGV - 1)) & 1;
+        if (!caught) usleep(10000);
     }
     usleep(200000);
     kill(pid, SIGSEGV);

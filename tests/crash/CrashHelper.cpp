@@ -78,8 +78,7 @@ bool g_stamp = false;
 // Marks the moment just before the fault, for the benchmark (CLOCK_MONOTONIC, nanoseconds).
 void Stamp()
 {
-    if (!g_stamp)
-        return;
+    if (!g_stamp) return;
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);
     char line[64];
@@ -135,16 +134,24 @@ CRASHES int RecurseForever(int depth)
 {
     volatile char frame[512];
     frame[0] = static_cast<char>(depth);
-    if (!g_keepRecursing)
-        return frame[0];
+    if (!g_keepRecursing) return frame[0];
     return RecurseForever(depth + 1) + frame[0];
 }
 
-__attribute__((noinline)) void AbortOnMainThread() { abort(); }
+__attribute__((noinline)) void AbortOnMainThread()
+{
+    abort();
+}
 
-CRASHES void DivideByZero() { g_sink = 10 / g_zero; }
+CRASHES void DivideByZero()
+{
+    g_sink = 10 / g_zero;
+}
 
-CRASHES void IllegalInstruction() { __builtin_trap(); }
+CRASHES void IllegalInstruction()
+{
+    __builtin_trap();
+}
 
 CRASHES void BusError()
 {
@@ -164,15 +171,13 @@ __attribute__((noinline)) void RaiseSegv()
 __attribute__((noinline)) void SleepingWorker()
 {
     g_started.fetch_add(1);
-    for (;;)
-        sleep(100);
+    for (;;) sleep(100);
 }
 
 __attribute__((noinline)) void BusyWorker()
 {
     g_started.fetch_add(1);
-    for (;;)
-        g_sink = g_sink + 1;
+    for (;;) g_sink = g_sink + 1;
 }
 
 void BlockEverySignal()
@@ -186,16 +191,14 @@ __attribute__((noinline)) void BlockedBusyWorker()
 {
     BlockEverySignal();
     g_started.fetch_add(1);
-    for (;;)
-        g_sink = g_sink + 1;
+    for (;;) g_sink = g_sink + 1;
 }
 
 __attribute__((noinline)) void BlockedWorker()
 {
     BlockEverySignal();
     g_started.fetch_add(1);
-    for (;;)
-        sleep(100);
+    for (;;) sleep(100);
 }
 
 void StartWorkers(int count, bool busy)
@@ -208,16 +211,14 @@ void StartWorkers(int count, bool busy)
 
 void WaitStarted(int count)
 {
-    while (g_started.load() < count)
-        usleep(1000);
+    while (g_started.load() < count) usleep(1000);
 }
 
 // Open descriptors, counted without the heap (usable inside a signal handler).
 int CountOpenFds()
 {
     int dir = open("/proc/self/fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir < 0)
-        return -1;
+    if (dir < 0) return -1;
     alignas(8) char buffer[4096];
     int count = 0;
     long n;
@@ -225,8 +226,7 @@ int CountOpenFds()
         for (long offset = 0; offset < n;) {
             const unsigned short length = *reinterpret_cast<unsigned short*>(buffer + offset + 16);
             const char* name = buffer + offset + 19;
-            if (name[0] != '.')
-                ++count;
+            if (name[0] != '.') ++count;
             offset += length;
         }
     }
@@ -256,14 +256,18 @@ CRASHES void FaultingPreviousHandler(int)
     *g_null = 3;
 }
 
-CRASHES void FaultInWriter() { *g_null = 4; }
+CRASHES void FaultInWriter()
+{
+    *g_null = 4;
+}
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
     if (argc < 2) {
-        fprintf(stderr, "usage: crash_helper MODE [--threads N] [--reporter PATH] [--app TEXT] [--no-install] [--stamp]\n");
+        fprintf(stderr,
+                "usage: crash_helper MODE [--threads N] [--reporter PATH] [--app TEXT] [--no-install] [--stamp]\n");
         return 2;
     }
     const std::string mode = argv[1];
@@ -285,14 +289,10 @@ int main(int argc, char** argv)
             g_stamp = true;
     }
 
-    if (mode == "prev-handler")
-        signal(SIGSEGV, PreviousHandler);
-    if (mode == "prev-handler-faults")
-        signal(SIGSEGV, FaultingPreviousHandler);
-    if (install)
-        InstallCrashHandler(reporter, app);
-    if (mode == "writer-fault")
-        tavisk_crash::s_pfnWriterTestHook = FaultInWriter;
+    if (mode == "prev-handler") signal(SIGSEGV, PreviousHandler);
+    if (mode == "prev-handler-faults") signal(SIGSEGV, FaultingPreviousHandler);
+    if (install) InstallCrashHandler(reporter, app);
+    if (mode == "writer-fault") tavisk_crash::s_pfnWriterTestHook = FaultInWriter;
 
     if (mode == "thread-null") {
         StartWorkers(threads, true);
@@ -305,8 +305,7 @@ int main(int argc, char** argv)
         std::thread a(FaultingTwinA);
         std::thread b(FaultingTwinB);
         // Both must be spinning at the start line, or one would fault alone.
-        while (g_twinsReady.load() < 2)
-            usleep(1000);
+        while (g_twinsReady.load() < 2) usleep(1000);
         g_go.store(true);
         a.join();
         b.join();
@@ -319,8 +318,7 @@ int main(int argc, char** argv)
     } else {
         StartWorkers(threads, false);
         WaitStarted(threads);
-        if (mode == "prev-handler")
-            ReportOpenFds("before the fault");
+        if (mode == "prev-handler") ReportOpenFds("before the fault");
         if (mode == "main-null" || mode == "prev-handler" || mode == "prev-handler-faults" || mode == "writer-fault")
             CrashOnMainThread();
         else if (mode == "abort")

@@ -154,7 +154,7 @@ TEST(CrashInstallMessages, PathOf260CharactersPrints593AndInstallsNothing)
     EXPECT_FALSE(installed);
     EXPECT_EQ(out, "CrashHandler.cpp(593): file(" + path + ") too large\n");
     EXPECT_FALSE(s_bInstalled);
-    struct sigaction current{};
+    struct sigaction current {};
     sigaction(SIGSEGV, nullptr, &current);
     EXPECT_FALSE((current.sa_flags & SA_SIGINFO) && current.sa_sigaction == CrashExceptionFilter);
 }
@@ -168,11 +168,19 @@ TEST(CrashReporterArguments, ExactVectorWithoutShell)
     s_szAppArg[0] = '\0';
     const char* const* argv = ReporterArguments("/usr/bin/pub.dmp", 4242);
     std::vector<std::string> args;
-    for (; *argv != nullptr; ++argv)
-        args.push_back(*argv);
+    for (; *argv != nullptr; ++argv) args.push_back(*argv);
     // The version is the one read at installation (none here: this process never installed).
-    std::vector<std::string> expected = {"/opt/reporter", "-f", "/usr/bin/pub.dmp", "-t", "/usr/bin/pub \"quoted\"",
-                                         "-v", args.size() > 6 ? args[6] : "", "-a", "", "-pid", "4242"};
+    std::vector<std::string> expected = {"/opt/reporter",
+                                         "-f",
+                                         "/usr/bin/pub.dmp",
+                                         "-t",
+                                         "/usr/bin/pub \"quoted\"",
+                                         "-v",
+                                         args.size() > 6 ? args[6] : "",
+                                         "-a",
+                                         "",
+                                         "-pid",
+                                         "4242"};
     EXPECT_EQ(args, expected);
     s_szReporter[0] = '\0';
     memcpy(s_szProgram, savedProgram, sizeof savedProgram);

@@ -60,11 +60,11 @@ TEST(CrashReporter, ExactArgumentsAsSeparateValues)
     CopyHelper(program);
     WriteReporter(dir / "reporter");
     RunResult run = RunProgram({program, "main-null", "--reporter", dir / "reporter"},
-                        {"REPORTER_OUT=" + (dir / "args"), "XDG_STATE_HOME=" + (dir / "state")});
+                               {"REPORTER_OUT=" + (dir / "args"), "XDG_STATE_HOME=" + (dir / "state")});
     ASSERT_TRUE(EndedBySignal(run, SIGSEGV)) << Describe(run);
     ASSERT_TRUE(WaitForFile(dir / "args", 20));
-    const std::vector<std::string> expected = {"-f", dir / "crash_helper.dmp", "-t", program, "-v", "1.0.0.2",
-                                               "-a", "", "-pid", std::to_string(run.pid)};
+    const std::vector<std::string> expected = {
+        "-f", dir / "crash_helper.dmp", "-t", program, "-v", "1.0.0.2", "-a", "", "-pid", std::to_string(run.pid)};
     EXPECT_EQ(ReadArguments(dir / "args"), expected);
     EXPECT_TRUE(MinidumpReader(dir / "crash_helper.dmp").valid());
 }
@@ -79,7 +79,7 @@ TEST(CrashReporter, ReporterPathCutAt259AndAppArgumentAt1023)
     WriteReporter(reporter);
     const std::string appArgument = std::string(1000, 'a') + std::string(500, 'b');
     RunResult run = RunProgram({program, "main-null", "--reporter", reporter + "-cut-off", "--app", appArgument},
-                        {"REPORTER_OUT=" + (dir / "args"), "XDG_STATE_HOME=" + (dir / "state")});
+                               {"REPORTER_OUT=" + (dir / "args"), "XDG_STATE_HOME=" + (dir / "state")});
     ASSERT_TRUE(EndedBySignal(run, SIGSEGV)) << Describe(run);
     ASSERT_TRUE(WaitForFile(dir / "args", 20)) << "the reporter cut at 259 characters did not start";
     const auto args = ReadArguments(dir / "args");
@@ -95,11 +95,14 @@ TEST(CrashReporter, QuotesInValuesCannotBreakTheCommandLine)
     WriteReporter(dir / "reporter");
     const std::string appArgument = "x\" -pid \"1 ; rm -rf /";
     RunResult run = RunProgram({program, "main-null", "--reporter", dir / "reporter", "--app", appArgument},
-                        {"REPORTER_OUT=" + (dir / "args"), "XDG_STATE_HOME=" + (dir / "state")});
+                               {"REPORTER_OUT=" + (dir / "args"), "XDG_STATE_HOME=" + (dir / "state")});
     ASSERT_TRUE(EndedBySignal(run, SIGSEGV)) << Describe(run);
     ASSERT_TRUE(WaitForFile(dir / "args", 20));
-    const std::vector<std::string> expected = {"-f", dir / "say \"hi\" -pid 1/crash_helper.dmp", "-t", program,
-                                               "-v", "1.0.0.2", "-a", appArgument, "-pid", std::to_string(run.pid)};
+    const std::vector<std::string> expected = {"-f",   dir / "say \"hi\" -pid 1/crash_helper.dmp",
+                                               "-t",   program,
+                                               "-v",   "1.0.0.2",
+                                               "-a",   appArgument,
+                                               "-pid", std::to_string(run.pid)};
     EXPECT_EQ(ReadArguments(dir / "args"), expected);
 }
 
@@ -109,7 +112,7 @@ TEST(CrashReporter, MissingReporterStillLeavesTheDump)
     const std::string program = dir / "crash_helper";
     CopyHelper(program);
     RunResult run = RunProgram({program, "main-null", "--reporter", dir / "no-such-reporter"},
-                        {"XDG_STATE_HOME=" + (dir / "state")});
+                               {"XDG_STATE_HOME=" + (dir / "state")});
     ASSERT_TRUE(EndedBySignal(run, SIGSEGV)) << Describe(run);
     MinidumpReader dump(dir / "crash_helper.dmp");
     ASSERT_TRUE(dump.valid()) << dump.error();
@@ -124,7 +127,7 @@ TEST(CrashFallback, DumpGoesToXdgStateHomeWhenItCannotBeCreatedBesideTheProgram)
     MakeDirs(dir / "crash_helper.dmp");  // a folder where the dump would go: it cannot be created there
     WriteReporter(dir / "reporter");
     RunResult run = RunProgram({program, "main-null", "--reporter", dir / "reporter"},
-                        {"REPORTER_OUT=" + (dir / "args"), "XDG_STATE_HOME=" + (dir / "state")});
+                               {"REPORTER_OUT=" + (dir / "args"), "XDG_STATE_HOME=" + (dir / "state")});
     ASSERT_TRUE(EndedBySignal(run, SIGSEGV)) << Describe(run);
     const std::string fallback = dir / "state/crash_helper/crash_helper.dmp";
     EXPECT_TRUE(MinidumpReader(fallback).valid());
@@ -132,7 +135,7 @@ TEST(CrashFallback, DumpGoesToXdgStateHomeWhenItCannotBeCreatedBesideTheProgram)
     const auto args = ReadArguments(dir / "args");
     ASSERT_GE(args.size(), 2u);
     EXPECT_EQ(args[1], fallback);  // the reporter is told where it really is
-    struct stat st{};
+    struct stat st {};
     ASSERT_EQ(stat((dir / "state/crash_helper").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u);
 }
@@ -159,10 +162,10 @@ TEST(CrashFallback, UnwritableProgramFolder)
     RunResult run;
     if (geteuid() == 0) {
         // As root every folder is writable: run the program as nobody, as a user would.
-        if (access("/usr/bin/setpriv", X_OK) != 0)
-            GTEST_SKIP() << "setpriv is needed to drop root";
-        run = RunProgram({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--", program, "main-null"},
-                  {"XDG_STATE_HOME=" + (dir / "state")});
+        if (access("/usr/bin/setpriv", X_OK) != 0) GTEST_SKIP() << "setpriv is needed to drop root";
+        run = RunProgram(
+            {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--", program, "main-null"},
+            {"XDG_STATE_HOME=" + (dir / "state")});
     } else {
         chmod((dir / "bin").c_str(), 0555);
         run = RunProgram({program, "main-null"}, {"XDG_STATE_HOME=" + (dir / "state")});
@@ -211,14 +214,13 @@ TEST(CrashInstall, ProgramPathOf259CharactersWithoutExtensionDumpsToTheStateFold
 TEST(CrashInstall, UnreadableProgramPathPrints590)
 {
     // Without /proc the program's path cannot be read: a private mount namespace hides it.
-    if (access("/usr/bin/unshare", X_OK) != 0)
-        GTEST_SKIP() << "no unshare";
+    if (access("/usr/bin/unshare", X_OK) != 0) GTEST_SKIP() << "no unshare";
     TempDir dir;
     const std::string program = dir / "crash_helper";
     CopyHelper(program);
-    const std::vector<std::string> unshare = geteuid() == 0
-                                                 ? std::vector<std::string>{"/usr/bin/unshare", "--mount"}
-                                                 : std::vector<std::string>{"/usr/bin/unshare", "--user", "--map-root-user", "--mount"};
+    const std::vector<std::string> unshare =
+        geteuid() == 0 ? std::vector<std::string>{"/usr/bin/unshare", "--mount"}
+                       : std::vector<std::string>{"/usr/bin/unshare", "--user", "--map-root-user", "--mount"};
     std::vector<std::string> argv = unshare;
     argv.insert(argv.end(), {"/bin/sh", "-c", "mount -t tmpfs none /proc || exit 90; exec \"$0\" main-null", program});
     RunResult run = RunProgram(argv, {"XDG_STATE_HOME=" + (dir / "state")});

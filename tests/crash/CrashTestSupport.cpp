@@ -35,7 +35,7 @@ std::string SanitizerOptionsForChild()
 }
 
 RunResult RunProgram(const std::vector<std::string>& argv, const std::vector<std::string>& setEnv,
-              const std::vector<std::string>& unsetEnv, int timeoutSeconds)
+                     const std::vector<std::string>& unsetEnv, int timeoutSeconds)
 {
     RunResult result;
     TempDir io;
@@ -49,23 +49,17 @@ RunResult RunProgram(const std::vector<std::string>& argv, const std::vector<std
         std::string entry = *e;
         std::string name = entry.substr(0, entry.find('='));
         bool drop = false;
-        for (const std::string& u : unsetEnv)
-            drop = drop || u == name;
-        for (const std::string& s : settings)
-            drop = drop || s.substr(0, s.find('=')) == name;
-        if (!drop)
-            env.push_back(entry);
+        for (const std::string& u : unsetEnv) drop = drop || u == name;
+        for (const std::string& s : settings) drop = drop || s.substr(0, s.find('=')) == name;
+        if (!drop) env.push_back(entry);
     }
-    for (const std::string& s : settings)
-        env.push_back(s);
+    for (const std::string& s : settings) env.push_back(s);
     std::vector<char*> envp;
-    for (std::string& e : env)
-        envp.push_back(e.data());
+    for (std::string& e : env) envp.push_back(e.data());
     envp.push_back(nullptr);
     std::vector<std::string> args = argv;
     std::vector<char*> argp;
-    for (std::string& a : args)
-        argp.push_back(a.data());
+    for (std::string& a : args) argp.push_back(a.data());
     argp.push_back(nullptr);
 
     pid_t pid = fork();
@@ -84,8 +78,7 @@ RunResult RunProgram(const std::vector<std::string>& argv, const std::vector<std
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
     for (;;) {
         pid_t done = waitpid(pid, &result.status, WNOHANG);
-        if (done == pid)
-            break;
+        if (done == pid) break;
         if (std::chrono::steady_clock::now() > deadline) {
             result.timedOut = true;
             kill(-pid, SIGKILL);
@@ -108,8 +101,7 @@ bool EndedBySignal(const RunResult& result, int signo)
 std::string Describe(const RunResult& result)
 {
     std::ostringstream s;
-    if (result.timedOut)
-        s << "timed out; ";
+    if (result.timedOut) s << "timed out; ";
     if (WIFSIGNALED(result.status))
         s << "ended by signal " << WTERMSIG(result.status);
     else if (WIFEXITED(result.status))
@@ -118,7 +110,10 @@ std::string Describe(const RunResult& result)
     return s.str();
 }
 
-std::string HelperPath() { return CRASH_HELPER_PATH; }
+std::string HelperPath()
+{
+    return CRASH_HELPER_PATH;
+}
 
 std::string BuildDir()
 {
@@ -134,7 +129,10 @@ void CopyHelper(const std::string& path)
                               fs::perms::others_read | fs::perms::others_exec);
 }
 
-void MakeDirs(const std::string& path) { fs::create_directories(path); }
+void MakeDirs(const std::string& path)
+{
+    fs::create_directories(path);
+}
 
 void WriteFile(const std::string& path, const std::string& text, int mode)
 {
@@ -173,18 +171,15 @@ bool WaitForFile(const std::string& path, int timeoutSeconds)
 std::vector<unsigned char> ElfBuildId(const std::string& path)
 {
     const std::string data = ReadFile(path);
-    if (data.size() < sizeof(Elf64_Ehdr))
-        return {};
+    if (data.size() < sizeof(Elf64_Ehdr)) return {};
     Elf64_Ehdr eh;
     std::memcpy(&eh, data.data(), sizeof eh);
     for (unsigned i = 0; i < eh.e_shnum; ++i) {
         Elf64_Shdr sh;
         const size_t at = eh.e_shoff + size_t{i} * eh.e_shentsize;
-        if (at + sizeof sh > data.size())
-            return {};
+        if (at + sizeof sh > data.size()) return {};
         std::memcpy(&sh, data.data() + at, sizeof sh);
-        if (sh.sh_type != SHT_NOTE)
-            continue;
+        if (sh.sh_type != SHT_NOTE) continue;
         size_t offset = sh.sh_offset;
         const size_t end = sh.sh_offset + sh.sh_size;
         const size_t align = sh.sh_addralign == 8 ? 8 : 4;
@@ -206,12 +201,11 @@ LldbResult RunLldb(const std::string& dump, const std::string& program)
 {
     LldbResult result;
     const std::string lldb = "/usr/bin/lldb-15";
-    if (access(lldb.c_str(), X_OK) != 0)
-        return result;
+    if (access(lldb.c_str(), X_OK) != 0) return result;
     result.found = true;
     // Debian's lldb-15 finds its Python module only with this path.
     RunResult run = RunProgram({lldb, "-b", "-c", dump, program, "-o", "thread list", "-o", "bt all"},
-                        {"PYTHONPATH=/usr/lib/llvm-15/lib/python3.11/dist-packages"}, {}, 120);
+                               {"PYTHONPATH=/usr/lib/llvm-15/lib/python3.11/dist-packages"}, {}, 120);
     result.output = run.out + run.err;
 
     std::istringstream lines(run.out);
@@ -227,21 +221,19 @@ LldbResult RunLldb(const std::string& dump, const std::string& program)
             section = kBacktrace;
             continue;
         }
-        if (section == kList && line.find("thread #") != std::string::npos && line.find("tid = ") != std::string::npos) {
+        if (section == kList && line.find("thread #") != std::string::npos &&
+            line.find("tid = ") != std::string::npos) {
             ++result.threadCount;
             result.threadLines.push_back(line);
-            if (line.rfind("* ", 0) == 0)
-                result.stopLine = line;
+            if (line.rfind("* ", 0) == 0) result.stopLine = line;
         }
         if (section == kBacktrace) {
             if (line.rfind("* thread #", 0) == 0) {
                 inSelected = true;
                 continue;
             }
-            if (line.rfind("  thread #", 0) == 0)
-                inSelected = false;
-            if (inSelected)
-                result.faultingBacktrace += line + "\n";
+            if (line.rfind("  thread #", 0) == 0) inSelected = false;
+            if (inSelected) result.faultingBacktrace += line + "\n";
         }
     }
     return result;

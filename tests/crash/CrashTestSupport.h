@@ -10,16 +10,16 @@ namespace crash_test {
 
 struct RunResult {
     int pid = 0;
-    int status = 0;        // as from waitpid
+    int status = 0;  // as from waitpid
     bool timedOut = false;
-    std::string out;       // standard output
-    std::string err;       // standard error
+    std::string out;  // standard output
+    std::string err;  // standard error
 };
 
 // Runs argv[0] with the test's environment plus `setEnv` ("NAME=value") less `unsetEnv`.
 // The process is killed after timeoutSeconds.
 RunResult RunProgram(const std::vector<std::string>& argv, const std::vector<std::string>& setEnv = {},
-              const std::vector<std::string>& unsetEnv = {}, int timeoutSeconds = 60);
+                     const std::vector<std::string>& unsetEnv = {}, int timeoutSeconds = 60);
 
 bool EndedBySignal(const RunResult& result, int signo);
 // ASAN_OPTIONS for a child: the run's own, with the fatal signals left to the program.
@@ -46,12 +46,12 @@ std::vector<unsigned char> ElfBuildId(const std::string& path);
 
 // lldb-15 on a dump: `thread list` and `bt all`.
 struct LldbResult {
-    bool found = false;     // lldb-15 is installed
+    bool found = false;  // lldb-15 is installed
     std::string output;
-    int threadCount = 0;    // threads in `thread list`
+    int threadCount = 0;                   // threads in `thread list`
     std::vector<std::string> threadLines;  // `thread list`: each thread where it stands (frame 0)
-    std::string stopLine;   // the selected thread's line in `thread list`
-    std::string faultingBacktrace;  // the selected thread's frames in `bt all`
+    std::string stopLine;                  // the selected thread's line in `thread list`
+    std::string faultingBacktrace;         // the selected thread's frames in `bt all`
 };
 LldbResult RunLldb(const std::string& dump, const std::string& program);
 

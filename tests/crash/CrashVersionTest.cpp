@@ -37,8 +37,7 @@ TEST(CrashVersion, ThisTestProgramCarriesItToo)
 TEST(CrashVersion, RealProgramCarriesTheProjectVersion)
 {
     const std::string program = crash_test::BuildDir() + "/publish_tavisk";
-    if (access(program.c_str(), X_OK) != 0)
-        GTEST_SKIP() << "the program is not built in this build folder";
+    if (access(program.c_str(), X_OK) != 0) GTEST_SKIP() << "the program is not built in this build folder";
     bool ok = false;
     EXPECT_EQ(Version(program, &ok), "1.0.0.2");
     EXPECT_TRUE(ok);
@@ -59,7 +58,9 @@ TEST(CrashVersion, MissingOrNonElfFileFails)
 {
     crash_test::TempDir dir;
     crash_test::WriteFile(dir / "text", "just some text, not a program\n");
-    crash_test::WriteFile(dir / "short", "\x7f" "EL");
+    crash_test::WriteFile(dir / "short",
+                          "\x7f"
+                          "EL");
     bool ok = true;
     EXPECT_EQ(Version(dir / "text", &ok), "0.0.0.0");
     EXPECT_FALSE(ok);
@@ -73,8 +74,7 @@ TEST(CrashVersion, MissingOrNonElfFileFails)
 
 TEST(CrashVersion, MarkerSurvivesStrip)
 {
-    if (access("/usr/bin/strip", X_OK) != 0)
-        GTEST_SKIP() << "no strip";
+    if (access("/usr/bin/strip", X_OK) != 0) GTEST_SKIP() << "no strip";
     crash_test::TempDir dir;
     crash_test::CopyHelper(dir / "prog");
     crash_test::RunResult r = crash_test::RunProgram({"/usr/bin/strip", "--strip-all", dir / "prog"});

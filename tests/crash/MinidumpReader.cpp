@@ -34,8 +34,7 @@ MinidumpReader::MinidumpReader(const std::string& path) : m_data(ReadFile(path))
 template <typename T>
 std::optional<T> MinidumpReader::read(uint64_t offset) const
 {
-    if (offset + sizeof(T) > m_data.size())
-        return std::nullopt;
+    if (offset + sizeof(T) > m_data.size()) return std::nullopt;
     T value;
     std::memcpy(&value, m_data.data() + offset, sizeof value);
     return value;
@@ -44,16 +43,14 @@ std::optional<T> MinidumpReader::read(uint64_t offset) const
 bool MinidumpReader::hasStream(uint32_t type) const
 {
     for (const md::Directory& d : m_directory)
-        if (d.streamType == type)
-            return true;
+        if (d.streamType == type) return true;
     return false;
 }
 
 std::string MinidumpReader::stream(uint32_t type) const
 {
     for (const md::Directory& d : m_directory)
-        if (d.streamType == type)
-            return m_data.substr(d.location.rva, d.location.dataSize);
+        if (d.streamType == type) return m_data.substr(d.location.rva, d.location.dataSize);
     return {};
 }
 
@@ -61,8 +58,7 @@ template <typename T>
 std::optional<T> MinidumpReader::whole(uint32_t type) const
 {
     const std::string bytes = stream(type);
-    if (bytes.size() != sizeof(T))
-        return std::nullopt;
+    if (bytes.size() != sizeof(T)) return std::nullopt;
     T value;
     std::memcpy(&value, bytes.data(), sizeof value);
     return value;
@@ -73,8 +69,7 @@ std::vector<T> MinidumpReader::list(uint32_t type) const
 {
     std::vector<T> items;
     const std::string bytes = stream(type);
-    if (bytes.size() < 4)
-        return items;
+    if (bytes.size() < 4) return items;
     uint32_t count;
     std::memcpy(&count, bytes.data(), 4);
     if (bytes.size() != 4 + size_t{count} * sizeof(T))
@@ -87,12 +82,14 @@ std::vector<T> MinidumpReader::list(uint32_t type) const
     return items;
 }
 
-std::vector<md::Thread> MinidumpReader::threads() const { return list<md::Thread>(md::kThreadListStream); }
+std::vector<md::Thread> MinidumpReader::threads() const
+{
+    return list<md::Thread>(md::kThreadListStream);
+}
 
 std::optional<md::ContextAmd64> MinidumpReader::context(const md::LocationDescriptor& where) const
 {
-    if (where.dataSize != sizeof(md::ContextAmd64))
-        return std::nullopt;
+    if (where.dataSize != sizeof(md::ContextAmd64)) return std::nullopt;
     return read<md::ContextAmd64>(where.rva);
 }
 
@@ -132,8 +129,7 @@ std::vector<MinidumpReader::Module> MinidumpReader::modules() const
 std::string MinidumpReader::string(uint32_t rva) const
 {
     auto length = read<uint32_t>(rva);
-    if (!length || !inFile(rva + 4, *length + 2))
-        return {};
+    if (!length || !inFile(rva + 4, *length + 2)) return {};
     std::string text;
     for (uint32_t i = 0; i < *length / 2; ++i) {
         uint16_t unit;

@@ -91,7 +91,7 @@ protected:
     void TearDown() override
     {
         if (!useRealEngine) return;  // skipped before anything was set up
-        WindowTest::TearDown();  // the engine goes before its servers
+        WindowTest::TearDown();      // the engine goes before its servers
         m_server.reset();
         m_sound.reset();
     }
@@ -137,7 +137,8 @@ TEST_F(StatusEndToEnd, LiveWithTheBitrateSoonAfterTheClickThenOffAir)
     OpenWith({m_server->Address()});
     EXPECT_EQ(StatusText(), "未上麦");
     Click(IDC_ON_AIR);
-    EXPECT_TRUE(WaitUntil([&] { return StatusText().startsWith("直播中 ") && StatusText().contains(" kbps"); }, kPromptly))
+    EXPECT_TRUE(
+        WaitUntil([&] { return StatusText().startsWith("直播中 ") && StatusText().contains(" kbps"); }, kPromptly))
         << StatusText().toStdString();
     const QString clock = StatusText().section('\n', 0, 0);
     EXPECT_TRUE(WaitUntil([&] { return StatusText().section('\n', 0, 0) > clock; }, kPromptly))
@@ -188,7 +189,8 @@ TEST_F(StatusEndToEnd, ReconnectingWhileTheServerIsAwayAndLiveAgainOnItsReturn)
     m_server->Stop();
     EXPECT_TRUE(StatusReaches("重新连接中", kEventually));
     m_server->Start();
-    EXPECT_TRUE(WaitUntil([&] { return StatusText().startsWith("直播中"); }, kEventually)) << StatusText().toStdString();
+    EXPECT_TRUE(WaitUntil([&] { return StatusText().startsWith("直播中"); }, kEventually))
+        << StatusText().toStdString();
     Click(IDC_OFF_AIR);
     EXPECT_EQ(StatusText(), "未上麦");
 }
@@ -196,16 +198,16 @@ TEST_F(StatusEndToEnd, ReconnectingWhileTheServerIsAwayAndLiveAgainOnItsReturn)
 TEST_F(StatusEndToEnd, TheMeterMovesWithTheToneAndRestsOffAir)
 {
     OpenWith({m_server->Address()});
-    auto tone = std::make_unique<Child>(std::vector<std::string>{
-        "gst-launch-1.0", "-q", "audiotestsrc", "volume=0.8", "is-live=true", "!", "pulsesink", "device=mic_sink"});
+    auto tone = std::make_unique<Child>(std::vector<std::string>{"gst-launch-1.0", "-q", "audiotestsrc", "volume=0.8",
+                                                                 "is-live=true", "!", "pulsesink", "device=mic_sink"});
     EXPECT_EQ(Meter()->value(), 0);
     Click(IDC_ON_AIR);
     EXPECT_TRUE(WaitUntil([&] { return Meter()->value() > 50; }, kEventually)) << "a tone at -2 dB";
     EXPECT_FALSE(Meter()->isHidden());
     tone.reset();
     EXPECT_TRUE(WaitUntil([&] { return Meter()->value() == 0; }, kEventually)) << "silence rests the meter";
-    tone = std::make_unique<Child>(std::vector<std::string>{
-        "gst-launch-1.0", "-q", "audiotestsrc", "volume=0.8", "is-live=true", "!", "pulsesink", "device=mic_sink"});
+    tone = std::make_unique<Child>(std::vector<std::string>{"gst-launch-1.0", "-q", "audiotestsrc", "volume=0.8",
+                                                            "is-live=true", "!", "pulsesink", "device=mic_sink"});
     EXPECT_TRUE(WaitUntil([&] { return Meter()->value() > 50; }, kEventually));
     Click(IDC_OFF_AIR);
     EXPECT_EQ(Meter()->value(), 0);

@@ -23,7 +23,12 @@ TEST(EngineLoader, FindsTheLibrariesBesideTheProgram)
 TEST(EngineLoader, TestFactoriesReplaceTheLibrariesUntilRemoved)
 {
     static int made = 0;
-    engine_link::SetFactories([](ICastornNotify*) -> ICastorn* { ++made; return nullptr; }, nullptr);
+    engine_link::SetFactories(
+        [](ICastornNotify*) -> ICastorn* {
+            ++made;
+            return nullptr;
+        },
+        nullptr);
     EXPECT_EQ(engine_link::CreateCastorn(nullptr), nullptr);
     EXPECT_EQ(made, 1);
     engine_link::SetFactories(nullptr, nullptr);

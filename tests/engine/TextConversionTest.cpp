@@ -8,7 +8,10 @@ namespace {
 // Runs a test body in another locale and restores the previous one.
 class LocaleScope {
 public:
-    explicit LocaleScope(const char* name) : m_previous(std::setlocale(LC_ALL, nullptr)) { m_ok = std::setlocale(LC_ALL, name); }
+    explicit LocaleScope(const char* name) : m_previous(std::setlocale(LC_ALL, nullptr))
+    {
+        m_ok = std::setlocale(LC_ALL, name);
+    }
     ~LocaleScope() { std::setlocale(LC_ALL, m_previous.c_str()); }
     bool ok() const { return m_ok; }
 
@@ -39,7 +42,9 @@ TEST(TextConversion, EmptyTextGivesEmptyText)
 TEST(TextConversion, LeadingByteOrderMarkIsDropped)
 {
     LocaleScope locale("C.UTF-8");
-    EXPECT_EQ(AnsiToWide("\xEF\xBB\xBF" "abc"), u"abc");
+    EXPECT_EQ(AnsiToWide("\xEF\xBB\xBF"
+                         "abc"),
+              u"abc");
     EXPECT_EQ(AnsiToWide("a\xEF\xBB\xBF"), u"a\uFEFF");
 }
 
@@ -58,7 +63,9 @@ TEST(TextConversion, UnrepresentableCharactersBecomeQuestionMarks)
 TEST(TextConversion, UndecodableBytesBecomeReplacementCharacters)
 {
     LocaleScope locale("C.UTF-8");
-    EXPECT_EQ(AnsiToWide("a\xFF" "b"), u"a\uFFFDb");
+    EXPECT_EQ(AnsiToWide("a\xFF"
+                         "b"),
+              u"a\uFFFDb");
     EXPECT_EQ(AnsiToWide("ab\xE6"), u"ab\uFFFD");
 }
 

@@ -22,8 +22,8 @@ std::array<int, 11> Numbers(std::string_view bytes)
 void CheckAddress(std::string_view server, std::string_view application, std::string_view stream)
 {
     std::string why;
-    const auto address = castorn::ParsePublishAddress(std::string(server), std::string(application),
-                                                      std::string(stream), why);
+    const auto address =
+        castorn::ParsePublishAddress(std::string(server), std::string(application), std::string(stream), why);
     if (!address) {
         Require(!why.empty(), "a refused address says why");
         return;

@@ -17,11 +17,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::memcpy(storage, written.data(), written.size());
     if (written.size() < kCommandReplySize) storage[written.size()] = '\0';
     const std::string reply = buffer.Text();
-    Require(reply == written.substr(0, written.find('\0')),
-            "the reply is the buffer up to its first NUL or its end");
+    Require(reply == written.substr(0, written.find('\0')), "the reply is the buffer up to its first NUL or its end");
 
     std::vector<std::string> players;
-    if (!ReadPlayerListReply(reply, players))
-        Require(players.empty(), "a reply that is not JSON gives no players");
+    if (!ReadPlayerListReply(reply, players)) Require(players.empty(), "a reply that is not JSON gives no players");
     return 0;
 }

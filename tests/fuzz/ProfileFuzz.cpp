@@ -95,11 +95,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Require(after == file, "a refused write leaves the file as it was");
         return 0;
     }
-    Require(Read(section, key, path) == value.substr(0, kProfileTextMax),
-            "a written value reads back unchanged");
+    Require(Read(section, key, path) == value.substr(0, kProfileTextMax), "a written value reads back unchanged");
     if (!SameName(section, probeSection) || !SameName(key, probeKey))
-        Require(Read(probeSection, probeKey, path) == probeBefore,
-                "a write leaves every other key as it was");
+        Require(Read(probeSection, probeKey, path) == probeBefore, "a write leaves every other key as it was");
     RequireOtherLinesKept(file, after);
     return 0;
 }

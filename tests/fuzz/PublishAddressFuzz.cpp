@@ -23,8 +23,7 @@ void RequireSplitOfInput(std::string_view address, const PublishSettings& parts)
     std::string_view server = parts.m_strScheduleSvr;
     if (server.ends_with(kDefaultPort) && server.find(':') == server.size() - kDefaultPort.size())
         server.remove_suffix(kDefaultPort.size());
-    Require(address.starts_with(server),
-            "the server is the address's beginning, or that and the default port");
+    Require(address.starts_with(server), "the server is the address's beginning, or that and the default port");
     Require(address.find(parts.m_strPublishRoomInfo) != std::string_view::npos,
             "the application is part of the address");
     Require(address.ends_with(parts.m_strPublishStageInfo), "the stream name is the address's end");

@@ -30,19 +30,20 @@ protected:
 
 TEST_F(ProfileTest, ReadsWithThePlatformRules)
 {
-    Write("top=outside any section\r\n"
-          "; Video=commented out\r\n"
-          "[ Video ]\r\n"
-          "  FPS  =  25  \r\n"
-          "fps=30\r\n"
-          "dq=\"  quoted  \"\r\n"
-          "sq='x'\r\n"
-          "mismatched=\"x'\r\n"
-          "empty=\r\n"
-          "[other]\r\n"
-          "fps=99\r\n"
-          "[video]\n"
-          "late=second section of the same name\n");
+    Write(
+        "top=outside any section\r\n"
+        "; Video=commented out\r\n"
+        "[ Video ]\r\n"
+        "  FPS  =  25  \r\n"
+        "fps=30\r\n"
+        "dq=\"  quoted  \"\r\n"
+        "sq='x'\r\n"
+        "mismatched=\"x'\r\n"
+        "empty=\r\n"
+        "[other]\r\n"
+        "fps=99\r\n"
+        "[video]\n"
+        "late=second section of the same name\n");
     EXPECT_EQ(Get("VIDEO", "fps"), "25");  // case, blanks, CRLF, first duplicate
     EXPECT_EQ(Get("video", "dq"), "  quoted  ");
     EXPECT_EQ(Get("video", "sq"), "x");

@@ -20,8 +20,10 @@ namespace {
 
 // Edit controls with the defaults they show, in the order the dialog fills them.
 const std::vector<std::pair<int, const char*>> kDefaultFields = {
-    {IDC_VIDEO_WIDTH, "320"}, {IDC_VIDEO_HEIGHT, "240"}, {IDC_VIDEO_FPS, "10"}, {IDC_VIDEO_BITRATE, "160"}, {IDC_VIDEO_INTERVAL, "30"}, {IDC_VIDEO_BFRAME, "0"},
-    {IDC_VIDEO_QUALITY, "0"}, {IDC_AUDIO_SAMPLE_RATE, "44100"}, {IDC_AUDIO_CHANNELS, "2"}, {IDC_AUDIO_BIT_PER_SAMPLE, "16"}, {IDC_AUDIO_BITRATE, "32"},
+    {IDC_VIDEO_WIDTH, "320"},         {IDC_VIDEO_HEIGHT, "240"},        {IDC_VIDEO_FPS, "10"},
+    {IDC_VIDEO_BITRATE, "160"},       {IDC_VIDEO_INTERVAL, "30"},       {IDC_VIDEO_BFRAME, "0"},
+    {IDC_VIDEO_QUALITY, "0"},         {IDC_AUDIO_SAMPLE_RATE, "44100"}, {IDC_AUDIO_CHANNELS, "2"},
+    {IDC_AUDIO_BIT_PER_SAMPLE, "16"}, {IDC_AUDIO_BITRATE, "32"},
 };
 
 QString Text(const CSettingDilag& dialog, int id)
@@ -96,8 +98,9 @@ TEST_F(SettingDialog, OpensFromButtonThreeAndSavesWhatTheNextGoOnAirUses)
 
 TEST_F(SettingDialog, FirstNotTrueIgnoresTheFile)
 {
-    WriteSettingsFile("[Start]\nfirst=False\n[svr]\nm_strScheduleSvr=rtmp://x\nm_strKey=secret\n"
-                      "[video]\nm_iVdWidth=640\n[audio]\nm_iAdVolum=50\n");
+    WriteSettingsFile(
+        "[Start]\nfirst=False\n[svr]\nm_strScheduleSvr=rtmp://x\nm_strKey=secret\n"
+        "[video]\nm_iVdWidth=640\n[audio]\nm_iAdVolum=50\n");
     OpenDialog();
     EXPECT_EQ(Text(dialog, IDC_PUBLISH_ADDRESS), "");
     EXPECT_EQ(Text(dialog, IDC_VIDEO_WIDTH), "320");
@@ -207,8 +210,9 @@ TEST_F(SettingDialog, BytesOutsideTheCharacterSetDoNotBreakTheDialog)
 
 TEST_F(SettingDialog, BitratesBeyondRangeReachTheEngineSaturated)
 {
-    WriteSettingsFile("[svr]\nm_strScheduleSvr=rtmp://h\n[video]\nm_iVdBitRate=3000000\n"
-                      "[audio]\nm_iAdBitRate=-3000000\n");
+    WriteSettingsFile(
+        "[svr]\nm_strScheduleSvr=rtmp://h\n[video]\nm_iVdBitRate=3000000\n"
+        "[audio]\nm_iAdBitRate=-3000000\n");
     Open();
     Click(IDC_ON_AIR);
     EXPECT_TRUE(EngineCalled("SetVideoParams 320 240 10 2147483647 window 30"));

@@ -9,8 +9,9 @@ using SettingsFile = WindowTest;
 
 TEST_F(SettingsFile, SaveKeepsEverythingElseOfAHandWrittenFile)
 {
-    WriteSettingsFile("; operator's notes\n[Other]\nanswer=42\n\n"
-                      "[SVR]\r\n; the old server\r\nm_strScheduleSvr = rtmp://old\r\nlegacy=yes\r\n");
+    WriteSettingsFile(
+        "; operator's notes\n[Other]\nanswer=42\n\n"
+        "[SVR]\r\n; the old server\r\nm_strScheduleSvr = rtmp://old\r\nlegacy=yes\r\n");
     PublishSettings settings;
     settings.m_strScheduleSvr = "rtmp://new";
     ASSERT_TRUE(::WriteSettingsFile(kSettingsPath, settings));
@@ -25,9 +26,11 @@ TEST_F(SettingsFile, SaveKeepsEverythingElseOfAHandWrittenFile)
 
 TEST_F(SettingsFile, ReadsValuesAsThePlatformGivesThem)
 {
-    WriteSettingsFile("[video]\nm_iVdFps=letters\nm_iVdBitRate=500\n"
-                      "[audio]\nm_bAdMute=TRUE\nm_bShowSpectrum=\nm_iAdBitRate=64\n"
-                      "[svr]\nm_strScheduleSvr=rtmp://h\nm_strKey=" + std::string(300, 'k') + "\n");
+    WriteSettingsFile(
+        "[video]\nm_iVdFps=letters\nm_iVdBitRate=500\n"
+        "[audio]\nm_bAdMute=TRUE\nm_bShowSpectrum=\nm_iAdBitRate=64\n"
+        "[svr]\nm_strScheduleSvr=rtmp://h\nm_strKey=" +
+        std::string(300, 'k') + "\n");
     PublishSettings dialog;
     ReadDialogSettings(kSettingsPath, dialog);
     EXPECT_EQ(dialog.m_iVdFps, 0);

@@ -84,7 +84,10 @@ bool RecordingEngine::StartPublish()
     return true;
 }
 
-bool RecordingEngine::StopPublish() { return Record("StopPublish"); }
+bool RecordingEngine::StopPublish()
+{
+    return Record("StopPublish");
+}
 
 void RecordingEngine::Release()
 {
@@ -114,11 +117,21 @@ bool RecordingEngine::GetAudioDevices(const char16_t*** names, unsigned* count)
     return Devices(m_config.audio, names, count);
 }
 
-bool RecordingEngine::SelectVideoDevice(int index) { return Record(Call("SelectVideoDevice", index)); }
-bool RecordingEngine::SelectAudioDevice(int index) { return Record(Call("SelectAudioDevice", index)); }
-bool RecordingEngine::Reserved8() { return Record("Reserved8"); }
+bool RecordingEngine::SelectVideoDevice(int index)
+{
+    return Record(Call("SelectVideoDevice", index));
+}
+bool RecordingEngine::SelectAudioDevice(int index)
+{
+    return Record(Call("SelectAudioDevice", index));
+}
+bool RecordingEngine::Reserved8()
+{
+    return Record("Reserved8");
+}
 
-bool RecordingEngine::SetAudioParams(int sampleRate, int channels, int bitsPerSample, int bitrate, int volume, bool mute)
+bool RecordingEngine::SetAudioParams(int sampleRate, int channels, int bitsPerSample, int bitrate, int volume,
+                                     bool mute)
 {
     return Record(Call("SetAudioParams", sampleRate, channels, bitsPerSample, bitrate, volume, mute));
 }
@@ -133,8 +146,14 @@ bool RecordingEngine::SetPublishAddress(const char* server, const char* app, con
     return Record(Call("SetPublishAddress", Quoted(server), Quoted(app), Quoted(stream)));
 }
 
-bool RecordingEngine::Reserved12() { return Record("Reserved12"); }
-bool RecordingEngine::SetAuxParams(int a, int b) { return Record(Call("SetAuxParams", a, b)); }
+bool RecordingEngine::Reserved12()
+{
+    return Record("Reserved12");
+}
+bool RecordingEngine::SetAuxParams(int a, int b)
+{
+    return Record(Call("SetAuxParams", a, b));
+}
 
 bool RecordingEngine::GetNameList(std::vector<std::string>& names)
 {
@@ -142,12 +161,27 @@ bool RecordingEngine::GetNameList(std::vector<std::string>& names)
     return Record("GetNameList");
 }
 
-bool RecordingEngine::Reserved15() { return Record("Reserved15"); }
-bool RecordingEngine::EnableBackgroundAudio(bool on) { return Record(Call("EnableBackgroundAudio", on)); }
+bool RecordingEngine::Reserved15()
+{
+    return Record("Reserved15");
+}
+bool RecordingEngine::EnableBackgroundAudio(bool on)
+{
+    return Record(Call("EnableBackgroundAudio", on));
+}
 bool RecordingEngine::SetBackgroundAudioOption(int option)
 {
     return Record(Call("SetBackgroundAudioOption", option));
 }
-bool RecordingEngine::Reserved18() { return Record("Reserved18"); }
-bool RecordingEngine::Reserved19() { return Record("Reserved19"); }
-bool RecordingEngine::SetUserId(const char* userId) { return Record(Call("SetUserId", Quoted(userId))); }
+bool RecordingEngine::Reserved18()
+{
+    return Record("Reserved18");
+}
+bool RecordingEngine::Reserved19()
+{
+    return Record("Reserved19");
+}
+bool RecordingEngine::SetUserId(const char* userId)
+{
+    return Record(Call("SetUserId", Quoted(userId)));
+}

@@ -12,17 +12,17 @@ struct RecordingEngineConfig {
     bool createFails = false;
     std::vector<std::u16string> video;
     std::vector<std::u16string> audio;
-    bool nullNameArrays = false;        // a count without an array
+    bool nullNameArrays = false;  // a count without an array
     bool commandResult = true;
     std::string reply = R"({"data":{"player":[]}})";
-    std::optional<std::string> replyOfOwn;  // points the reply variable at the engine's own text
+    std::optional<std::string> replyOfOwn;        // points the reply variable at the engine's own text
     std::vector<std::string> startNotifications;  // sent from inside StartPublish, on its thread
 };
 
 class RecordingEngine final : public ICastorn {
 public:
-    static RecordingEngineConfig next;          // what the next engine created holds
-    static std::vector<std::string> calls;      // every engine's calls, in order
+    static RecordingEngineConfig next;      // what the next engine created holds
+    static std::vector<std::string> calls;  // every engine's calls, in order
     static int created;
     static int released;
     static ICastornNotify* lastNotify;

@@ -27,11 +27,13 @@ std::string Notification(std::mt19937& random)
     case 0: return R"({"cmd":"OnAudioPercent","params":{"percent":)" + n + "}}";
     case 1: return R"({"cmd":"OnConnecting","params":{"address":"rtmp://127.0.0.1/live","attempt":)" + n + "}}";
     case 2: return R"({"cmd":"OnConnected","params":{"address":"rtmp://127.0.0.1/live"}})";
-    case 3: return R"({"cmd":"OnStatistics","params":{"liveMs":)" + n + R"(000,"kbps":)" + n + R"(,"framesDropped":1}})";
+    case 3:
+        return R"({"cmd":"OnStatistics","params":{"liveMs":)" + n + R"(000,"kbps":)" + n + R"(,"framesDropped":1}})";
     case 4: return R"({"cmd":"OnDisconnected","params":{"reason":"lost","message":"Broken pipe"}})";
     case 5: return R"({"cmd":"OnReconnecting","params":{"attempt":)" + n + R"(,"delayMs":2000,"reason":"refused"}})";
-    case 6: return R"({"cmd":"OnPublishError","params":{"reason":"rejected","message":"m","final":)" +
-                   std::string(random() % 2 ? "true" : "false") + "}}";
+    case 6:
+        return R"({"cmd":"OnPublishError","params":{"reason":"rejected","message":"m","final":)" +
+               std::string(random() % 2 ? "true" : "false") + "}}";
     case 7: return R"({"cmd":"OnPublishStopped","params":{}})";
     case 8: return R"({"cmd":"OnSourceLost","params":{"source":"audio","name":"Mic","message":"gone"}})";
     case 9: return R"({"cmd":"OnSourceBack","params":{"source":"video","name":"Screen"}})";
@@ -53,11 +55,14 @@ std::vector<QString> OtherControls(const QWidget& window)
 {
     std::vector<QString> state;
     for (const QWidget* child : window.findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
-        if (child->objectName() == QString::number(IDC_STATUS) || child->objectName() == QString::number(IDC_LEVEL_METER)) continue;
+        if (child->objectName() == QString::number(IDC_STATUS) ||
+            child->objectName() == QString::number(IDC_LEVEL_METER))
+            continue;
         QString text;
         if (auto* button = qobject_cast<const QAbstractButton*>(child)) text = button->text();
         if (auto* label = qobject_cast<const QLabel*>(child)) text = label->text();
-        if (auto* list = qobject_cast<const QComboBox*>(child)) text = list->currentText() + '#' + QString::number(list->count());
+        if (auto* list = qobject_cast<const QComboBox*>(child))
+            text = list->currentText() + '#' + QString::number(list->count());
         const QRect place = child->geometry();
         state.push_back(QString("%1 %2 %3 %4 %5,%6 %7x%8 %9")
                             .arg(child->objectName(), text, child->toolTip())

@@ -28,7 +28,8 @@ TEST(EngineNotifications, EveryNotificationIsReadWithItsMembers)
     const EngineEvent lost = read(R"({"cmd":"OnDisconnected","params":{"reason":"lost","message":"broken pipe"}})");
     EXPECT_EQ(lost.reason, "lost");
     EXPECT_EQ(lost.message, "broken pipe");
-    const EngineEvent retry = read(R"({"cmd":"OnReconnecting","params":{"attempt":2,"delayMs":2000,"reason":"refused"}})");
+    const EngineEvent retry =
+        read(R"({"cmd":"OnReconnecting","params":{"attempt":2,"delayMs":2000,"reason":"refused"}})");
     EXPECT_EQ(retry.attempt, 2);
     EXPECT_EQ(retry.delayMs, 2000);
     EXPECT_EQ(retry.reason, "refused");
@@ -51,7 +52,13 @@ TEST(EngineNotifications, EveryNotificationIsReadWithItsMembers)
 TEST(EngineNotifications, MalformedOrUnknownNotificationsAreDropped)
 {
     for (const char* text : {
-             "", "garbage", "null", "[]", "\"OnAudioPercent\"", "42", "true",
+             "",
+             "garbage",
+             "null",
+             "[]",
+             "\"OnAudioPercent\"",
+             "42",
+             "true",
              R"({"cmd":"onaudiopercent","params":{"percent":1}})",
              R"({"cmd":"OnAudioPercent"})",
              R"({"cmd":"OnAudioPercent","params":null})",
@@ -127,7 +134,8 @@ TEST(NotificationHandoff, AFloodKeepsTheNewestEvents)
     PendingEvents delivered;
     NotificationHandoff handoff(&receiver, [&](PendingEvents pending) { delivered = std::move(pending); });
     const int sent = static_cast<int>(NotificationHandoff::kMaxWaiting) + 100;
-    for (int attempt = 1; attempt <= sent; ++attempt) handoff.Push({.kind = EngineEventKind::Connecting, .attempt = attempt});
+    for (int attempt = 1; attempt <= sent; ++attempt)
+        handoff.Push({.kind = EngineEventKind::Connecting, .attempt = attempt});
     QCoreApplication::processEvents();
     ASSERT_EQ(delivered.events.size(), NotificationHandoff::kMaxWaiting);
     EXPECT_EQ(delivered.events.back().event.attempt, sent);

@@ -34,9 +34,10 @@ TEST_F(Startup, ListsKeepTheEnginesOrderAndSelectTheirFirstEntries)
     EXPECT_EQ(List(IDC_PLAYER)->currentText(), "B player");
     EXPECT_EQ(List(IDC_PLAYBACK_DEVICE)->count(), 0);
     EXPECT_EQ(ButtonPattern(), "1100");
-    EXPECT_EQ(RecordingEngine::calls,
-              (std::vector<std::string>{"CreateCastorn", "GetVideoDevices", "GetAudioDevices",
-                                        "ExecuteCommand {\n   \"cmd\" : \"GetPlayerList\",\n   \"params\" : null\n}\n"}));
+    EXPECT_EQ(
+        RecordingEngine::calls,
+        (std::vector<std::string>{"CreateCastorn", "GetVideoDevices", "GetAudioDevices",
+                                  "ExecuteCommand {\n   \"cmd\" : \"GetPlayerList\",\n   \"params\" : null\n}\n"}));
 }
 
 TEST_F(Startup, AFailedCommandLeavesTheDeviceListsWithoutSelection)

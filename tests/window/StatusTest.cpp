@@ -44,12 +44,14 @@ TEST_F(StatusControls, SitInTheFreeSpaceWithoutTouchingATemplateControl)
     ASSERT_NE(meter, nullptr);
     EXPECT_TRUE(window->rect().contains(status->geometry()));
     EXPECT_TRUE(window->rect().contains(meter->geometry()));
-    for (int id : {IDC_ON_AIR, IDC_OFF_AIR, IDC_PREVIEW_FRAME, 3, IDC_VIDEO_DEVICE, IDC_PLAYER, IDC_BACKGROUND_AUDIO, IDC_AUDIO_DEVICE}) {
+    for (int id : {IDC_ON_AIR, IDC_OFF_AIR, IDC_PREVIEW_FRAME, 3, IDC_VIDEO_DEVICE, IDC_PLAYER, IDC_BACKGROUND_AUDIO,
+                   IDC_AUDIO_DEVICE}) {
         EXPECT_FALSE(status->geometry().intersects(DialogItem(*window, id)->geometry())) << id;
         EXPECT_FALSE(meter->geometry().intersects(DialogItem(*window, id)->geometry())) << id;
     }
     EXPECT_GT(status->geometry().top(), DialogItem(*window, IDC_OFF_AIR)->geometry().bottom()) << "under 下麦";
-    EXPECT_GT(meter->geometry().left(), DialogItem(*window, IDC_PREVIEW_FRAME)->geometry().right()) << "beside the video";
+    EXPECT_GT(meter->geometry().left(), DialogItem(*window, IDC_PREVIEW_FRAME)->geometry().right())
+        << "beside the video";
     EXPECT_FALSE(status->isHidden());
     EXPECT_EQ(StatusText(), "未上麦");
     EXPECT_EQ(Meter()->value(), 0);
@@ -61,12 +63,15 @@ TEST_F(StatusControls, FollowTheEngineFromItsThreadsThroughEveryNotification)
     EXPECT_EQ(StatusText(), "已上麦");
     NotifyFromEngineThread(R"({"cmd":"OnConnecting","params":{"address":"rtmp://127.0.0.1/live","attempt":1}})");
     EXPECT_EQ(StatusText(), "正在连接…");
-    NotifyFromEngineThread(R"({"cmd":"OnPublishError","params":{"reason":"refused","message":"Connection refused","final":false}})");
-    NotifyFromEngineThread(R"({"cmd":"OnReconnecting","params":{"attempt":2,"delayMs":60000,"reason":"refused","message":"Connection refused"}})");
+    NotifyFromEngineThread(
+        R"({"cmd":"OnPublishError","params":{"reason":"refused","message":"Connection refused","final":false}})");
+    NotifyFromEngineThread(
+        R"({"cmd":"OnReconnecting","params":{"attempt":2,"delayMs":60000,"reason":"refused","message":"Connection refused"}})");
     EXPECT_EQ(StatusText(), "推流失败：连接被拒绝\n60 秒后重试");
     EXPECT_EQ(ToolTip(*window), "Connection refused");
     NotifyFromEngineThread(R"({"cmd":"OnConnected","params":{"address":"rtmp://127.0.0.1/live"}})");
-    NotifyFromEngineThread(R"({"cmd":"OnStatistics","params":{"liveMs":61000,"kbps":190,"framesSent":610,"framesDropped":0,"bytesQueued":0}})");
+    NotifyFromEngineThread(
+        R"({"cmd":"OnStatistics","params":{"liveMs":61000,"kbps":190,"framesSent":610,"framesDropped":0,"bytesQueued":0}})");
     EXPECT_EQ(StatusText(), "直播中 00:01:01\n190 kbps");
     NotifyFromEngineThread(R"({"cmd":"OnAudioPercent","params":{"percent":70}})");
     EXPECT_EQ(Meter()->value(), 70);
@@ -76,9 +81,11 @@ TEST_F(StatusControls, FollowTheEngineFromItsThreadsThroughEveryNotification)
     NotifyFromEngineThread(R"({"cmd":"OnSourceBack","params":{"source":"audio","name":"Mic"}})");
     EXPECT_TRUE(StatusText().endsWith("\n麦克风已恢复"));
     NotifyFromEngineThread(R"({"cmd":"OnDisconnected","params":{"reason":"lost","message":"Broken pipe"}})");
-    NotifyFromEngineThread(R"({"cmd":"OnReconnecting","params":{"attempt":1,"delayMs":60000,"reason":"lost","message":"Broken pipe"}})");
+    NotifyFromEngineThread(
+        R"({"cmd":"OnReconnecting","params":{"attempt":1,"delayMs":60000,"reason":"lost","message":"Broken pipe"}})");
     EXPECT_TRUE(StatusText().startsWith("重新连接中\n连接中断\n第 1 次，60 秒后重试"));
-    NotifyFromEngineThread(R"({"cmd":"OnPublishError","params":{"reason":"rejected","message":"NetStream.Publish.BadName","final":true}})");
+    NotifyFromEngineThread(
+        R"({"cmd":"OnPublishError","params":{"reason":"rejected","message":"NetStream.Publish.BadName","final":true}})");
     EXPECT_TRUE(StatusText().startsWith("推流失败：服务器拒绝推流"));
     EXPECT_EQ(ToolTip(*window), "NetStream.Publish.BadName");
     Click(IDC_OFF_AIR);
@@ -127,7 +134,8 @@ TEST_F(StatusControls, AFailureFromInsideStartPublishIsNotCoveredByTheOnAirText)
 TEST_F(StatusControls, TheKeyNeverShowsInTheToolTip)
 {
     GoOnAir();
-    NotifyFromEngineThread(R"({"cmd":"OnPublishError","params":{"reason":"rejected","message":"rtmp://127.0.0.1/live?qex/s refused","final":true}})");
+    NotifyFromEngineThread(
+        R"({"cmd":"OnPublishError","params":{"reason":"rejected","message":"rtmp://127.0.0.1/live?qex/s refused","final":true}})");
     EXPECT_EQ(ToolTip(*window), "rtmp://127.0.0.1/live?***/s refused");
 }
 
@@ -186,9 +194,11 @@ TEST_F(StatusControls, EveryLineFitsItsColumnInASmallerFontIfNeedBe)
     NotifyFromEngineThread(R"({"cmd":"OnPublishError","params":{"reason":"rejected","message":"m","final":false}})");
     NotifyFromEngineThread(R"({"cmd":"OnReconnecting","params":{"attempt":12,"delayMs":30000,"reason":"rejected"}})");
     ASSERT_TRUE(StatusText().startsWith("推流失败：服务器拒绝推流\n"));
-    EXPECT_GT(QFontMetrics(window->font()).horizontalAdvance("推流失败：服务器拒绝推流"), status->contentsRect().width())
+    EXPECT_GT(QFontMetrics(window->font()).horizontalAdvance("推流失败：服务器拒绝推流"),
+              status->contentsRect().width())
         << "too long for the column in the window's font";
     EXPECT_LT(status->font().pointSizeF(), window->font().pointSizeF());
     for (const QString& line : StatusText().split('\n'))
-        EXPECT_LE(QFontMetricsF(status->font()).horizontalAdvance(line), status->contentsRect().width()) << line.toStdString();
+        EXPECT_LE(QFontMetricsF(status->font()).horizontalAdvance(line), status->contentsRect().width())
+            << line.toStdString();
 }

@@ -29,7 +29,10 @@ protected:
     }
     static EngineEvent Retry(int attempt, int delayMs, const char* reason)
     {
-        return {.kind = EngineEventKind::Reconnecting, .attempt = attempt, .delayMs = delayMs, .reason = reason,
+        return {.kind = EngineEventKind::Reconnecting,
+                .attempt = attempt,
+                .delayMs = delayMs,
+                .reason = reason,
                 .message = "Connection refused by 127.0.0.1"};
     }
     static EngineEvent Figures(std::int64_t liveMs, int kbps, std::int64_t dropped = 0)
@@ -61,9 +64,9 @@ TEST_F(Status, OnAirWithoutWordFromTheEngineThenConnecting)
 TEST_F(Status, EveryReasonHasItsPhraseAndTheEnginesWordsAreTheToolTipWithoutTheKey)
 {
     const std::pair<const char*, const char*> phrases[] = {
-        {"refused", "连接被拒绝"}, {"unresolved", "找不到服务器"}, {"rejected", "服务器拒绝推流"},
-        {"tls", "证书无效"},       {"timeout", "连接超时"},       {"lost", "连接中断"},
-        {"capture", "无法采集音视频"}, {"other", "未知错误"},   {"new-in-a-later-engine", "未知错误"},
+        {"refused", "连接被拒绝"},     {"unresolved", "找不到服务器"}, {"rejected", "服务器拒绝推流"},
+        {"tls", "证书无效"},           {"timeout", "连接超时"},        {"lost", "连接中断"},
+        {"capture", "无法采集音视频"}, {"other", "未知错误"},          {"new-in-a-later-engine", "未知错误"},
     };
     for (const auto& [reason, phrase] : phrases) {
         status.GoneOnAir("qex");
@@ -149,7 +152,9 @@ TEST_F(Status, AFinalFailureStaysUntilOffAirAndGoingOffAirIsNoFailure)
 TEST_F(Status, LostSourcesShowBesideTheStreamsStateAndTheirReturnForAWhile)
 {
     Apply({.kind = EngineEventKind::Connected});
-    Apply({.kind = EngineEventKind::SourceLost, .message = "device unplugged", .source = CaptureSource::Audio,
+    Apply({.kind = EngineEventKind::SourceLost,
+           .message = "device unplugged",
+           .source = CaptureSource::Audio,
            .name = "USB Mic"});
     EXPECT_EQ(Text(), "直播中 00:00:00\n麦克风已断开");
     EXPECT_EQ(status.ToolTip(), "USB Mic: device unplugged");
