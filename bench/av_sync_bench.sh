@@ -45,14 +45,7 @@ ffmpeg -nostdin -hide_banner -loglevel error -f lavfi -i "color=c=black:s=160x90
   -vf "drawbox=c=white:t=fill:enable='lt(mod(n\\,75)\\,3)'" -t $((seconds + 60)) \
   -c:v libx264 -preset ultrafast -g 75 -c:a flac "$work/flash.mkv"
 
-port=$(peers_free_port)
-peers_start_rtmp "$source" "$work/nginx" "$port"
-peers_start_pulse "$work/pulse"
-peers_start_xvfb 1280x720
-for _ in $(seq 100); do
-  pactl info >/dev/null 2>&1 && peers_listening "$port" && break
-  sleep 0.1
-done
+peers_start_bench "$source" "$work"
 server=rtmp://127.0.0.1:$port
 
 gst-launch-1.0 -q filesrc location="$work/flash.mkv" ! matroskademux name=demux \

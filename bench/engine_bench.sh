@@ -29,26 +29,9 @@ c++ -std=c++20 -O2 -I"$source" "$source/bench/engine_bench.cpp" -o "$driver" -ld
 
 . "$source/tools/test-peers.sh"
 
-# The peers
-port=$(peers_free_port)
-peers_start_rtmp "$source" "$work/nginx" "$port"
-nginx=${pids[-1]}
-
-peers_start_pulse "$work/pulse"
-peers_start_xvfb 1280x720
-
-for _ in $(seq 100); do
-  pactl info >/dev/null 2>&1 && peers_listening "$port" && break
-  sleep 0.1
-done
-
-# Something moving on the screen and a tone in the microphone, for both publishers alike.
-gst-launch-1.0 -q videotestsrc pattern=ball is-live=true ! video/x-raw,width=640,height=360,framerate=30/1 \
-  ! ximagesink >/dev/null 2>&1 &
-pids+=($!)
-gst-launch-1.0 -q audiotestsrc is-live=true volume=0.5 ! pulsesink device=mic_sink >/dev/null 2>&1 &
-pids+=($!)
-sleep 1
+peers_start_bench "$source" "$work"
+# The same moving picture and tone for both publishers.
+peers_play_ball_and_tone
 
 server=rtmp://127.0.0.1:$port
 records=$work/nginx/rec

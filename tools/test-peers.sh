@@ -118,3 +118,24 @@ peers_await() {
   done
   return 1
 }
+
+# peers_start_bench SOURCE_DIR DIR: nginx on a free port (`port`, its process `nginx`),
+# the sound server and a 1280x720 display, for the benchmarks; waits until they answer.
+peers_start_bench() {
+  port=$(peers_free_port)
+  peers_start_rtmp "$1" "$2/nginx" "$port"
+  nginx=${pids[-1]}
+  peers_start_pulse "$2/pulse"
+  peers_start_xvfb 1280x720
+  peers_await "$port"
+}
+
+# peers_play_ball_and_tone: something moving on the screen and a tone in the microphone.
+peers_play_ball_and_tone() {
+  gst-launch-1.0 -q videotestsrc pattern=ball is-live=true ! video/x-raw,width=640,height=360,framerate=30/1 \
+    ! ximagesink >/dev/null 2>&1 &
+  pids+=($!)
+  gst-launch-1.0 -q audiotestsrc is-live=true volume=0.5 ! pulsesink device=mic_sink >/dev/null 2>&1 &
+  pids+=($!)
+  sleep 1
+}
