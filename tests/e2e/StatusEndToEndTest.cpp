@@ -228,7 +228,7 @@ TEST_F(StatusEndToEnd, TheMeterIsHiddenWhenTheSettingsSaySo)
 TEST_F(StatusEndToEnd, TheMicrophoneLostAndBackIsShownWhileTheStreamStaysLive)
 {
     OpenWith({m_server->Address()});
-    Click(1022);
+    Click(IDC_ON_AIR);
     ASSERT_TRUE(StatusReaches("直播中", kPromptly));
     m_sound->Stop();
     EXPECT_TRUE(StatusReaches("麦克风已断开", kPromptly));
@@ -236,7 +236,7 @@ TEST_F(StatusEndToEnd, TheMicrophoneLostAndBackIsShownWhileTheStreamStaysLive)
     m_sound->Start();
     EXPECT_TRUE(StatusReaches("麦克风已恢复", kEventually));
     EXPECT_TRUE(StatusText().startsWith("直播中")) << StatusText().toStdString();
-    Click(1023);
+    Click(IDC_OFF_AIR);
     EXPECT_EQ(StatusText(), "未上麦");
     EXPECT_EQ(m_server->Recordings().size(), 1u) << "one publication throughout";
 }
@@ -245,8 +245,8 @@ TEST_F(StatusEndToEnd, AMicrophoneGoneBeforeGoingOnAirIsNamedAndTheStreamStarts)
 {
     OpenWith({m_server->Address()});
     m_sound->Stop();
-    Click(1022);
+    Click(IDC_ON_AIR);
     EXPECT_TRUE(StatusReaches("麦克风已断开", kPromptly));
     EXPECT_TRUE(StatusReaches("直播中", kPromptly));
-    Click(1023);
+    Click(IDC_OFF_AIR);
 }
