@@ -8,7 +8,7 @@
 #include "castorn/PreviewWindow.h"
 #include "castorn/RtmpSender.h"
 #include "castorn/background/BackgroundAudio.h"
-#include "engine/EngineInterface.h"
+#include "interface/EngineInterface.h"
 
 #include <algorithm>
 #include <malloc.h>

@@ -1,7 +1,7 @@
 #include "window/EngineNotifications.h"
 
 #include "engine/EngineCommand.h"
-#include "engine/EngineInterface.h"
+#include "interface/EngineInterface.h"
 #include "window/MainDialog.h"
 
 #include <algorithm>

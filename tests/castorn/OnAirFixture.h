@@ -5,7 +5,7 @@
 #include "NotificationLog.h"
 #include "TestPeers.h"
 
-#include "engine/EngineInterface.h"
+#include "interface/EngineInterface.h"
 
 #include <gtest/gtest.h>
 
