@@ -1,7 +1,7 @@
 #include "castorn/CommandProcessor.h"
 
-#include "castorn/NarrowText.h"
 #include "castorn/PlayerReply.h"
+#include "castorn/text/NarrowText.h"
 
 #include <json/reader.h>
 #include <json/writer.h>
