@@ -4,12 +4,6 @@
 
 namespace castorn {
 
-namespace {
-
-constexpr std::size_t kSentUnits = 99;
-
-}  // namespace
-
 std::optional<std::string> ListedPlayerName(const SinkInput& input)
 {
     if (!input.fromProgram || input.player.empty()) return std::nullopt;
@@ -22,7 +16,7 @@ bool SelectsPlayer(const std::string& selected, const SinkInput& input)
     const std::string seen = Utf8ToNarrow(selected);
     // Empty when the locale's set has no converter: then no name tells players apart.
     if (seen.empty()) return false;
-    return Utf8ToNarrow(input.player) == seen || Utf8ToNarrow(Utf16Prefix(input.player, kSentUnits)) == seen;
+    return Utf8ToNarrow(input.player) == seen || Utf8ToNarrow(Utf16Prefix(input.player, kTextFieldUnits)) == seen;
 }
 
 }  // namespace castorn
