@@ -66,6 +66,17 @@ std::string NarrowToUtf8(std::string_view narrow)
     return Convert(narrow, "UTF-8", LocaleCharset()).value_or(MadeValidUtf8(narrow));
 }
 
+std::u16string Utf8ToUtf16(std::string_view utf8)
+{
+    const std::string valid = MadeValidUtf8(utf8);
+    glong units = 0;
+    gunichar2* wide = g_utf8_to_utf16(valid.c_str(), -1, nullptr, &units, nullptr);
+    if (!wide) return {};
+    std::u16string result(reinterpret_cast<const char16_t*>(wide), static_cast<std::size_t>(units));
+    g_free(wide);
+    return result;
+}
+
 std::string_view Utf16Prefix(std::string_view utf8, std::size_t units)
 {
     std::size_t pos = 0;
