@@ -3,6 +3,7 @@
 #include "castorn/AudioClockProbe.h"
 #include "castorn/FallbackSource.h"
 #include "castorn/GstRef.h"
+#include "interface/EngineInterface.h"
 
 #include <gst/app/gstappsink.h>
 #include <gst/video/video.h>
@@ -364,20 +365,20 @@ bool CapturePipeline::Build(const CaptureSpec& spec, std::string& why)
 
         const CaptureSource videoSource = spec.videoSource;
         AddSource(
-            SinkPad(videoInput).get(), "video", SourceName(videoSource),
+            SinkPad(videoInput).get(), castorn_notification::kSourceVideo, SourceName(videoSource),
             std::holds_alternative<std::monostate>(videoSource)
                 ? FallbackSource::SourceMaker()
                 : [videoSource, video](std::string& why) { return VideoSource(videoSource, video, why); },
             [video](GstClockTime from) { return Black(video, from); });
         const auto* microphone = std::get_if<SharedDevice>(&spec.audioSource);
-        AddSource(SinkPad(microphoneInput).get(), "audio", SourceName(spec.audioSource),
+        AddSource(SinkPad(microphoneInput).get(), castorn_notification::kSourceAudio, SourceName(spec.audioSource),
                   microphone
                       ? [device = *microphone, audio](std::string& why) { return Microphone(device, audio, why); }
                       : FallbackSource::SourceMaker(),
                   [audio](GstClockTime from) { return Silence(audio, from); });
         if (backgroundInput)
             AddSource(
-                SinkPad(backgroundInput).get(), "background", spec.backgroundSource,
+                SinkPad(backgroundInput).get(), castorn_notification::kSourceBackground, spec.backgroundSource,
                 [name = spec.backgroundSource, audio](std::string& why) { return SoundServerSource(name, audio, why); },
                 [audio](GstClockTime from) { return Silence(audio, from); });
         return true;

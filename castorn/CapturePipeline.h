@@ -38,7 +38,7 @@ public:
     // handler returns true to have the encoder make a key frame soon.
     using TagHandler = std::function<bool(GstSample*)>;
     using FrameHandler = std::function<void(GstSample*)>;
-    // A source ("video", "audio" or "background") lost, with why, or back (why empty);
+    // A source (a castorn_notification::kSource value) lost, with why, or back (why empty);
     // on the thread that handles the bus.
     using SourceHandler = std::function<void(const char* source, const std::string& name, const std::string& why)>;
 

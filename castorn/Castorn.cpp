@@ -2,10 +2,10 @@
 
 #include "castorn/EngineLoop.h"
 #include "castorn/GstRuntime.h"
-#include "castorn/NarrowText.h"
 #include "castorn/PublishAddress.h"
 #include "castorn/Publisher.h"
 #include "castorn/background/BackgroundAudio.h"
+#include "castorn/text/NarrowText.h"
 
 #include <algorithm>
 #include <future>

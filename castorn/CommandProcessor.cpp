@@ -1,10 +1,10 @@
 #include "castorn/CommandProcessor.h"
 
-#include "castorn/NarrowText.h"
 #include "castorn/PlayerReply.h"
+#include "castorn/text/JsonText.h"
+#include "castorn/text/NarrowText.h"
 
 #include <json/reader.h>
-#include <json/writer.h>
 
 #include <algorithm>
 #include <cstring>
@@ -15,13 +15,6 @@ namespace castorn {
 namespace {
 
 constexpr std::size_t kShownNameLength = 64;
-
-std::string Compact(const Json::Value& value)
-{
-    Json::StreamWriterBuilder writer;
-    writer["indentation"] = "";
-    return Json::writeString(writer, value);
-}
 
 bool Parse(const char* text, Json::Value& root, std::string& why)
 {
@@ -112,7 +105,7 @@ CommandProcessor::Outcome CommandProcessor::Refused(const std::string& why)
     Json::Value root(Json::objectValue);
     root["result"] = "error";
     root["error"] = why;
-    return {false, Compact(root)};
+    return {false, CompactJson(root)};
 }
 
 }  // namespace castorn

@@ -1,8 +1,7 @@
 #include "castorn/Notifier.h"
 
+#include "castorn/text/JsonText.h"
 #include "interface/EngineInterface.h"
-
-#include <json/writer.h>
 
 namespace castorn {
 
@@ -19,9 +18,7 @@ void MaskAll(std::string& text, const std::string& secret)
 
 void Notifier::Send(const std::string& cmd, const Json::Value& params)
 {
-    Json::Value root(Json::objectValue);
-    root["cmd"] = cmd;
-    Json::Value& masked = root["params"] = params.isObject() ? params : Json::Value(Json::objectValue);
+    Json::Value masked = params.isObject() ? params : Json::Value(Json::objectValue);
     {
         std::lock_guard lock(m_mutex);
         for (const auto& name : masked.getMemberNames()) {
@@ -32,10 +29,7 @@ void Notifier::Send(const std::string& cmd, const Json::Value& params)
             member = text;
         }
     }
-    Json::StreamWriterBuilder writer;
-    writer["indentation"] = "";
-    writer["emitUTF8"] = true;
-    SendText(Json::writeString(writer, root));
+    SendText(NotificationText(cmd, masked));
 }
 
 void Notifier::SendPublishError(const Failure& failure, bool final)

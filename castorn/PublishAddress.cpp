@@ -7,9 +7,6 @@ namespace castorn {
 
 namespace {
 
-constexpr int kDefaultPort = 1935;
-constexpr int kDefaultSecurePort = 443;  // where RTMPS ingests listen
-
 std::string Trimmed(const std::string& text)
 {
     const auto first = text.find_first_not_of(" \t\r\n");
@@ -88,7 +85,7 @@ bool TakeServer(const std::string& server, PublishAddress& out, std::string& why
 {
     std::string rest = Trimmed(server);
     if (!TakeScheme(rest, out.secure, why)) return false;
-    out.port = out.secure ? kDefaultSecurePort : kDefaultPort;
+    out.port = out.secure ? kDefaultRtmpsPort : kDefaultRtmpPort;
     const auto slash = rest.find('/');
     if (slash != std::string::npos && slash + 1 < rest.size()) {
         why = "the server address holds a path; the application belongs in its own field";

@@ -4,16 +4,18 @@
 // an application that carries one, so the key moves there.
 #pragma once
 
+#include "interface/EngineInterface.h"
+
 #include <optional>
 #include <string>
 
 namespace castorn {
 
 struct PublishAddress {
-    bool secure = false;      // rtmps://
-    std::string host;         // without brackets for IPv6
-    int port = 1935;          // 443 for rtmps:// when none is given
-    std::string application;  // without the key
+    bool secure = false;          // rtmps://
+    std::string host;             // without brackets for IPv6
+    int port = kDefaultRtmpPort;  // kDefaultRtmpsPort for rtmps:// when none is given
+    std::string application;      // without the key
     std::string stream;
     std::string key;  // the part after "?", empty when none
 

@@ -14,6 +14,7 @@ constexpr guint kChunkSize = 4096;
 
 FlvTagKind Classify(GstBuffer* buffer)
 {
+    if (GST_BUFFER_FLAG_IS_SET(buffer, GST_BUFFER_FLAG_HEADER)) return FlvTagKind::Header;
     guint8 head[12] = {};
     const gsize size = gst_buffer_extract(buffer, 0, head, sizeof head);
     return ClassifyFlvTag(head, size);
@@ -65,40 +66,15 @@ bool RtmpSender::Start(std::string& why)
 
 RtmpSender::Push RtmpSender::Send(GstSample* tag)
 {
-    GstBuffer* buffer = gst_sample_get_buffer(tag);
-    const FlvTagKind kind = Classify(buffer);
-    // Stream headers (file header, metadata, codec setup) always go: every later tag needs them.
-    const bool header = kind == FlvTagKind::Header || GST_BUFFER_FLAG_IS_SET(buffer, GST_BUFFER_FLAG_HEADER);
-    if (header) {
+    // Stream headers (file header, metadata, codec setup) go as they are.
+    const FlvTagKind kind = Classify(gst_sample_get_buffer(tag));
+    const Push push = m_admission.Admit(kind, Queued() > m_queueLimit);
+    if (push != Push::Sent) return push;
+    if (kind == FlvTagKind::Header)
         gst_app_src_push_sample(GST_APP_SRC(m_source), tag);
-        return Push::Sent;
-    }
-    const Push push = Admit(kind);
-    const bool video = kind == FlvTagKind::VideoKey || kind == FlvTagKind::VideoDelta;
-    if (push == Push::Sent) PushRebased(tag);
-    // Frames before the connection's first key frame were never due; later ones left out are drops.
-    if (video && push == Push::Sent)
-        ++m_framesSent;
-    else if (video && m_framesSent > 0)
-        ++m_framesDropped;
+    else
+        PushRebased(tag);
     return push;
-}
-
-RtmpSender::Push RtmpSender::Admit(FlvTagKind kind)
-{
-    if (Queued() > m_queueLimit) {
-        // A key frame asked for now would be dropped as well: ask once the queue drains.
-        m_awaitingKeyFrame = true;
-        m_keyFrameAsked = false;
-        return Push::Overflow;
-    }
-    if (kind == FlvTagKind::VideoDelta && m_awaitingKeyFrame) {
-        if (m_keyFrameAsked) return Push::Skipped;
-        m_keyFrameAsked = true;
-        return Push::NeedKeyFrame;
-    }
-    if (kind == FlvTagKind::VideoKey) m_awaitingKeyFrame = false;
-    return Push::Sent;
 }
 
 void RtmpSender::PushRebased(GstSample* tag)
@@ -106,11 +82,7 @@ void RtmpSender::PushRebased(GstSample* tag)
     GstBuffer* copy = gst_buffer_copy_deep(gst_sample_get_buffer(tag));
     GstMapInfo map;
     if (gst_buffer_map(copy, &map, GST_MAP_READWRITE)) {
-        if (map.size >= 8) {
-            const std::uint32_t time = FlvTagTime(map.data);
-            if (!m_firstTime) m_firstTime = time;
-            SetFlvTagTime(map.data, time >= *m_firstTime ? time - *m_firstTime : 0);
-        }
+        if (map.size >= 8) SetFlvTagTime(map.data, m_admission.Rebased(FlvTagTime(map.data)));
         gst_buffer_unmap(copy, &map);
     }
     GstSample* rebased = gst_sample_new(copy, gst_sample_get_caps(tag), gst_sample_get_segment(tag), nullptr);
@@ -160,7 +132,7 @@ std::size_t RtmpSender::Queued() const
 
 SenderCounters RtmpSender::Counters() const
 {
-    return {StatsField("out-bytes-total"), m_framesSent.load(), m_framesDropped.load(), Queued()};
+    return {StatsField("out-bytes-total"), m_admission.FramesSent(), m_admission.FramesDropped(), Queued()};
 }
 
 }  // namespace castorn

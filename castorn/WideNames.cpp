@@ -1,20 +1,8 @@
 #include "castorn/WideNames.h"
 
-#include <glib.h>
+#include "castorn/text/NarrowText.h"
 
 namespace castorn {
-
-std::u16string Utf8ToUtf16(const std::string& utf8)
-{
-    gchar* valid = g_utf8_make_valid(utf8.data(), static_cast<gssize>(utf8.size()));
-    glong units = 0;
-    gunichar2* wide = g_utf8_to_utf16(valid, -1, nullptr, &units, nullptr);
-    g_free(valid);
-    if (!wide) return {};
-    std::u16string result(reinterpret_cast<const char16_t*>(wide), static_cast<std::size_t>(units));
-    g_free(wide);
-    return result;
-}
 
 void WideNames::Assign(const std::vector<std::string>& utf8Names)
 {

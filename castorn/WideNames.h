@@ -17,6 +17,4 @@ private:
     std::vector<const char16_t*> m_pointers;
 };
 
-std::u16string Utf8ToUtf16(const std::string& utf8);
-
 }  // namespace castorn

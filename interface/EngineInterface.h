@@ -3,6 +3,7 @@
 // against this header. No virtual destructors: an engine is freed by its Release.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -98,7 +99,7 @@ inline constexpr char kReconnecting[] = "OnReconnecting";
 inline constexpr char kPublishError[] = "OnPublishError";
 // {}: off air; everything the engine started for the publication is gone.
 inline constexpr char kPublishStopped[] = "OnPublishStopped";
-// {"source": "video" | "audio" | "background", "name": string, "message": string}:
+// {"source": kSourceVideo | kSourceAudio | kSourceBackground, "name": string, "message": string}:
 // a capture source failed or could not be opened; the stream goes on with black or
 // silence in its place, and the engine tries it again about once a second. Sent once
 // per loss, also at going on air for a source that cannot be opened. "name" is the
@@ -106,6 +107,10 @@ inline constexpr char kPublishStopped[] = "OnPublishStopped";
 inline constexpr char kSourceLost[] = "OnSourceLost";
 // {"source": ..., "name": string}: a lost source is captured again, in the stream from now on.
 inline constexpr char kSourceBack[] = "OnSourceBack";
+// The "source" values.
+inline constexpr char kSourceVideo[] = "video";
+inline constexpr char kSourceAudio[] = "audio";
+inline constexpr char kSourceBackground[] = "background";
 
 // {"state": "off" | "waiting" | "capturing" | "unavailable", "player": string}: while
 // on air, whenever background audio changes: switched off (microphone alone), switched
@@ -129,3 +134,12 @@ inline constexpr char kReasonOther[] = "other";            // none of the above
 
 // Size of the reply buffer a caller hands to ExecuteCommand, terminating NUL included.
 inline constexpr std::size_t kCommandReplySize = 1024;
+
+// What a text field of the program holds, in UTF-16 units: a 100-unit buffer and its NUL.
+// The player name sent with "SelectPlayerName" is cut there, so the engine selects a
+// player with a longer name by that start.
+inline constexpr std::size_t kTextFieldUnits = 99;
+
+// The port of a publish address that names none: RTMP's, and where RTMPS ingests listen.
+inline constexpr int kDefaultRtmpPort = 1935;
+inline constexpr int kDefaultRtmpsPort = 443;

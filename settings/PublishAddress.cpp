@@ -1,11 +1,14 @@
 #include "settings/PublishAddress.h"
 
+#include "interface/EngineInterface.h"
+
+#include <string>
+
 namespace {
 
 constexpr std::string_view kSchemeSeparator = "//";
 constexpr char kPathSeparator = '/';
 constexpr char kPortSeparator = ':';
-constexpr std::string_view kDefaultPort = ":1935";
 constexpr auto npos = std::string_view::npos;
 
 }  // namespace
@@ -22,7 +25,8 @@ void SplitPublishAddress(std::string_view address, PublishSettings& settings)
 
     settings.m_strScheduleSvr = std::string(address.substr(0, split)) + std::string(rest.substr(0, host));
     // The scheme's own colon counts: only a server typed without one gets the default port.
-    if (settings.m_strScheduleSvr.find(kPortSeparator) == std::string::npos) settings.m_strScheduleSvr += kDefaultPort;
+    if (settings.m_strScheduleSvr.find(kPortSeparator) == std::string::npos)
+        settings.m_strScheduleSvr += kPortSeparator + std::to_string(kDefaultRtmpPort);
     settings.m_strPublishRoomInfo = std::string(host == npos ? rest : rest.substr(host + 1, app - host - 1));
     settings.m_strPublishStageInfo = std::string(app == npos ? rest : rest.substr(app + 1));
 }

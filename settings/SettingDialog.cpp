@@ -1,6 +1,7 @@
 #include "settings/SettingDialog.h"
 
 #include "engine/TextConversion.h"
+#include "interface/EngineInterface.h"
 #include "platform/DialogTemplate.h"
 #include "platform/MessageBox.h"
 #include "platform/Wtoi.h"
@@ -12,9 +13,6 @@
 #include <QPushButton>
 
 namespace {
-
-// What a 100-unit buffer holds of a control's text.
-constexpr qsizetype kTextMax = 99;
 
 // The settings were not saved: the file could not be written.
 constexpr char kSaveFailedMessage[] = "设置保存失败,设置未保存!";
@@ -104,10 +102,10 @@ void CSettingDilag::FillControls()
 
 bool CSettingDilag::ReadControls()
 {
-    const QString address = Edit(IDC_PUBLISH_ADDRESS)->text().left(kTextMax);
+    const QString address = Edit(IDC_PUBLISH_ADDRESS)->text().left(kTextFieldUnits);
     if (!ParsePublishAddress(WideToAnsi(address.toStdU16String()))) return false;
     for (const NumericField& numeric : kNumericFields)
-        m_settings.*numeric.field = Wtoi(Edit(numeric.id)->text().left(kTextMax).toStdU16String());
+        m_settings.*numeric.field = Wtoi(Edit(numeric.id)->text().left(kTextFieldUnits).toStdU16String());
     return true;
 }
 

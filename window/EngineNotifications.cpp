@@ -44,9 +44,9 @@ std::optional<CaptureSource> SourceOf(const Json::Value& source)
 {
     if (!source.isString()) return std::nullopt;
     const std::string text = source.asString();
-    if (text == "video") return CaptureSource::Video;
-    if (text == "audio") return CaptureSource::Audio;
-    if (text == "background") return CaptureSource::Background;
+    if (text == n::kSourceVideo) return CaptureSource::Video;
+    if (text == n::kSourceAudio) return CaptureSource::Audio;
+    if (text == n::kSourceBackground) return CaptureSource::Background;
     return std::nullopt;
 }
 

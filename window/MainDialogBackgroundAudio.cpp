@@ -8,7 +8,6 @@
 
 namespace {
 
-constexpr int kPlayerTextUnits = 99;
 constexpr int kBackgroundAudioOption = 0;
 
 }  // namespace
@@ -18,7 +17,7 @@ void Cpublish_taviskDlg::OnBnClickedBackgroundAudio()
     m_bBackgroundAudioOn = !m_bBackgroundAudioOn;
     Button(IDC_BACKGROUND_AUDIO)->setText(QString::fromUtf8(m_bBackgroundAudioOn ? "停止" : "启动"));
     if (!m_pPublishEngine) return;
-    const std::u16string player = m_comboPlayer->currentText().left(kPlayerTextUnits).toStdU16String();
+    const std::u16string player = m_comboPlayer->currentText().left(kTextFieldUnits).toStdU16String();
     ReplyBuffer reply;
     SendCommand("SelectPlayerName", {{"player", Json::Value(WideToAnsi(player))}}, reply);
     m_pPublishEngine->SetBackgroundAudioOption(kBackgroundAudioOption);

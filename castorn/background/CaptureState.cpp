@@ -1,8 +1,7 @@
 #include "castorn/background/CaptureState.h"
 
+#include "castorn/text/JsonText.h"
 #include "interface/EngineInterface.h"
-
-#include <json/json.h>
 
 namespace castorn {
 
@@ -23,14 +22,10 @@ const char* StateName(CaptureState state)
 
 std::string CaptureStateMessage(CaptureState state, const std::string& player)
 {
-    Json::Value root;
-    root["cmd"] = castorn_notification::kBackgroundAudio;
-    root["params"]["state"] = StateName(state);
-    root["params"]["player"] = player;
-    Json::StreamWriterBuilder writer;
-    writer["indentation"] = "";
-    writer["emitUTF8"] = true;  // the name stays in the program's own character set
-    return Json::writeString(writer, root);
+    Json::Value params(Json::objectValue);
+    params["state"] = StateName(state);
+    params["player"] = player;  // in the program's own character set, as it gave it
+    return NotificationText(castorn_notification::kBackgroundAudio, params);
 }
 
 }  // namespace castorn

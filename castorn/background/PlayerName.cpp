@@ -1,14 +1,8 @@
 #include "castorn/background/PlayerName.h"
 
-#include "castorn/background/LocaleText.h"
+#include "castorn/text/NarrowText.h"
 
 namespace castorn {
-
-namespace {
-
-constexpr std::size_t kSentUnits = 99;
-
-}  // namespace
 
 std::optional<std::string> ListedPlayerName(const SinkInput& input)
 {
@@ -19,8 +13,10 @@ std::optional<std::string> ListedPlayerName(const SinkInput& input)
 bool SelectsPlayer(const std::string& selected, const SinkInput& input)
 {
     if (!ListedPlayerName(input) || selected.empty()) return false;
-    const std::string seen = Utf8ToLocale(selected);
-    return Utf8ToLocale(input.player) == seen || Utf8ToLocale(Utf16Prefix(input.player, kSentUnits)) == seen;
+    const std::string seen = Utf8ToNarrow(selected);
+    // Empty when the locale's set has no converter: then no name tells players apart.
+    if (seen.empty()) return false;
+    return Utf8ToNarrow(input.player) == seen || Utf8ToNarrow(Utf16Prefix(input.player, kTextFieldUnits)) == seen;
 }
 
 }  // namespace castorn

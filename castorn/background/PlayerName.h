@@ -6,6 +6,7 @@
 #include <string>
 
 #include "castorn/background/PulseSession.h"
+#include "interface/EngineInterface.h"
 
 namespace castorn {
 
@@ -14,8 +15,8 @@ namespace castorn {
 std::optional<std::string> ListedPlayerName(const SinkInput& input);
 
 // Names are compared as the program sees them, in the locale's character set.
-// The program cuts the operator's text to 99 UTF-16 units before sending it, so
-// a longer name is selected by its first 99 units as well.
+// The program cuts the operator's text to kTextFieldUnits UTF-16 units before sending
+// it, so a longer name is selected by its first kTextFieldUnits units as well.
 bool SelectsPlayer(const std::string& selected, const SinkInput& input);
 
 }  // namespace castorn

@@ -1,10 +1,11 @@
 // The engine's pure parts: the publish address, fitting the stream numbers, FLV
-// tags, the level meter and the reconnect delays.
+// tags and what a connection sends of them, the level meter and the reconnect delays.
 #include "castorn/AudioLevel.h"
 #include "castorn/FlvTag.h"
 #include "castorn/PublishAddress.h"
 #include "castorn/ReconnectBackoff.h"
 #include "castorn/StreamSettings.h"
+#include "castorn/TagAdmission.h"
 
 #include <gtest/gtest.h>
 
@@ -154,6 +155,46 @@ TEST(FlvTag, TellsHeadersAudioKeyAndDeltaFrames)
     EXPECT_EQ(ClassifyFlvTag(tag, sizeof tag), FlvTagKind::VideoDelta);
     EXPECT_EQ(ClassifyFlvTag(tag, 11), FlvTagKind::Unknown);
     EXPECT_EQ(ClassifyFlvTag(tag, 2), FlvTagKind::Unknown);
+}
+
+TEST(TagAdmission, VideoWaitsForAKeyFrameAskingOnceAndAgainAfterTheServerFellBehind)
+{
+    using K = FlvTagKind;
+    using P = TagAdmission::Push;
+    struct Step {
+        K kind;
+        bool overflowing;
+        P expected;
+    };
+    const Step steps[] = {
+        {K::Header, false, P::Sent},
+        {K::Audio, false, P::Sent},
+        {K::VideoDelta, false, P::NeedKeyFrame},
+        {K::VideoDelta, false, P::Skipped},
+        {K::VideoKey, false, P::Sent},
+        {K::VideoDelta, false, P::Sent},
+        {K::VideoDelta, true, P::Overflow},
+        {K::Header, true, P::Sent},
+        {K::Audio, true, P::Overflow},
+        {K::VideoDelta, false, P::NeedKeyFrame},
+        {K::VideoDelta, false, P::Skipped},
+        {K::VideoKey, false, P::Sent},
+        {K::VideoDelta, false, P::Sent},
+    };
+    TagAdmission admission;
+    for (std::size_t i = 0; i < std::size(steps); ++i)
+        EXPECT_EQ(admission.Admit(steps[i].kind, steps[i].overflowing), steps[i].expected) << "step " << i;
+    EXPECT_EQ(admission.FramesSent(), 4);
+    EXPECT_EQ(admission.FramesDropped(), 3) << "the frames before the first key frame were never due";
+}
+
+TEST(TagAdmission, TimesStartFromZeroOnEachConnection)
+{
+    TagAdmission first;
+    EXPECT_EQ(first.Rebased(5000), 0u);
+    EXPECT_EQ(first.Rebased(5040), 40u);
+    EXPECT_EQ(first.Rebased(4990), 0u) << "a tag from before the first never goes back in time";
+    EXPECT_EQ(TagAdmission().Rebased(9000), 0u);
 }
 
 TEST(AudioLevel, PeaksFromSilenceToFullScaleGiveZeroToHundred)

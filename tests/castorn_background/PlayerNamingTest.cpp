@@ -8,8 +8,8 @@
 
 #include "castorn/background/CaptureSinkName.h"
 #include "castorn/background/CaptureState.h"
-#include "castorn/background/LocaleText.h"
 #include "castorn/background/PlayerName.h"
+#include "castorn/text/NarrowText.h"
 
 using namespace castorn;
 
@@ -83,7 +83,7 @@ TEST(PlayerNames, NameCutAt99Utf16UnitsSelectsTheLongPlayer)
     EXPECT_TRUE(SelectsPlayer(cut, Program(chinese)));
 }
 
-TEST(LocaleText, Utf16PrefixCountsSurrogatePairsAsTwo)
+TEST(NarrowText, Utf16PrefixCountsSurrogatePairsAsTwo)
 {
     const std::string emoji =
         "ab\xF0\x9F\x8E\xB5"
@@ -94,17 +94,31 @@ TEST(LocaleText, Utf16PrefixCountsSurrogatePairsAsTwo)
     EXPECT_EQ(Utf16Prefix(emoji, 99), emoji);
 }
 
-TEST(LocaleText, CharactersTheLocaleCannotHoldBecomeQuestionMarks)
+TEST(NarrowText, CharactersTheLocaleCannotHoldBecomeQuestionMarks)
 {
     {
         ScopedLocale locale("C");
-        EXPECT_EQ(Utf8ToLocale("播放器 7"), "??? 7");
-        EXPECT_EQ(Utf8ToLocale("bad\xFFtail"), "bad?tail");
-        EXPECT_TRUE(SelectsPlayer("???", Program("播放器")));
+        EXPECT_EQ(Utf8ToNarrow("播放器 7"), "??? 7");
+        EXPECT_EQ(Utf8ToNarrow("bad\xFFtail"), "bad?tail");
+        EXPECT_EQ(NarrowToUtf8("a\xFF"), "a\uFFFD");
     }
     ScopedLocale utf8("C.UTF-8");
     if (utf8.Skipped()) GTEST_SKIP() << "no C.UTF-8 locale";
-    EXPECT_EQ(Utf8ToLocale("播放器 7"), "播放器 7");
+    EXPECT_EQ(Utf8ToNarrow("播放器 7"), "播放器 7");
+}
+
+// The player list goes to the program in its locale's text, and the name chosen there
+// comes back the same way: whatever the list showed must select its player.
+TEST(PlayerNames, AListedNameSentBackSelectsItsPlayer)
+{
+    for (const char* localeName : {"C", "C.UTF-8"}) {
+        ScopedLocale locale(localeName);
+        if (locale.Skipped()) continue;
+        for (const std::string name : {"TonePlayer", "播放器", "bad\xFFtail"}) {
+            const std::string sentBack = NarrowToUtf8(Utf8ToNarrow(name));
+            EXPECT_TRUE(SelectsPlayer(sentBack, Program(name))) << localeName << ": " << name;
+        }
+    }
 }
 
 TEST(CaptureStateMessages, MessageIsAWellFormedNotification)

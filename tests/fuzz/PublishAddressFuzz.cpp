@@ -5,13 +5,14 @@
 #include "FuzzSupport.h"
 
 #include "engine/TextConversion.h"
+#include "interface/EngineInterface.h"
 #include "settings/PublishAddress.h"
 
 #include <clocale>
 
 namespace {
 
-constexpr std::string_view kDefaultPort = ":1935";
+const std::string kDefaultPort = ':' + std::to_string(kDefaultRtmpPort);
 
 bool HasScheme(std::string_view address)
 {

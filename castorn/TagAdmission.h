@@ -1,0 +1,40 @@
+// Which FLV tags of the capture one connection sends, and at what times. Video waits
+// for a key frame at the start and after any tag was dropped, so that the server never
+// gets a picture whose references it lacks; the encoder is asked for one once per wait.
+// Times start from 0 on each connection, as for any new publication.
+#pragma once
+
+#include "castorn/FlvTag.h"
+
+#include <atomic>
+#include <cstdint>
+#include <optional>
+
+namespace castorn {
+
+class TagAdmission {
+public:
+    // NeedKeyFrame: the tag is left out, and the encoder should make a key frame.
+    enum class Push { Sent, Skipped, Overflow, NeedKeyFrame };
+
+    // From the capture's streaming thread. `overflowing`: the queue to the server is
+    // over its limit. Stream headers always go: every later tag needs them.
+    Push Admit(FlvTagKind kind, bool overflowing);
+    // The time a sent media tag carries on this connection.
+    std::uint32_t Rebased(std::uint32_t time);
+
+    // Video frames of this connection; dropped ones were due but left out. Any thread.
+    std::int64_t FramesSent() const { return m_framesSent.load(); }
+    std::int64_t FramesDropped() const { return m_framesDropped.load(); }
+
+private:
+    Push Gate(FlvTagKind kind, bool overflowing);
+
+    bool m_awaitingKeyFrame = true;
+    bool m_keyFrameAsked = false;
+    std::optional<std::uint32_t> m_firstTime;
+    std::atomic<std::int64_t> m_framesSent{0};
+    std::atomic<std::int64_t> m_framesDropped{0};
+};
+
+}  // namespace castorn
