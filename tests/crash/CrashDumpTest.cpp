@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace crash_test;
@@ -415,33 +416,20 @@ TEST(CrashDump, RealProgramLeavesADumpBesideIt)
     const std::string dumpPath = BuildDir() + "/publish_tavisk.dmp";
     unlink(dumpPath.c_str());
     TempDir work;
-    const std::string sanitizerOptions = SanitizerOptionsForChild();
-    pid_t pid = fork();
-    if (pid == 0) {
-        setenv("ASAN_OPTIONS", sanitizerOptions.c_str(), 1);
-        if (chdir(work.Path().c_str()) != 0) _exit(126);
-        setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        setenv("XDG_STATE_HOME", (work / "state").c_str(), 1);
-        int null = open("/dev/null", O_RDWR);
-        dup2(null, 0);
-        dup2(null, 1);
-        dup2(null, 2);
-        execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-    }
+    test_support::ChildProcess app({program}, {.env = {"ASAN_OPTIONS=" + SanitizerOptionsForChild(),
+                                                       "QT_QPA_PLATFORM=offscreen", "XDG_STATE_HOME=" + (work / "state")},
+                                               .workingDir = work.Path()});
     // Wait until the handler is in place (SIGSEGV caught), then fault it from outside.
-    const std::string status = "/proc/" + std::to_string(pid) + "/status";
-    bool caught = false;
-    for (int i = 0; i < 1000 && !caught; ++i) {
+    const std::string status = "/proc/" + std::to_string(app.Pid()) + "/status";
+    const bool caught = test_support::WaitUntil([&] {
         const std::string text = ReadFile(status);
         const size_t at = text.find("SigCgt:\t");
-        if (at != std::string::npos) caught = (std::stoull(text.substr(at + 8, 16), nullptr, 16) >> (SIGSEGV - 1)) & 1;
-        if (!caught) usleep(10000);
-    }
-    usleep(200000);
-    kill(pid, SIGSEGV);
-    int wstatus = 0;
-    waitpid(pid, &wstatus, 0);
+        return at != std::string::npos && (std::stoull(text.substr(at + 8, 16), nullptr, 16) >> (SIGSEGV - 1)) & 1;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    kill(app.Pid(), SIGSEGV);
+    EXPECT_TRUE(app.AwaitExit(std::chrono::seconds(60)));
+    const int wstatus = app.Status();
     ASSERT_TRUE(caught) << "the program never installed a SIGSEGV handler";
     EXPECT_TRUE(WIFSIGNALED(wstatus) && WTERMSIG(wstatus) == SIGSEGV);
     MinidumpReader dump(dumpPath);

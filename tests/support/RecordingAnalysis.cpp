@@ -1,33 +1,68 @@
-#include "RecordingAnalysis.h"
+#include "support/RecordingAnalysis.h"
 
-#include "ToneMeter.h"
+#include "support/Command.h"
+#include "support/ToneMeter.h"
+
+#include <json/reader.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <memory>
+#include <cstdlib>
+#include <filesystem>
 #include <numeric>
+#include <sstream>
 
-namespace castorn_test {
+namespace fs = std::filesystem;
+
+namespace test_support {
 
 namespace {
 
 constexpr int kThumbWidth = 16;
 constexpr int kThumbHeight = 12;
 
-using Pipe = std::unique_ptr<FILE, decltype(&pclose)>;
+}  // namespace
 
-Pipe Run(const std::string& command)
+std::vector<std::string> FlvFiles(const std::string& dir)
 {
-    return Pipe(popen(command.c_str(), "r"), &pclose);
+    std::vector<std::string> files;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(dir, error))
+        if (entry.path().extension() == ".flv" && entry.file_size() > 0) files.push_back(entry.path());
+    std::sort(files.begin(), files.end(), [](const std::string& a, const std::string& b) {
+        return fs::last_write_time(a) < fs::last_write_time(b);
+    });
+    return files;
 }
 
-}  // namespace
+MediaInfo Probe(const std::string& file)
+{
+    Json::Value root;
+    std::istringstream text(
+        CommandOutput("ffprobe -v error -count_packets -show_streams -show_format -of json '" + file + "'"));
+    text >> root;
+    MediaInfo info;
+    info.duration = std::atof(root["format"]["duration"].asCString());
+    for (const auto& stream : root["streams"]) {
+        if (stream["codec_type"].asString() == "video") {
+            info.videoCodec = stream["codec_name"].asString();
+            info.width = stream["width"].asInt();
+            info.height = stream["height"].asInt();
+            info.fps = info.duration > 0 ? std::atof(stream["nb_read_packets"].asCString()) / info.duration : 0;
+        } else if (stream["codec_type"].asString() == "audio") {
+            info.audioCodec = stream["codec_name"].asString();
+            info.sampleRate = std::atoi(stream["sample_rate"].asCString());
+            info.channels = stream["channels"].asInt();
+        }
+    }
+    return info;
+}
 
 Track ReadTrack(const std::string& file, const char* track)
 {
     std::vector<double> times;
-    const Pipe pipe = Run(std::string("ffprobe -v error -select_streams ") + track +
+    const CommandPipe pipe = ReadCommand(std::string("ffprobe -v error -select_streams ") + track +
                           " -show_entries packet=pts_time -of default=nw=1:nk=1 '" + file + "'");
     for (double time = 0; pipe && std::fscanf(pipe.get(), "%lf", &time) == 1;) times.push_back(time);
     std::sort(times.begin(), times.end());
@@ -44,7 +79,7 @@ Track ReadTrack(const std::string& file, const char* track)
 std::vector<double> FrameBrightness(const std::string& file)
 {
     std::vector<double> means;
-    const Pipe pipe = Run("ffmpeg -v error -i '" + file + "' -an -vf scale=" + std::to_string(kThumbWidth) + ":" +
+    const CommandPipe pipe = ReadCommand("ffmpeg -v error -i '" + file + "' -an -vf scale=" + std::to_string(kThumbWidth) + ":" +
                           std::to_string(kThumbHeight) + ",format=gray -f rawvideo - 2>/dev/null");
     std::vector<unsigned char> frame(kThumbWidth * kThumbHeight);
     while (pipe && std::fread(frame.data(), 1, frame.size(), pipe.get()) == frame.size())
@@ -52,14 +87,14 @@ std::vector<double> FrameBrightness(const std::string& file)
     return means;
 }
 
-std::vector<Sound> SoundPieces(const std::string& file, double toneHz)
+std::vector<Sound> SoundPieces(const std::string& file, double toneHz, double toneRms)
 {
     const std::vector<std::int16_t> samples = DecodeAudio(file);
     const std::size_t size = std::size_t(kSoundPiece * kMeterRate);
     std::vector<Sound> pieces;
     for (std::size_t at = 0; at + size <= samples.size(); at += size) {
         const Level level = Measure(std::span(samples).subspan(at, size));
-        const bool tone = level.rms > 0.05 && std::abs(level.frequency - toneHz) < toneHz / 20;
+        const bool tone = level.rms > toneRms && std::abs(level.frequency - toneHz) < toneHz / 20;
         pieces.push_back(tone ? Sound::Tone : level.rms < 0.003 ? Sound::Silent : Sound::Other);
     }
     return pieces;
@@ -102,4 +137,4 @@ std::string Describe(const std::vector<SoundRun>& runs)
     return text;
 }
 
-}  // namespace castorn_test
+}  // namespace test_support
