@@ -1,7 +1,10 @@
 #!/bin/bash
-# Screenshots of the program's window under Xvfb: idle, live (a tone in the
-# microphone), reconnecting (the server gone) and failed (going on air again with no
-# server). Needs what the end-to-end tests need, plus xdotool and ImageMagick.
+# Screenshots of the program's window under Xvfb, one a state of the stream: idle, live
+# (a tone in the microphone), the microphone lost while live, reconnecting (the server
+# gone), refused (nothing listens), a host name that does not resolve, a publish the
+# server refuses, an untrusted certificate, a server that never answers, and the meter
+# hidden by set.ini. Needs what the end-to-end tests need, plus xdotool, openssl and
+# ImageMagick.
 #
 #   tools/window-screenshots.sh BUILD_DIR OUT_DIR
 set -uo pipefail
@@ -26,46 +29,77 @@ port=$(peers_free_port)
 peers_start_rtmp "$source" "$work/nginx" "$port"
 nginx=${pids[-1]}
 peers_start_pulse "$work/pulse"
+pulse=${pids[-1]}
 peers_start_xvfb 800x600 || fail "Xvfb did not start"
-for _ in $(seq 100); do pactl info >/dev/null 2>&1 && peers_listening "$port" && break; sleep 0.1; done
-
+peers_await "$port" || fail "the peers did not come up"
 gst-launch-1.0 -q audiotestsrc volume=0.5 is-live=true ! pulsesink device=mic_sink >/dev/null 2>&1 &
 pids+=($!)
 
-mkdir -p "$work/run"
-sed "s|rtmp://127.0.0.1|rtmp://127.0.0.1:$port|" >"$work/run/set.ini" <<INI
-[svr]
-m_strScheduleSvr=rtmp://127.0.0.1
-m_strPublishRoomInfo=live
-m_strPublishStageInfo=s
-m_strKey=qex
-[video]
-m_iVdFps=10
-m_iVdBitRate=500
-m_iVdWidth=640
-m_iVdHeight=480
-[audio]
-m_bShowSpectrum=True
-INI
-(cd "$work/run" && exec "$build/publish_tavisk") >"$work/program.log" 2>&1 &
+# Listens and never speaks: the engine's attempt runs into its time limit.
+silent=$(peers_free_port)
+python3 -c "import socket,time; s=socket.socket(); s.bind(('127.0.0.1',$silent)); s.listen(); c=s.accept(); time.sleep(600)" &
 pids+=($!)
-window=$(timeout 20 xdotool search --sync --name '^publish_tavisk$' | head -1)
-[ -n "$window" ] || fail "the program's window did not appear"
-xdotool windowfocus --sync "$window"
-sleep 1
+# TLS with a certificate nobody vouches for.
+tls=$(peers_free_port)
+openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=127.0.0.1 -keyout "$work/key.pem" \
+  -out "$work/cert.pem" >/dev/null 2>&1 || fail "openssl made no certificate"
+openssl s_server -quiet -accept "$tls" -cert "$work/cert.pem" -key "$work/key.pem" >/dev/null 2>&1 &
+pids+=($!)
 
 shot() { import -window "$window" "$out/$1.png" && echo "$out/$1.png"; }
 press() { xdotool key --window "$window" space; }  # the focus sits on the button to press
 
+# scenario NAME SERVER APPLICATION [SET.INI LINE]: the program started afresh with that
+# publish address, taken on air, and left for `wait` seconds before the shot.
+scenario() {
+  local dir=$work/$1
+  peers_write_settings "$dir" "$2" "$3" s qex
+  [ -n "${4:-}" ] && echo "$4" >>"$dir/set.ini"
+  peers_start_program "$build/publish_tavisk" "$dir" || fail "$1: no window"
+  press
+  sleep "$wait"
+  shot "$1"
+}
+# Off air first, so that the engine tidies the sound server up.
+stop_program() {
+  press
+  sleep 1
+  kill -TERM "$program"
+  wait "$program" 2>/dev/null
+}
+
+peers_write_settings "$work/idle" "rtmp://127.0.0.1:$port" live s qex
+peers_start_program "$build/publish_tavisk" "$work/idle" || fail "idle: no window"
 shot idle
-press
-sleep 5
-shot live
+kill -TERM "$program"
+
+wait=5
+scenario live "rtmp://127.0.0.1:$port" live
+kill -TERM "$pulse"
+sleep 3
+shot microphone-lost
 kill -TERM "$nginx"
-sleep 4
+sleep 3
 shot reconnecting
-press  # off air
-sleep 1
-press  # on air again, nothing listens now
-sleep 2
-shot failed
+stop_program
+
+wait=3
+scenario refused "rtmp://127.0.0.1:$(peers_free_port)" live
+stop_program
+scenario unresolved "rtmp://no-such-host.invalid" live
+stop_program
+scenario tls-untrusted "rtmps://127.0.0.1:$tls" live
+stop_program
+wait=9
+scenario timeout "rtmp://127.0.0.1:$silent" live
+stop_program
+
+# The server refusing the publish, and the meter hidden, need a server and a sound server.
+peers_start_rtmp "$source" "$work/nginx2" "$port"
+peers_start_pulse "$work/pulse2"
+peers_await "$port" || fail "the peers did not come back"
+wait=4
+scenario rejected "rtmp://127.0.0.1:$port" no-such-application
+stop_program
+scenario meter-hidden "rtmp://127.0.0.1:$port" live m_bShowSpectrum=False
+stop_program
