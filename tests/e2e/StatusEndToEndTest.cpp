@@ -41,11 +41,6 @@ struct Publishing {
     bool showSpectrum = true;
 };
 
-std::string Replace(std::string text, const std::string& from, const std::string& to)
-{
-    return text.replace(text.find(from), from.size(), to);
-}
-
 std::string SettingsFile(const Publishing& publishing)
 {
     std::string file = Replace(kDefaultSettingsFile, "rtmp://127.0.0.1", publishing.server);
