@@ -4,6 +4,7 @@
 #include "support/ChildProcess.h"
 #include "support/Command.h"
 #include "support/LoopbackPort.h"
+#include "support/NodeMediaServer.h"
 #include "support/RtmpServer.h"
 #include "support/SoundServer.h"
 #include "support/WaitUntil.h"
@@ -18,7 +19,6 @@
 #include <QPixmap>
 #include <QScreen>
 #include <cstdlib>
-#include <stdexcept>
 
 using namespace std::chrono_literals;
 using namespace test_support;
@@ -53,23 +53,19 @@ std::string SettingsFile(const Publishing& publishing)
 // never gets to see.
 class UntrustedTlsServer {
 public:
-    UntrustedTlsServer() : m_port(FreeLoopbackPort())
+    UntrustedTlsServer()
+        : m_port(FreeLoopbackPort()),
+          m_process({"openssl", "s_server", "-quiet", "-accept", std::to_string(m_port), "-cert",
+                     m_certificates.File("self.crt"), "-key", m_certificates.File("self.key")})
     {
-        const std::string key = m_dir / "key.pem";
-        const std::string certificate = m_dir / "certificate.pem";
-        const std::string make = "openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=127.0.0.1 -keyout '" +
-                                 key + "' -out '" + certificate + "' >/dev/null 2>&1";
-        if (std::system(make.c_str()) != 0) throw std::runtime_error("openssl made no certificate");
-        m_process = std::make_unique<ChildProcess>(std::vector<std::string>{
-            "openssl", "s_server", "-quiet", "-accept", std::to_string(m_port), "-cert", certificate, "-key", key});
-        test_support::WaitUntil([this] { return LoopbackListening(m_port); });
+        WaitUntil([this] { return LoopbackListening(m_port); });
     }
     std::string Address() const { return "rtmps://127.0.0.1:" + std::to_string(m_port); }
 
 private:
-    TempDir m_dir;
+    TestCertificates m_certificates;
     int m_port;
-    std::unique_ptr<ChildProcess> m_process;
+    ChildProcess m_process;
 };
 
 }  // namespace

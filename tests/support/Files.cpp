@@ -20,9 +20,11 @@ std::vector<std::string> ReadLines(const std::string& path)
     return lines;
 }
 
-void WriteFile(const std::string& path, const std::string& text)
+bool WriteFile(const std::string& path, std::string_view text)
 {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file.write(text.data(), static_cast<std::streamsize>(text.size()));
+    return file.good();
 }
 
 }  // namespace test_support

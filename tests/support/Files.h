@@ -2,12 +2,13 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace test_support {
 
 std::string ReadFile(const std::string& path);  // its bytes; empty when it cannot be read
 std::vector<std::string> ReadLines(const std::string& path);
-void WriteFile(const std::string& path, const std::string& text);
+bool WriteFile(const std::string& path, std::string_view text);  // whether all of it was written
 
 }  // namespace test_support

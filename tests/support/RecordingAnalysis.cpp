@@ -3,6 +3,7 @@
 #include "support/Command.h"
 #include "support/ToneMeter.h"
 
+#include <gtest/gtest.h>
 #include <json/reader.h>
 
 #include <algorithm>
@@ -21,6 +22,8 @@ namespace {
 
 constexpr int kThumbWidth = 16;
 constexpr int kThumbHeight = 12;
+constexpr double kAacFrame = 1024;  // samples
+constexpr double kAacRate = 44100;
 
 }  // namespace
 
@@ -74,6 +77,18 @@ Track ReadTrack(const std::string& file, const char* track)
     for (std::size_t i = 1; i < times.size(); ++i)
         result.longestGap = std::max(result.longestGap, times[i] - times[i - 1]);
     return result;
+}
+
+Track ExpectContinuousTracks(const std::string& file, double fps)
+{
+    const Track audio = ReadTrack(file, "a");
+    const Track video = ReadTrack(file, "v");
+    EXPECT_LT(audio.longestGap, kLongestGap) << "the sound goes on without a gap";
+    EXPECT_NEAR(audio.packets * kAacFrame / kAacRate, audio.last - audio.first, 0.3) << "as much sound as time";
+    EXPECT_LT(video.longestGap, kLongestGap) << "so does the picture";
+    EXPECT_NEAR(audio.last, video.last, 0.5) << "both tracks last to the end";
+    EXPECT_NEAR(video.packets / (video.last - video.first), fps, 1.5) << "at the set frame rate";
+    return video;
 }
 
 std::vector<double> FrameBrightness(const std::string& file)

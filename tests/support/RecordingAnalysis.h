@@ -35,6 +35,9 @@ Track ReadTrack(const std::string& file, const char* track);  // track: "a" or "
 // A gap between packets that a source lost without a stand-in leaves (seconds); a
 // loaded machine leaves a few hundred milliseconds.
 inline constexpr double kLongestGap = 1.0;
+// Expects both tracks (AAC at 44.1 kHz, and pictures at `fps`) to go on to the end
+// without such a gap, with as much sound as time; the picture's track.
+Track ExpectContinuousTracks(const std::string& file, double fps);
 
 // The mean brightness (0-255) of every picture, in order.
 std::vector<double> FrameBrightness(const std::string& file);
