@@ -33,10 +33,7 @@ protected:
     }
 
     // Into the microphone; a player dies with its sound server.
-    void StartTone()
-    {
-        m_tone = std::make_unique<TonePlayer>("Microphone", "mic_sink", 0.5);
-    }
+    void StartTone() { m_tone = std::make_unique<TonePlayer>("Microphone", "mic_sink", 0.5); }
 
     void StopSoundServer()
     {

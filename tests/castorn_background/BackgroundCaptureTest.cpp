@@ -111,18 +111,15 @@ protected:
     BackgroundCaptureOn() : CaptureFixture(GetParam()) {}
 };
 
-INSTANTIATE_TEST_SUITE_P(Servers, BackgroundCaptureOn,
-                         ::testing::Values(Kind::PulseAudio, Kind::PipeWire), [](const auto& info) {
-                             return info.param == Kind::PipeWire ? "PipeWire" : "PulseAudio";
-                         });
+INSTANTIATE_TEST_SUITE_P(Servers, BackgroundCaptureOn, ::testing::Values(Kind::PulseAudio, Kind::PipeWire),
+                         [](const auto& info) { return info.param == Kind::PipeWire ? "PipeWire" : "PulseAudio"; });
 
 TEST_F(BackgroundCapture, ListsEachPlayingProgramOnceAndNoLoopbacks)
 {
     // One after the other, so that the server's order is known. (pactl's JSON
     // cannot show the Chinese name, so streams are counted in its short form.)
     const auto streams = [this](std::size_t n) {
-        return WaitUntil(
-            [&] { return std::ranges::count(m_sound->Pactl("list sink-inputs short"), '\n') == long(n); });
+        return WaitUntil([&] { return std::ranges::count(m_sound->Pactl("list sink-inputs short"), '\n') == long(n); });
     };
     TonePlayer first("TonePlayer");
     ASSERT_TRUE(streams(1));

@@ -45,8 +45,8 @@ public:
         m_tone = std::make_unique<TonePlayer>("Tone");
         WriteFile(m_folder / "set.ini", "[svr]\nm_strScheduleSvr=" + m_rtmp.Address() +
                                             "\nm_strPublishRoomInfo=live\nm_strPublishStageInfo=loss\nm_strKey=k\n"
-                                            "[video]\nm_iVdFps=" +
-                                            std::to_string(kFps) + "\nm_iVdBitRate=160\nm_iVdWidth=320\nm_iVdHeight=240\n");
+                                            "[video]\nm_iVdBitRate=160\nm_iVdWidth=320\nm_iVdHeight=240\nm_iVdFps=" +
+                                            std::to_string(kFps) + "\n");
         m_app = std::make_unique<ProgramUnderTest>(m_display, m_folder.Path());
         if (m_app->Shown()) Play(outage);
     }

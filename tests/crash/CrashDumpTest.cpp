@@ -404,9 +404,10 @@ TEST(CrashDump, RealProgramLeavesADumpBesideIt)
     const std::string dumpPath = BuildDir() + "/publish_tavisk.dmp";
     unlink(dumpPath.c_str());
     TempDir work;
-    test_support::ChildProcess app({program}, {.env = {"ASAN_OPTIONS=" + SanitizerOptionsForChild(),
-                                                       "QT_QPA_PLATFORM=offscreen", "XDG_STATE_HOME=" + (work / "state")},
-                                               .workingDir = work.Path()});
+    test_support::ChildProcess app({program},
+                                   {.env = {"ASAN_OPTIONS=" + SanitizerOptionsForChild(), "QT_QPA_PLATFORM=offscreen",
+                                            "XDG_STATE_HOME=" + (work / "state")},
+                                    .workingDir = work.Path()});
     // Wait until the handler is in place (SIGSEGV caught), then fault it from outside.
     const std::string status = "/proc/" + std::to_string(app.Pid()) + "/status";
     const bool caught = test_support::WaitUntil([&] {

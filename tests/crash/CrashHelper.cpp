@@ -269,9 +269,15 @@ void Overflow()
 
 // The modes whose fault comes on the main thread, once the workers run.
 const std::map<std::string, void (*)()> kMainThreadFaults = {
-    {"main-null", CrashOnMainThread},    {"prev-handler", CrashOnMainThread}, {"prev-handler-faults", CrashOnMainThread},
-    {"writer-fault", CrashOnMainThread}, {"abort", AbortOnMainThread},        {"fpe", DivideByZero},
-    {"ill", IllegalInstruction},         {"bus", BusError},                   {"raise", RaiseSegv},
+    {"main-null", CrashOnMainThread},
+    {"prev-handler", CrashOnMainThread},
+    {"prev-handler-faults", CrashOnMainThread},
+    {"writer-fault", CrashOnMainThread},
+    {"abort", AbortOnMainThread},
+    {"fpe", DivideByZero},
+    {"ill", IllegalInstruction},
+    {"bus", BusError},
+    {"raise", RaiseSegv},
     {"overflow", Overflow},
 };
 

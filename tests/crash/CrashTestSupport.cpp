@@ -29,7 +29,8 @@ RunResult RunProgram(const std::vector<std::string>& argv, const std::vector<std
     const test_support::TempDir io;
     std::vector<std::string> env = setEnv;
     env.push_back("ASAN_OPTIONS=" + SanitizerOptionsForChild());
-    test_support::ChildProcess child(argv, {.env = env, .unsetEnv = unsetEnv, .output = io / "out", .errors = io / "err"});
+    test_support::ChildProcess child(argv,
+                                     {.env = env, .unsetEnv = unsetEnv, .output = io / "out", .errors = io / "err"});
     RunResult result;
     result.pid = child.Pid();
     result.timedOut = !child.AwaitExit(std::chrono::seconds(timeoutSeconds));

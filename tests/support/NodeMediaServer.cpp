@@ -24,9 +24,10 @@ NodeMediaServer::NodeMediaServer(const Options& options) : m_port(FreeLoopbackPo
                     {"--tls-port", std::to_string(m_tlsPort), "--cert", options.certificate, "--key", options.key});
     }
     if (!options.secret.empty()) args.insert(args.end(), {"--secret", options.secret});
-    m_process = std::make_unique<ChildProcess>(args, ChildProcess::Options{.env = {"NODE_PATH=" + PeersDir() + "/node_modules"}});
-    const bool up = WaitUntil(
-        [this] { return LoopbackListening(m_port) && (m_tlsPort == 0 || LoopbackListening(m_tlsPort)); });
+    m_process = std::make_unique<ChildProcess>(
+        args, ChildProcess::Options{.env = {"NODE_PATH=" + PeersDir() + "/node_modules"}});
+    const bool up =
+        WaitUntil([this] { return LoopbackListening(m_port) && (m_tlsPort == 0 || LoopbackListening(m_tlsPort)); });
     if (!up) throw std::runtime_error("node-media-server did not start");
 }
 

@@ -66,7 +66,7 @@ Track ReadTrack(const std::string& file, const char* track)
 {
     std::vector<double> times;
     const CommandPipe pipe = ReadCommand(std::string("ffprobe -v error -select_streams ") + track +
-                          " -show_entries packet=pts_time -of default=nw=1:nk=1 '" + file + "'");
+                                         " -show_entries packet=pts_time -of default=nw=1:nk=1 '" + file + "'");
     for (double time = 0; pipe && std::fscanf(pipe.get(), "%lf", &time) == 1;) times.push_back(time);
     std::sort(times.begin(), times.end());
     Track result;
@@ -94,8 +94,9 @@ Track ExpectContinuousTracks(const std::string& file, double fps)
 std::vector<double> FrameBrightness(const std::string& file)
 {
     std::vector<double> means;
-    const CommandPipe pipe = ReadCommand("ffmpeg -v error -i '" + file + "' -an -vf scale=" + std::to_string(kThumbWidth) + ":" +
-                          std::to_string(kThumbHeight) + ",format=gray -f rawvideo - 2>/dev/null");
+    const CommandPipe pipe =
+        ReadCommand("ffmpeg -v error -i '" + file + "' -an -vf scale=" + std::to_string(kThumbWidth) + ":" +
+                    std::to_string(kThumbHeight) + ",format=gray -f rawvideo - 2>/dev/null");
     std::vector<unsigned char> frame(kThumbWidth * kThumbHeight);
     while (pipe && std::fread(frame.data(), 1, frame.size(), pipe.get()) == frame.size())
         means.push_back(std::accumulate(frame.begin(), frame.end(), 0.0) / frame.size());

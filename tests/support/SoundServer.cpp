@@ -143,9 +143,9 @@ TonePlayer::TonePlayer(const std::string& name, const std::string& sink, double 
 
 std::vector<std::string> TonePlayer::Arguments(const std::string& name, const std::string& sink, double volume)
 {
-    std::vector<std::string> args{"gst-launch-1.0", "-q",         "audiotestsrc", "freq=1000",
-                                  "volume=" + std::to_string(volume), "is-live=true", "!", "pulsesink",
-                                  "client-name=" + name};
+    std::vector<std::string> args{
+        "gst-launch-1.0", "-q", "audiotestsrc", "freq=1000",          "volume=" + std::to_string(volume),
+        "is-live=true",   "!",  "pulsesink",    "client-name=" + name};
     if (!sink.empty()) args.push_back("device=" + sink);
     return args;
 }
