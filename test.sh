@@ -6,7 +6,6 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 build=build
-retry=()
 options=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVISK_TESTS=ON)
 if [[ ${1:-} == --sanitize ]]; then
   build=build-sanitize
@@ -14,15 +13,11 @@ if [[ ${1:-} == --sanitize ]]; then
   export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0
   export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
   export LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp:print_suppressions=0
-  # Qt's D-Bus connection thread can still hold a few allocations when a GUI test exits;
-  # LeakSanitizer then fails a test that passed, about once a run, with a stack cut short
-  # inside Qt that no suppression can name. Only this build runs a failed test once more.
-  retry=(--repeat until-pass:2)
 fi
 
 tools/install-deps.sh --with-tests
 cmake -S . -B "$build" -G Ninja "${options[@]}"
 cmake --build "$build" -j2
 export LANG=C.UTF-8 LC_ALL=C.UTF-8
-# No retries in the ordinary build: a test that fails once is a fault to find.
-ctest --test-dir "$build" --output-on-failure --timeout 300 "${retry[@]}"
+# No retries: a test that fails once is a fault to find.
+ctest --test-dir "$build" --output-on-failure --timeout 300

@@ -8,7 +8,7 @@
 //       first media in RECORD_DIR.
 //
 // Device arguments are a part of a device's name, or "-" for none.
-#include "engine/EngineInterface.h"
+#include "interface/EngineInterface.h"
 
 #include <dlfcn.h>
 #include <spawn.h>

@@ -7,7 +7,7 @@
 #include "castorn/DeviceCatalog.h"
 #include "castorn/Notifier.h"
 #include "castorn/StreamSettings.h"
-#include "engine/EngineInterface.h"
+#include "interface/EngineInterface.h"
 
 #include <memory>
 #include <string>

@@ -1,6 +1,6 @@
 #include "castorn/FailureReason.h"
 
-#include "engine/EngineInterface.h"
+#include "interface/EngineInterface.h"
 
 #include <gio/gio.h>
 #include <gst/gst.h>

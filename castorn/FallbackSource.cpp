@@ -10,6 +10,12 @@ namespace {
 
 constexpr char kFeedEnded[] = "castorn-feed-ended";
 
+// Whether `object` is `element` or inside it.
+bool Holds(GstElement* element, GstObject* object)
+{
+    return element && (object == GST_OBJECT(element) || gst_object_has_as_ancestor(object, GST_OBJECT(element)));
+}
+
 }  // namespace
 
 FallbackSource::FallbackSource(GstBin* pipeline, GstPad* joint, SourceMaker source, StandInMaker standIn,
@@ -37,8 +43,7 @@ void FallbackSource::Build()
 
 bool FallbackSource::SourceFeeds(GstObject* object) const
 {
-    return !m_lost && m_current && m_source &&
-           (object == GST_OBJECT(m_current) || gst_object_has_as_ancestor(object, GST_OBJECT(m_current)));
+    return !m_lost && m_source && Holds(m_current, object);
 }
 
 void FallbackSource::Lose(const std::string& why)
@@ -53,12 +58,11 @@ void FallbackSource::Lose(const std::string& why)
 bool FallbackSource::TakeMessage(GstMessage* message)
 {
     GstObject* from = GST_MESSAGE_SRC(message);
-    if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR && m_pending &&
-        (from == GST_OBJECT(m_pending) || gst_object_has_as_ancestor(from, GST_OBJECT(m_pending)))) {
+    if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR && Holds(m_pending, from)) {
         DropPending();
         return true;
     }
-    if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR && SourceFeeds(GST_MESSAGE_SRC(message))) {
+    if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR && SourceFeeds(from)) {
         GError* error = nullptr;
         gst_message_parse_error(message, &error, nullptr);
         Lose(error ? error->message : "the source failed");

@@ -1,6 +1,6 @@
 #include "castorn/Notifier.h"
 
-#include "engine/EngineInterface.h"
+#include "interface/EngineInterface.h"
 
 #include <json/writer.h>
 

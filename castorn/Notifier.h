@@ -1,4 +1,4 @@
-// Engine notifications to the program, as engine/EngineInterface.h documents
+// Engine notifications to the program, as interface/EngineInterface.h documents
 // them, one at a time whatever thread sends them. The stream key never leaves
 // the engine in a notification.
 #pragma once

@@ -8,7 +8,7 @@
 #include "castorn/PreviewWindow.h"
 #include "castorn/RtmpSender.h"
 #include "castorn/background/BackgroundAudio.h"
-#include "engine/EngineInterface.h"
+#include "interface/EngineInterface.h"
 
 #include <algorithm>
 #include <malloc.h>
@@ -274,14 +274,12 @@ void Publisher::OnSenderMessage(GstMessage* message)
     const GstMessageType type = GST_MESSAGE_TYPE(message);
     if (type != GST_MESSAGE_ERROR && type != GST_MESSAGE_EOS) return;
     m_senderEnded = true;
-    if (m_phase != Phase::Live && type == GST_MESSAGE_EOS && m_sender && m_connected)
-        AwaitAnswer(kAnswerLimit);
-    else if (m_phase != Phase::Live)
-        End();
-    else if (type == GST_MESSAGE_EOS)
-        Lost({cn::kReasonLost, "the stream ended"});
+    if (m_phase == Phase::Live)
+        Lost(type == GST_MESSAGE_EOS ? Failure{cn::kReasonLost, "the stream ended"} : SenderFailure(message));
+    else if (type == GST_MESSAGE_EOS && m_sender && m_connected)
+        AwaitAnswer(kAnswerLimit);  // off air: the end is written, the server's answer may follow
     else
-        Lost(SenderFailure(message));
+        End();
 }
 
 void Publisher::AwaitAnswer(std::chrono::milliseconds left)

@@ -9,7 +9,7 @@
 #include "castorn/ReconnectBackoff.h"
 #include "castorn/RetiredSenders.h"
 #include "castorn/SendStatistics.h"
-#include "engine/EngineInterface.h"
+#include "interface/EngineInterface.h"
 
 #include <chrono>
 #include <cstdint>

@@ -1,7 +1,7 @@
 // The engines' factories, found in the libraries beside the program's own file.
 #pragma once
 
-#include "engine/EngineInterface.h"
+#include "interface/EngineInterface.h"
 
 #include <string>
 

@@ -1,7 +1,7 @@
 // The 1024-byte buffer a handler hands to ExecuteCommand for the engine's reply.
 #pragma once
 
-#include "engine/EngineInterface.h"
+#include "interface/EngineInterface.h"
 
 #include <memory>
 #include <string>

@@ -1,6 +1,6 @@
 // The capture-and-preview engine: the program only creates it and hands it its
 // callback object; it captures nothing of its own.
-#include "engine/EngineInterface.h"
+#include "interface/EngineInterface.h"
 
 namespace {
 

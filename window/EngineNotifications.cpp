@@ -1,7 +1,7 @@
 #include "window/EngineNotifications.h"
 
 #include "engine/EngineCommand.h"
-#include "engine/EngineInterface.h"
+#include "interface/EngineInterface.h"
 #include "window/MainDialog.h"
 
 #include <algorithm>
@@ -76,22 +76,9 @@ public:
     }
     void Text(const char* name, std::string& value)
     {
-        const Json::Value& member = m_params[name];
-        if (member.isNull()) return;
-        if (!member.isString())
-            m_ok = false;
-        else
-            value = member.asString();
+        Optional(name, value, &Json::Value::isString, &Json::Value::asString);
     }
-    void Flag(const char* name, bool& value)
-    {
-        const Json::Value& member = m_params[name];
-        if (member.isNull()) return;
-        if (!member.isBool())
-            m_ok = false;
-        else
-            value = member.asBool();
-    }
+    void Flag(const char* name, bool& value) { Optional(name, value, &Json::Value::isBool, &Json::Value::asBool); }
     void Source(CaptureSource& value)
     {
         const auto source = SourceOf(m_params["source"]);
@@ -102,6 +89,17 @@ public:
     }
 
 private:
+    template <typename T>
+    void Optional(const char* name, T& value, bool (Json::Value::*holds)() const, T (Json::Value::*as)() const)
+    {
+        const Json::Value& member = m_params[name];
+        if (member.isNull()) return;
+        if ((member.*holds)())
+            value = (member.*as)();
+        else
+            m_ok = false;
+    }
+
     const Json::Value& m_params;
     bool m_ok = true;
 };

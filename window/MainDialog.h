@@ -2,8 +2,8 @@
 #pragma once
 
 #include "engine/EngineCommand.h"
-#include "engine/EngineInterface.h"
 #include "engine/ReplyBuffer.h"
+#include "interface/EngineInterface.h"
 #include "settings/PublishSettings.h"
 #include "window/NotificationHandoff.h"
 #include "window/StreamStatus.h"

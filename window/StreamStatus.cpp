@@ -1,6 +1,6 @@
 #include "window/StreamStatus.h"
 
-#include "engine/EngineInterface.h"
+#include "interface/EngineInterface.h"
 
 #include <QStringList>
 #include <algorithm>

@@ -5,7 +5,7 @@
 // them at the boundary of its messages. A name that went through a locale that
 // cannot hold it ("???") still selects the player it came from.
 //
-// Its state goes to the program as OnBackgroundAudio (engine/EngineInterface.h).
+// Its state goes to the program as OnBackgroundAudio (interface/EngineInterface.h).
 #pragma once
 
 #include <functional>

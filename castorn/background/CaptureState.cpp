@@ -1,6 +1,6 @@
 #include "castorn/background/CaptureState.h"
 
-#include "engine/EngineInterface.h"
+#include "interface/EngineInterface.h"
 
 #include <json/json.h>
 

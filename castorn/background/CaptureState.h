@@ -13,7 +13,7 @@ enum class CaptureState {
     Unavailable,  // no sound server, or it refused the capture sink
 };
 
-// The OnBackgroundAudio notification for `state` (its members: engine/EngineInterface.h).
+// The OnBackgroundAudio notification for `state` (its members: interface/EngineInterface.h).
 std::string CaptureStateMessage(CaptureState state, const std::string& player);
 
 }  // namespace castorn

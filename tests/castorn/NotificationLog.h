@@ -2,7 +2,7 @@
 // kept in order, with a way to wait for one.
 #pragma once
 
-#include "engine/EngineInterface.h"
+#include "interface/EngineInterface.h"
 
 #include <json/value.h>
 

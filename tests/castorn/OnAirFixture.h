@@ -4,7 +4,7 @@
 
 #include "NotificationLog.h"
 
-#include "engine/EngineInterface.h"
+#include "interface/EngineInterface.h"
 #include "support/RecordingAnalysis.h"
 #include "support/RtmpServer.h"
 #include "support/SoundServer.h"

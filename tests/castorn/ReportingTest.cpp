@@ -3,7 +3,7 @@
 // its statistics.
 #include "castorn/FailureReason.h"
 #include "castorn/SendStatistics.h"
-#include "engine/EngineInterface.h"
+#include "interface/EngineInterface.h"
 
 #include <gst/gst.h>
 #include <gtest/gtest.h>

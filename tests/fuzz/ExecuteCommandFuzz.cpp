@@ -4,7 +4,7 @@
 #include "FuzzSupport.h"
 
 #include "engine/EngineCommand.h"
-#include "engine/EngineInterface.h"
+#include "interface/EngineInterface.h"
 
 #include <cstdlib>
 #include <cstring>

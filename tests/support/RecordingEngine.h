@@ -2,7 +2,7 @@
 // and answers as configured.
 #pragma once
 
-#include "engine/EngineInterface.h"
+#include "interface/EngineInterface.h"
 
 #include <optional>
 #include <string>

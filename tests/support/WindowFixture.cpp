@@ -68,7 +68,7 @@ QPushButton* WindowTest::Button(int id) const
 std::string WindowTest::ButtonPattern() const
 {
     std::string pattern;
-    for (int id : {IDC_ON_AIR, 3, IDC_OFF_AIR, IDC_BACKGROUND_AUDIO}) pattern += Button(id)->isEnabled() ? '1' : '0';
+    for (int id : {IDC_ON_AIR, IDC_SETTINGS, IDC_OFF_AIR, IDC_BACKGROUND_AUDIO}) pattern += Button(id)->isEnabled() ? '1' : '0';
     return pattern;
 }
 

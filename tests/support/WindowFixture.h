@@ -36,7 +36,7 @@ protected:
     TestWindow& Open();
     void Click(int id);
     QPushButton* Button(int id) const;
-    // The enabled state of 1022, 3, IDC_OFF_AIR, IDC_BACKGROUND_AUDIO, as a text like "1100".
+    // The enabled state of IDC_ON_AIR, IDC_SETTINGS, IDC_OFF_AIR, IDC_BACKGROUND_AUDIO, as a text like "1100".
     std::string ButtonPattern() const;
     void WriteSettingsFile(const std::string& text);
 

@@ -39,7 +39,7 @@ TEST_F(StatusControls, SitInTheFreeSpaceWithoutTouchingATemplateControl)
     ASSERT_NE(meter, nullptr);
     EXPECT_TRUE(window->rect().contains(status->geometry()));
     EXPECT_TRUE(window->rect().contains(meter->geometry()));
-    for (int id : {IDC_ON_AIR, IDC_OFF_AIR, IDC_PREVIEW_FRAME, 3, IDC_VIDEO_DEVICE, IDC_PLAYER, IDC_BACKGROUND_AUDIO,
+    for (int id : {IDC_ON_AIR, IDC_OFF_AIR, IDC_PREVIEW_FRAME, IDC_SETTINGS, IDC_VIDEO_DEVICE, IDC_PLAYER, IDC_BACKGROUND_AUDIO,
                    IDC_AUDIO_DEVICE}) {
         EXPECT_FALSE(status->geometry().intersects(DialogItem(*window, id)->geometry())) << id;
         EXPECT_FALSE(meter->geometry().intersects(DialogItem(*window, id)->geometry())) << id;
