@@ -31,23 +31,14 @@ done
 work=${work:-$build/onoff-cycles}
 tolerance=0.5  # seconds a recording's end may lie from going off air
 
-for tool in nginx pulseaudio pactl Xvfb xdotool ffprobe gst-launch-1.0 ss; do
-  command -v "$tool" >/dev/null 2>&1 || { echo "SKIP: $tool is not installed"; exit 77; }
-done
-[ -f /usr/lib/nginx/modules/ngx_rtmp_module.so ] || { echo "SKIP: libnginx-mod-rtmp is not installed"; exit 77; }
-
+. "$root/tools/test-peers.sh"
+peers_need nginx pulseaudio pactl Xvfb xdotool ffprobe gst-launch-1.0 ss
 pids=()
-cleanup() {
-  local pid
-  for pid in "${pids[@]}"; do kill -CONT "$pid" 2>/dev/null; kill -TERM "$pid" 2>/dev/null; done
-  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null; done
-}
-trap cleanup EXIT
+trap peers_stop_all EXIT
 fail() { echo "FAIL: $*"; exit 1; }
 
 rm -rf "$work"
 mkdir -p "$work"
-. "$root/tools/test-peers.sh"
 server_port=$(peers_free_port)
 peers_start_rtmp "$root" "$work/nginx" "$server_port"
 port=$(peers_free_port)

@@ -317,10 +317,7 @@ verdict() {
 }
 
 check_tools() {
-  local tool
-  for tool in Xvfb xdotool pulseaudio pactl gst-launch-1.0 nginx ss; do
-    command -v "$tool" >/dev/null || { echo "soak: skipped, $tool is missing" >&2; exit 77; }
-  done
+  peers_need Xvfb xdotool pulseaudio pactl gst-launch-1.0 nginx ss
   [ -x "$program" ] || { echo "soak: no program at $program (build first)" >&2; exit 2; }
 }
 

@@ -2,6 +2,24 @@
 # PulseAudio server with a silent microphone and a player output, and an Xvfb display.
 # Source it; each start function appends the process it starts to the array `pids`.
 
+# peers_need TOOL...: exits 77 (a skip for ctest) when one is not installed; nginx
+# needs its RTMP module as well.
+peers_need() {
+  local tool
+  for tool in "$@"; do
+    command -v "$tool" >/dev/null 2>&1 || { echo "SKIP: $tool is not installed"; exit 77; }
+  done
+  [[ " $* " != *" nginx "* ]] || [ -f /usr/lib/nginx/modules/ngx_rtmp_module.so ] ||
+    { echo "SKIP: libnginx-mod-rtmp is not installed"; exit 77; }
+}
+
+# peers_stop_all: ends every process in `pids`, a stopped one too, and waits for them.
+peers_stop_all() {
+  local pid
+  for pid in "${pids[@]}"; do kill -CONT "$pid" 2>/dev/null || true; kill -TERM "$pid" 2>/dev/null || true; done
+  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+}
+
 peers_listening() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
 
 peers_free_port() {
@@ -43,8 +61,8 @@ peers_start_xvfb() {
   export DISPLAY=:$number
 }
 
-# peers_write_settings DIR SERVER APPLICATION STREAM KEY: a set.ini for the program in
-# DIR, at 320x240, 10 fps, 160 kbit/s.
+# peers_write_settings DIR SERVER APPLICATION STREAM KEY [WIDTH HEIGHT FPS KBITS]: a
+# set.ini for the program in DIR, at 320x240, 10 fps, 160 kbit/s unless told otherwise.
 peers_write_settings() {
   mkdir -p "$1"
   cat >"$1/set.ini" <<INI
@@ -57,10 +75,10 @@ m_strPublishStageInfo=$4
 m_strUserID=10000
 m_strKey=$5
 [video]
-m_iVdFps=10
-m_iVdBitRate=160
-m_iVdWidth=320
-m_iVdHeight=240
+m_iVdFps=${8:-10}
+m_iVdBitRate=${9:-160}
+m_iVdWidth=${6:-320}
+m_iVdHeight=${7:-240}
 m_iVdInterval=30
 [audio]
 m_iAdSampleRate=44100
@@ -80,6 +98,18 @@ peers_start_program() {
   [ -n "$window" ] || return 1
   xdotool windowfocus --sync "$window"
   sleep 1  # the window takes its first focus ("上麦") after it is shown
+}
+
+# peers_on_air SECONDS: the program of peers_start_program goes on air for that long and
+# off again; sets `on` and `off` (seconds since the epoch); fails when it has ended.
+peers_on_air() {
+  on=$(date +%s.%N)
+  xdotool key --window "$window" space
+  sleep "$1"
+  off=$(date +%s.%N)
+  xdotool key --window "$window" space
+  sleep 2
+  kill -0 "$program" 2>/dev/null
 }
 
 # peers_check_recording FILE ON OFF WIDTH HEIGHT FPS: prints what ffprobe finds; fails

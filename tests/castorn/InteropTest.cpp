@@ -3,6 +3,9 @@
 // and one that does not. What arrives is checked with ffprobe.
 #include "OnAirFixture.h"
 
+#include "support/NodeMediaServer.h"
+#include "support/WaitUntil.h"
+
 #include <gio/gio.h>
 
 #include <algorithm>
@@ -66,7 +69,7 @@ protected:
         ASSERT_FALSE(m_log.WaitFor("OnConnected", 5s).isNull());
         std::this_thread::sleep_for(3s);
         GoOffAir();
-        ASSERT_TRUE(Eventually([&] { return !server.Recordings().empty(); }, 3s));
+        ASSERT_TRUE(WaitUntil([&] { return !server.Recordings().empty(); }, 3s));
         ExpectAsAsked(OnlyRecording(server.Recordings()), on);
     }
 

@@ -1,5 +1,7 @@
 #include "OnAirFixture.h"
 
+#include "support/Command.h"
+
 using namespace std::chrono_literals;
 
 namespace castorn_test {
@@ -18,7 +20,7 @@ void Publishing::SetUp()
 {
     if (!ToolsPresent()) GTEST_SKIP() << "needs nginx, pulseaudio, Xvfb, ffprobe and gst-launch-1.0";
     m_display = std::make_unique<VirtualDisplay>();
-    m_sound = std::make_unique<SoundServer>();
+    m_sound = std::make_unique<SoundServer>(SoundServer::Microphone::SinkMonitor);
     m_server = std::make_unique<RtmpServer>();
     m_engine = CreateCastorn(&m_log);
     ASSERT_NE(m_engine, nullptr);
@@ -37,6 +39,17 @@ int Publishing::DeviceIndex(bool video, const std::u16string& part)
     for (unsigned i = 0; i < count; ++i)
         if (std::u16string(names[i]).find(part) != std::u16string::npos) return static_cast<int>(i);
     return -1;
+}
+
+int Publishing::ScreenIndex()
+{
+    const std::string& name = m_display->Name();
+    return DeviceIndex(true, u"Screen " + std::u16string(name.begin(), name.end()));
+}
+
+int Publishing::MicrophoneIndex()
+{
+    return DeviceIndex(false, u"FakeMicSink");
 }
 
 bool Publishing::GoOnAir(const OnAir& on, const std::string& server)

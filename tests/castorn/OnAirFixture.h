@@ -3,9 +3,12 @@
 #pragma once
 
 #include "NotificationLog.h"
-#include "TestPeers.h"
 
 #include "interface/EngineInterface.h"
+#include "support/RecordingAnalysis.h"
+#include "support/RtmpServer.h"
+#include "support/SoundServer.h"
+#include "support/VirtualDisplay.h"
 
 #include <gtest/gtest.h>
 
@@ -15,6 +18,8 @@
 #include <vector>
 
 namespace castorn_test {
+
+using namespace test_support;
 
 struct OnAir {
     int video = -1;
@@ -38,6 +43,8 @@ protected:
 
     // Index of the first device whose name holds `part`, -1 when none does.
     int DeviceIndex(bool video, const std::u16string& part);
+    int ScreenIndex();      // the test's X screen
+    int MicrophoneIndex();  // the monitor of the sound server's mic_sink
     // To nginx unless another server ("rtmp://host:port") is given.
     bool GoOnAir(const OnAir& on, const std::string& server = {});
     void GoOffAir();

@@ -4,6 +4,7 @@
 #include "OnAirFixture.h"
 
 #include "support/LoopbackPort.h"
+#include "support/WaitUntil.h"
 
 #include <gst/gst.h>
 #include <gtest/gtest.h>
@@ -118,9 +119,8 @@ bool LevelAbove(NotificationLog& log, int percent, int from)
 
 TEST_F(Publishing, ScreenAndMicrophoneAtTheDefaultParametersReachTheServer)
 {
-    const int screen =
-        DeviceIndex(true, u"Screen " + std::u16string(m_display->Name().begin(), m_display->Name().end()));
-    const int microphone = DeviceIndex(false, u"FakeMicSink");
+    const int screen = ScreenIndex();
+    const int microphone = MicrophoneIndex();
     ASSERT_GE(screen, 0) << "the X screen is offered as a video device";
     ASSERT_GE(microphone, 0) << "the sound server's sources are offered";
     const OnAir on{.video = screen, .audio = microphone};
@@ -148,11 +148,10 @@ TEST_F(Publishing, NoDevicesStillStreamBlackAndSilenceAtOtherParameters)
 
 TEST_F(Publishing, TheMicrophoneLevelFollowsTheSoundAndTheMute)
 {
-    Child tone(
-        {"gst-launch-1.0", "-q", "audiotestsrc", "volume=0.8", "is-live=true", "!", "pulsesink", "device=mic_sink"});
-    const int microphone = DeviceIndex(false, u"FakeMicSink");
+    TonePlayer tone("Microphone", "mic_sink");
+    const int microphone = MicrophoneIndex();
     ASSERT_TRUE(GoOnAir({.audio = microphone, .volume = 100}));
-    EXPECT_TRUE(Eventually([&] { return LevelAbove(m_log, 80, 5); }, 5s)) << "a tone at -2 dB shows near full scale";
+    EXPECT_TRUE(WaitUntil([&] { return LevelAbove(m_log, 80, 5); }, 5s)) << "a tone at -2 dB shows near full scale";
     GoOffAir();
 
     ASSERT_TRUE(GoOnAir({.audio = microphone, .mute = true}));
@@ -164,17 +163,16 @@ TEST_F(Publishing, TheMicrophoneLevelFollowsTheSoundAndTheMute)
 
 TEST_F(Publishing, TheLevelIsThatOfTheSoundSentBackgroundAudioIncluded)
 {
-    Child player({"gst-launch-1.0", "-q", "audiotestsrc", "volume=0.8", "is-live=true", "!", "pulsesink",
-                  "device=player_sink", "client-name=LevelPlayer"});
+    TonePlayer player("LevelPlayer", "player_sink");
     char buffer[kCommandReplySize];
     char* reply = buffer;
     ASSERT_TRUE(m_engine->ExecuteCommand(R"({"cmd":"SelectPlayerName","params":{"player":"LevelPlayer"}})", &reply));
-    ASSERT_TRUE(GoOnAir({.audio = DeviceIndex(false, u"FakeMicSink"), .volume = 100}));
+    ASSERT_TRUE(GoOnAir({.audio = MicrophoneIndex(), .volume = 100}));
     ASSERT_FALSE(m_log.WaitFor("OnAudioPercent", 3s, 5).isNull());
     EXPECT_FALSE(LevelAbove(m_log, 0, 0)) << "a silent microphone, nothing mixed in yet";
     const int before = m_log.Count("OnAudioPercent");
     m_engine->EnableBackgroundAudio(true);
-    EXPECT_TRUE(Eventually([&] { return LevelAbove(m_log, 80, before); }, 5s)) << "the player's tone is in the mix";
+    EXPECT_TRUE(WaitUntil([&] { return LevelAbove(m_log, 80, before); }, 5s)) << "the player's tone is in the mix";
     GoOffAir();
 }
 
@@ -223,7 +221,7 @@ TEST_F(Publishing, NginxGetsTheKeyAsThePublishArgumentsAndTheEndWithoutAReset)
         std::this_thread::sleep_for(1s);
         GoOffAir();
     }
-    ASSERT_TRUE(Eventually([&] { return m_server->Publishes().size() == 2; }, 3s));
+    ASSERT_TRUE(WaitUntil([&] { return m_server->Publishes().size() == 2; }, 3s));
     EXPECT_EQ(m_server->Publishes()[0], "name=s args=sign=1700000000-0af3") << "as on_publish and exec_publish get it";
     EXPECT_EQ(m_server->Publishes()[1], "name=s args=");
     EXPECT_EQ(m_server->ErrorLog().find("reset by peer"), std::string::npos);
@@ -290,7 +288,7 @@ TEST_F(Publishing, GoingOffAirWhileStillConnectingLeavesNoConnectionOpen)
         std::this_thread::sleep_for(std::chrono::milliseconds(20 * cycle));
         GoOffAir();
     }
-    EXPECT_TRUE(Eventually([&] { return ConnectionsTo(m_server->Port()) == 0; }, 20s))
+    EXPECT_TRUE(WaitUntil([&] { return ConnectionsTo(m_server->Port()) == 0; }, 20s))
         << ConnectionsTo(m_server->Port()) << " connections left open";
 }
 
@@ -371,9 +369,9 @@ TEST_F(ReleasingOnAir, EndsThePublicationAndLeavesNoThreadAndNoStreamObjectBehin
 TEST_F(Publishing, ThePreviewIsDrawnIntoTheFrameWindowAndItsLossEndsOnlyTheDrawing)
 {
     TestWindow frame;
-    ASSERT_TRUE(Eventually([&] { return frame.Pixel(200, 100) == 0xffffff; }, 3s)) << "the window is up, white";
+    ASSERT_TRUE(WaitUntil([&] { return frame.Pixel(200, 100) == 0xffffff; }, 3s)) << "the window is up, white";
     ASSERT_TRUE(GoOnAir({.window = frame.Id()}));
-    EXPECT_TRUE(Eventually([&] { return frame.Pixel(200, 100) == 0; }, 5s)) << "black video fills the middle";
+    EXPECT_TRUE(WaitUntil([&] { return frame.Pixel(200, 100) == 0; }, 5s)) << "black video fills the middle";
     EXPECT_EQ(frame.Pixel(5, 100), 0u) << "and the sides outside the 4:3 picture are blacked";
     frame.Destroy();
     std::this_thread::sleep_for(500ms);

@@ -14,23 +14,16 @@ source=$(cd "${2:?source folder}" && pwd)
 seconds=5
 secret=program-test-secret
 
-for tool in node pulseaudio pactl Xvfb xdotool ffprobe md5sum; do
-  command -v "$tool" >/dev/null 2>&1 || { echo "SKIP: $tool is not installed"; exit 77; }
-done
+. "$source/tools/test-peers.sh"
+peers_need node pulseaudio pactl Xvfb xdotool ffprobe md5sum
 modules=$build/peers/node_modules
 [ -d "$modules/node-media-server" ] || { echo "SKIP: node-media-server is not installed in $build/peers"; exit 77; }
 
 work=$(mktemp -d /tmp/castorn-nms-XXXXXX)
 pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill -TERM "$pid" 2>/dev/null; done
-  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null; done
-  [ -n "${KEEP:-}" ] || rm -rf "$work"
-}
-trap cleanup EXIT
+trap 'peers_stop_all; rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*"; exit 1; }
 
-. "$source/tools/test-peers.sh"
 port=$(peers_free_port)
 mkdir -p "$work/nms"
 NODE_PATH=$modules node "$source/tools/nms-server.js" --dir "$work/nms" --port "$port" --secret "$secret" \
@@ -47,13 +40,7 @@ key="sign=$expiry-$(printf '%s' "/live/s-$expiry-$secret" | md5sum | cut -d' ' -
 on_air() {
   peers_write_settings "$work/run-$1" "rtmp://127.0.0.1:$port" live s "$2"
   peers_start_program "$build/publish_tavisk" "$work/run-$1" || fail "the program's window did not appear"
-  on=$(date +%s.%N)
-  xdotool key --window "$window" space
-  sleep "$3"
-  off=$(date +%s.%N)
-  xdotool key --window "$window" space
-  sleep 1
-  kill -0 "$program" 2>/dev/null || fail "the program ended while on air: $(tail -5 "$work/run-$1/program.log")"
+  peers_on_air "$3" || fail "the program ended while on air: $(tail -5 "$work/run-$1/program.log")"
   kill -TERM "$program"
   wait "$program"
 }

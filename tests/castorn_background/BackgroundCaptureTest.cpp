@@ -9,16 +9,17 @@
 #include <string>
 #include <vector>
 
-#include "PulseTestServer.h"
-#include "ToneMeter.h"
 #include "castorn/background/BackgroundAudio.h"
+#include "support/SoundServer.h"
+#include "support/ToneMeter.h"
+#include "support/WaitUntil.h"
 
 using castorn::BackgroundAudio;
-using castorn_test::Eventually;
-using castorn_test::MeasureSource;
-using castorn_test::PulseTestServer;
-using castorn_test::SoundServer;
-using castorn_test::TonePlayer;
+using test_support::MeasureSource;
+using test_support::SoundServer;
+using test_support::TonePlayer;
+using test_support::WaitUntil;
+using Kind = SoundServer::Kind;
 
 namespace {
 
@@ -55,7 +56,7 @@ public:
     }
     bool Reaches(const std::string& state)
     {
-        return Eventually([&] { return Last() == state; });
+        return WaitUntil([&] { return Last() == state; });
     }
     std::string History()
     {
@@ -72,48 +73,53 @@ private:
 
 class CaptureFixture : public ::testing::Test {
 protected:
-    explicit CaptureFixture(SoundServer kind) : m_kind(kind) {}
+    explicit CaptureFixture(Kind kind) : m_kind(kind) {}
 
     void SetUp() override
     {
-        if (!PulseTestServer::Installed(m_kind)) GTEST_SKIP() << "this sound server is not installed";
-        m_sound = std::make_unique<PulseTestServer>(m_kind);
+        if (!SoundServer::Installed(m_kind)) GTEST_SKIP() << "this sound server is not installed";
+        m_sound = std::make_unique<SoundServer>(SoundServer::Microphone::NullSource, m_kind);
+    }
+
+    // "TonePlayer" chosen and switched on, then on air: the source that carries it.
+    static std::string CaptureTonePlayer(BackgroundAudio& audio)
+    {
+        audio.SelectPlayer("TonePlayer");
+        audio.Enable(true);
+        return audio.StartCapture();
     }
 
     bool LeftNothing()
     {
-        return Eventually([this] { return !m_sound->HoldsAnythingOfOurs(); });
+        return WaitUntil([this] { return !m_sound->HoldsAnythingOfOurs(); });
     }
 
-    SoundServer m_kind;
-    std::unique_ptr<PulseTestServer> m_sound;
+    Kind m_kind;
+    std::unique_ptr<SoundServer> m_sound;
     StateLog m_log;
 };
 
 // Cases that need PulseAudio itself: its microphone, its restart, modules loaded by hand.
 class BackgroundCapture : public CaptureFixture {
 protected:
-    BackgroundCapture() : CaptureFixture(SoundServer::PulseAudio) {}
+    BackgroundCapture() : CaptureFixture(Kind::PulseAudio) {}
 };
 
 // Cases that hold for both servers a desktop may run.
-class BackgroundCaptureOn : public CaptureFixture, public ::testing::WithParamInterface<SoundServer> {
+class BackgroundCaptureOn : public CaptureFixture, public ::testing::WithParamInterface<Kind> {
 protected:
     BackgroundCaptureOn() : CaptureFixture(GetParam()) {}
 };
 
-INSTANTIATE_TEST_SUITE_P(Servers, BackgroundCaptureOn,
-                         ::testing::Values(SoundServer::PulseAudio, SoundServer::PipeWire), [](const auto& info) {
-                             return info.param == SoundServer::PipeWire ? "PipeWire" : "PulseAudio";
-                         });
+INSTANTIATE_TEST_SUITE_P(Servers, BackgroundCaptureOn, ::testing::Values(Kind::PulseAudio, Kind::PipeWire),
+                         [](const auto& info) { return info.param == Kind::PipeWire ? "PipeWire" : "PulseAudio"; });
 
 TEST_F(BackgroundCapture, ListsEachPlayingProgramOnceAndNoLoopbacks)
 {
     // One after the other, so that the server's order is known. (pactl's JSON
     // cannot show the Chinese name, so streams are counted in its short form.)
     const auto streams = [this](std::size_t n) {
-        return Eventually(
-            [&] { return std::ranges::count(m_sound->Pactl("list sink-inputs short"), '\n') == long(n); });
+        return WaitUntil([&] { return std::ranges::count(m_sound->Pactl("list sink-inputs short"), '\n') == long(n); });
     };
     TonePlayer first("TonePlayer");
     ASSERT_TRUE(streams(1));
@@ -138,20 +144,18 @@ TEST_F(BackgroundCapture, ListIsEmptyWithoutSoundServer)
 TEST_P(BackgroundCaptureOn, ChoiceMadeBeforeAirTakesEffectAtStartAndOffGivesPlayerBack)
 {
     TonePlayer player("TonePlayer");
-    ASSERT_TRUE(Eventually([&] { return m_sound->SinkOf("TonePlayer") == "player_sink"; }));
+    ASSERT_TRUE(WaitUntil([&] { return m_sound->SinkOf("TonePlayer") == "player_sink"; }));
     BackgroundAudio audio(m_log.Receiver());
-    audio.SelectPlayer("TonePlayer");
-    audio.Enable(true);
-    const std::string source = audio.StartCapture();
+    const std::string source = CaptureTonePlayer(audio);
     ASSERT_FALSE(source.empty());
     EXPECT_TRUE(m_log.Reaches("capturing:TonePlayer"));
-    EXPECT_TRUE(Eventually([&] { return CarriesTone(source); }));
+    EXPECT_TRUE(WaitUntil([&] { return CarriesTone(source); }));
     // The operator still hears the player, through the loopback.
-    EXPECT_TRUE(Eventually([] { return CarriesTone("player_sink.monitor"); }));
+    EXPECT_TRUE(WaitUntil([] { return CarriesTone("player_sink.monitor"); }));
 
     audio.Enable(false);
     EXPECT_TRUE(m_log.Reaches("off:TonePlayer"));
-    EXPECT_TRUE(Eventually([&] { return IsSilent(source); }));
+    EXPECT_TRUE(WaitUntil([&] { return IsSilent(source); }));
     EXPECT_EQ(m_sound->SinkOf("TonePlayer"), "player_sink");
     EXPECT_TRUE(CarriesTone("player_sink.monitor"));
 }
@@ -170,7 +174,7 @@ TEST_P(BackgroundCaptureOn, PlayerNamedNothingPlayingIsPickedUpWhenItStarts)
 
     TonePlayer late("LatePlayer");
     EXPECT_TRUE(m_log.Reaches("capturing:LatePlayer"));
-    EXPECT_TRUE(Eventually([&] { return CarriesTone(source); }));
+    EXPECT_TRUE(WaitUntil([&] { return CarriesTone(source); }));
     EXPECT_EQ(m_sound->SinkOf("TonePlayer"), "player_sink");
 }
 
@@ -178,9 +182,7 @@ TEST_P(BackgroundCaptureOn, PlayerThatExitsIsWaitedForAndTakenAgainWhenBack)
 {
     auto player = std::make_unique<TonePlayer>("TonePlayer");
     BackgroundAudio audio(m_log.Receiver());
-    audio.SelectPlayer("TonePlayer");
-    audio.Enable(true);
-    const std::string source = audio.StartCapture();
+    const std::string source = CaptureTonePlayer(audio);
     ASSERT_TRUE(m_log.Reaches("capturing:TonePlayer"));
 
     player->Stop();
@@ -190,7 +192,7 @@ TEST_P(BackgroundCaptureOn, PlayerThatExitsIsWaitedForAndTakenAgainWhenBack)
 
     player = std::make_unique<TonePlayer>("TonePlayer");
     EXPECT_TRUE(m_log.Reaches("capturing:TonePlayer"));
-    EXPECT_TRUE(Eventually([&] { return CarriesTone(source); }));
+    EXPECT_TRUE(WaitUntil([&] { return CarriesTone(source); }));
 }
 
 TEST_P(BackgroundCaptureOn, StreamMovedAwayByOperatorIsLeftWhereItWent)
@@ -198,12 +200,10 @@ TEST_P(BackgroundCaptureOn, StreamMovedAwayByOperatorIsLeftWhereItWent)
     m_sound->AddSink("headphones");
     TonePlayer player("TonePlayer");
     BackgroundAudio audio(m_log.Receiver());
-    audio.SelectPlayer("TonePlayer");
-    audio.Enable(true);
-    const std::string source = audio.StartCapture();
+    const std::string source = CaptureTonePlayer(audio);
     ASSERT_TRUE(m_log.Reaches("capturing:TonePlayer")) << m_log.History();
     // PipeWire reports a move a while after confirming it; the operator is slower.
-    ASSERT_TRUE(Eventually([&] { return m_sound->SinkOf("TonePlayer") + ".monitor" == source; }));
+    ASSERT_TRUE(WaitUntil([&] { return m_sound->SinkOf("TonePlayer") + ".monitor" == source; }));
 
     m_sound->Pactl("move-sink-input " + m_sound->InputOf("TonePlayer") + " headphones");
     EXPECT_TRUE(m_log.Reaches("waiting:TonePlayer")) << m_log.History() << m_sound->Pactl("list sink-inputs");
@@ -215,9 +215,7 @@ TEST_P(BackgroundCaptureOn, StopAndDestructionLeaveNothingBehind)
 {
     TonePlayer player("TonePlayer");
     auto audio = std::make_unique<BackgroundAudio>(m_log.Receiver());
-    audio->SelectPlayer("TonePlayer");
-    audio->Enable(true);
-    ASSERT_FALSE(audio->StartCapture().empty());
+    ASSERT_FALSE(CaptureTonePlayer(*audio).empty());
     ASSERT_TRUE(m_log.Reaches("capturing:TonePlayer"));
     audio->StopCapture();
     EXPECT_TRUE(LeftNothing());
@@ -226,7 +224,7 @@ TEST_P(BackgroundCaptureOn, StopAndDestructionLeaveNothingBehind)
     // The choice outlives going off air, and the next time on air applies it.
     const std::string source = audio->StartCapture();
     EXPECT_TRUE(m_log.Reaches("capturing:TonePlayer"));
-    EXPECT_TRUE(Eventually([&] { return CarriesTone(source); }));
+    EXPECT_TRUE(WaitUntil([&] { return CarriesTone(source); }));
     audio.reset();
     EXPECT_TRUE(LeftNothing());
     EXPECT_EQ(m_sound->SinkOf("TonePlayer"), "player_sink");
@@ -236,9 +234,7 @@ TEST_F(BackgroundCapture, SoundServerRestartIsSurvived)
 {
     auto player = std::make_unique<TonePlayer>("TonePlayer");
     BackgroundAudio audio(m_log.Receiver());
-    audio.SelectPlayer("TonePlayer");
-    audio.Enable(true);
-    const std::string source = audio.StartCapture();
+    const std::string source = CaptureTonePlayer(audio);
     ASSERT_TRUE(m_log.Reaches("capturing:TonePlayer"));
 
     m_sound->Stop();
@@ -247,7 +243,7 @@ TEST_F(BackgroundCapture, SoundServerRestartIsSurvived)
     m_sound->Start();
     player = std::make_unique<TonePlayer>("TonePlayer");
     EXPECT_TRUE(m_log.Reaches("capturing:TonePlayer"));
-    EXPECT_TRUE(Eventually([&] { return CarriesTone(source); }));
+    EXPECT_TRUE(WaitUntil([&] { return CarriesTone(source); }));
 }
 
 TEST_F(BackgroundCapture, LeftoversOfADeadProcessAreRemovedAndALiveOnesKept)

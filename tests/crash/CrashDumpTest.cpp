@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace crash_test;
@@ -24,16 +25,17 @@ struct Crash {
     RunResult run;
 };
 
-// Copies the helper into a fresh folder (so tests never share a dump) and crashes it there.
-void RunCrash(Crash& crash, const std::vector<std::string>& args, std::vector<std::string> env = {})
+// Copies the helper into a fresh folder (so tests never share a dump) and crashes it
+// there; it must end by `signo`.
+void RunCrash(Crash& crash, const std::vector<std::string>& args, int signo = SIGSEGV)
 {
     crash.program = crash.dir / "crash_helper";
     crash.dump = crash.dir / "crash_helper.dmp";
     CopyHelper(crash.program);
-    env.push_back("XDG_STATE_HOME=" + (crash.dir / "state"));
     std::vector<std::string> argv = {crash.program};
     argv.insert(argv.end(), args.begin(), args.end());
-    crash.run = RunProgram(argv, env);
+    crash.run = RunProgram(argv, {"XDG_STATE_HOME=" + (crash.dir / "state")});
+    ASSERT_TRUE(EndedBySignal(crash.run, signo)) << Describe(crash.run);
 }
 
 std::string Hex(const std::vector<unsigned char>& bytes)
@@ -156,8 +158,7 @@ void CheckDump(const Crash& crash, const MinidumpReader& dump, size_t expectedTh
 TEST(CrashDump, NullWriteOnTheMainThread)
 {
     Crash crash;
-    RunCrash(crash, {"main-null", "--threads", "3"});
-    ASSERT_TRUE(EndedBySignal(crash.run, SIGSEGV)) << Describe(crash.run);
+    ASSERT_NO_FATAL_FAILURE(RunCrash(crash, {"main-null", "--threads", "3"}));
     ASSERT_TRUE(Exists(crash.dump));
     struct stat st {};
     stat(crash.dump.c_str(), &st);
@@ -189,8 +190,7 @@ TEST(CrashDump, NullWriteOnTheMainThread)
 TEST(CrashDump, NullWriteOnASecondThreadWhileOthersRun)
 {
     Crash crash;
-    RunCrash(crash, {"thread-null", "--threads", "4"});  // two of them busy, two asleep
-    ASSERT_TRUE(EndedBySignal(crash.run, SIGSEGV)) << Describe(crash.run);
+    ASSERT_NO_FATAL_FAILURE(RunCrash(crash, {"thread-null", "--threads", "4"}));  // two of them busy, two asleep
     MinidumpReader dump(crash.dump);
     CheckDump(crash, dump, 6, SIGSEGV);
     auto exception = dump.exception();
@@ -208,8 +208,7 @@ TEST(CrashDump, NullWriteOnASecondThreadWhileOthersRun)
 TEST(CrashDump, ManyThreads)
 {
     Crash crash;
-    RunCrash(crash, {"thread-null", "--threads", "60"});
-    ASSERT_TRUE(EndedBySignal(crash.run, SIGSEGV)) << Describe(crash.run);
+    ASSERT_NO_FATAL_FAILURE(RunCrash(crash, {"thread-null", "--threads", "60"}));
     MinidumpReader dump(crash.dump);
     CheckDump(crash, dump, 62, SIGSEGV);
 }
@@ -232,8 +231,7 @@ TEST_P(CrashSignals, DumpedAndEndedByTheSameSignal)
 {
     const SignalCase& c = GetParam();
     Crash crash;
-    RunCrash(crash, {c.mode, "--threads", "2"});
-    ASSERT_TRUE(EndedBySignal(crash.run, c.signo)) << Describe(crash.run);
+    ASSERT_NO_FATAL_FAILURE(RunCrash(crash, {c.mode, "--threads", "2"}, c.signo));
     MinidumpReader dump(crash.dump);
     CheckDump(crash, dump, 3, c.signo);
     auto exception = dump.exception();
@@ -269,8 +267,7 @@ TEST(CrashDump, TwoThreadsFaultingAtOnceNeitherDeadlocks)
     for (int round = 0; round < 5; ++round) {
         SCOPED_TRACE("round " + std::to_string(round));
         Crash crash;
-        RunCrash(crash, {"two-faults", "--threads", "2"});
-        ASSERT_TRUE(EndedBySignal(crash.run, SIGSEGV)) << Describe(crash.run);
+        ASSERT_NO_FATAL_FAILURE(RunCrash(crash, {"two-faults", "--threads", "2"}));
         MinidumpReader dump(crash.dump);
         CheckDump(crash, dump, 5, SIGSEGV);
         // One wrote the dump; the other is shown at its own fault, not inside the handler.
@@ -291,9 +288,8 @@ TEST(CrashDump, ThreadThatBlocksEverySignalIsStillListed)
 {
     Crash crash;
     const auto start = std::chrono::steady_clock::now();
-    RunCrash(crash, {"blocked-thread", "--threads", "2"});
+    ASSERT_NO_FATAL_FAILURE(RunCrash(crash, {"blocked-thread", "--threads", "2"}));
     const auto took = std::chrono::steady_clock::now() - start;
-    ASSERT_TRUE(EndedBySignal(crash.run, SIGSEGV)) << Describe(crash.run);
     // Seen blocking the stop signal, it is not waited for the full second.
     EXPECT_LT(took, std::chrono::milliseconds(900));
     MinidumpReader dump(crash.dump);
@@ -310,8 +306,7 @@ TEST(CrashDump, StackOverflowOnTheMainThread)
 {
     // The handler runs on the alternate stack; the dump holds the innermost 256 KiB of the stack.
     Crash crash;
-    RunCrash(crash, {"overflow", "--threads", "1"});
-    ASSERT_TRUE(EndedBySignal(crash.run, SIGSEGV)) << Describe(crash.run);
+    ASSERT_NO_FATAL_FAILURE(RunCrash(crash, {"overflow", "--threads", "1"}));
     MinidumpReader dump(crash.dump);
     CheckDump(crash, dump, 2, SIGSEGV, true);
     LldbResult lldb = Lldb(crash);
@@ -324,8 +319,7 @@ TEST(CrashDump, RunningThreadThatBlocksEverySignalIsListedWithoutRegisters)
     // It cannot be stopped nor located: after the full wait it is listed with zero registers,
     // and the reader still shows every other thread.
     Crash crash;
-    RunCrash(crash, {"blocked-busy-thread", "--threads", "2"});
-    ASSERT_TRUE(EndedBySignal(crash.run, SIGSEGV)) << Describe(crash.run);
+    ASSERT_NO_FATAL_FAILURE(RunCrash(crash, {"blocked-busy-thread", "--threads", "2"}));
     MinidumpReader dump(crash.dump);
     ASSERT_TRUE(dump.valid());
     const auto threads = dump.threads();
@@ -348,8 +342,7 @@ TEST(CrashDump, RunningThreadThatBlocksEverySignalIsListedWithoutRegisters)
 TEST(CrashDump, PreviousHandlerIsChained)
 {
     Crash crash;
-    RunCrash(crash, {"prev-handler"});
-    ASSERT_TRUE(EndedBySignal(crash.run, SIGSEGV)) << Describe(crash.run);
+    ASSERT_NO_FATAL_FAILURE(RunCrash(crash, {"prev-handler"}));
     EXPECT_NE(crash.run.err.find("previous handler ran"), std::string::npos);
     EXPECT_TRUE(MinidumpReader(crash.dump).valid());
     // Every descriptor the handler opened (threads folder, memory, dump, /proc files) is closed again.
@@ -363,8 +356,7 @@ TEST(CrashDump, PreviousHandlerIsChained)
 TEST(CrashDump, FaultInThePreviousHandlerNeitherLoopsNorHangs)
 {
     Crash crash;
-    RunCrash(crash, {"prev-handler-faults"});
-    ASSERT_TRUE(EndedBySignal(crash.run, SIGSEGV)) << Describe(crash.run);
+    ASSERT_NO_FATAL_FAILURE(RunCrash(crash, {"prev-handler-faults"}));
     EXPECT_NE(crash.run.err.find("previous handler faults"), std::string::npos);
     EXPECT_TRUE(MinidumpReader(crash.dump).valid());
 }
@@ -372,8 +364,7 @@ TEST(CrashDump, FaultInThePreviousHandlerNeitherLoopsNorHangs)
 TEST(CrashDump, FaultInsideTheWriterKeepsWhatWasWritten)
 {
     Crash crash;
-    RunCrash(crash, {"writer-fault"});
-    ASSERT_TRUE(EndedBySignal(crash.run, SIGSEGV)) << Describe(crash.run);
+    ASSERT_NO_FATAL_FAILURE(RunCrash(crash, {"writer-fault"}));
     MinidumpReader dump(crash.dump);
     ASSERT_TRUE(dump.valid()) << dump.error();
     EXPECT_TRUE(dump.hasStream(md::kSystemInfoStream));
@@ -386,8 +377,7 @@ TEST(CrashDump, FaultInsideTheWriterKeepsWhatWasWritten)
 TEST(CrashDump, SecondCrashReplacesTheDump)
 {
     Crash crash;
-    RunCrash(crash, {"thread-null", "--threads", "8"});
-    ASSERT_TRUE(EndedBySignal(crash.run, SIGSEGV)) << Describe(crash.run);
+    ASSERT_NO_FATAL_FAILURE(RunCrash(crash, {"thread-null", "--threads", "8"}));
     const size_t firstSize = MinidumpReader(crash.dump).fileSize();
     RunResult second =
         RunProgram({crash.program, "main-null", "--threads", "1"}, {"XDG_STATE_HOME=" + (crash.dir / "state")});
@@ -403,8 +393,7 @@ TEST(CrashDump, SecondCrashReplacesTheDump)
 TEST(CrashDump, WithoutInstallationNoDump)
 {
     Crash crash;
-    RunCrash(crash, {"main-null", "--no-install"});
-    ASSERT_TRUE(EndedBySignal(crash.run, SIGSEGV)) << Describe(crash.run);
+    ASSERT_NO_FATAL_FAILURE(RunCrash(crash, {"main-null", "--no-install"}));
     EXPECT_FALSE(Exists(crash.dump));
 }
 
@@ -415,33 +404,21 @@ TEST(CrashDump, RealProgramLeavesADumpBesideIt)
     const std::string dumpPath = BuildDir() + "/publish_tavisk.dmp";
     unlink(dumpPath.c_str());
     TempDir work;
-    const std::string sanitizerOptions = SanitizerOptionsForChild();
-    pid_t pid = fork();
-    if (pid == 0) {
-        setenv("ASAN_OPTIONS", sanitizerOptions.c_str(), 1);
-        if (chdir(work.Path().c_str()) != 0) _exit(126);
-        setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        setenv("XDG_STATE_HOME", (work / "state").c_str(), 1);
-        int null = open("/dev/null", O_RDWR);
-        dup2(null, 0);
-        dup2(null, 1);
-        dup2(null, 2);
-        execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-    }
+    test_support::ChildProcess app({program},
+                                   {.env = {"ASAN_OPTIONS=" + SanitizerOptionsForChild(), "QT_QPA_PLATFORM=offscreen",
+                                            "XDG_STATE_HOME=" + (work / "state")},
+                                    .workingDir = work.Path()});
     // Wait until the handler is in place (SIGSEGV caught), then fault it from outside.
-    const std::string status = "/proc/" + std::to_string(pid) + "/status";
-    bool caught = false;
-    for (int i = 0; i < 1000 && !caught; ++i) {
+    const std::string status = "/proc/" + std::to_string(app.Pid()) + "/status";
+    const bool caught = test_support::WaitUntil([&] {
         const std::string text = ReadFile(status);
         const size_t at = text.find("SigCgt:\t");
-        if (at != std::string::npos) caught = (std::stoull(text.substr(at + 8, 16), nullptr, 16) >> (SIGSEGV - 1)) & 1;
-        if (!caught) usleep(10000);
-    }
-    usleep(200000);
-    kill(pid, SIGSEGV);
-    int wstatus = 0;
-    waitpid(pid, &wstatus, 0);
+        return at != std::string::npos && (std::stoull(text.substr(at + 8, 16), nullptr, 16) >> (SIGSEGV - 1)) & 1;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    kill(app.Pid(), SIGSEGV);
+    EXPECT_TRUE(app.AwaitExit(std::chrono::seconds(60)));
+    const int wstatus = app.Status();
     ASSERT_TRUE(caught) << "the program never installed a SIGSEGV handler";
     EXPECT_TRUE(WIFSIGNALED(wstatus) && WTERMSIG(wstatus) == SIGSEGV);
     MinidumpReader dump(dumpPath);

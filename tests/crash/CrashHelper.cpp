@@ -17,6 +17,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <pthread.h>
+#include <map>
 #include <string>
 #include <sys/mman.h>
 #include <sys/syscall.h>
@@ -261,6 +262,25 @@ CRASHES void FaultInWriter()
     *g_null = 4;
 }
 
+void Overflow()
+{
+    g_sink = RecurseForever(0);
+}
+
+// The modes whose fault comes on the main thread, once the workers run.
+const std::map<std::string, void (*)()> kMainThreadFaults = {
+    {"main-null", CrashOnMainThread},
+    {"prev-handler", CrashOnMainThread},
+    {"prev-handler-faults", CrashOnMainThread},
+    {"writer-fault", CrashOnMainThread},
+    {"abort", AbortOnMainThread},
+    {"fpe", DivideByZero},
+    {"ill", IllegalInstruction},
+    {"bus", BusError},
+    {"raise", RaiseSegv},
+    {"overflow", Overflow},
+};
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -319,26 +339,13 @@ int main(int argc, char** argv)
         StartWorkers(threads, false);
         WaitStarted(threads);
         if (mode == "prev-handler") ReportOpenFds("before the fault");
-        if (mode == "main-null" || mode == "prev-handler" || mode == "prev-handler-faults" || mode == "writer-fault")
-            CrashOnMainThread();
-        else if (mode == "abort")
-            AbortOnMainThread();
-        else if (mode == "fpe")
-            DivideByZero();
-        else if (mode == "ill")
-            IllegalInstruction();
-        else if (mode == "bus")
-            BusError();
-        else if (mode == "raise")
-            RaiseSegv();
-        else if (mode == "overflow")
-            g_sink = RecurseForever(0);
-        else if (mode == "none")
-            return 0;
-        else {
+        if (mode == "none") return 0;
+        const auto fault = kMainThreadFaults.find(mode);
+        if (fault == kMainThreadFaults.end()) {
             fprintf(stderr, "crash_helper: unknown mode %s\n", mode.c_str());
             return 2;
         }
+        fault->second();
     }
     fprintf(stderr, "crash_helper: still alive after the crash\n");
     return 3;

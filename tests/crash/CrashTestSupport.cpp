@@ -1,25 +1,14 @@
 #include "CrashTestSupport.h"
 
-#include "support/WaitUntil.h"
-
 #include <chrono>
-
-#include <cerrno>
-#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <elf.h>
-#include <fcntl.h>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
-#include <stdexcept>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace crash_test {
 
@@ -37,59 +26,18 @@ std::string SanitizerOptionsForChild()
 RunResult RunProgram(const std::vector<std::string>& argv, const std::vector<std::string>& setEnv,
                      const std::vector<std::string>& unsetEnv, int timeoutSeconds)
 {
+    const test_support::TempDir io;
+    std::vector<std::string> env = setEnv;
+    env.push_back("ASAN_OPTIONS=" + SanitizerOptionsForChild());
+    test_support::ChildProcess child(argv,
+                                     {.env = env, .unsetEnv = unsetEnv, .output = io / "out", .errors = io / "err"});
     RunResult result;
-    TempDir io;
-    const std::string outPath = io / "out";
-    const std::string errPath = io / "err";
-
-    std::vector<std::string> env;
-    std::vector<std::string> settings = setEnv;
-    settings.push_back("ASAN_OPTIONS=" + SanitizerOptionsForChild());
-    for (char** e = environ; *e != nullptr; ++e) {
-        std::string entry = *e;
-        std::string name = entry.substr(0, entry.find('='));
-        bool drop = false;
-        for (const std::string& u : unsetEnv) drop = drop || u == name;
-        for (const std::string& s : settings) drop = drop || s.substr(0, s.find('=')) == name;
-        if (!drop) env.push_back(entry);
-    }
-    for (const std::string& s : settings) env.push_back(s);
-    std::vector<char*> envp;
-    for (std::string& e : env) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    std::vector<std::string> args = argv;
-    std::vector<char*> argp;
-    for (std::string& a : args) argp.push_back(a.data());
-    argp.push_back(nullptr);
-
-    pid_t pid = fork();
-    if (pid == 0) {
-        int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        int in = open("/dev/null", O_RDONLY);
-        dup2(in, 0);
-        dup2(out, 1);
-        dup2(err, 2);
-        setpgid(0, 0);
-        execve(argp[0], argp.data(), envp.data());
-        _exit(127);
-    }
-    result.pid = pid;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
-    for (;;) {
-        pid_t done = waitpid(pid, &result.status, WNOHANG);
-        if (done == pid) break;
-        if (std::chrono::steady_clock::now() > deadline) {
-            result.timedOut = true;
-            kill(-pid, SIGKILL);
-            kill(pid, SIGKILL);
-            waitpid(pid, &result.status, 0);
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    result.out = ReadFile(outPath);
-    result.err = ReadFile(errPath);
+    result.pid = child.Pid();
+    result.timedOut = !child.AwaitExit(std::chrono::seconds(timeoutSeconds));
+    child.Stop();
+    result.status = child.Status();
+    result.out = ReadFile(io / "out");
+    result.err = ReadFile(io / "err");
     return result;
 }
 
@@ -115,12 +63,6 @@ std::string HelperPath()
     return CRASH_HELPER_PATH;
 }
 
-std::string BuildDir()
-{
-    const char* build = getenv("TAVISK_BUILD_DIR");
-    return build != nullptr && *build != '\0' ? build : TAVISK_CRASH_BUILD_DIR;
-}
-
 void CopyHelper(const std::string& path)
 {
     MakeDirs(fs::path(path).parent_path().string());
@@ -136,19 +78,8 @@ void MakeDirs(const std::string& path)
 
 void WriteFile(const std::string& path, const std::string& text, int mode)
 {
-    {
-        std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        out << text;
-    }
+    test_support::WriteFile(path, text);
     chmod(path.c_str(), static_cast<mode_t>(mode));
-}
-
-std::string ReadFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
 }
 
 bool Exists(const std::string& path)

@@ -1,7 +1,11 @@
 // Running the crashing helper and the dump reader (lldb-15) from the crash tests.
 #pragma once
 
+#include "support/BuildTree.h"
+#include "support/ChildProcess.h"
+#include "support/Files.h"
 #include "support/TempDir.h"
+#include "support/WaitUntil.h"
 
 #include <string>
 #include <vector>
@@ -26,16 +30,15 @@ bool EndedBySignal(const RunResult& result, int signo);
 std::string SanitizerOptionsForChild();
 std::string Describe(const RunResult& result);
 
+using test_support::BuildDir;
+using test_support::ReadFile;
 using test_support::TempDir;
 
 std::string HelperPath();
-// The build folder: $TAVISK_BUILD_DIR, else the one these tests were built in.
-std::string BuildDir();
 // Copies the helper program to `path` (folders are created), executable.
 void CopyHelper(const std::string& path);
 void MakeDirs(const std::string& path);
 void WriteFile(const std::string& path, const std::string& text, int mode = 0644);
-std::string ReadFile(const std::string& path);
 bool Exists(const std::string& path);
 bool IsDirectory(const std::string& path);
 // Waits until the file exists (and is complete: written then renamed), at most timeoutSeconds.

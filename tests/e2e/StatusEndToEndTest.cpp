@@ -1,8 +1,13 @@
 // The real window with the real engine, loaded from beside this program as the
 // program loads it, against a local nginx, a PulseAudio server and an Xvfb display:
 // what the status and the level meter say about a real stream.
-#include "castorn/TestPeers.h"
+#include "support/ChildProcess.h"
+#include "support/Command.h"
 #include "support/LoopbackPort.h"
+#include "support/NodeMediaServer.h"
+#include "support/RtmpServer.h"
+#include "support/SoundServer.h"
+#include "support/WaitUntil.h"
 #include "support/WindowFixture.h"
 
 #include "platform/DialogTemplate.h"
@@ -14,11 +19,9 @@
 #include <QPixmap>
 #include <QScreen>
 #include <cstdlib>
-#include <stdexcept>
 
 using namespace std::chrono_literals;
-using castorn_test::Child;
-using castorn_test::Installed;
+using namespace test_support;
 
 namespace {
 
@@ -38,11 +41,6 @@ struct Publishing {
     bool showSpectrum = true;
 };
 
-std::string Replace(std::string text, const std::string& from, const std::string& to)
-{
-    return text.replace(text.find(from), from.size(), to);
-}
-
 std::string SettingsFile(const Publishing& publishing)
 {
     std::string file = Replace(kDefaultSettingsFile, "rtmp://127.0.0.1", publishing.server);
@@ -55,23 +53,19 @@ std::string SettingsFile(const Publishing& publishing)
 // never gets to see.
 class UntrustedTlsServer {
 public:
-    UntrustedTlsServer() : m_port(test_support::FreeLoopbackPort())
+    UntrustedTlsServer()
+        : m_port(FreeLoopbackPort()),
+          m_process({"openssl", "s_server", "-quiet", "-accept", std::to_string(m_port), "-cert",
+                     m_certificates.File("self.crt"), "-key", m_certificates.File("self.key")})
     {
-        const std::string key = m_dir.Path() + "/key.pem";
-        const std::string certificate = m_dir.Path() + "/certificate.pem";
-        const std::string make = "openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=127.0.0.1 -keyout '" +
-                                 key + "' -out '" + certificate + "' >/dev/null 2>&1";
-        if (std::system(make.c_str()) != 0) throw std::runtime_error("openssl made no certificate");
-        m_process = std::make_unique<Child>(std::vector<std::string>{
-            "openssl", "s_server", "-quiet", "-accept", std::to_string(m_port), "-cert", certificate, "-key", key});
-        castorn_test::Eventually([this] { return test_support::LoopbackListening(m_port); });
+        WaitUntil([this] { return LoopbackListening(m_port); });
     }
     std::string Address() const { return "rtmps://127.0.0.1:" + std::to_string(m_port); }
 
 private:
-    castorn_test::TempDir m_dir;
+    TestCertificates m_certificates;
     int m_port;
-    std::unique_ptr<Child> m_process;
+    ChildProcess m_process;
 };
 
 }  // namespace
@@ -84,8 +78,8 @@ protected:
             GTEST_SKIP() << "needs Xvfb, nginx, pulseaudio and gst-launch-1.0";
         useRealEngine = true;
         WindowTest::SetUp();
-        m_sound = std::make_unique<castorn_test::SoundServer>();
-        m_server = std::make_unique<castorn_test::RtmpServer>();
+        m_sound = std::make_unique<SoundServer>(SoundServer::Microphone::SinkMonitor);
+        m_server = std::make_unique<RtmpServer>();
     }
 
     void TearDown() override
@@ -128,8 +122,8 @@ protected:
         return reached;
     }
 
-    std::unique_ptr<castorn_test::SoundServer> m_sound;
-    std::unique_ptr<castorn_test::RtmpServer> m_server;
+    std::unique_ptr<SoundServer> m_sound;
+    std::unique_ptr<RtmpServer> m_server;
 };
 
 TEST_F(StatusEndToEnd, LiveWithTheBitrateSoonAfterTheClickThenOffAir)
@@ -198,16 +192,14 @@ TEST_F(StatusEndToEnd, ReconnectingWhileTheServerIsAwayAndLiveAgainOnItsReturn)
 TEST_F(StatusEndToEnd, TheMeterMovesWithTheToneAndRestsOffAir)
 {
     OpenWith({m_server->Address()});
-    auto tone = std::make_unique<Child>(std::vector<std::string>{"gst-launch-1.0", "-q", "audiotestsrc", "volume=0.8",
-                                                                 "is-live=true", "!", "pulsesink", "device=mic_sink"});
+    auto tone = std::make_unique<TonePlayer>("Microphone", "mic_sink");
     EXPECT_EQ(Meter()->value(), 0);
     Click(IDC_ON_AIR);
     EXPECT_TRUE(WaitUntil([&] { return Meter()->value() > 50; }, kEventually)) << "a tone at -2 dB";
     EXPECT_FALSE(Meter()->isHidden());
     tone.reset();
     EXPECT_TRUE(WaitUntil([&] { return Meter()->value() == 0; }, kEventually)) << "silence rests the meter";
-    tone = std::make_unique<Child>(std::vector<std::string>{"gst-launch-1.0", "-q", "audiotestsrc", "volume=0.8",
-                                                            "is-live=true", "!", "pulsesink", "device=mic_sink"});
+    tone = std::make_unique<TonePlayer>("Microphone", "mic_sink");
     EXPECT_TRUE(WaitUntil([&] { return Meter()->value() > 50; }, kEventually));
     Click(IDC_OFF_AIR);
     EXPECT_EQ(Meter()->value(), 0);

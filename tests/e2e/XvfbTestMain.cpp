@@ -1,6 +1,7 @@
 // A gtest main for tests that show real windows: an Xvfb display of their own for the
 // whole run, started before the application connects to it.
-#include "castorn/TestPeers.h"
+#include "support/Command.h"
+#include "support/VirtualDisplay.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -12,10 +13,10 @@
 int main(int argc, char** argv)
 {
     ::testing::InitGoogleTest(&argc, argv);
-    std::unique_ptr<castorn_test::VirtualDisplay> display;
+    std::unique_ptr<test_support::VirtualDisplay> display;
     const bool listing = ::testing::GTEST_FLAG(list_tests);
-    if (!listing && castorn_test::Installed("Xvfb")) {
-        display = std::make_unique<castorn_test::VirtualDisplay>();
+    if (!listing && test_support::Installed("Xvfb")) {
+        display = std::make_unique<test_support::VirtualDisplay>();
         setenv("QT_QPA_PLATFORM", "xcb", 1);
     } else {
         setenv("QT_QPA_PLATFORM", "offscreen", 1);  // the tests skip without a display

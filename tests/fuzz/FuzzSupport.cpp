@@ -1,10 +1,10 @@
 #include "FuzzSupport.h"
 
+#include "support/Files.h"
+#include "support/TempDir.h"
+
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <unistd.h>
 
 void Require(bool condition, const char* property)
@@ -31,48 +31,14 @@ std::vector<std::string_view> SplitFields(std::string_view input, std::size_t co
     return fields;
 }
 
-namespace {
-
-class Scratch {
-public:
-    Scratch()
-    {
-        // tmpfs where there is one: the targets flush every file they replace.
-        const std::string base =
-            access("/dev/shm", W_OK) == 0 ? "/dev/shm" : std::filesystem::temp_directory_path().string();
-        std::string pattern = base + "/tavisk-fuzz-XXXXXX";
-        Require(mkdtemp(pattern.data()) != nullptr, "a scratch folder can be made");
-        m_path = pattern;
-    }
-    ~Scratch()
-    {
-        std::error_code ignored;
-        std::filesystem::remove_all(m_path, ignored);
-    }
-    const std::string& Path() const { return m_path; }
-
-private:
-    std::string m_path;
-};
-
-}  // namespace
-
 const std::string& ScratchFolder()
 {
-    static const Scratch scratch;
+    // tmpfs where there is one: the targets flush every file they replace.
+    static const test_support::TempDir scratch(access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "");
     return scratch.Path();
 }
 
 void WriteFileBytes(const std::string& path, std::string_view bytes)
 {
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    Require(file.good(), "the input file can be written");
-}
-
-std::string ReadFileBytes(const std::string& path)
-{
-    std::ostringstream text;
-    text << std::ifstream(path, std::ios::binary).rdbuf();
-    return text.str();
+    Require(test_support::WriteFile(path, bytes), "the input file can be written");
 }

@@ -2,6 +2,8 @@
 // into fields.
 #pragma once
 
+#include "support/Files.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -24,4 +26,4 @@ const std::string& ScratchFolder();
 
 // Whole-file access that does not go through the code under test.
 void WriteFileBytes(const std::string& path, std::string_view bytes);
-std::string ReadFileBytes(const std::string& path);
+using test_support::ReadFile;

@@ -90,7 +90,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string probeBefore = Read(probeSection, probeKey, path);
     GetProfileInt(probeSection, probeKey, -1, path);
     const bool written = WriteProfileString(section, key, value, path);
-    const std::string after = ReadFileBytes(path);
+    const std::string after = ReadFile(path);
     if (!written) {
         Require(after == file, "a refused write leaves the file as it was");
         return 0;

@@ -1,24 +1,19 @@
 #include "platform/Profile.h"
 
+#include "support/Files.h"
 #include "support/TempDir.h"
 
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <sstream>
 #include <sys/stat.h>
 
 namespace {
 
 class ProfileTest : public ::testing::Test {
 protected:
-    void Write(const std::string& text) { std::ofstream(m_path, std::ios::binary) << text; }
-    std::string Read() const
-    {
-        std::ostringstream text;
-        text << std::ifstream(m_path, std::ios::binary).rdbuf();
-        return text.str();
-    }
+    void Write(const std::string& text) { test_support::WriteFile(m_path, text); }
+    std::string Read() const { return test_support::ReadFile(m_path); }
     std::string Get(const char* section, const char* key) const
     {
         return GetProfileString(section, key, "<default>", m_path);

@@ -1,6 +1,6 @@
 #include "settings/SettingDialog.h"
 
-#include "FileText.h"
+#include "support/Files.h"
 #include "platform/DialogTemplate.h"
 #include "res/Resources.h"
 #include "res/SettingDialogTemplate.h"
@@ -89,7 +89,7 @@ TEST_F(SettingDialog, OpensFromButtonThreeAndSavesWhatTheNextGoOnAirUses)
     });
     operatorActions.start(0);
     Click(IDC_SETTINGS);
-    EXPECT_EQ(FileText(), kDefaultSettingsFile);
+    EXPECT_EQ(test_support::ReadFile("set.ini"), kDefaultSettingsFile);
     Click(IDC_ON_AIR);
     EXPECT_TRUE(EngineCalled("SetVideoParams 320 240 10 160000 window 30"));
     EXPECT_TRUE(EngineCalled("SetPublishAddress [rtmp://127.0.0.1] [live?qex] [s]"));
@@ -160,7 +160,7 @@ TEST_F(SettingDialog, CancelLeavesTheFileAsItWas)
     EXPECT_EQ(Text(dialog, IDC_PUBLISH_ADDRESS), "rtmp://h/app/stream");
     Type(dialog, IDC_PUBLISH_ADDRESS, "rtmp://other/x/y");
     Press(dialog, IDCANCEL);
-    EXPECT_EQ(FileText(), handWritten);
+    EXPECT_EQ(test_support::ReadFile("set.ini"), handWritten);
     EXPECT_EQ(results, std::vector<int>{QDialog::Rejected});
 }
 
@@ -195,7 +195,7 @@ TEST_F(SettingDialog, LineBreakInTheAddressNeverReachesTheFile)
     OpenDialog();
     Type(dialog, IDC_PUBLISH_ADDRESS, "rtmp://h/a/b\n[video]\nm_iVdFps=1");
     Press(dialog, IDOK);
-    EXPECT_EQ(FileText(), "[svr]\nm_strScheduleSvr=rtmp://h\n");
+    EXPECT_EQ(test_support::ReadFile("set.ini"), "[svr]\nm_strScheduleSvr=rtmp://h\n");
     EXPECT_EQ(boxes.size(), 1u);
     EXPECT_TRUE(results.empty());
 }

@@ -1,6 +1,6 @@
 #include "settings/SettingsFile.h"
 
-#include "FileText.h"
+#include "support/Files.h"
 #include "support/WindowFixture.h"
 
 namespace {
@@ -15,7 +15,7 @@ TEST_F(SettingsFile, SaveKeepsEverythingElseOfAHandWrittenFile)
     PublishSettings settings;
     settings.m_strScheduleSvr = "rtmp://new";
     ASSERT_TRUE(::WriteSettingsFile(kSettingsPath, settings));
-    const std::string saved = FileText();
+    const std::string saved = test_support::ReadFile("set.ini");
     for (const char* kept : {"; operator's notes\n[Other]\nanswer=42\n\n[SVR]\r\n; the old server\r\n",
                              "m_strScheduleSvr=rtmp://new\r\nlegacy=yes\r\nm_strPublishRoomInfo=app\n"})
         EXPECT_NE(saved.find(kept), std::string::npos) << kept << "\nin\n" << saved;

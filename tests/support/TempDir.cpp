@@ -7,9 +7,11 @@
 
 namespace test_support {
 
-TempDir::TempDir()
+TempDir::TempDir(const std::string& base)
 {
-    std::string pattern = (std::filesystem::temp_directory_path() / "tavisk_test_XXXXXX").string();
+    const std::filesystem::path folder =
+        base.empty() ? std::filesystem::temp_directory_path() : std::filesystem::path(base);
+    std::string pattern = (folder / "tavisk_test_XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed for " + pattern);
     m_path = pattern;
 }

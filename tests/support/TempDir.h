@@ -1,5 +1,5 @@
-// A fresh folder under the system's temporary folder for one test, removed with
-// everything in it when the test ends.
+// A fresh folder under the system's temporary folder (or under `base`) for one test,
+// removed with everything in it when the test ends.
 #pragma once
 
 #include <string>
@@ -8,7 +8,7 @@ namespace test_support {
 
 class TempDir {
 public:
-    TempDir();
+    explicit TempDir(const std::string& base = {});
     ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;

@@ -9,6 +9,7 @@
 namespace test_support {
 
 inline constexpr std::chrono::milliseconds kWaitStep{20};
+inline constexpr std::chrono::milliseconds kWaitLimit{10000};
 
 // `between` runs after each refusal (the window's tests let Qt handle its events there).
 template <class Done, class Between>
@@ -23,7 +24,7 @@ bool WaitUntil(Done done, std::chrono::milliseconds limit, Between between)
 }
 
 template <class Done>
-bool WaitUntil(Done done, std::chrono::milliseconds limit)
+bool WaitUntil(Done done, std::chrono::milliseconds limit = kWaitLimit)
 {
     return WaitUntil(done, limit, [] { std::this_thread::sleep_for(kWaitStep); });
 }

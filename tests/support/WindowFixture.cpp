@@ -102,3 +102,8 @@ bool WindowTest::WaitUntil(const std::function<bool()>& done, std::chrono::milli
         std::this_thread::sleep_for(std::chrono::milliseconds(kWaitStepMs));
     });
 }
+
+std::string Replace(std::string text, const std::string& from, const std::string& to)
+{
+    return text.replace(text.find(from), from.size(), to);
+}

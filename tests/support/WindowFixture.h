@@ -59,3 +59,5 @@ private:
 
 // The set.ini of an operator who saved rtmp://127.0.0.1/live/s with the defaults.
 extern const char kDefaultSettingsFile[];
+// `text` with the first `from` in it made `to`: a set.ini with one setting changed.
+std::string Replace(std::string text, const std::string& from, const std::string& to);

@@ -6,16 +6,6 @@
 
 namespace {
 
-std::string Replace(std::string text, const std::string& from, const std::string& to)
-{
-    return text.replace(text.find(from), from.size(), to);
-}
-
-std::vector<std::string> CallsSince(std::size_t first)
-{
-    return {RecordingEngine::calls.begin() + static_cast<std::ptrdiff_t>(first), RecordingEngine::calls.end()};
-}
-
 const std::vector<std::string> kOnAirCalls = {
     "SelectVideoDevice 1",
     "SelectAudioDevice 0",
@@ -40,6 +30,13 @@ protected:
         RecordingEngine::next.audio = {u"mic 0"};
     }
     QComboBox* List(int id) const { return DialogItemAs<QComboBox>(*window, id); }
+    // The engine's calls that a click on `id` makes.
+    std::vector<std::string> CallsOfClick(int id)
+    {
+        const auto before = static_cast<std::ptrdiff_t>(RecordingEngine::calls.size());
+        Click(id);
+        return {RecordingEngine::calls.begin() + before, RecordingEngine::calls.end()};
+    }
 };
 
 TEST_F(OnAir, HandsTheEngineEverythingInItsOrderThenShowsTheOnAirPattern)
@@ -48,9 +45,7 @@ TEST_F(OnAir, HandsTheEngineEverythingInItsOrderThenShowsTheOnAirPattern)
     WriteSettingsFile(Replace(file, "m_iQuality=0", "m_iQuality=23"));
     Open();
     List(IDC_VIDEO_DEVICE)->setCurrentIndex(1);
-    const std::size_t before = RecordingEngine::calls.size();
-    Click(IDC_ON_AIR);
-    EXPECT_EQ(CallsSince(before), kOnAirCalls);
+    EXPECT_EQ(CallsOfClick(IDC_ON_AIR), kOnAirCalls);
     EXPECT_EQ(ButtonPattern(), "0011");
     EXPECT_TRUE(boxes.empty());
 }
@@ -60,9 +55,7 @@ TEST_F(OnAir, NothingSelectedIsMinusOneAndAnEmptyKeyEndsTheApplicationWithAQuest
     WriteSettingsFile(Replace(kDefaultSettingsFile, "m_strKey=qex", "m_strKey="));
     RecordingEngine::next.commandResult = false;  // no selection after start-up
     Open();
-    const std::size_t before = RecordingEngine::calls.size();
-    Click(IDC_ON_AIR);
-    const auto calls = CallsSince(before);
+    const auto calls = CallsOfClick(IDC_ON_AIR);
     ASSERT_GE(calls.size(), 7u);
     EXPECT_EQ(calls[0], "SelectVideoDevice -1");
     EXPECT_EQ(calls[1], "SelectAudioDevice -1");
@@ -73,10 +66,8 @@ TEST_F(OnAir, AnEmptyAddressShowsOneMessageAndCallsNothing)
 {
     WriteSettingsFile(Replace(kDefaultSettingsFile, "m_strScheduleSvr=rtmp://127.0.0.1", "m_strScheduleSvr="));
     Open();
-    const std::size_t before = RecordingEngine::calls.size();
-    Click(IDC_ON_AIR);
+    EXPECT_TRUE(CallsOfClick(IDC_ON_AIR).empty());
     EXPECT_EQ(boxes, std::vector<QString>({"上麦地址为空,请设置上麦地址!"}));
-    EXPECT_TRUE(CallsSince(before).empty());
     EXPECT_EQ(ButtonPattern(), "1100");
 }
 
@@ -94,9 +85,7 @@ TEST_F(OnAir, AnEngineThatFailedAtStartUpIsCreatedWhenGoingOnAir)
     RecordingEngine::next.createFails = true;
     Open();
     RecordingEngine::next.createFails = false;
-    const std::size_t before = RecordingEngine::calls.size();
-    Click(IDC_ON_AIR);
-    const auto calls = CallsSince(before);
+    const auto calls = CallsOfClick(IDC_ON_AIR);
     ASSERT_GE(calls.size(), 4u);
     EXPECT_EQ(calls[0], "CreateCastorn");
     EXPECT_EQ(calls[1], "GetNameList");
@@ -121,9 +110,7 @@ TEST_F(OnAir, GoingOffAirStopsAndRestoresTheIdlePattern)
     WriteSettingsFile(kDefaultSettingsFile);
     Open();
     Click(IDC_ON_AIR);
-    const std::size_t before = RecordingEngine::calls.size();
-    Click(IDC_OFF_AIR);
-    EXPECT_EQ(CallsSince(before), std::vector<std::string>({"StopPublish"}));
+    EXPECT_EQ(CallsOfClick(IDC_OFF_AIR), std::vector<std::string>({"StopPublish"}));
     EXPECT_EQ(ButtonPattern(), "1100");
 }
 

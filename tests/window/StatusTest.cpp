@@ -13,11 +13,6 @@
 
 namespace {
 
-std::string Replace(std::string text, const std::string& from, const std::string& to)
-{
-    return text.replace(text.find(from), from.size(), to);
-}
-
 QString ToolTip(const QWidget& window)
 {
     return DialogItem(window, IDC_STATUS)->toolTip();

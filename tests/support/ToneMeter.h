@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace castorn_test {
+namespace test_support {
 
 constexpr int kMeterRate = 48000;  // mono samples per second, everywhere here
 
@@ -24,4 +24,4 @@ Level MeasureSource(const std::string& source);
 // The audio track of a media file, decoded to mono samples at kMeterRate.
 std::vector<std::int16_t> DecodeAudio(const std::string& file);
 
-}  // namespace castorn_test
+}  // namespace test_support

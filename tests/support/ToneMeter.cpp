@@ -1,19 +1,20 @@
-#include "ToneMeter.h"
+#include "support/ToneMeter.h"
+
+#include "support/Command.h"
 
 #include <cmath>
 #include <cstdio>
 
-namespace castorn_test {
+namespace test_support {
 
 namespace {
 
 std::vector<std::int16_t> ReadSamples(const std::string& command, std::size_t limit)
 {
-    std::vector<std::int16_t> samples(limit);
-    FILE* pipe = popen(command.c_str(), "r");
+    const CommandPipe pipe = ReadCommand(command);
     if (!pipe) return {};
-    samples.resize(fread(samples.data(), sizeof(std::int16_t), samples.size(), pipe));
-    pclose(pipe);
+    std::vector<std::int16_t> samples(limit);
+    samples.resize(std::fread(samples.data(), sizeof(std::int16_t), samples.size(), pipe.get()));
     return samples;
 }
 
@@ -47,4 +48,4 @@ std::vector<std::int16_t> DecodeAudio(const std::string& file)
                        std::size_t(kMeterRate) * 600);
 }
 
-}  // namespace castorn_test
+}  // namespace test_support

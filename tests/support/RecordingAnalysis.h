@@ -1,11 +1,27 @@
-// What a recording holds over time: when each packet of a track falls, how bright
-// each picture is, whether a stretch of its sound is a tone or silence.
+// What a recording holds: its streams as ffprobe finds them, when each packet of a
+// track falls, how bright each picture is, whether a stretch of its sound is a tone
+// or silence.
 #pragma once
 
 #include <string>
 #include <vector>
 
-namespace castorn_test {
+namespace test_support {
+
+// The recordings a server made under `dir` (.flv files with data), oldest first.
+std::vector<std::string> FlvFiles(const std::string& dir);
+
+struct MediaInfo {
+    std::string videoCodec;
+    int width = 0;
+    int height = 0;
+    double fps = 0;
+    std::string audioCodec;
+    int sampleRate = 0;
+    int channels = 0;
+    double duration = 0;
+};
+MediaInfo Probe(const std::string& file);
 
 // The packets of one track: when the first and the last come (seconds), how many
 // there are, and the longest time between two that follow each other.
@@ -19,14 +35,18 @@ Track ReadTrack(const std::string& file, const char* track);  // track: "a" or "
 // A gap between packets that a source lost without a stand-in leaves (seconds); a
 // loaded machine leaves a few hundred milliseconds.
 inline constexpr double kLongestGap = 1.0;
+// Expects both tracks (AAC at 44.1 kHz, and pictures at `fps`) to go on to the end
+// without such a gap, with as much sound as time; the picture's track.
+Track ExpectContinuousTracks(const std::string& file, double fps);
 
 // The mean brightness (0-255) of every picture, in order.
 std::vector<double> FrameBrightness(const std::string& file);
 
 enum class Sound { Silent, Tone, Other };
 inline constexpr double kSoundPiece = 0.25;  // seconds per judged piece
-// The recording's sound in pieces of kSoundPiece: the tone, silence, or something else.
-std::vector<Sound> SoundPieces(const std::string& file, double toneHz);
+// The recording's sound in pieces of kSoundPiece: the tone (at `toneRms` of full scale
+// or louder), silence, or something else.
+std::vector<Sound> SoundPieces(const std::string& file, double toneHz, double toneRms = 0.05);
 
 struct SoundRun {
     Sound sound;
@@ -38,4 +58,4 @@ inline constexpr double kChange = 2 * kSoundPiece;
 std::vector<SoundRun> Runs(const std::vector<Sound>& pieces);
 std::string Describe(const std::vector<SoundRun>& runs);  // for failure messages
 
-}  // namespace castorn_test
+}  // namespace test_support

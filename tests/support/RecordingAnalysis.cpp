@@ -1,0 +1,156 @@
+#include "support/RecordingAnalysis.h"
+
+#include "support/Command.h"
+#include "support/ToneMeter.h"
+
+#include <gtest/gtest.h>
+#include <json/reader.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <numeric>
+#include <sstream>
+
+namespace fs = std::filesystem;
+
+namespace test_support {
+
+namespace {
+
+constexpr int kThumbWidth = 16;
+constexpr int kThumbHeight = 12;
+constexpr double kAacFrame = 1024;  // samples
+constexpr double kAacRate = 44100;
+
+}  // namespace
+
+std::vector<std::string> FlvFiles(const std::string& dir)
+{
+    std::vector<std::string> files;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(dir, error))
+        if (entry.path().extension() == ".flv" && entry.file_size() > 0) files.push_back(entry.path());
+    std::sort(files.begin(), files.end(), [](const std::string& a, const std::string& b) {
+        return fs::last_write_time(a) < fs::last_write_time(b);
+    });
+    return files;
+}
+
+MediaInfo Probe(const std::string& file)
+{
+    Json::Value root;
+    std::istringstream text(
+        CommandOutput("ffprobe -v error -count_packets -show_streams -show_format -of json '" + file + "'"));
+    text >> root;
+    MediaInfo info;
+    info.duration = std::atof(root["format"]["duration"].asCString());
+    for (const auto& stream : root["streams"]) {
+        if (stream["codec_type"].asString() == "video") {
+            info.videoCodec = stream["codec_name"].asString();
+            info.width = stream["width"].asInt();
+            info.height = stream["height"].asInt();
+            info.fps = info.duration > 0 ? std::atof(stream["nb_read_packets"].asCString()) / info.duration : 0;
+        } else if (stream["codec_type"].asString() == "audio") {
+            info.audioCodec = stream["codec_name"].asString();
+            info.sampleRate = std::atoi(stream["sample_rate"].asCString());
+            info.channels = stream["channels"].asInt();
+        }
+    }
+    return info;
+}
+
+Track ReadTrack(const std::string& file, const char* track)
+{
+    std::vector<double> times;
+    const CommandPipe pipe = ReadCommand(std::string("ffprobe -v error -select_streams ") + track +
+                                         " -show_entries packet=pts_time -of default=nw=1:nk=1 '" + file + "'");
+    for (double time = 0; pipe && std::fscanf(pipe.get(), "%lf", &time) == 1;) times.push_back(time);
+    std::sort(times.begin(), times.end());
+    Track result;
+    result.packets = times.size();
+    if (times.empty()) return result;
+    result.first = times.front();
+    result.last = times.back();
+    for (std::size_t i = 1; i < times.size(); ++i)
+        result.longestGap = std::max(result.longestGap, times[i] - times[i - 1]);
+    return result;
+}
+
+Track ExpectContinuousTracks(const std::string& file, double fps)
+{
+    const Track audio = ReadTrack(file, "a");
+    const Track video = ReadTrack(file, "v");
+    EXPECT_LT(audio.longestGap, kLongestGap) << "the sound goes on without a gap";
+    EXPECT_NEAR(audio.packets * kAacFrame / kAacRate, audio.last - audio.first, 0.3) << "as much sound as time";
+    EXPECT_LT(video.longestGap, kLongestGap) << "so does the picture";
+    EXPECT_NEAR(audio.last, video.last, 0.5) << "both tracks last to the end";
+    EXPECT_NEAR(video.packets / (video.last - video.first), fps, 1.5) << "at the set frame rate";
+    return video;
+}
+
+std::vector<double> FrameBrightness(const std::string& file)
+{
+    std::vector<double> means;
+    const CommandPipe pipe =
+        ReadCommand("ffmpeg -v error -i '" + file + "' -an -vf scale=" + std::to_string(kThumbWidth) + ":" +
+                    std::to_string(kThumbHeight) + ",format=gray -f rawvideo - 2>/dev/null");
+    std::vector<unsigned char> frame(kThumbWidth * kThumbHeight);
+    while (pipe && std::fread(frame.data(), 1, frame.size(), pipe.get()) == frame.size())
+        means.push_back(std::accumulate(frame.begin(), frame.end(), 0.0) / frame.size());
+    return means;
+}
+
+std::vector<Sound> SoundPieces(const std::string& file, double toneHz, double toneRms)
+{
+    const std::vector<std::int16_t> samples = DecodeAudio(file);
+    const std::size_t size = std::size_t(kSoundPiece * kMeterRate);
+    std::vector<Sound> pieces;
+    for (std::size_t at = 0; at + size <= samples.size(); at += size) {
+        const Level level = Measure(std::span(samples).subspan(at, size));
+        const bool tone = level.rms > toneRms && std::abs(level.frequency - toneHz) < toneHz / 20;
+        pieces.push_back(tone ? Sound::Tone : level.rms < 0.003 ? Sound::Silent : Sound::Other);
+    }
+    return pieces;
+}
+
+std::vector<SoundRun> Runs(const std::vector<Sound>& pieces)
+{
+    std::vector<SoundRun> raw;
+    for (const Sound piece : pieces) {
+        if (!raw.empty() && raw.back().sound == piece)
+            raw.back().seconds += kSoundPiece;
+        else
+            raw.push_back({piece, kSoundPiece});
+    }
+    std::vector<SoundRun> runs;
+    for (std::size_t i = 0; i < raw.size(); ++i) {
+        const bool change = raw[i].sound == Sound::Other && raw[i].seconds <= kChange;
+        const bool dropout =
+            raw[i].seconds <= kChange && !runs.empty() && i + 1 < raw.size() && runs.back().sound == raw[i + 1].sound;
+        if (change || dropout) continue;
+        if (!runs.empty() && runs.back().sound == raw[i].sound)
+            runs.back().seconds += raw[i].seconds;
+        else
+            runs.push_back(raw[i]);
+    }
+    return runs;
+}
+
+std::string Describe(const std::vector<SoundRun>& runs)
+{
+    std::string text;
+    char seconds[32];
+    for (const SoundRun& run : runs) {
+        std::snprintf(seconds, sizeof seconds, "%.2f s; ", run.seconds);
+        text += (run.sound == Sound::Tone     ? "tone "
+                 : run.sound == Sound::Silent ? "silence "
+                                              : "other ") +
+                std::string(seconds);
+    }
+    return text;
+}
+
+}  // namespace test_support

@@ -1,0 +1,24 @@
+// Xvfb on a free display, set as DISPLAY for this process and what it starts.
+#pragma once
+
+#include "support/ChildProcess.h"
+
+#include <memory>
+#include <string>
+
+namespace test_support {
+
+class VirtualDisplay {
+public:
+    VirtualDisplay();
+    ~VirtualDisplay();
+    const std::string& Name() const { return m_name; }
+    // Runs xdotool with these arguments on this display; what it prints.
+    std::string Xdotool(const std::string& args) const;
+
+private:
+    std::string m_name;
+    std::unique_ptr<ChildProcess> m_process;
+};
+
+}  // namespace test_support
