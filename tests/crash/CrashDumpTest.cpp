@@ -2,12 +2,12 @@
 #include "CrashTestSupport.h"
 #include "MinidumpReader.h"
 
+#include "support/ChildProcess.h"
+#include "support/WaitUntil.h"
+
+#include <algorithm>
 #include <chrono>
-#include <csignal>
-#include <cstdlib>
 #include <cstring>
-#include <gtest/gtest.h>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -18,38 +18,7 @@ namespace md = tavisk_crash::md;
 
 namespace {
 
-struct Crash {
-    TempDir dir;
-    std::string program;
-    std::string dump;
-    RunResult run;
-};
-
-// Copies the helper into a fresh folder (so tests never share a dump) and crashes it
-// there; it must end by `signo`.
-void RunCrash(Crash& crash, const std::vector<std::string>& args, int signo = SIGSEGV)
-{
-    crash.program = crash.dir / "crash_helper";
-    crash.dump = crash.dir / "crash_helper.dmp";
-    CopyHelper(crash.program);
-    std::vector<std::string> argv = {crash.program};
-    argv.insert(argv.end(), args.begin(), args.end());
-    crash.run = RunProgram(argv, {"XDG_STATE_HOME=" + (crash.dir / "state")});
-    ASSERT_TRUE(EndedBySignal(crash.run, signo)) << Describe(crash.run);
-}
-
-std::string Hex(const std::vector<unsigned char>& bytes)
-{
-    static const char digits[] = "0123456789abcdef";
-    std::string s;
-    for (unsigned char b : bytes) {
-        s += digits[b >> 4];
-        s += digits[b & 15];
-    }
-    return s;
-}
-
-LldbResult Lldb(const Crash& crash)
+LldbResult Lldb(const HelperCopy& crash)
 {
     LldbResult result = RunLldb(crash.dump, crash.program);
     EXPECT_TRUE(result.found) << "lldb-15 is needed to read the dumps: apt-get install lldb-15";
@@ -57,7 +26,7 @@ LldbResult Lldb(const Crash& crash)
 }
 
 // Everything a dump of the helper must hold, whatever the crash.
-void CheckDump(const Crash& crash, const MinidumpReader& dump, size_t expectedThreads, int signo,
+void CheckDump(const HelperCopy& crash, const MinidumpReader& dump, size_t expectedThreads, int signo,
                bool stackOverflow = false)
 {
     ASSERT_TRUE(dump.valid()) << dump.error();
@@ -107,12 +76,10 @@ void CheckDump(const Crash& crash, const MinidumpReader& dump, size_t expectedTh
             EXPECT_LE(t.stack.startOfMemoryRange, context->rsp);
             EXPECT_GT(t.stack.startOfMemoryRange + t.stack.memory.dataSize, context->rsp);
         }
-        bool inMemoryList = false;
-        for (const md::MemoryDescriptor& r : ranges)
-            inMemoryList =
-                inMemoryList || (r.startOfMemoryRange == t.stack.startOfMemoryRange &&
-                                 r.memory.dataSize == t.stack.memory.dataSize && r.memory.rva == t.stack.memory.rva);
-        EXPECT_TRUE(inMemoryList);
+        EXPECT_TRUE(std::ranges::any_of(ranges, [&](const md::MemoryDescriptor& r) {
+            return r.startOfMemoryRange == t.stack.startOfMemoryRange && r.memory.dataSize == t.stack.memory.dataSize &&
+                   r.memory.rva == t.stack.memory.rva;
+        }));
         if (t.threadId == exception->threadId) {
             faultingListed = true;
             EXPECT_EQ(t.threadContext.rva, exception->threadContext.rva);
@@ -128,7 +95,7 @@ void CheckDump(const Crash& crash, const MinidumpReader& dump, size_t expectedTh
     ASSERT_FALSE(buildId.empty());
     std::vector<unsigned char> cv = {0x4C, 0x45, 0x70, 0x42};  // 'BpEL' little-endian
     cv.insert(cv.end(), buildId.begin(), buildId.end());
-    EXPECT_EQ(Hex(modules[0].cvRecord), Hex(cv));
+    EXPECT_EQ(modules[0].cvRecord, cv);
     EXPECT_EQ(modules[0].record.versionInfo.fileVersionMs, 0x00010000u);
     EXPECT_EQ(modules[0].record.versionInfo.fileVersionLs, 0x00000002u);
     bool libc = false;
@@ -137,8 +104,7 @@ void CheckDump(const Crash& crash, const MinidumpReader& dump, size_t expectedTh
         EXPECT_GT(m.record.sizeOfImage, 0u);
         if (m.name.find("/libc.so") != std::string::npos) {
             libc = true;
-            EXPECT_EQ(Hex(std::vector<unsigned char>(m.cvRecord.begin() + 4, m.cvRecord.end())),
-                      Hex(ElfBuildId(m.name)));
+            EXPECT_EQ(std::vector<unsigned char>(m.cvRecord.begin() + 4, m.cvRecord.end()), ElfBuildId(m.name));
         }
     }
     EXPECT_TRUE(libc);
@@ -153,12 +119,16 @@ void CheckDump(const Crash& crash, const MinidumpReader& dump, size_t expectedTh
     EXPECT_EQ(auxv.size() % 16, 0u);
 }
 
+class CrashDump : public testing::Test {
+protected:
+    HelperCopy crash;
+};
+
 }  // namespace
 
-TEST(CrashDump, NullWriteOnTheMainThread)
+TEST_F(CrashDump, NullWriteOnTheMainThread)
 {
-    Crash crash;
-    ASSERT_NO_FATAL_FAILURE(RunCrash(crash, {"main-null", "--threads", "3"}));
+    ASSERT_TRUE(crash.Crash({"main-null", "--threads", "3"}));
     ASSERT_TRUE(Exists(crash.dump));
     struct stat st {};
     stat(crash.dump.c_str(), &st);
@@ -187,10 +157,9 @@ TEST(CrashDump, NullWriteOnTheMainThread)
     EXPECT_NE(lldb.output.find("SleepingWorker"), std::string::npos) << lldb.output;
 }
 
-TEST(CrashDump, NullWriteOnASecondThreadWhileOthersRun)
+TEST_F(CrashDump, NullWriteOnASecondThreadWhileOthersRun)
 {
-    Crash crash;
-    ASSERT_NO_FATAL_FAILURE(RunCrash(crash, {"thread-null", "--threads", "4"}));  // two of them busy, two asleep
+    ASSERT_TRUE(crash.Crash({"thread-null", "--threads", "4"}));  // two of them busy, two asleep
     MinidumpReader dump(crash.dump);
     CheckDump(crash, dump, 6, SIGSEGV);
     auto exception = dump.exception();
@@ -205,10 +174,9 @@ TEST(CrashDump, NullWriteOnASecondThreadWhileOthersRun)
     EXPECT_NE(lldb.output.find("std::thread::join"), std::string::npos) << lldb.output;  // the main thread
 }
 
-TEST(CrashDump, ManyThreads)
+TEST_F(CrashDump, ManyThreads)
 {
-    Crash crash;
-    ASSERT_NO_FATAL_FAILURE(RunCrash(crash, {"thread-null", "--threads", "60"}));
+    ASSERT_TRUE(crash.Crash({"thread-null", "--threads", "60"}));
     MinidumpReader dump(crash.dump);
     CheckDump(crash, dump, 62, SIGSEGV);
 }
@@ -225,13 +193,15 @@ void PrintTo(const SignalCase& c, std::ostream* os)
     *os << c.mode;
 }
 
-class CrashSignals : public testing::TestWithParam<SignalCase> {};
+class CrashSignals : public testing::TestWithParam<SignalCase> {
+protected:
+    HelperCopy crash;
+};
 
 TEST_P(CrashSignals, DumpedAndEndedByTheSameSignal)
 {
     const SignalCase& c = GetParam();
-    Crash crash;
-    ASSERT_NO_FATAL_FAILURE(RunCrash(crash, {c.mode, "--threads", "2"}, c.signo));
+    ASSERT_TRUE(crash.Crash({c.mode, "--threads", "2"}, c.signo));
     MinidumpReader dump(crash.dump);
     CheckDump(crash, dump, 3, c.signo);
     auto exception = dump.exception();
@@ -262,16 +232,15 @@ INSTANTIATE_TEST_SUITE_P(All, CrashSignals,
                                          SignalCase{"raise", SIGSEGV, "SIGSEGV", "RaiseSegv"}),
                          [](const auto& info) { return std::string(info.param.name).substr(3); });
 
-TEST(CrashDump, TwoThreadsFaultingAtOnceNeitherDeadlocks)
+TEST_F(CrashDump, TwoThreadsFaultingAtOnceNeitherDeadlocks)
 {
     for (int round = 0; round < 5; ++round) {
         SCOPED_TRACE("round " + std::to_string(round));
-        Crash crash;
-        ASSERT_NO_FATAL_FAILURE(RunCrash(crash, {"two-faults", "--threads", "2"}));
-        MinidumpReader dump(crash.dump);
-        CheckDump(crash, dump, 5, SIGSEGV);
-        // One wrote the dump; the other is shown at its own fault, not inside the handler.
-        LldbResult lldb = Lldb(crash);
+        HelperCopy copy;
+        ASSERT_TRUE(copy.Crash({"two-faults", "--threads", "2"}));
+        MinidumpReader dump(copy.dump);
+        CheckDump(copy, dump, 5, SIGSEGV);
+        LldbResult lldb = Lldb(copy);
         EXPECT_EQ(lldb.threadCount, 5) << lldb.output;
         EXPECT_NE(lldb.stopLine.find("FaultingTwin"), std::string::npos) << lldb.output;
         // The other twin is shown in its own function, where it faulted, not inside the handler.
@@ -284,11 +253,10 @@ TEST(CrashDump, TwoThreadsFaultingAtOnceNeitherDeadlocks)
     }
 }
 
-TEST(CrashDump, ThreadThatBlocksEverySignalIsStillListed)
+TEST_F(CrashDump, ThreadThatBlocksEverySignalIsStillListed)
 {
-    Crash crash;
     const auto start = std::chrono::steady_clock::now();
-    ASSERT_NO_FATAL_FAILURE(RunCrash(crash, {"blocked-thread", "--threads", "2"}));
+    ASSERT_TRUE(crash.Crash({"blocked-thread", "--threads", "2"}));
     const auto took = std::chrono::steady_clock::now() - start;
     // Seen blocking the stop signal, it is not waited for the full second.
     EXPECT_LT(took, std::chrono::milliseconds(900));
@@ -302,11 +270,10 @@ TEST(CrashDump, ThreadThatBlocksEverySignalIsStillListed)
     EXPECT_NE(lldb.output.find("BlockedWorker"), std::string::npos) << lldb.output;
 }
 
-TEST(CrashDump, StackOverflowOnTheMainThread)
+TEST_F(CrashDump, StackOverflowOnTheMainThread)
 {
     // The handler runs on the alternate stack; the dump holds the innermost 256 KiB of the stack.
-    Crash crash;
-    ASSERT_NO_FATAL_FAILURE(RunCrash(crash, {"overflow", "--threads", "1"}));
+    ASSERT_TRUE(crash.Crash({"overflow", "--threads", "1"}));
     MinidumpReader dump(crash.dump);
     CheckDump(crash, dump, 2, SIGSEGV, true);
     LldbResult lldb = Lldb(crash);
@@ -314,12 +281,11 @@ TEST(CrashDump, StackOverflowOnTheMainThread)
     EXPECT_NE(lldb.faultingBacktrace.find("frame #20: "), std::string::npos) << lldb.output;
 }
 
-TEST(CrashDump, RunningThreadThatBlocksEverySignalIsListedWithoutRegisters)
+TEST_F(CrashDump, RunningThreadThatBlocksEverySignalIsListedWithoutRegisters)
 {
     // It cannot be stopped nor located: after the full wait it is listed with zero registers,
     // and the reader still shows every other thread.
-    Crash crash;
-    ASSERT_NO_FATAL_FAILURE(RunCrash(crash, {"blocked-busy-thread", "--threads", "2"}));
+    ASSERT_TRUE(crash.Crash({"blocked-busy-thread", "--threads", "2"}));
     MinidumpReader dump(crash.dump);
     ASSERT_TRUE(dump.valid());
     const auto threads = dump.threads();
@@ -339,10 +305,9 @@ TEST(CrashDump, RunningThreadThatBlocksEverySignalIsListedWithoutRegisters)
     EXPECT_NE(lldb.faultingBacktrace.find("CrashOnMainThread"), std::string::npos) << lldb.output;
 }
 
-TEST(CrashDump, PreviousHandlerIsChained)
+TEST_F(CrashDump, PreviousHandlerIsChained)
 {
-    Crash crash;
-    ASSERT_NO_FATAL_FAILURE(RunCrash(crash, {"prev-handler"}));
+    ASSERT_TRUE(crash.Crash({"prev-handler"}));
     EXPECT_NE(crash.run.err.find("previous handler ran"), std::string::npos);
     EXPECT_TRUE(MinidumpReader(crash.dump).valid());
     // Every descriptor the handler opened (threads folder, memory, dump, /proc files) is closed again.
@@ -353,18 +318,16 @@ TEST(CrashDump, PreviousHandlerIsChained)
     EXPECT_EQ(std::stoi(crash.run.err.substr(before + 35)), std::stoi(crash.run.err.substr(after + 33)));
 }
 
-TEST(CrashDump, FaultInThePreviousHandlerNeitherLoopsNorHangs)
+TEST_F(CrashDump, FaultInThePreviousHandlerNeitherLoopsNorHangs)
 {
-    Crash crash;
-    ASSERT_NO_FATAL_FAILURE(RunCrash(crash, {"prev-handler-faults"}));
+    ASSERT_TRUE(crash.Crash({"prev-handler-faults"}));
     EXPECT_NE(crash.run.err.find("previous handler faults"), std::string::npos);
     EXPECT_TRUE(MinidumpReader(crash.dump).valid());
 }
 
-TEST(CrashDump, FaultInsideTheWriterKeepsWhatWasWritten)
+TEST_F(CrashDump, FaultInsideTheWriterKeepsWhatWasWritten)
 {
-    Crash crash;
-    ASSERT_NO_FATAL_FAILURE(RunCrash(crash, {"writer-fault"}));
+    ASSERT_TRUE(crash.Crash({"writer-fault"}));
     MinidumpReader dump(crash.dump);
     ASSERT_TRUE(dump.valid()) << dump.error();
     EXPECT_TRUE(dump.hasStream(md::kSystemInfoStream));
@@ -374,30 +337,26 @@ TEST(CrashDump, FaultInsideTheWriterKeepsWhatWasWritten)
     EXPECT_FALSE(dump.hasStream(md::kModuleListStream));  // the writer was left before it
 }
 
-TEST(CrashDump, SecondCrashReplacesTheDump)
+TEST_F(CrashDump, SecondCrashReplacesTheDump)
 {
-    Crash crash;
-    ASSERT_NO_FATAL_FAILURE(RunCrash(crash, {"thread-null", "--threads", "8"}));
+    ASSERT_TRUE(crash.Crash({"thread-null", "--threads", "8"}));
     const size_t firstSize = MinidumpReader(crash.dump).fileSize();
-    RunResult second =
-        RunProgram({crash.program, "main-null", "--threads", "1"}, {"XDG_STATE_HOME=" + (crash.dir / "state")});
-    ASSERT_TRUE(EndedBySignal(second, SIGSEGV)) << Describe(second);
+    ASSERT_TRUE(crash.Crash({"main-null", "--threads", "1"}));
     MinidumpReader dump(crash.dump);
     ASSERT_TRUE(dump.valid());
     ASSERT_TRUE(dump.miscInfo());
-    EXPECT_EQ(dump.miscInfo()->processId, static_cast<uint32_t>(second.pid));
+    EXPECT_EQ(dump.miscInfo()->processId, static_cast<uint32_t>(crash.run.pid));
     EXPECT_EQ(dump.threads().size(), 2u);
     EXPECT_LT(dump.fileSize(), firstSize);  // replaced, not appended to
 }
 
-TEST(CrashDump, WithoutInstallationNoDump)
+TEST_F(CrashDump, WithoutInstallationNoDump)
 {
-    Crash crash;
-    ASSERT_NO_FATAL_FAILURE(RunCrash(crash, {"main-null", "--no-install"}));
+    ASSERT_TRUE(crash.Crash({"main-null", "--no-install"}));
     EXPECT_FALSE(Exists(crash.dump));
 }
 
-TEST(CrashDump, RealProgramLeavesADumpBesideIt)
+TEST_F(CrashDump, RealProgramLeavesADumpBesideIt)
 {
     const std::string program = BuildDir() + "/publish_tavisk";
     if (access(program.c_str(), X_OK) != 0) GTEST_SKIP() << "the program is not built in this build folder";
