@@ -38,8 +38,8 @@ TEST_F(CrashReporter, ExactArgumentsAsSeparateValues)
 {
     WriteReporter(dir / "reporter");
     ASSERT_TRUE(Crash({"main-null", "--reporter", dir / "reporter"}));
-    const std::vector<std::string> expected = {"-f", dump, "-t", program, "-v", "1.0.0.2",
-                                               "-a", "",   "-pid", std::to_string(run.pid)};
+    const std::vector<std::string> expected = {"-f",      dump, "-t", program, "-v",
+                                               "1.0.0.2", "-a", "",   "-pid",  std::to_string(run.pid)};
     EXPECT_EQ(ReporterArguments(), expected);
     EXPECT_TRUE(MinidumpReader(dump).valid());
 }
@@ -63,10 +63,10 @@ TEST_F(CrashReporter, QuotesInValuesCannotBreakTheCommandLine)
     WriteReporter(dir / "reporter");
     const std::string appArgument = "x\" -pid \"1 ; rm -rf /";
     ASSERT_TRUE(Crash({"main-null", "--reporter", dir / "reporter", "--app", appArgument}));
-    const std::vector<std::string> expected = {"-f", dir / "say \"hi\" -pid 1/crash_helper.dmp",
-                                               "-t", program,
-                                               "-v", "1.0.0.2",
-                                               "-a", appArgument,
+    const std::vector<std::string> expected = {"-f",   dir / "say \"hi\" -pid 1/crash_helper.dmp",
+                                               "-t",   program,
+                                               "-v",   "1.0.0.2",
+                                               "-a",   appArgument,
                                                "-pid", std::to_string(run.pid)};
     EXPECT_EQ(ReporterArguments(), expected);
 }

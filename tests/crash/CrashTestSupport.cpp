@@ -79,7 +79,7 @@ bool Exists(const std::string& path)
 }
 
 RunResult HelperCopy::RunCopy(const std::vector<std::string>& args, const std::vector<std::string>& setEnv,
-                          const std::vector<std::string>& unsetEnv) const
+                              const std::vector<std::string>& unsetEnv) const
 {
     std::vector<std::string> env = setEnv;
     for (const std::string& entry : {"XDG_STATE_HOME=" + (dir / "state"), "REPORTER_OUT=" + (dir / "args")})

@@ -48,7 +48,7 @@ struct HelperCopy {
 
     // Runs the copy with `args` in the folder's environment plus `setEnv` less `unsetEnv`.
     RunResult RunCopy(const std::vector<std::string>& args, const std::vector<std::string>& setEnv = {},
-                  const std::vector<std::string>& unsetEnv = {}) const;
+                      const std::vector<std::string>& unsetEnv = {}) const;
     // Runs it into `run`: it must end by `signo`.
     testing::AssertionResult Crash(const std::vector<std::string>& args, int signo = SIGSEGV);
     // The arguments a reporter written by WriteReporter was started with (waits for them).

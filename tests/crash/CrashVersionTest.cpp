@@ -54,7 +54,9 @@ TEST(CrashVersion, MissingOrNonElfFileFails)
 {
     TempDir dir;
     WriteFile(dir / "text", "just some text, not a program\n");
-    WriteFile(dir / "short", "\x7f" "EL");
+    WriteFile(dir / "short",
+              "\x7f"
+              "EL");
     for (const std::string& path : {dir / "text", dir / "short", dir / "missing", std::string()})
         EXPECT_EQ(Version(path), kNoVersion) << path;
 }
