@@ -262,11 +262,6 @@ CRASHES void FaultInWriter()
     *g_null = 4;
 }
 
-void Overflow()
-{
-    g_sink = RecurseForever(0);
-}
-
 // The modes whose fault comes on the main thread, once the workers run.
 const std::map<std::string, void (*)()> kMainThreadFaults = {
     {"main-null", CrashOnMainThread},
@@ -278,7 +273,7 @@ const std::map<std::string, void (*)()> kMainThreadFaults = {
     {"ill", IllegalInstruction},
     {"bus", BusError},
     {"raise", RaiseSegv},
-    {"overflow", Overflow},
+    {"overflow", [] { g_sink = RecurseForever(0); }},
 };
 
 }  // namespace

@@ -63,11 +63,9 @@ TEST(CrashDumpName, LeadingDotIsNotAnExtension)
 TEST(CrashDumpName, ResultMustFitIn259Characters)
 {
     // 259 characters with an extension: the name keeps its length and fits.
-    std::string withExtension = std::string("/").append(250, 'd').append("/prog.bin");
-    ASSERT_EQ(withExtension.size(), 260u);
-    withExtension.erase(1, 1);
+    const std::string withExtension = std::string("/").append(249, 'd').append("/prog.bin");
     ASSERT_EQ(withExtension.size(), 259u);
-    std::string dump = DumpName(withExtension);
+    const std::string dump = DumpName(withExtension);
     EXPECT_EQ(dump.size(), 259u);
     EXPECT_EQ(dump.substr(dump.size() - 9), "/prog.dmp");
 
@@ -170,17 +168,10 @@ TEST(CrashReporterArguments, ExactVectorWithoutShell)
     std::vector<std::string> args;
     for (; *argv != nullptr; ++argv) args.push_back(*argv);
     // The version is the one read at installation (none here: this process never installed).
-    std::vector<std::string> expected = {"/opt/reporter",
-                                         "-f",
-                                         "/usr/bin/pub.dmp",
-                                         "-t",
-                                         "/usr/bin/pub \"quoted\"",
-                                         "-v",
-                                         args.size() > 6 ? args[6] : "",
-                                         "-a",
-                                         "",
-                                         "-pid",
-                                         "4242"};
+    const std::string version = args.size() > 6 ? args[6] : "";
+    const std::vector<std::string> expected = {
+        "/opt/reporter", "-f",  "/usr/bin/pub.dmp", "-t", "/usr/bin/pub \"quoted\"", "-v", version, "-a", "",
+        "-pid",          "4242"};
     EXPECT_EQ(args, expected);
     s_szReporter[0] = '\0';
     memcpy(s_szProgram, savedProgram, sizeof savedProgram);
