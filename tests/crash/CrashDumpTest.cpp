@@ -14,7 +14,6 @@
 #include <unistd.h>
 
 using namespace crash_test;
-namespace md = tavisk_crash::md;
 
 namespace {
 
