@@ -192,10 +192,7 @@ void PrintTo(const SignalCase& c, std::ostream* os)
     *os << c.mode;
 }
 
-class CrashSignals : public testing::TestWithParam<SignalCase> {
-protected:
-    HelperCopy crash;
-};
+class CrashSignals : public CrashDump, public testing::WithParamInterface<SignalCase> {};
 
 TEST_P(CrashSignals, DumpedAndEndedByTheSameSignal)
 {
