@@ -65,6 +65,18 @@ QPushButton* WindowTest::Button(int id) const
     return DialogItemAs<QPushButton>(*window, id);
 }
 
+QComboBox* WindowTest::List(int id) const
+{
+    return DialogItemAs<QComboBox>(*window, id);
+}
+
+std::vector<std::string> WindowTest::CallsOfClick(int id)
+{
+    const auto before = static_cast<std::ptrdiff_t>(RecordingEngine::calls.size());
+    Click(id);
+    return {RecordingEngine::calls.begin() + before, RecordingEngine::calls.end()};
+}
+
 std::string WindowTest::ButtonPattern() const
 {
     std::string pattern;
