@@ -331,7 +331,6 @@ int main(int argc, char** argv)
         StartWorkers(threads, false);
         WaitStarted(threads);
         if (mode == "prev-handler") ReportOpenFds("before the fault");
-        if (mode == "none") return 0;
         const auto fault = kMainThreadFaults.find(mode);
         if (fault == kMainThreadFaults.end()) {
             fprintf(stderr, "crash_helper: unknown mode %s\n", mode.c_str());
