@@ -147,7 +147,7 @@ TEST_F(CrashDump, NullWriteOnTheMainThread)
     EXPECT_TRUE(dump.memory(context->rip, 16));
 
     LldbResult lldb = Lldb(crash);
-    EXPECT_EQ(lldb.threadCount, 4) << lldb.output;
+    EXPECT_EQ(lldb.threadLines.size(), 4u) << lldb.output;
     EXPECT_NE(lldb.stopLine.find("stop reason = signal SIGSEGV"), std::string::npos) << lldb.output;
     EXPECT_NE(lldb.stopLine.find("CrashOnMainThread"), std::string::npos) << lldb.output;
     EXPECT_NE(lldb.faultingBacktrace.find("frame #0: "), std::string::npos) << lldb.output;
@@ -166,7 +166,7 @@ TEST_F(CrashDump, NullWriteOnASecondThreadWhileOthersRun)
     EXPECT_NE(exception->threadId, static_cast<uint32_t>(crash.run.pid));
 
     LldbResult lldb = Lldb(crash);
-    EXPECT_EQ(lldb.threadCount, 6) << lldb.output;
+    EXPECT_EQ(lldb.threadLines.size(), 6u) << lldb.output;
     EXPECT_NE(lldb.stopLine.find("signal SIGSEGV"), std::string::npos) << lldb.output;
     EXPECT_NE(lldb.faultingBacktrace.find("FaultingWorker"), std::string::npos) << lldb.output;
     EXPECT_NE(lldb.output.find("BusyWorker"), std::string::npos) << lldb.output;
@@ -215,7 +215,7 @@ TEST_P(CrashSignals, DumpedAndEndedByTheSameSignal)
     }
 
     LldbResult lldb = Lldb(crash);
-    EXPECT_EQ(lldb.threadCount, 3) << lldb.output;
+    EXPECT_EQ(lldb.threadLines.size(), 3u) << lldb.output;
     EXPECT_NE(lldb.stopLine.find(std::string("signal ") + c.name), std::string::npos) << lldb.output;
     EXPECT_NE(lldb.faultingBacktrace.find(c.function), std::string::npos) << lldb.output;
 }
@@ -237,7 +237,7 @@ TEST_F(CrashDump, TwoThreadsFaultingAtOnceNeitherDeadlocks)
         MinidumpReader dump(copy.dump);
         CheckDump(copy, dump, 5, SIGSEGV);
         LldbResult lldb = Lldb(copy);
-        EXPECT_EQ(lldb.threadCount, 5) << lldb.output;
+        EXPECT_EQ(lldb.threadLines.size(), 5u) << lldb.output;
         EXPECT_NE(lldb.stopLine.find("FaultingTwin"), std::string::npos) << lldb.output;
         // The other twin is shown in its own function, where it faulted, not inside the handler.
         const bool aStopped = lldb.stopLine.find("FaultingTwinA") != std::string::npos;
@@ -260,7 +260,7 @@ TEST_F(CrashDump, ThreadThatBlocksEverySignalIsStillListed)
     ASSERT_TRUE(dump.valid());
     EXPECT_EQ(dump.threads().size(), 4u);
     LldbResult lldb = Lldb(crash);
-    EXPECT_EQ(lldb.threadCount, 4) << lldb.output;
+    EXPECT_EQ(lldb.threadLines.size(), 4u) << lldb.output;
     EXPECT_NE(lldb.faultingBacktrace.find("CrashOnMainThread"), std::string::npos) << lldb.output;
     // Described from its system call: lldb still unwinds it to its function.
     EXPECT_NE(lldb.output.find("BlockedWorker"), std::string::npos) << lldb.output;
@@ -297,7 +297,7 @@ TEST_F(CrashDump, RunningThreadThatBlocksEverySignalIsListedWithoutRegisters)
     }
     EXPECT_EQ(unknown, 1);
     LldbResult lldb = Lldb(crash);
-    EXPECT_EQ(lldb.threadCount, 4) << lldb.output;
+    EXPECT_EQ(lldb.threadLines.size(), 4u) << lldb.output;
     EXPECT_NE(lldb.faultingBacktrace.find("CrashOnMainThread"), std::string::npos) << lldb.output;
 }
 
@@ -385,7 +385,7 @@ TEST_F(CrashDump, RealProgramLeavesADumpBesideIt)
     EXPECT_EQ(dump.modules()[0].name, program);
     LldbResult lldb = RunLldb(dumpPath, program);
     EXPECT_TRUE(lldb.found);
-    EXPECT_EQ(lldb.threadCount, static_cast<int>(dump.threads().size())) << lldb.output;
+    EXPECT_EQ(lldb.threadLines.size(), dump.threads().size()) << lldb.output;
     EXPECT_NE(lldb.stopLine.find("signal SIGSEGV"), std::string::npos) << lldb.output;
     unlink(dumpPath.c_str());
 }

@@ -154,31 +154,20 @@ LldbResult RunLldb(const std::string& dump, const std::string& program)
     result.output = run.out + run.err;
 
     std::istringstream lines(run.out);
-    std::string line;
-    enum { kNone, kList, kBacktrace } section = kNone;
+    std::string command;  // the one whose output the lines are
     bool inSelected = false;
-    while (std::getline(lines, line)) {
-        if (line.rfind("(lldb) thread list", 0) == 0) {
-            section = kList;
-            continue;
-        }
-        if (line.rfind("(lldb) bt all", 0) == 0) {
-            section = kBacktrace;
-            continue;
-        }
-        if (section == kList && line.find("thread #") != std::string::npos &&
-            line.find("tid = ") != std::string::npos) {
-            ++result.threadCount;
+    for (std::string line; std::getline(lines, line);) {
+        if (line.starts_with("(lldb) ")) {
+            command = line.substr(7);
+        } else if (command.starts_with("thread list") && line.find("thread #") != std::string::npos &&
+                   line.find("tid = ") != std::string::npos) {
             result.threadLines.push_back(line);
-            if (line.rfind("* ", 0) == 0) result.stopLine = line;
-        }
-        if (section == kBacktrace) {
-            if (line.rfind("* thread #", 0) == 0) {
-                inSelected = true;
-                continue;
-            }
-            if (line.rfind("  thread #", 0) == 0) inSelected = false;
-            if (inSelected) result.faultingBacktrace += line + "\n";
+            if (line.starts_with("* ")) result.stopLine = line;
+        } else if (command.starts_with("bt all")) {
+            if (line.find("thread #") == 2)
+                inSelected = line.starts_with("* ");
+            else if (inSelected)
+                result.faultingBacktrace += line + "\n";
         }
     }
     return result;

@@ -70,7 +70,6 @@ std::vector<unsigned char> ElfBuildId(const std::string& path);
 struct LldbResult {
     bool found = false;  // lldb-15 is installed
     std::string output;
-    int threadCount = 0;                   // threads in `thread list`
     std::vector<std::string> threadLines;  // `thread list`: each thread where it stands (frame 0)
     std::string stopLine;                  // the selected thread's line in `thread list`
     std::string faultingBacktrace;         // the selected thread's frames in `bt all`
