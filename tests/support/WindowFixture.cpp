@@ -55,6 +55,13 @@ TestWindow& WindowTest::Open()
     return *window;
 }
 
+void WindowTest::GoOnAir()
+{
+    WriteSettingsFile(kDefaultSettingsFile);
+    Open();
+    Click(IDC_ON_AIR);
+}
+
 void WindowTest::Click(int id)
 {
     Button(id)->click();

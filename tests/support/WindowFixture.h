@@ -35,6 +35,8 @@ protected:
 
     // Creates the window and runs its initialisation.
     TestWindow& Open();
+    // With kDefaultSettingsFile written, opens the window and clicks IDC_ON_AIR.
+    void GoOnAir();
     void Click(int id);
     // The engine's calls that a click on `id` makes.
     std::vector<std::string> CallsOfClick(int id);

@@ -23,9 +23,7 @@ protected:
     {
         WindowTest::SetUp();
         RecordingEngine::next.reply = R"({"data":{"player":["Music","\u64ad\u653e\u5668"]}})";
-        WriteSettingsFile(kDefaultSettingsFile);
-        Open();
-        Click(IDC_ON_AIR);
+        GoOnAir();
     }
 };
 

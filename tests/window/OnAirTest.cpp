@@ -95,9 +95,7 @@ TEST_F(OnAir, AnEngineThatCannotBeCreatedAtAllChangesNothing)
 
 TEST_F(OnAir, GoingOffAirStopsAndRestoresTheIdlePattern)
 {
-    WriteSettingsFile(kDefaultSettingsFile);
-    Open();
-    Click(IDC_ON_AIR);
+    GoOnAir();
     EXPECT_EQ(CallsOfClick(IDC_OFF_AIR), std::vector<std::string>({"StopPublish"}));
     EXPECT_EQ(ButtonPattern(), "1100");
 }
@@ -115,9 +113,7 @@ TEST_F(OnAir, TheFocusFollowsTheButtonThatUndoesTheLastAction)
 
 TEST_F(OnAir, ClosingWhileOnAirReleasesWithoutStopping)
 {
-    WriteSettingsFile(kDefaultSettingsFile);
-    Open();
-    Click(IDC_ON_AIR);
+    GoOnAir();
     window->PostNcDestroy();
     EXPECT_EQ(RecordingEngine::released, 1);
     EXPECT_EQ(RecordingEngine::calls.back(), "Release");

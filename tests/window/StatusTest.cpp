@@ -20,15 +20,7 @@ QString ToolTip(const QWidget& window)
 
 }  // namespace
 
-class StatusControls : public WindowTest {
-protected:
-    void GoOnAir()
-    {
-        WriteSettingsFile(kDefaultSettingsFile);
-        Open();
-        Click(IDC_ON_AIR);
-    }
-};
+using StatusControls = WindowTest;
 
 TEST_F(StatusControls, SitInTheFreeSpaceWithoutTouchingATemplateControl)
 {
