@@ -58,8 +58,7 @@ TEST_F(CrashReporter, ReporterPathCutAt259AndAppArgumentAt1023)
 
 TEST_F(CrashReporter, QuotesInValuesCannotBreakTheCommandLine)
 {
-    program = dir / "say \"hi\" -pid 1/crash_helper";
-    CopyHelper(program);
+    CopyTo(dir / "say \"hi\" -pid 1/crash_helper");
     WriteReporter(dir / "reporter");
     const std::string appArgument = "x\" -pid \"1 ; rm -rf /";
     ASSERT_TRUE(Crash({"main-null", "--reporter", dir / "reporter", "--app", appArgument}));
@@ -105,8 +104,7 @@ TEST_F(CrashFallback, DumpGoesToHomeLocalStateWithoutXdgStateHome)
 TEST_F(CrashFallback, UnwritableProgramFolder)
 {
     chmod(dir.Path().c_str(), 0755);
-    program = dir / "bin/crash_helper";
-    CopyHelper(program);
+    CopyTo(dir / "bin/crash_helper");
     std::filesystem::create_directories(dir / "state");
     chmod((dir / "state").c_str(), 0777);
     if (geteuid() == 0) {
@@ -127,8 +125,7 @@ TEST_F(CrashFallback, UnwritableProgramFolder)
 
 TEST_F(CrashInstall, ProgramPathOf260CharactersInstallsNothing)
 {
-    program = PathOfLength(dir.Path(), 260, "crash_helper");
-    CopyHelper(program);
+    CopyTo(PathOfLength(dir.Path(), 260, "crash_helper"));
     ASSERT_TRUE(Crash({"main-null"}));  // the default action
     EXPECT_EQ(run.out, "CrashHandler.cpp(593): file(" + program + ") too large\n");
     EXPECT_FALSE(Exists(program + ".dmp"));
@@ -137,8 +134,7 @@ TEST_F(CrashInstall, ProgramPathOf260CharactersInstallsNothing)
 
 TEST_F(CrashInstall, ProgramPathOf259CharactersWithExtensionDumpsBesideIt)
 {
-    program = PathOfLength(dir.Path(), 259, "crash.bin");
-    CopyHelper(program);
+    CopyTo(PathOfLength(dir.Path(), 259, "crash.bin"));
     ASSERT_TRUE(Crash({"main-null"}));
     EXPECT_EQ(run.out, "");
     EXPECT_TRUE(MinidumpReader(program.substr(0, program.size() - 4) + ".dmp").valid());
@@ -147,8 +143,7 @@ TEST_F(CrashInstall, ProgramPathOf259CharactersWithExtensionDumpsBesideIt)
 TEST_F(CrashInstall, ProgramPathOf259CharactersWithoutExtensionDumpsToTheStateFolder)
 {
     // With ".dmp" appended the name would pass 259 characters.
-    program = PathOfLength(dir.Path(), 259, "crash_helper");
-    CopyHelper(program);
+    CopyTo(PathOfLength(dir.Path(), 259, "crash_helper"));
     ASSERT_TRUE(Crash({"main-null"}));
     EXPECT_EQ(run.out, "");
     EXPECT_TRUE(MinidumpReader(dir / "state/crash_helper/crash_helper.dmp").valid());

@@ -45,6 +45,12 @@ bool Exists(const std::string& path);
 // write its arguments.
 struct HelperCopy {
     HelperCopy() { CopyHelper(program); }
+    // Runs a copy at `path` from now on.
+    void CopyTo(const std::string& path)
+    {
+        program = path;
+        CopyHelper(program);
+    }
 
     // Runs the copy with `args` in the folder's environment plus `setEnv` less `unsetEnv`.
     RunResult RunCopy(const std::vector<std::string>& args, const std::vector<std::string>& setEnv = {},
