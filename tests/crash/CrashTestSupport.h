@@ -62,7 +62,7 @@ struct HelperCopy {
 
     TempDir dir;
     std::string program = dir / "crash_helper";
-    std::string dump = dir / "crash_helper.dmp";
+    std::string dump = dir / "crash_helper.dmp";  // beside the first copy
     RunResult run;
 };
 
