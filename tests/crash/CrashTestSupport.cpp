@@ -38,6 +38,7 @@ RunResult RunProgram(const std::vector<std::string>& argv, const std::vector<std
     RunResult result;
     result.pid = child.Pid();
     result.timedOut = !child.AwaitExit(std::chrono::seconds(timeoutSeconds));
+    result.ended = std::chrono::steady_clock::now();
     child.Stop();
     result.status = child.Status();
     result.out = ReadFile(io / "out");

@@ -5,6 +5,7 @@
 #include "support/Files.h"
 #include "support/TempDir.h"
 
+#include <chrono>
 #include <csignal>
 #include <gtest/gtest.h>
 #include <string>
@@ -21,8 +22,9 @@ struct RunResult {
     int pid = 0;
     int status = 0;  // as from waitpid
     bool timedOut = false;
-    std::string out;  // standard output
-    std::string err;  // standard error
+    std::string out;                              // standard output
+    std::string err;                              // standard error
+    std::chrono::steady_clock::time_point ended;  // when it was seen to end
 };
 
 // Runs argv[0] with the test's environment plus `setEnv` ("NAME=value") less `unsetEnv`.
