@@ -101,19 +101,23 @@ CRASHES void FaultingWorker()
     *g_null = 7;
 }
 
-// The twins keep the stop signal blocked, so that neither can be stopped before it reaches
-// its fault: the second one always faults while the first is writing the dump.
-void BlockStopSignal()
+// Blocks every signal, or only the one the handler stops the other threads with.
+void BlockSignals(bool every)
 {
     sigset_t set;
     sigemptyset(&set);
-    sigaddset(&set, tavisk_crash::StopSignal());
+    if (every)
+        sigfillset(&set);
+    else
+        sigaddset(&set, tavisk_crash::StopSignal());
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
 }
 
+// The twins keep the stop signal blocked, so that neither can be stopped before it reaches
+// its fault: the second one always faults while the first is writing the dump.
 CRASHES void FaultingTwinA()
 {
-    BlockStopSignal();
+    BlockSignals(false);
     ++g_twinsReady;
     while (!g_go.load())
         ;
@@ -122,7 +126,7 @@ CRASHES void FaultingTwinA()
 
 CRASHES void FaultingTwinB()
 {
-    BlockStopSignal();
+    BlockSignals(false);
     ++g_twinsReady;
     while (!g_go.load())
         ;
@@ -181,23 +185,16 @@ __attribute__((noinline)) void BusyWorker()
     for (;;) g_sink = g_sink + 1;
 }
 
-void BlockEverySignal()
-{
-    sigset_t all;
-    sigfillset(&all);
-    pthread_sigmask(SIG_BLOCK, &all, nullptr);
-}
-
 __attribute__((noinline)) void BlockedBusyWorker()
 {
-    BlockEverySignal();
+    BlockSignals(true);
     g_started.fetch_add(1);
     for (;;) g_sink = g_sink + 1;
 }
 
 __attribute__((noinline)) void BlockedWorker()
 {
-    BlockEverySignal();
+    BlockSignals(true);
     g_started.fetch_add(1);
     for (;;) sleep(100);
 }
@@ -262,11 +259,6 @@ CRASHES void FaultInWriter()
     *g_null = 4;
 }
 
-void Overflow()
-{
-    g_sink = RecurseForever(0);
-}
-
 // The modes whose fault comes on the main thread, once the workers run.
 const std::map<std::string, void (*)()> kMainThreadFaults = {
     {"main-null", CrashOnMainThread},
@@ -278,7 +270,7 @@ const std::map<std::string, void (*)()> kMainThreadFaults = {
     {"ill", IllegalInstruction},
     {"bus", BusError},
     {"raise", RaiseSegv},
-    {"overflow", Overflow},
+    {"overflow", [] { g_sink = RecurseForever(0); }},
 };
 
 }  // namespace
@@ -339,7 +331,6 @@ int main(int argc, char** argv)
         StartWorkers(threads, false);
         WaitStarted(threads);
         if (mode == "prev-handler") ReportOpenFds("before the fault");
-        if (mode == "none") return 0;
         const auto fault = kMainThreadFaults.find(mode);
         if (fault == kMainThreadFaults.end()) {
             fprintf(stderr, "crash_helper: unknown mode %s\n", mode.c_str());

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <string>
+#include <vector>
 
 using namespace tavisk_crash;
 
@@ -16,6 +17,14 @@ std::string DumpName(const std::string& program, size_t size = kPathSize)
     std::string text = out.c_str();
     EXPECT_EQ(ok, !text.empty()) << program;
     return text;
+}
+
+// `text` as CopyCut leaves it in a buffer of `size` bytes.
+std::string Cut(size_t size, const std::string& text)
+{
+    std::vector<char> buffer(size, 'x');
+    CopyCut(buffer.data(), size, text.c_str());
+    return buffer.data();
 }
 
 struct Fallback {
@@ -63,11 +72,9 @@ TEST(CrashDumpName, LeadingDotIsNotAnExtension)
 TEST(CrashDumpName, ResultMustFitIn259Characters)
 {
     // 259 characters with an extension: the name keeps its length and fits.
-    std::string withExtension = std::string("/").append(250, 'd').append("/prog.bin");
-    ASSERT_EQ(withExtension.size(), 260u);
-    withExtension.erase(1, 1);
+    const std::string withExtension = std::string("/").append(249, 'd').append("/prog.bin");
     ASSERT_EQ(withExtension.size(), 259u);
-    std::string dump = DumpName(withExtension);
+    const std::string dump = DumpName(withExtension);
     EXPECT_EQ(dump.size(), 259u);
     EXPECT_EQ(dump.substr(dump.size() - 9), "/prog.dmp");
 
@@ -115,23 +122,14 @@ TEST(CrashDumpName, FallbackTooLongIsRefused)
 
 TEST(CrashArguments, ReporterPathCutAt259)
 {
-    char buffer[kPathSize];
-    std::string longPath(400, 'r');
-    CopyCut(buffer, sizeof buffer, longPath.c_str());
-    EXPECT_EQ(std::string(buffer), std::string(259, 'r'));
-    CopyCut(buffer, sizeof buffer, "/short");
-    EXPECT_EQ(std::string(buffer), "/short");
+    EXPECT_EQ(Cut(kPathSize, std::string(400, 'r')), std::string(259, 'r'));
+    EXPECT_EQ(Cut(kPathSize, "/short"), "/short");
 }
 
 TEST(CrashArguments, AppArgumentCutAt1023)
 {
-    char buffer[kAppArgSize];
-    std::string longArg(5000, 'a');
-    CopyCut(buffer, sizeof buffer, longArg.c_str());
-    EXPECT_EQ(std::string(buffer), std::string(1023, 'a'));
-    std::string exact(1023, 'b');
-    CopyCut(buffer, sizeof buffer, exact.c_str());
-    EXPECT_EQ(std::string(buffer), exact);
+    EXPECT_EQ(Cut(kAppArgSize, std::string(5000, 'a')), std::string(1023, 'a'));
+    EXPECT_EQ(Cut(kAppArgSize, std::string(1023, 'b')), std::string(1023, 'b'));
 }
 
 TEST(CrashInstallMessages, UnreadablePathPrints590AndInstallsNothing)
@@ -170,17 +168,10 @@ TEST(CrashReporterArguments, ExactVectorWithoutShell)
     std::vector<std::string> args;
     for (; *argv != nullptr; ++argv) args.push_back(*argv);
     // The version is the one read at installation (none here: this process never installed).
-    std::vector<std::string> expected = {"/opt/reporter",
-                                         "-f",
-                                         "/usr/bin/pub.dmp",
-                                         "-t",
-                                         "/usr/bin/pub \"quoted\"",
-                                         "-v",
-                                         args.size() > 6 ? args[6] : "",
-                                         "-a",
-                                         "",
-                                         "-pid",
-                                         "4242"};
+    const std::string version = args.size() > 6 ? args[6] : "";
+    const std::vector<std::string> expected = {
+        "/opt/reporter", "-f",  "/usr/bin/pub.dmp", "-t", "/usr/bin/pub \"quoted\"", "-v", version, "-a", "",
+        "-pid",          "4242"};
     EXPECT_EQ(args, expected);
     s_szReporter[0] = '\0';
     memcpy(s_szProgram, savedProgram, sizeof savedProgram);

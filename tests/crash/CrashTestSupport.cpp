@@ -1,5 +1,9 @@
 #include "CrashTestSupport.h"
 
+#include "support/ChildProcess.h"
+#include "support/WaitUntil.h"
+
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -34,6 +38,7 @@ RunResult RunProgram(const std::vector<std::string>& argv, const std::vector<std
     RunResult result;
     result.pid = child.Pid();
     result.timedOut = !child.AwaitExit(std::chrono::seconds(timeoutSeconds));
+    result.ended = std::chrono::steady_clock::now();
     child.Stop();
     result.status = child.Status();
     result.out = ReadFile(io / "out");
@@ -41,9 +46,11 @@ RunResult RunProgram(const std::vector<std::string>& argv, const std::vector<std
     return result;
 }
 
-bool EndedBySignal(const RunResult& result, int signo)
+testing::AssertionResult EndedBy(const RunResult& result, int signo)
 {
-    return !result.timedOut && WIFSIGNALED(result.status) && WTERMSIG(result.status) == signo;
+    if (!result.timedOut && WIFSIGNALED(result.status) && WTERMSIG(result.status) == signo)
+        return testing::AssertionSuccess();
+    return testing::AssertionFailure() << "not ended by signal " << signo << ": " << Describe(result);
 }
 
 std::string Describe(const RunResult& result)
@@ -58,28 +65,12 @@ std::string Describe(const RunResult& result)
     return s.str();
 }
 
-std::string HelperPath()
-{
-    return CRASH_HELPER_PATH;
-}
-
 void CopyHelper(const std::string& path)
 {
-    MakeDirs(fs::path(path).parent_path().string());
-    fs::copy_file(HelperPath(), path, fs::copy_options::overwrite_existing);
+    fs::create_directories(fs::path(path).parent_path());
+    fs::copy_file(kHelperPath, path, fs::copy_options::overwrite_existing);
     fs::permissions(path, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
                               fs::perms::others_read | fs::perms::others_exec);
-}
-
-void MakeDirs(const std::string& path)
-{
-    fs::create_directories(path);
-}
-
-void WriteFile(const std::string& path, const std::string& text, int mode)
-{
-    test_support::WriteFile(path, text);
-    chmod(path.c_str(), static_cast<mode_t>(mode));
 }
 
 bool Exists(const std::string& path)
@@ -88,15 +79,39 @@ bool Exists(const std::string& path)
     return lstat(path.c_str(), &st) == 0;
 }
 
-bool IsDirectory(const std::string& path)
+RunResult HelperCopy::RunCopy(const std::vector<std::string>& args, const std::vector<std::string>& setEnv,
+                              const std::vector<std::string>& unsetEnv) const
 {
-    struct stat st;
-    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    std::vector<std::string> env = setEnv;
+    for (const std::string& entry : {"XDG_STATE_HOME=" + (dir / "state"), "REPORTER_OUT=" + (dir / "args")})
+        if (std::ranges::find(unsetEnv, entry.substr(0, entry.find('='))) == unsetEnv.end()) env.push_back(entry);
+    std::vector<std::string> argv = {program};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return RunProgram(argv, env, unsetEnv);
 }
 
-bool WaitForFile(const std::string& path, int timeoutSeconds)
+testing::AssertionResult HelperCopy::Crash(const std::vector<std::string>& args, int signo)
 {
-    return test_support::WaitUntil([&] { return Exists(path); }, std::chrono::seconds(timeoutSeconds));
+    run = RunCopy(args);
+    return EndedBy(run, signo);
+}
+
+std::vector<std::string> HelperCopy::ReporterArguments() const
+{
+    const std::string file = dir / "args";
+    test_support::WaitUntil([&] { return Exists(file); }, std::chrono::seconds(20));
+    std::vector<std::string> args;
+    std::istringstream text(ReadFile(file));
+    for (std::string arg; std::getline(text, arg, '\0');) args.push_back(arg);
+    return args;
+}
+
+void WriteReporter(const std::string& path)
+{
+    WriteFile(path,
+              "#!/bin/sh\n"
+              "printf '%s\\0' \"$@\" > \"$REPORTER_OUT.tmp\" && mv \"$REPORTER_OUT.tmp\" \"$REPORTER_OUT\"\n");
+    chmod(path.c_str(), 0755);
 }
 
 std::vector<unsigned char> ElfBuildId(const std::string& path)
@@ -140,31 +155,20 @@ LldbResult RunLldb(const std::string& dump, const std::string& program)
     result.output = run.out + run.err;
 
     std::istringstream lines(run.out);
-    std::string line;
-    enum { kNone, kList, kBacktrace } section = kNone;
+    std::string command;  // the one whose output the lines are
     bool inSelected = false;
-    while (std::getline(lines, line)) {
-        if (line.rfind("(lldb) thread list", 0) == 0) {
-            section = kList;
-            continue;
-        }
-        if (line.rfind("(lldb) bt all", 0) == 0) {
-            section = kBacktrace;
-            continue;
-        }
-        if (section == kList && line.find("thread #") != std::string::npos &&
-            line.find("tid = ") != std::string::npos) {
-            ++result.threadCount;
+    for (std::string line; std::getline(lines, line);) {
+        if (line.starts_with("(lldb) ")) {
+            command = line.substr(7);
+        } else if (command.starts_with("thread list") && line.find("thread #") != std::string::npos &&
+                   line.find("tid = ") != std::string::npos) {
             result.threadLines.push_back(line);
-            if (line.rfind("* ", 0) == 0) result.stopLine = line;
-        }
-        if (section == kBacktrace) {
-            if (line.rfind("* thread #", 0) == 0) {
-                inSelected = true;
-                continue;
-            }
-            if (line.rfind("  thread #", 0) == 0) inSelected = false;
-            if (inSelected) result.faultingBacktrace += line + "\n";
+            if (line.starts_with("* ")) result.stopLine = line;
+        } else if (command.starts_with("bt all")) {
+            if (line.find("thread #") == 2)
+                inSelected = line.starts_with("* ");
+            else if (inSelected)
+                result.faultingBacktrace += line + "\n";
         }
     }
     return result;

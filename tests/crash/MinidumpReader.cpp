@@ -2,11 +2,7 @@
 
 #include "CrashTestSupport.h"
 
-#include <cstring>
-
 namespace crash_test {
-
-namespace md = tavisk_crash::md;
 
 MinidumpReader::MinidumpReader(const std::string& path) : m_data(ReadFile(path))
 {
@@ -31,86 +27,11 @@ MinidumpReader::MinidumpReader(const std::string& path) : m_data(ReadFile(path))
     m_valid = true;
 }
 
-template <typename T>
-std::optional<T> MinidumpReader::read(uint64_t offset) const
-{
-    if (offset + sizeof(T) > m_data.size()) return std::nullopt;
-    T value;
-    std::memcpy(&value, m_data.data() + offset, sizeof value);
-    return value;
-}
-
-bool MinidumpReader::hasStream(uint32_t type) const
+const md::Directory* MinidumpReader::find(uint32_t type) const
 {
     for (const md::Directory& d : m_directory)
-        if (d.streamType == type) return true;
-    return false;
-}
-
-std::string MinidumpReader::stream(uint32_t type) const
-{
-    for (const md::Directory& d : m_directory)
-        if (d.streamType == type) return m_data.substr(d.location.rva, d.location.dataSize);
-    return {};
-}
-
-template <typename T>
-std::optional<T> MinidumpReader::whole(uint32_t type) const
-{
-    const std::string bytes = stream(type);
-    if (bytes.size() != sizeof(T)) return std::nullopt;
-    T value;
-    std::memcpy(&value, bytes.data(), sizeof value);
-    return value;
-}
-
-template <typename T>
-std::vector<T> MinidumpReader::list(uint32_t type) const
-{
-    std::vector<T> items;
-    const std::string bytes = stream(type);
-    if (bytes.size() < 4) return items;
-    uint32_t count;
-    std::memcpy(&count, bytes.data(), 4);
-    if (bytes.size() != 4 + size_t{count} * sizeof(T))
-        return items;  // the size must match exactly: readers use it to find the list
-    for (uint32_t i = 0; i < count; ++i) {
-        T item;
-        std::memcpy(&item, bytes.data() + 4 + size_t{i} * sizeof(T), sizeof item);
-        items.push_back(item);
-    }
-    return items;
-}
-
-std::vector<md::Thread> MinidumpReader::threads() const
-{
-    return list<md::Thread>(md::kThreadListStream);
-}
-
-std::optional<md::ContextAmd64> MinidumpReader::context(const md::LocationDescriptor& where) const
-{
-    if (where.dataSize != sizeof(md::ContextAmd64)) return std::nullopt;
-    return read<md::ContextAmd64>(where.rva);
-}
-
-std::vector<md::MemoryDescriptor> MinidumpReader::memoryList() const
-{
-    return list<md::MemoryDescriptor>(md::kMemoryListStream);
-}
-
-std::optional<md::ExceptionStream> MinidumpReader::exception() const
-{
-    return whole<md::ExceptionStream>(md::kExceptionStream);
-}
-
-std::optional<md::SystemInfo> MinidumpReader::systemInfo() const
-{
-    return whole<md::SystemInfo>(md::kSystemInfoStream);
-}
-
-std::optional<md::MiscInfo> MinidumpReader::miscInfo() const
-{
-    return whole<md::MiscInfo>(md::kMiscInfoStream);
+        if (d.streamType == type) return &d;
+    return nullptr;
 }
 
 std::vector<MinidumpReader::Module> MinidumpReader::modules() const
@@ -129,11 +50,10 @@ std::vector<MinidumpReader::Module> MinidumpReader::modules() const
 std::string MinidumpReader::string(uint32_t rva) const
 {
     auto length = read<uint32_t>(rva);
-    if (!length || !inFile(rva + 4, *length + 2)) return {};
+    if (!length || !inFile(uint64_t{rva} + 4, uint64_t{*length} + 2)) return {};
     std::string text;
     for (uint32_t i = 0; i < *length / 2; ++i) {
-        uint16_t unit;
-        std::memcpy(&unit, m_data.data() + rva + 4 + i * 2, 2);
+        const uint16_t unit = *read<uint16_t>(uint64_t{rva} + 4 + i * 2);
         text += unit < 0x80 ? static_cast<char>(unit) : '?';
     }
     return text;

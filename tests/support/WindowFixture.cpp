@@ -55,6 +55,13 @@ TestWindow& WindowTest::Open()
     return *window;
 }
 
+void WindowTest::GoOnAir()
+{
+    WriteSettingsFile(kDefaultSettingsFile);
+    Open();
+    Click(IDC_ON_AIR);
+}
+
 void WindowTest::Click(int id)
 {
     Button(id)->click();
@@ -63,6 +70,18 @@ void WindowTest::Click(int id)
 QPushButton* WindowTest::Button(int id) const
 {
     return DialogItemAs<QPushButton>(*window, id);
+}
+
+QComboBox* WindowTest::List(int id) const
+{
+    return DialogItemAs<QComboBox>(*window, id);
+}
+
+std::vector<std::string> WindowTest::CallsOfClick(int id)
+{
+    const auto before = static_cast<std::ptrdiff_t>(RecordingEngine::calls.size());
+    Click(id);
+    return {RecordingEngine::calls.begin() + before, RecordingEngine::calls.end()};
 }
 
 std::string WindowTest::ButtonPattern() const

@@ -7,6 +7,7 @@
 #include "support/TempDir.h"
 #include "window/MainDialog.h"
 
+#include <QComboBox>
 #include <QPushButton>
 #include <QString>
 #include <gtest/gtest.h>
@@ -34,8 +35,13 @@ protected:
 
     // Creates the window and runs its initialisation.
     TestWindow& Open();
+    // With kDefaultSettingsFile written, opens the window and clicks IDC_ON_AIR.
+    void GoOnAir();
     void Click(int id);
+    // The engine's calls that a click on `id` makes.
+    std::vector<std::string> CallsOfClick(int id);
     QPushButton* Button(int id) const;
+    QComboBox* List(int id) const;
     // The enabled state of IDC_ON_AIR, IDC_SETTINGS, IDC_OFF_AIR, IDC_BACKGROUND_AUDIO, as a text like "1100".
     std::string ButtonPattern() const;
     void WriteSettingsFile(const std::string& text);

@@ -1,9 +1,6 @@
 #include "support/WindowFixture.h"
 
 #include "engine/EngineCommand.h"
-#include "platform/DialogTemplate.h"
-
-#include <QComboBox>
 
 namespace {
 
@@ -26,29 +23,20 @@ protected:
     {
         WindowTest::SetUp();
         RecordingEngine::next.reply = R"({"data":{"player":["Music","\u64ad\u653e\u5668"]}})";
-        WriteSettingsFile(kDefaultSettingsFile);
-        Open();
-        Click(IDC_ON_AIR);
-    }
-    QComboBox* Players() const { return DialogItemAs<QComboBox>(*window, IDC_PLAYER); }
-    std::vector<std::string> ClickAndRecord()
-    {
-        const std::size_t before = RecordingEngine::calls.size();
-        Click(IDC_BACKGROUND_AUDIO);
-        return {RecordingEngine::calls.begin() + static_cast<std::ptrdiff_t>(before), RecordingEngine::calls.end()};
+        GoOnAir();
     }
 };
 
 TEST_F(BackgroundAudio, EachClickFlipsTheCaptionAndTellsTheEngine)
 {
     EXPECT_EQ(Button(IDC_BACKGROUND_AUDIO)->text(), "启动");
-    auto calls = ClickAndRecord();
+    auto calls = CallsOfClick(IDC_BACKGROUND_AUDIO);
     EXPECT_EQ(Button(IDC_BACKGROUND_AUDIO)->text(), "停止");
     ASSERT_EQ(calls.size(), 3u);
     EXPECT_EQ(SentPlayer(calls[0]), "Music");
     EXPECT_EQ(calls[1], "SetBackgroundAudioOption 0");
     EXPECT_EQ(calls[2], "EnableBackgroundAudio true");
-    calls = ClickAndRecord();
+    calls = CallsOfClick(IDC_BACKGROUND_AUDIO);
     EXPECT_EQ(Button(IDC_BACKGROUND_AUDIO)->text(), "启动");
     ASSERT_EQ(calls.size(), 3u);
     EXPECT_EQ(SentPlayer(calls[0]), "Music");
@@ -57,12 +45,12 @@ TEST_F(BackgroundAudio, EachClickFlipsTheCaptionAndTellsTheEngine)
 
 TEST_F(BackgroundAudio, TypedLongAndNonAsciiNamesAreSentAsTheOperatorSeesThem)
 {
-    Players()->setCurrentIndex(1);
-    EXPECT_EQ(SentPlayer(ClickAndRecord()[0]), "播放器");
-    Players()->setEditText(QString(120, QChar('p')));
-    EXPECT_EQ(SentPlayer(ClickAndRecord()[0]), std::string(99, 'p'));
-    Players()->setEditText(QString());
-    EXPECT_EQ(SentPlayer(ClickAndRecord()[0]), "");
+    List(IDC_PLAYER)->setCurrentIndex(1);
+    EXPECT_EQ(SentPlayer(CallsOfClick(IDC_BACKGROUND_AUDIO)[0]), "播放器");
+    List(IDC_PLAYER)->setEditText(QString(120, QChar('p')));
+    EXPECT_EQ(SentPlayer(CallsOfClick(IDC_BACKGROUND_AUDIO)[0]), std::string(99, 'p'));
+    List(IDC_PLAYER)->setEditText(QString());
+    EXPECT_EQ(SentPlayer(CallsOfClick(IDC_BACKGROUND_AUDIO)[0]), "");
 }
 
 TEST_F(BackgroundAudio, GoingOffAirKeepsTheStateAndCaption)
@@ -76,6 +64,6 @@ TEST_F(BackgroundAudio, GoingOffAirKeepsTheStateAndCaption)
     Click(IDC_ON_AIR);
     EXPECT_TRUE(Button(IDC_BACKGROUND_AUDIO)->isEnabled());
     EXPECT_EQ(Button(IDC_BACKGROUND_AUDIO)->text(), "停止");
-    const auto calls = ClickAndRecord();
+    const auto calls = CallsOfClick(IDC_BACKGROUND_AUDIO);
     EXPECT_EQ(calls.back(), "EnableBackgroundAudio false");
 }

@@ -5,6 +5,7 @@
 #include <QAbstractButton>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QDebug>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <algorithm>
@@ -55,23 +56,16 @@ std::vector<QString> OtherControls(const QWidget& window)
 {
     std::vector<QString> state;
     for (const QWidget* child : window.findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
-        if (child->objectName() == QString::number(IDC_STATUS) ||
-            child->objectName() == QString::number(IDC_LEVEL_METER))
-            continue;
+        const QString id = child->objectName();
+        if (id == QString::number(IDC_STATUS) || id == QString::number(IDC_LEVEL_METER)) continue;
         QString text;
         if (auto* button = qobject_cast<const QAbstractButton*>(child)) text = button->text();
         if (auto* label = qobject_cast<const QLabel*>(child)) text = label->text();
         if (auto* list = qobject_cast<const QComboBox*>(child))
             text = list->currentText() + '#' + QString::number(list->count());
-        const QRect place = child->geometry();
-        state.push_back(QString("%1 %2 %3 %4 %5,%6 %7x%8 %9")
-                            .arg(child->objectName(), text, child->toolTip())
-                            .arg(child->isEnabled())
-                            .arg(place.x())
-                            .arg(place.y())
-                            .arg(place.width())
-                            .arg(place.height())
-                            .arg(child->isHidden()));
+        QString line;
+        QDebug(&line) << id << text << child->toolTip() << child->isEnabled() << child->geometry() << child->isHidden();
+        state.push_back(line);
     }
     return state;
 }

@@ -1,9 +1,5 @@
 #include "support/WindowFixture.h"
 
-#include "platform/DialogTemplate.h"
-
-#include <QComboBox>
-
 namespace {
 
 const std::vector<std::string> kOnAirCalls = {
@@ -28,14 +24,6 @@ protected:
         WindowTest::SetUp();
         RecordingEngine::next.video = {u"cam 0", u"cam 1"};
         RecordingEngine::next.audio = {u"mic 0"};
-    }
-    QComboBox* List(int id) const { return DialogItemAs<QComboBox>(*window, id); }
-    // The engine's calls that a click on `id` makes.
-    std::vector<std::string> CallsOfClick(int id)
-    {
-        const auto before = static_cast<std::ptrdiff_t>(RecordingEngine::calls.size());
-        Click(id);
-        return {RecordingEngine::calls.begin() + before, RecordingEngine::calls.end()};
     }
 };
 
@@ -107,9 +95,7 @@ TEST_F(OnAir, AnEngineThatCannotBeCreatedAtAllChangesNothing)
 
 TEST_F(OnAir, GoingOffAirStopsAndRestoresTheIdlePattern)
 {
-    WriteSettingsFile(kDefaultSettingsFile);
-    Open();
-    Click(IDC_ON_AIR);
+    GoOnAir();
     EXPECT_EQ(CallsOfClick(IDC_OFF_AIR), std::vector<std::string>({"StopPublish"}));
     EXPECT_EQ(ButtonPattern(), "1100");
 }
@@ -127,9 +113,7 @@ TEST_F(OnAir, TheFocusFollowsTheButtonThatUndoesTheLastAction)
 
 TEST_F(OnAir, ClosingWhileOnAirReleasesWithoutStopping)
 {
-    WriteSettingsFile(kDefaultSettingsFile);
-    Open();
-    Click(IDC_ON_AIR);
+    GoOnAir();
     window->PostNcDestroy();
     EXPECT_EQ(RecordingEngine::released, 1);
     EXPECT_EQ(RecordingEngine::calls.back(), "Release");

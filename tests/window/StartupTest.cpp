@@ -1,8 +1,5 @@
 #include "support/WindowFixture.h"
 
-#include "platform/DialogTemplate.h"
-
-#include <QComboBox>
 #include <QTimer>
 
 namespace {
@@ -16,10 +13,7 @@ QStringList Entries(const QComboBox* list)
 
 }  // namespace
 
-class Startup : public WindowTest {
-protected:
-    QComboBox* List(int id) const { return DialogItemAs<QComboBox>(*window, id); }
-};
+using Startup = WindowTest;
 
 TEST_F(Startup, ListsKeepTheEnginesOrderAndSelectTheirFirstEntries)
 {

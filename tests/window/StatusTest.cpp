@@ -20,15 +20,7 @@ QString ToolTip(const QWidget& window)
 
 }  // namespace
 
-class StatusControls : public WindowTest {
-protected:
-    void GoOnAir()
-    {
-        WriteSettingsFile(kDefaultSettingsFile);
-        Open();
-        Click(IDC_ON_AIR);
-    }
-};
+using StatusControls = WindowTest;
 
 TEST_F(StatusControls, SitInTheFreeSpaceWithoutTouchingATemplateControl)
 {
@@ -39,8 +31,8 @@ TEST_F(StatusControls, SitInTheFreeSpaceWithoutTouchingATemplateControl)
     ASSERT_NE(meter, nullptr);
     EXPECT_TRUE(window->rect().contains(status->geometry()));
     EXPECT_TRUE(window->rect().contains(meter->geometry()));
-    for (int id : {IDC_ON_AIR, IDC_OFF_AIR, IDC_PREVIEW_FRAME, IDC_SETTINGS, IDC_VIDEO_DEVICE, IDC_PLAYER, IDC_BACKGROUND_AUDIO,
-                   IDC_AUDIO_DEVICE}) {
+    for (int id : {IDC_ON_AIR, IDC_OFF_AIR, IDC_PREVIEW_FRAME, IDC_SETTINGS, IDC_VIDEO_DEVICE, IDC_PLAYER,
+                   IDC_BACKGROUND_AUDIO, IDC_AUDIO_DEVICE}) {
         EXPECT_FALSE(status->geometry().intersects(DialogItem(*window, id)->geometry())) << id;
         EXPECT_FALSE(meter->geometry().intersects(DialogItem(*window, id)->geometry())) << id;
     }
@@ -175,7 +167,7 @@ TEST_F(StatusControls, ALongDeviceNameShowsItsBeginning)
     RecordingEngine::next.reply = R"({"data":{"player":["A player whose name goes on and on and on"]}})";
     Open();
     for (int id : {IDC_VIDEO_DEVICE, IDC_AUDIO_DEVICE, IDC_PLAYER}) {
-        const QLineEdit* edit = DialogItemAs<QComboBox>(*window, id)->lineEdit();
+        const QLineEdit* edit = List(id)->lineEdit();
         EXPECT_GT(edit->fontMetrics().horizontalAdvance(edit->text()), edit->width()) << id;
         EXPECT_EQ(edit->cursorPosition(), 0) << id;
     }

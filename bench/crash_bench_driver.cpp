@@ -38,7 +38,7 @@ int main(int argc, char** argv)
     const int threads = atoi(argv[2]);
     const int runs = atoi(argv[3]);
     const bool install = !(argc > 4 && std::string(argv[4]) == "--no-install");
-    const std::string dump = helper.substr(0, helper.rfind('/') + 1) + helper.substr(helper.rfind('/') + 1) + ".dmp";
+    const std::string dump = helper + ".dmp";
     const std::string workers = std::to_string(threads - 1);  // the main thread is one of them
 
     std::vector<double> millis;
@@ -52,12 +52,8 @@ int main(int argc, char** argv)
             dup2(pipeFds[1], 1);
             close(pipeFds[0]);
             close(pipeFds[1]);
-            if (install)
-                execl(helper.c_str(), helper.c_str(), "main-null", "--threads", workers.c_str(), "--stamp",
-                      static_cast<char*>(nullptr));
-            else
-                execl(helper.c_str(), helper.c_str(), "main-null", "--threads", workers.c_str(), "--stamp",
-                      "--no-install", static_cast<char*>(nullptr));
+            execl(helper.c_str(), helper.c_str(), "main-null", "--threads", workers.c_str(), "--stamp",
+                  install ? static_cast<char*>(nullptr) : "--no-install", static_cast<char*>(nullptr));
             _exit(127);
         }
         close(pipeFds[1]);
