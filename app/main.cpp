@@ -1,4 +1,5 @@
 #include "app/PublishTaviskApp.h"
+#include "platform/LeakCheck.h"
 
 #include <QApplication>
 #include <clocale>
@@ -27,9 +28,12 @@ int main(int argc, char** argv)
     KeepFootprintFlat();  // before any thread starts
     // Without it every sibling of the native video frame becomes an X window too.
     QCoreApplication::setAttribute(Qt::AA_DontCreateNativeWidgetSiblings);
-    QApplication app(argc, argv);
-    // Settings and engine text are in the locale's character set.
-    std::setlocale(LC_ALL, "");
-    theApp.InitInstance();
+    {
+        QApplication app(argc, argv);
+        // Settings and engine text are in the locale's character set.
+        std::setlocale(LC_ALL, "");
+        theApp.InitInstance();
+    }
+    CheckForLeaksBeforeExit();
     return 0;
 }

@@ -1,5 +1,6 @@
 // A gtest main for tests that show real windows: an Xvfb display of their own for the
 // whole run, started before the application connects to it.
+#include "platform/LeakCheck.h"
 #include "support/Command.h"
 #include "support/VirtualDisplay.h"
 
@@ -9,23 +10,6 @@
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <memory>
-#ifdef __SANITIZE_ADDRESS__
-#include <sanitizer/lsan_interface.h>
-#endif
-
-namespace {
-
-// Leaks are looked for once the tests and the application are done, while Qt's own threads
-// (the D-Bus connection's) still run: at exit Qt stops them as it unloads, and a thread
-// caught halfway through its end holds data the checker cannot see from anywhere.
-void CheckForLeaksNow()
-{
-#ifdef __SANITIZE_ADDRESS__
-    __lsan_do_leak_check();
-#endif
-}
-
-}  // namespace
 
 int main(int argc, char** argv)
 {
@@ -49,6 +33,6 @@ int main(int argc, char** argv)
         result = RUN_ALL_TESTS();
     }
     display.reset();
-    CheckForLeaksNow();
+    CheckForLeaksBeforeExit();
     return result;
 }
