@@ -151,12 +151,11 @@ GstElement* VideoSource(const CaptureSource& source, const VideoSettings& video,
             // Grab only as many frames as the stream carries, and make them the stream's I420
             // at once: the converter in the pipeline then passes them through. (A screen of
             // another depth is made 32-bit first.)
-            return assembler.Chain(
-                {grab,
-                 assembler.Filter(
-                     gst_caps_new_simple("video/x-raw", "framerate", GST_TYPE_FRACTION, video.fps, 1, nullptr)),
-                 assembler.Make("videoconvertscale"), assembler.Make(kScreenToI420),
-                 assembler.Filter(RawVideoCaps("I420", video.width, video.height, 0))});
+            return assembler.Chain({grab,
+                                    assembler.Filter(gst_caps_new_simple("video/x-raw", "framerate", GST_TYPE_FRACTION,
+                                                                         video.fps, 1, nullptr)),
+                                    assembler.Make("videoconvertscale"), assembler.Make(kScreenToI420),
+                                    assembler.Filter(RawVideoCaps("I420", video.width, video.height, 0))});
         },
         why);
 }

@@ -13,8 +13,8 @@ namespace castorn {
 namespace {
 
 // What libyuv calls ARGB is these bytes in memory on a little-endian machine.
-GstStaticPadTemplate screenTemplate =
-    GST_STATIC_PAD_TEMPLATE("sink", GST_PAD_SINK, GST_PAD_ALWAYS, GST_STATIC_CAPS(GST_VIDEO_CAPS_MAKE("{ BGRx, BGRA }")));
+GstStaticPadTemplate screenTemplate = GST_STATIC_PAD_TEMPLATE("sink", GST_PAD_SINK, GST_PAD_ALWAYS,
+                                                              GST_STATIC_CAPS(GST_VIDEO_CAPS_MAKE("{ BGRx, BGRA }")));
 GstStaticPadTemplate streamTemplate =
     GST_STATIC_PAD_TEMPLATE("src", GST_PAD_SRC, GST_PAD_ALWAYS, GST_STATIC_CAPS(GST_VIDEO_CAPS_MAKE("I420")));
 // libyuv's ARGBToI420 computes BT.601 at studio range; the caps say so.
