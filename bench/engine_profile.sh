@@ -26,6 +26,9 @@ peers_play_ball_and_tone
 
 perf record -q -e cpu-clock -F 999 -o "$work/perf.data" -- "$work/engine_bench" publish "$build/libcastorn.so" \
   "rtmp://127.0.0.1:$port" "$seconds" "$3" "$4" "$5" "$6" - Screen FakeMicSink >/dev/null 2>&1
+echo "## samples"; perf report -i "$work/perf.data" --stdio --sort dso 2>/dev/null | grep "^# Samples\|Event count"
+echo "## by thread"
+perf report -i "$work/perf.data" --stdio --sort comm 2>/dev/null | grep -v "^#" | grep -v "^$" | head -15
 echo "## by library"
 perf report -i "$work/perf.data" --stdio --sort dso 2>/dev/null | grep -v '^#' | grep -v '^$' | head -15
 echo "## by function"

@@ -3,6 +3,7 @@
 #include "castorn/AudioClockProbe.h"
 #include "castorn/FallbackSource.h"
 #include "castorn/GstRef.h"
+#include "castorn/ScreenToI420.h"
 #include "interface/EngineInterface.h"
 
 #include <gst/app/gstappsink.h>
@@ -147,9 +148,14 @@ GstElement* VideoSource(const CaptureSource& source, const VideoSettings& video,
             GstElement* grab = assembler.Make("ximagesrc");
             g_object_set(grab, "display-name", screen.display.c_str(), "use-damage", FALSE, "show-pointer", TRUE,
                          nullptr);
-            // Grab only as many frames as the stream carries.
-            return assembler.Chain({grab, assembler.Filter(gst_caps_new_simple(
-                                              "video/x-raw", "framerate", GST_TYPE_FRACTION, video.fps, 1, nullptr))});
+            // Grab only as many frames as the stream carries, and make them the stream's I420
+            // at once: the converter in the pipeline then passes them through. (A screen of
+            // another depth is made 32-bit first.)
+            return assembler.Chain({grab,
+                                    assembler.Filter(gst_caps_new_simple("video/x-raw", "framerate", GST_TYPE_FRACTION,
+                                                                         video.fps, 1, nullptr)),
+                                    assembler.Make("videoconvertscale"), assembler.Make(kScreenToI420),
+                                    assembler.Filter(RawVideoCaps("I420", video.width, video.height, 0))});
         },
         why);
 }

@@ -1,5 +1,7 @@
 #include "castorn/GstRuntime.h"
 
+#include "castorn/ScreenToI420.h"
+
 #include <gst/gst.h>
 
 namespace castorn {
@@ -10,7 +12,10 @@ bool InitGstreamer(std::string& why)
     // even for a moment, while it loads plugins.
     gst_segtrap_set_enabled(FALSE);
     GError* error = nullptr;
-    if (gst_init_check(nullptr, nullptr, &error)) return true;
+    if (gst_init_check(nullptr, nullptr, &error)) {
+        RegisterScreenToI420();
+        return true;
+    }
     why = error ? error->message : "GStreamer did not initialise";
     g_clear_error(&error);
     return false;

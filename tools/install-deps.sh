@@ -6,7 +6,7 @@ set -euo pipefail
 BUILD_PACKAGES=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-qpa-plugins libjsoncpp-dev libgtest-dev libgmock-dev
-  libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev libpulse-dev libxcb1-dev
+  libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev libpulse-dev libxcb1-dev libyuv-dev
   dpkg-dev file  # the Debian package: dpkg-buildflags, dpkg-shlibdeps, CPack's file types
 )
 # What the program needs at run time beside the libraries it links, and the local RTMP server.

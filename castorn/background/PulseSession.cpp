@@ -12,6 +12,10 @@ using Clock = std::chrono::steady_clock;
 
 // A local server answers within milliseconds; this only bounds a stalled one.
 constexpr std::chrono::milliseconds kRequestDeadline{1000};
+// The holding stream's buffer: short enough that the sink renders in blocks of about 17 ms
+// (the loopback's own request then sets them), long enough that the recorder on the sink's
+// monitor is not woken 200 times a second, as it was with 20 ms.
+constexpr pa_usec_t kHoldingBufferUs = 80000;
 
 template <class Item>
 struct Listing {
@@ -230,7 +234,7 @@ bool PulseSession::HoldSinkResponsive(const std::string& sink)
     m_holder = pa_stream_new_with_proplist(m_context, "capture sink latency", &spec, nullptr, props);
     pa_proplist_free(props);
     const std::uint32_t any = static_cast<std::uint32_t>(-1);
-    const pa_buffer_attr attr{any, static_cast<std::uint32_t>(pa_usec_to_bytes(20000, &spec)), 0, any, any};
+    const pa_buffer_attr attr{any, static_cast<std::uint32_t>(pa_usec_to_bytes(kHoldingBufferUs, &spec)), 0, any, any};
     const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_START_CORKED);
     if (!m_holder || pa_stream_connect_playback(m_holder, sink.c_str(), &attr, flags, nullptr, nullptr) < 0) {
         ReleaseSink();
