@@ -420,7 +420,10 @@ bool CapturePipeline::Play(std::string& why)
 bool CapturePipeline::TakeSourceMessage(GstMessage* message)
 {
     for (const auto& source : m_sources)
-        if (source->TakeMessage(message)) return true;
+        if (source->TakeMessage(message)) {
+            ResumeStart();
+            return true;
+        }
     // What a source that was taken out said before it went.
     GstObject* from = GST_MESSAGE_SRC(message);
     return GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR && from && from != GST_OBJECT(m_pipeline) &&
@@ -432,10 +435,32 @@ void CapturePipeline::TendSources()
     for (const auto& source : m_sources) source->Tend();
 }
 
-void CapturePipeline::EndStream()
+bool CapturePipeline::Playing() const
 {
+    // The state, not the result: a source's error marks that as failed, even once the
+    // pipeline plays.
+    GstState state = GST_STATE_VOID_PENDING;
+    GstState pending = GST_STATE_VOID_PENDING;
+    gst_element_get_state(m_pipeline, &state, &pending, 0);
+    return state == GST_STATE_PLAYING && pending == GST_STATE_VOID_PENDING;
+}
+
+void CapturePipeline::ResumeStart()
+{
+    // A source's error while the pipeline starts ends the start, even when a stand-in
+    // has taken the source's place: it needs to be started again.
+    if (GST_STATE_TARGET(m_pipeline) == GST_STATE_PLAYING && !Playing())
+        gst_element_set_state(m_pipeline, GST_STATE_PLAYING);
+}
+
+bool CapturePipeline::EndStream()
+{
+    // Until it plays, the sources' threads may wait on sinks that wait for the pipeline
+    // to play: the end of stream would wait for them, holding up the state change they wait for.
+    if (!Playing()) return false;
     for (const auto& source : m_sources) source->SetEnding();
     gst_element_send_event(m_pipeline, gst_event_new_eos());
+    return true;
 }
 
 void CapturePipeline::RequestKeyFrame()

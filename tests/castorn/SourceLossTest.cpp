@@ -47,6 +47,16 @@ protected:
         StartTone();
     }
 
+    // The test camera, in `state`: its index in the list.
+    int Camera(CameraState state)
+    {
+        InstallTestCamera();
+        SetTestCamera(state);
+        const int camera = DeviceIndex(true, kTestCameraName);
+        EXPECT_GE(camera, 0) << "the test camera is listed";
+        return camera;
+    }
+
     // On air with the screen and the microphone for three seconds, then the sound
     // server goes away; `stopped` is when.
     void GoOnAirAndLoseTheSoundServer(Clock::time_point& stopped)
@@ -182,23 +192,18 @@ TEST_F(SourceLoss, AMicrophoneGoneBeforeGoingOnAirStartsAsSilenceAndIsTakenWhenI
 
 TEST_F(SourceLoss, AFailingCameraGivesBlackFramesAtTheSetRateUntilItIsBack)
 {
-    InstallTestCamera();
-    PlugTestCamera(true);
-    const int camera = DeviceIndex(true, kTestCameraName);
-    ASSERT_GE(camera, 0) << "the test camera is listed";
-    ASSERT_TRUE(GoOnAir({.video = camera}));
+    ASSERT_TRUE(GoOnAir({.video = Camera(CameraState::Plugged)}));
     ASSERT_FALSE(m_log.WaitFor("OnConnected", 5s).isNull());
     std::this_thread::sleep_for(3s);
-    PlugTestCamera(false);
+    SetTestCamera(CameraState::Unplugged);
     const Json::Value lost = WaitForSource("OnSourceLost", "video", 3s);
     ASSERT_FALSE(lost.isNull());
     EXPECT_EQ(lost["name"].asString(), "Test Camera");
     std::this_thread::sleep_for(4s);
-    PlugTestCamera(true);
+    SetTestCamera(CameraState::Plugged);
     EXPECT_FALSE(WaitForSource("OnSourceBack", "video", 4s).isNull()) << "the camera is taken again";
     std::this_thread::sleep_for(3s);
     GoOffAir();
-    PlugTestCamera(true);
 
     const auto brightness = FrameBrightness(CheckContinuousRecording());
     const auto black = std::count_if(brightness.begin(), brightness.end(), [](double mean) { return mean < 30; });
@@ -209,6 +214,26 @@ TEST_F(SourceLoss, AFailingCameraGivesBlackFramesAtTheSetRateUntilItIsBack)
     EXPECT_GE(white, 45) << "the camera before and after";
     ASSERT_FALSE(brightness.empty());
     EXPECT_GT(brightness.back(), 200) << "the camera's picture at the end";
+}
+
+// The camera opens, but fails before its first frame, while the stream is starting:
+// black takes its place from the start, and the stream ends cleanly when asked.
+TEST_F(SourceLoss, ACameraFailingAsTheStreamStartsGivesBlackFromTheStartAndTheStreamEndsWhenAsked)
+{
+    ASSERT_TRUE(GoOnAir({.video = Camera(CameraState::Failing), .audio = MicrophoneIndex()}));
+    const Json::Value lost = WaitForSource("OnSourceLost", "video", 5s);
+    ASSERT_FALSE(lost.isNull());
+    EXPECT_EQ(lost["name"].asString(), "Test Camera");
+    ASSERT_FALSE(m_log.WaitFor("OnConnected", 5s).isNull());
+    std::this_thread::sleep_for(3s);
+    GoOffAir();
+
+    EXPECT_EQ(m_log.Count("OnPublishError"), 0);
+    const auto brightness = FrameBrightness(CheckContinuousRecording());
+    std::printf("%zu frames\n", brightness.size());
+    EXPECT_GE(brightness.size(), 25u) << "three seconds and more at 10 frames a second";
+    EXPECT_TRUE(std::all_of(brightness.begin(), brightness.end(), [](double mean) { return mean < 30; }))
+        << "black throughout";
 }
 
 namespace {
@@ -242,20 +267,17 @@ TEST_F(SourceLoss, LosingAndGettingBackTheSourcesLeavesNoThreadsDescriptorsOrMem
 {
     const char* asked = std::getenv("SOURCE_SOAK_CYCLES");
     const int cycles = asked ? std::max(2, std::atoi(asked)) : 3;
-    InstallTestCamera();
-    PlugTestCamera(true);
-    const int camera = DeviceIndex(true, kTestCameraName);
     const int microphone = MicrophoneIndex();
-    ASSERT_TRUE(GoOnAir({.video = camera, .audio = microphone}));
+    ASSERT_TRUE(GoOnAir({.video = Camera(CameraState::Plugged), .audio = microphone}));
     ASSERT_FALSE(m_log.WaitFor("OnConnected", 5s).isNull());
     Footprint first;
     for (int cycle = 0; cycle < cycles; ++cycle) {
-        PlugTestCamera(false);
+        SetTestCamera(CameraState::Unplugged);
         StopSoundServer();
         ASSERT_FALSE(WaitForSource("OnSourceLost", "video", 3s).isNull());
         ASSERT_TRUE(WaitUntil([&] { return CountSource("OnSourceLost", "audio") == cycle + 1; }, 3s));
         std::this_thread::sleep_for(500ms);
-        PlugTestCamera(true);
+        SetTestCamera(CameraState::Plugged);
         StartSoundServer();
         ASSERT_TRUE(WaitUntil([&] { return CountSource("OnSourceBack", "audio") == cycle + 1; }, 6s)) << cycle;
         ASSERT_TRUE(WaitUntil([&] { return CountSource("OnSourceBack", "video") == cycle + 1; }, 3s)) << cycle;
