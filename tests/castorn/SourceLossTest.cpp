@@ -190,6 +190,34 @@ TEST_F(SourceLoss, AMicrophoneGoneBeforeGoingOnAirStartsAsSilenceAndIsTakenWhenI
     EXPECT_EQ(runs.back().sound, Sound::Tone) << Describe(runs);
 }
 
+TEST_F(SourceLoss, BackgroundSoundWithoutASoundServerAtGoingOnAirStartsAsSilenceAndIsHeardWhenItComes)
+{
+    char buffer[kCommandReplySize];
+    char* reply = buffer;
+    ASSERT_TRUE(m_engine->ExecuteCommand(R"({"cmd":"SelectPlayerName","params":{"player":"BackPlayer"}})", &reply));
+    m_engine->EnableBackgroundAudio(true);
+    const int screen = ScreenIndex();
+    StopSoundServer();
+    ASSERT_TRUE(GoOnAir({.video = screen}));  // no microphone: the player is all there is to hear
+    ASSERT_FALSE(WaitForSource("OnSourceLost", "background", 5s).isNull()) << "the missing source is told";
+    ASSERT_FALSE(m_log.WaitFor("OnConnected", 5s).isNull()) << "the stream starts all the same";
+    const auto connected = Clock::now();
+    std::this_thread::sleep_for(2s);
+    const auto restarted = Clock::now();
+    m_sound->Start();
+    const TonePlayer player("BackPlayer");
+    ASSERT_FALSE(WaitForSource("OnSourceBack", "background", 6s).isNull());
+    std::this_thread::sleep_for(3s);
+    GoOffAir();
+
+    const auto runs = Runs(SoundPieces(CheckContinuousRecording(), kToneHz));
+    std::printf("recording: %s\n", Describe(runs).c_str());
+    ASSERT_GE(runs.size(), 2u) << Describe(runs);
+    EXPECT_EQ(runs.front().sound, Sound::Silent) << Describe(runs);
+    EXPECT_GE(runs.front().seconds, Seconds(restarted - connected) - 0.5);
+    EXPECT_EQ(runs.back().sound, Sound::Tone) << "the player's sound in the stream: " << Describe(runs);
+}
+
 TEST_F(SourceLoss, AFailingCameraGivesBlackFramesAtTheSetRateUntilItIsBack)
 {
     ASSERT_TRUE(GoOnAir({.video = Camera(CameraState::Plugged)}));
