@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <thread>
 
 using namespace castorn_test;
@@ -70,6 +71,35 @@ protected:
         std::this_thread::sleep_for(3s);
         stopped = Clock::now();
         StopSoundServer();
+    }
+
+    // On air with `on` while the sound server is away, which `restart` brings back with
+    // a tone for `source` three seconds into the stream: the loss is told (`lost`), and
+    // the recording is silent until the tone comes with the source.
+    void GoOnAirWithoutTheSoundServer(const OnAir& on, const char* source, const std::function<void()>& restart,
+                                      Json::Value& lost)
+    {
+        StopSoundServer();
+        ASSERT_TRUE(GoOnAir(on));
+        lost = WaitForSource("OnSourceLost", source, 5s);
+        ASSERT_FALSE(lost.isNull()) << "which source is missing is told";
+        ASSERT_FALSE(m_log.WaitFor("OnConnected", 5s).isNull()) << "the stream starts all the same";
+        const auto connected = Clock::now();
+        std::this_thread::sleep_for(3s);
+        const auto restarted = Clock::now();
+        restart();
+        ASSERT_FALSE(WaitForSource("OnSourceBack", source, 6s).isNull());
+        std::this_thread::sleep_for(3s);
+        GoOffAir();
+
+        const auto runs = Runs(SoundPieces(CheckContinuousRecording(), kToneHz));
+        std::printf("recording: %s\n", Describe(runs).c_str());
+        ASSERT_GE(runs.size(), 2u) << Describe(runs);
+        EXPECT_EQ(runs.front().sound, Sound::Silent) << Describe(runs);
+        EXPECT_GE(runs.front().seconds, Seconds(restarted - connected) - 0.5);
+        EXPECT_LE(runs.front().seconds, Seconds(restarted - connected) + 5)
+            << "the tone within five seconds of the return";
+        EXPECT_EQ(runs.back().sound, Sound::Tone) << Describe(runs);
     }
 
     // The first notification `cmd` about `source` after `skip` of them, within `limit`.
@@ -165,29 +195,10 @@ TEST_F(SourceLoss, ASoundServerThatNeverReturnsLeavesSilenceToTheEnd)
 
 TEST_F(SourceLoss, AMicrophoneGoneBeforeGoingOnAirStartsAsSilenceAndIsTakenWhenItComes)
 {
-    const int screen = ScreenIndex();
-    const int microphone = MicrophoneIndex();
-    StopSoundServer();
-    ASSERT_TRUE(GoOnAir({.video = screen, .audio = microphone}));
-    const Json::Value lost = WaitForSource("OnSourceLost", "audio", 5s);
-    ASSERT_FALSE(lost.isNull()) << "which source is missing is told";
+    Json::Value lost;
+    ASSERT_NO_FATAL_FAILURE(GoOnAirWithoutTheSoundServer(
+        {.video = ScreenIndex(), .audio = MicrophoneIndex()}, "audio", [this] { StartSoundServer(); }, lost));
     EXPECT_NE(lost["name"].asString().find("FakeMicSink"), std::string::npos);
-    ASSERT_FALSE(m_log.WaitFor("OnConnected", 5s).isNull()) << "the stream starts all the same";
-    const auto connected = Clock::now();
-    std::this_thread::sleep_for(3s);
-    const auto restarted = Clock::now();
-    StartSoundServer();
-    ASSERT_FALSE(WaitForSource("OnSourceBack", "audio", 5s).isNull());
-    std::this_thread::sleep_for(4s);
-    GoOffAir();
-
-    const auto runs = Runs(SoundPieces(CheckContinuousRecording(), kToneHz));
-    std::printf("recording: %s\n", Describe(runs).c_str());
-    ASSERT_GE(runs.size(), 2u) << Describe(runs);
-    EXPECT_EQ(runs.front().sound, Sound::Silent) << Describe(runs);
-    EXPECT_GE(runs.front().seconds, Seconds(restarted - connected) - 0.5);
-    EXPECT_LE(runs.front().seconds, Seconds(restarted - connected) + 5) << "the tone within five seconds of the return";
-    EXPECT_EQ(runs.back().sound, Sound::Tone) << Describe(runs);
 }
 
 TEST_F(SourceLoss, BackgroundSoundWithoutASoundServerAtGoingOnAirStartsAsSilenceAndIsHeardWhenItComes)
@@ -196,26 +207,16 @@ TEST_F(SourceLoss, BackgroundSoundWithoutASoundServerAtGoingOnAirStartsAsSilence
     char* reply = buffer;
     ASSERT_TRUE(m_engine->ExecuteCommand(R"({"cmd":"SelectPlayerName","params":{"player":"BackPlayer"}})", &reply));
     m_engine->EnableBackgroundAudio(true);
-    const int screen = ScreenIndex();
-    StopSoundServer();
-    ASSERT_TRUE(GoOnAir({.video = screen}));  // no microphone: the player is all there is to hear
-    ASSERT_FALSE(WaitForSource("OnSourceLost", "background", 5s).isNull()) << "the missing source is told";
-    ASSERT_FALSE(m_log.WaitFor("OnConnected", 5s).isNull()) << "the stream starts all the same";
-    const auto connected = Clock::now();
-    std::this_thread::sleep_for(2s);
-    const auto restarted = Clock::now();
-    m_sound->Start();
-    const TonePlayer player("BackPlayer");
-    ASSERT_FALSE(WaitForSource("OnSourceBack", "background", 6s).isNull());
-    std::this_thread::sleep_for(3s);
-    GoOffAir();
-
-    const auto runs = Runs(SoundPieces(CheckContinuousRecording(), kToneHz));
-    std::printf("recording: %s\n", Describe(runs).c_str());
-    ASSERT_GE(runs.size(), 2u) << Describe(runs);
-    EXPECT_EQ(runs.front().sound, Sound::Silent) << Describe(runs);
-    EXPECT_GE(runs.front().seconds, Seconds(restarted - connected) - 0.5);
-    EXPECT_EQ(runs.back().sound, Sound::Tone) << "the player's sound in the stream: " << Describe(runs);
+    Json::Value lost;
+    // No microphone: the player is all there is to hear.
+    ASSERT_NO_FATAL_FAILURE(GoOnAirWithoutTheSoundServer(
+        {.video = ScreenIndex()}, "background",
+        [this] {
+            m_sound->Start();
+            m_tone = std::make_unique<TonePlayer>("BackPlayer");
+        },
+        lost));
+    EXPECT_NE(lost["name"].asString().find(".monitor"), std::string::npos) << "the sound server's source";
 }
 
 TEST_F(SourceLoss, AFailingCameraGivesBlackFramesAtTheSetRateUntilItIsBack)
