@@ -24,6 +24,9 @@ constexpr guint64 kLevelInterval = 200 * GST_MSECOND;
 constexpr gint kPreviewFps = 15;
 constexpr gint64 kAudioChunkUs = 40000;
 constexpr gint64 kAudioBufferUs = 1000000;
+// A source that comes back delivers later than the one it replaces for its first seconds:
+// without this slack the mixer cuts what comes late, and the sound plays a few percent fast.
+constexpr guint64 kMixerLatency = 200 * GST_MSECOND;
 // voaacenc primes with this many samples: the sound it gives is that much later than its timestamps say.
 constexpr guint64 kAacEncoderDelaySamples = 1600;
 
@@ -327,7 +330,8 @@ bool CapturePipeline::Build(const CaptureSpec& spec, std::string& why)
         GstElement* backgroundInput = nullptr;
         if (!spec.backgroundSource.empty()) {
             GstElement* mixer = assembler.Make("audiomixer");
-            g_object_set(mixer, "output-buffer-duration", static_cast<guint64>(kAudioChunkUs * GST_USECOND), nullptr);
+            g_object_set(mixer, "output-buffer-duration", static_cast<guint64>(kAudioChunkUs * GST_USECOND), "latency",
+                         kMixerLatency, nullptr);
             assembler.Link(sound, mixer, nullptr);
             const auto [input, rate] = AudioInput(assembler, audio);
             assembler.Link(rate, mixer, nullptr);
