@@ -25,6 +25,9 @@ constexpr guint64 kLevelInterval = 200 * GST_MSECOND;
 constexpr gint kPreviewFps = 15;
 constexpr gint64 kAudioChunkUs = 40000;
 constexpr gint64 kAudioBufferUs = 1000000;
+// A source that comes back delivers later than the one it replaces for its first seconds:
+// without this slack the mixer cuts what comes late, and the sound plays a few percent fast.
+constexpr guint64 kMixerLatency = 200 * GST_MSECOND;
 // voaacenc primes with this many samples: the sound it gives is that much later than its timestamps say.
 constexpr guint64 kAacEncoderDelaySamples = 1600;
 
@@ -333,7 +336,8 @@ bool CapturePipeline::Build(const CaptureSpec& spec, std::string& why)
         GstElement* backgroundInput = nullptr;
         if (!spec.backgroundSource.empty()) {
             GstElement* mixer = assembler.Make("audiomixer");
-            g_object_set(mixer, "output-buffer-duration", static_cast<guint64>(kAudioChunkUs * GST_USECOND), nullptr);
+            g_object_set(mixer, "output-buffer-duration", static_cast<guint64>(kAudioChunkUs * GST_USECOND), "latency",
+                         kMixerLatency, nullptr);
             assembler.Link(sound, mixer, nullptr);
             const auto [input, rate] = AudioInput(assembler, audio);
             assembler.Link(rate, mixer, nullptr);
@@ -426,7 +430,10 @@ bool CapturePipeline::Play(std::string& why)
 bool CapturePipeline::TakeSourceMessage(GstMessage* message)
 {
     for (const auto& source : m_sources)
-        if (source->TakeMessage(message)) return true;
+        if (source->TakeMessage(message)) {
+            ResumeStart();
+            return true;
+        }
     // What a source that was taken out said before it went.
     GstObject* from = GST_MESSAGE_SRC(message);
     return GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR && from && from != GST_OBJECT(m_pipeline) &&
@@ -438,10 +445,32 @@ void CapturePipeline::TendSources()
     for (const auto& source : m_sources) source->Tend();
 }
 
-void CapturePipeline::EndStream()
+bool CapturePipeline::Playing() const
 {
+    // The state, not the result: a source's error marks that as failed, even once the
+    // pipeline plays.
+    GstState state = GST_STATE_VOID_PENDING;
+    GstState pending = GST_STATE_VOID_PENDING;
+    gst_element_get_state(m_pipeline, &state, &pending, 0);
+    return state == GST_STATE_PLAYING && pending == GST_STATE_VOID_PENDING;
+}
+
+void CapturePipeline::ResumeStart()
+{
+    // A source's error while the pipeline starts ends the start, even when a stand-in
+    // has taken the source's place: it needs to be started again.
+    if (GST_STATE_TARGET(m_pipeline) == GST_STATE_PLAYING && !Playing())
+        gst_element_set_state(m_pipeline, GST_STATE_PLAYING);
+}
+
+bool CapturePipeline::EndStream()
+{
+    // Until it plays, the sources' threads may wait on sinks that wait for the pipeline
+    // to play: the end of stream would wait for them, holding up the state change they wait for.
+    if (!Playing()) return false;
     for (const auto& source : m_sources) source->SetEnding();
     gst_element_send_event(m_pipeline, gst_event_new_eos());
+    return true;
 }
 
 void CapturePipeline::RequestKeyFrame()

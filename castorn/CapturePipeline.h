@@ -52,7 +52,9 @@ public:
 
     // A source that cannot be opened is left to its stand-in, and told.
     bool Play(std::string& why);
-    void EndStream();  // EOS from every source; the bus says when it is through
+    // EOS from every source, when the pipeline plays; the bus says when it is through.
+    // false when it does not play (yet): there is no stream to finish.
+    bool EndStream();
     GstElement* Pipeline() const { return m_pipeline; }
 
     // The bus messages of failing sources, and of sources already taken out: true
@@ -64,6 +66,8 @@ public:
 private:
     CapturePipeline(TagHandler onFlvTag, FrameHandler onPreviewFrame, SourceHandler onSource);
     void RequestKeyFrame();
+    bool Playing() const;  // there, not on its way
+    void ResumeStart();
     bool Build(const CaptureSpec& spec, std::string& why);
     void AddSource(GstPad* joint, const char* kind, const std::string& name,
                    std::function<GstElement*(std::string&)> source, std::function<GstElement*(GstClockTime)> standIn);

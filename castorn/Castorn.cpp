@@ -4,6 +4,7 @@
 #include "castorn/GstRuntime.h"
 #include "castorn/PublishAddress.h"
 #include "castorn/Publisher.h"
+#include "castorn/SourceOpener.h"
 #include "castorn/background/BackgroundAudio.h"
 #include "castorn/text/NarrowText.h"
 
@@ -17,6 +18,8 @@ namespace {
 // A clean end lets the server close the recording; a hung server gets no more than this.
 constexpr std::chrono::milliseconds kStopGrace{3000};
 constexpr std::chrono::milliseconds kReleaseGrace{1000};
+// How long release waits for sources still being opened (a device or sound server slow to answer).
+constexpr std::chrono::milliseconds kOpeningGrace{2000};
 
 std::string Text(const char* text)
 {
@@ -87,6 +90,8 @@ void Castorn::Release()
         });
     });
     done.get_future().wait();
+    // Nothing of the engine's may run once it is gone.
+    SourceOpener::AwaitAbandoned(kOpeningGrace);
     m_loop.reset();
     delete this;
 }

@@ -82,7 +82,7 @@ bool FallbackSource::TakeMessage(GstMessage* message)
 
 void FallbackSource::Tend()
 {
-    if (!m_lost) return;
+    if (!m_lost || m_joint.Ending()) return;
     const auto now = std::chrono::steady_clock::now();
     if (m_pending) {
         if (m_pendingHasMedia)
@@ -105,6 +105,14 @@ void FallbackSource::Tend()
     if (GstElement* source = m_source(why)) m_opener = std::make_unique<SourceOpener>(source);
 }
 
+void FallbackSource::SetEnding()
+{
+    // A source held at its pad would hold the end of stream up.
+    if (m_pending) DropPending();
+    m_opener.reset();
+    m_joint.SetEnding();
+}
+
 // In place of what fed the joint so far. Takes the caller's reference.
 void FallbackSource::Feed(GstElement* bin)
 {
@@ -113,7 +121,9 @@ void FallbackSource::Feed(GstElement* bin)
     gst_bin_add(m_pipeline, bin);
     gst_object_unref(bin);
     Attach(bin);
-    if (GST_STATE(m_pipeline) == GST_STATE_PLAYING) gst_element_sync_state_with_parent(bin);
+    // To where the pipeline is going: a source lost while it starts leaves a stand-in that
+    // must play for the pipeline to get there.
+    gst_element_sync_state_with_parent(bin);
 }
 
 void FallbackSource::Attach(GstElement* bin)

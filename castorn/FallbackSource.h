@@ -41,7 +41,8 @@ public:
     // Tries again to open a lost source, and takes it back once it has media. Call it
     // often: it spaces its tries by kRetryPeriod.
     void Tend();
-    void SetEnding() { m_joint.SetEnding(); }
+    // The pipeline is ending: a source that is back is no longer taken.
+    void SetEnding();
 
     static constexpr std::chrono::milliseconds kRetryPeriod{1000};
     // How long a source that opened may take to deliver its first media.

@@ -29,6 +29,7 @@ public:
     GstPad* Pad() const { return m_pad.get(); }
     std::uint64_t NewFeed();  // before a new feed is linked; its serial
     void SetEnding() { m_ending = true; }
+    bool Ending() const { return m_ending; }
     // Running time up to which media went through; GST_CLOCK_TIME_NONE before any.
     GstClockTime DeliveredUntil();
 

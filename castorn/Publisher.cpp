@@ -324,13 +324,13 @@ void Publisher::Stop(std::chrono::milliseconds grace, std::function<void()> stop
     if (m_phase == Phase::Ending) return;
     m_phase = Phase::Ending;
     m_loop.Cancel(m_retryTimer);
-    // A clean end needs a server that takes data: with none, or one that has fallen
-    // behind, there is nothing to wait for.
-    if (!m_connected || m_sender->Queued() > m_queueLimit / kBehindShare) {
+    // A clean end needs a server that takes data and a capture under way: with no
+    // server, one that has fallen behind, or a capture still starting, there is
+    // nothing to wait for.
+    if (!m_connected || m_sender->Queued() > m_queueLimit / kBehindShare || !m_capture->EndStream()) {
         End();
         return;
     }
-    m_capture->EndStream();
     m_endTimer = m_loop.After(grace, [this] {
         m_endTimer = 0;
         End();

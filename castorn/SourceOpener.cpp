@@ -1,8 +1,10 @@
 #include "castorn/SourceOpener.h"
 
+#include <algorithm>
+#include <condition_variable>
 #include <mutex>
-#include <thread>
 #include <utility>
+#include <vector>
 
 namespace castorn {
 
@@ -11,6 +13,7 @@ struct SourceOpener::Attempt {
     GstElement* bin = nullptr;
     std::optional<bool> opened;
     bool abandoned = false;
+    bool ended = false;  // guarded by the mutex of AbandonedAttempts
 };
 
 namespace {
@@ -21,12 +24,63 @@ void Discard(GstElement* bin)
     gst_object_unref(bin);
 }
 
+// The threads of attempts whose openers are gone, joined once they have ended.
+class AbandonedAttempts {
+public:
+    // Never destroyed: a thread that outlives every wait must not be joined at exit.
+    static AbandonedAttempts& Instance()
+    {
+        static auto* attempts = new AbandonedAttempts;
+        return *attempts;
+    }
+
+    void Add(std::thread thread, std::shared_ptr<SourceOpener::Attempt> attempt)
+    {
+        std::lock_guard lock(m_mutex);
+        JoinEnded();
+        m_threads.emplace_back(std::move(thread), std::move(attempt));
+    }
+
+    void End(SourceOpener::Attempt& attempt)
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            attempt.ended = true;
+        }
+        m_ended.notify_all();
+    }
+
+    bool Await(std::chrono::milliseconds limit)
+    {
+        std::unique_lock lock(m_mutex);
+        m_ended.wait_for(lock, limit, [this] {
+            return std::all_of(m_threads.begin(), m_threads.end(), [](const auto& run) { return run.second->ended; });
+        });
+        JoinEnded();
+        return m_threads.empty();
+    }
+
+private:
+    void JoinEnded()
+    {
+        std::erase_if(m_threads, [](auto& run) {
+            if (!run.second->ended) return false;
+            run.first.join();
+            return true;
+        });
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_ended;
+    std::vector<std::pair<std::thread, std::shared_ptr<SourceOpener::Attempt>>> m_threads;
+};
+
 }  // namespace
 
 SourceOpener::SourceOpener(GstElement* bin) : m_attempt(std::make_shared<Attempt>())
 {
     m_attempt->bin = GST_ELEMENT(gst_object_ref_sink(bin));
-    std::thread(&SourceOpener::Run, m_attempt).detach();
+    m_thread = std::thread(&SourceOpener::Run, m_attempt);
 }
 
 SourceOpener::~SourceOpener()
@@ -35,10 +89,11 @@ SourceOpener::~SourceOpener()
     {
         std::lock_guard lock(m_attempt->mutex);
         m_attempt->abandoned = true;
-        if (!m_attempt->opened) return;  // the attempt discards it when done
-        bin = std::exchange(m_attempt->bin, nullptr);
+        if (m_attempt->opened) bin = std::exchange(m_attempt->bin, nullptr);
+        // otherwise the attempt discards it when done
     }
     if (bin) Discard(bin);
+    AbandonedAttempts::Instance().Add(std::move(m_thread), m_attempt);
 }
 
 void SourceOpener::Run(std::shared_ptr<Attempt> attempt)
@@ -52,6 +107,7 @@ void SourceOpener::Run(std::shared_ptr<Attempt> attempt)
         if (attempt->abandoned || !opened) discard = std::exchange(attempt->bin, nullptr);
     }
     if (discard) Discard(discard);
+    AbandonedAttempts::Instance().End(*attempt);
 }
 
 std::optional<bool> SourceOpener::Opened() const
@@ -64,6 +120,11 @@ GstElement* SourceOpener::Take()
 {
     std::lock_guard lock(m_attempt->mutex);
     return std::exchange(m_attempt->bin, nullptr);
+}
+
+bool SourceOpener::AwaitAbandoned(std::chrono::milliseconds limit)
+{
+    return AbandonedAttempts::Instance().Await(limit);
 }
 
 }  // namespace castorn

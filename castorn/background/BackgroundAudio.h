@@ -36,8 +36,8 @@ public:
     void Enable(bool on);  // kept until capture starts; effective within half a second
 
     // When publishing starts: prepares the capture point and returns the sound
-    // server's source name for the pipeline to record (pulsesrc device=...),
-    // or empty text when background audio cannot be captured.
+    // server's source name for the pipeline to record (pulsesrc device=...). With
+    // no sound server the source is made once one answers, under that name.
     std::string StartCapture();
     void StopCapture();  // undoes every route and module it set up
 

@@ -56,8 +56,8 @@ void CaptureThread::Enable(bool on)
 std::string CaptureThread::StartCapture()
 {
     AwaitApplied(Ask([](Wish& wish) { wish.capturing = true; }));
-    std::lock_guard lock(m_mutex);
-    return m_source;
+    // Named all the same when the sound server is not there: it is made once the server is.
+    return m_route.SourceName();
 }
 
 void CaptureThread::StopCapture()
@@ -84,7 +84,6 @@ void CaptureThread::Run()
         {
             std::lock_guard lock(m_mutex);
             m_appliedSerial = wish.serial;
-            m_source = wish.capturing && m_route.IsOpen() ? m_route.SourceName() : std::string();
         }
         m_applied.notify_all();
         Announce(wish, state);

@@ -30,8 +30,9 @@ public:
 
     void SelectPlayer(const std::string& name);
     void Enable(bool on);
-    std::string StartCapture();  // waits until the capture sink exists, or a short while
-    void StopCapture();          // waits until the route is gone, or a short while
+    // Waits until the capture sink exists, or a short while; the name of its monitor.
+    std::string StartCapture();
+    void StopCapture();  // waits until the route is gone, or a short while
 
 private:
     struct Wish {
@@ -57,7 +58,6 @@ private:
     std::condition_variable m_applied;
     Wish m_wish;                                                      // guarded by m_mutex
     std::uint64_t m_appliedSerial = 0;                                // guarded by m_mutex
-    std::string m_source;                                             // guarded by m_mutex
     std::optional<std::pair<CaptureState, std::string>> m_announced;  // worker only
     std::thread m_thread;
 };

@@ -22,7 +22,7 @@ class PlayerRoute {
 public:
     PlayerRoute(PulseSession& session, const CaptureSinkOwner& owner);
 
-    const std::string& SourceName() const { return m_sourceName; }
+    const std::string& SourceName() const { return m_sourceName; }  // the same for the route's life
     bool IsOpen() const { return m_sinkModule.has_value(); }
 
     // Creates the capture sink, first removing what dead processes (or an earlier
@@ -52,8 +52,8 @@ private:
 
     PulseSession& m_session;
     CaptureSinkOwner m_owner;
-    std::string m_sinkName;
-    std::string m_sourceName;
+    const std::string m_sinkName;
+    const std::string m_sourceName;
     std::optional<std::uint32_t> m_sinkModule;
     std::uint32_t m_sink = 0;
     std::optional<std::uint32_t> m_loopbackModule;

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <thread>
 
 using namespace castorn_test;
@@ -47,6 +48,16 @@ protected:
         StartTone();
     }
 
+    // The test camera, in `state`: its index in the list.
+    int Camera(CameraState state)
+    {
+        InstallTestCamera();
+        SetTestCamera(state);
+        const int camera = DeviceIndex(true, kTestCameraName);
+        EXPECT_GE(camera, 0) << "the test camera is listed";
+        return camera;
+    }
+
     // On air with the screen and the microphone for three seconds, then the sound
     // server goes away; `stopped` is when.
     void GoOnAirAndLoseTheSoundServer(Clock::time_point& stopped)
@@ -60,6 +71,35 @@ protected:
         std::this_thread::sleep_for(3s);
         stopped = Clock::now();
         StopSoundServer();
+    }
+
+    // On air with `on` while the sound server is away, which `restart` brings back with
+    // a tone for `source` three seconds into the stream: the loss is told (`lost`), and
+    // the recording is silent until the tone comes with the source.
+    void GoOnAirWithoutTheSoundServer(const OnAir& on, const char* source, const std::function<void()>& restart,
+                                      Json::Value& lost)
+    {
+        StopSoundServer();
+        ASSERT_TRUE(GoOnAir(on));
+        lost = WaitForSource("OnSourceLost", source, 5s);
+        ASSERT_FALSE(lost.isNull()) << "which source is missing is told";
+        ASSERT_FALSE(m_log.WaitFor("OnConnected", 5s).isNull()) << "the stream starts all the same";
+        const auto connected = Clock::now();
+        std::this_thread::sleep_for(3s);
+        const auto restarted = Clock::now();
+        restart();
+        ASSERT_FALSE(WaitForSource("OnSourceBack", source, 6s).isNull());
+        std::this_thread::sleep_for(3s);
+        GoOffAir();
+
+        const auto runs = Runs(SoundPieces(CheckContinuousRecording(), kToneHz));
+        std::printf("recording: %s\n", Describe(runs).c_str());
+        ASSERT_GE(runs.size(), 2u) << Describe(runs);
+        EXPECT_EQ(runs.front().sound, Sound::Silent) << Describe(runs);
+        EXPECT_GE(runs.front().seconds, Seconds(restarted - connected) - 0.5);
+        EXPECT_LE(runs.front().seconds, Seconds(restarted - connected) + 5)
+            << "the tone within five seconds of the return";
+        EXPECT_EQ(runs.back().sound, Sound::Tone) << Describe(runs);
     }
 
     // The first notification `cmd` about `source` after `skip` of them, within `limit`.
@@ -155,50 +195,44 @@ TEST_F(SourceLoss, ASoundServerThatNeverReturnsLeavesSilenceToTheEnd)
 
 TEST_F(SourceLoss, AMicrophoneGoneBeforeGoingOnAirStartsAsSilenceAndIsTakenWhenItComes)
 {
-    const int screen = ScreenIndex();
-    const int microphone = MicrophoneIndex();
-    StopSoundServer();
-    ASSERT_TRUE(GoOnAir({.video = screen, .audio = microphone}));
-    const Json::Value lost = WaitForSource("OnSourceLost", "audio", 5s);
-    ASSERT_FALSE(lost.isNull()) << "which source is missing is told";
+    Json::Value lost;
+    ASSERT_NO_FATAL_FAILURE(GoOnAirWithoutTheSoundServer(
+        {.video = ScreenIndex(), .audio = MicrophoneIndex()}, "audio", [this] { StartSoundServer(); }, lost));
     EXPECT_NE(lost["name"].asString().find("FakeMicSink"), std::string::npos);
-    ASSERT_FALSE(m_log.WaitFor("OnConnected", 5s).isNull()) << "the stream starts all the same";
-    const auto connected = Clock::now();
-    std::this_thread::sleep_for(3s);
-    const auto restarted = Clock::now();
-    StartSoundServer();
-    ASSERT_FALSE(WaitForSource("OnSourceBack", "audio", 5s).isNull());
-    std::this_thread::sleep_for(4s);
-    GoOffAir();
+}
 
-    const auto runs = Runs(SoundPieces(CheckContinuousRecording(), kToneHz));
-    std::printf("recording: %s\n", Describe(runs).c_str());
-    ASSERT_GE(runs.size(), 2u) << Describe(runs);
-    EXPECT_EQ(runs.front().sound, Sound::Silent) << Describe(runs);
-    EXPECT_GE(runs.front().seconds, Seconds(restarted - connected) - 0.5);
-    EXPECT_LE(runs.front().seconds, Seconds(restarted - connected) + 5) << "the tone within five seconds of the return";
-    EXPECT_EQ(runs.back().sound, Sound::Tone) << Describe(runs);
+TEST_F(SourceLoss, BackgroundSoundWithoutASoundServerAtGoingOnAirStartsAsSilenceAndIsHeardWhenItComes)
+{
+    char buffer[kCommandReplySize];
+    char* reply = buffer;
+    ASSERT_TRUE(m_engine->ExecuteCommand(R"({"cmd":"SelectPlayerName","params":{"player":"BackPlayer"}})", &reply));
+    m_engine->EnableBackgroundAudio(true);
+    Json::Value lost;
+    // No microphone: the player is all there is to hear.
+    ASSERT_NO_FATAL_FAILURE(GoOnAirWithoutTheSoundServer(
+        {.video = ScreenIndex()}, "background",
+        [this] {
+            m_sound->Start();
+            m_tone = std::make_unique<TonePlayer>("BackPlayer");
+        },
+        lost));
+    EXPECT_NE(lost["name"].asString().find(".monitor"), std::string::npos) << "the sound server's source";
 }
 
 TEST_F(SourceLoss, AFailingCameraGivesBlackFramesAtTheSetRateUntilItIsBack)
 {
-    InstallTestCamera();
-    PlugTestCamera(true);
-    const int camera = DeviceIndex(true, kTestCameraName);
-    ASSERT_GE(camera, 0) << "the test camera is listed";
-    ASSERT_TRUE(GoOnAir({.video = camera}));
+    ASSERT_TRUE(GoOnAir({.video = Camera(CameraState::Plugged)}));
     ASSERT_FALSE(m_log.WaitFor("OnConnected", 5s).isNull());
     std::this_thread::sleep_for(3s);
-    PlugTestCamera(false);
+    SetTestCamera(CameraState::Unplugged);
     const Json::Value lost = WaitForSource("OnSourceLost", "video", 3s);
     ASSERT_FALSE(lost.isNull());
     EXPECT_EQ(lost["name"].asString(), "Test Camera");
     std::this_thread::sleep_for(4s);
-    PlugTestCamera(true);
+    SetTestCamera(CameraState::Plugged);
     EXPECT_FALSE(WaitForSource("OnSourceBack", "video", 4s).isNull()) << "the camera is taken again";
     std::this_thread::sleep_for(3s);
     GoOffAir();
-    PlugTestCamera(true);
 
     const auto brightness = FrameBrightness(CheckContinuousRecording());
     const auto black = std::count_if(brightness.begin(), brightness.end(), [](double mean) { return mean < 30; });
@@ -209,6 +243,26 @@ TEST_F(SourceLoss, AFailingCameraGivesBlackFramesAtTheSetRateUntilItIsBack)
     EXPECT_GE(white, 45) << "the camera before and after";
     ASSERT_FALSE(brightness.empty());
     EXPECT_GT(brightness.back(), 200) << "the camera's picture at the end";
+}
+
+// The camera opens, but fails before its first frame, while the stream is starting:
+// black takes its place from the start, and the stream ends cleanly when asked.
+TEST_F(SourceLoss, ACameraFailingAsTheStreamStartsGivesBlackFromTheStartAndTheStreamEndsWhenAsked)
+{
+    ASSERT_TRUE(GoOnAir({.video = Camera(CameraState::Failing), .audio = MicrophoneIndex()}));
+    const Json::Value lost = WaitForSource("OnSourceLost", "video", 5s);
+    ASSERT_FALSE(lost.isNull());
+    EXPECT_EQ(lost["name"].asString(), "Test Camera");
+    ASSERT_FALSE(m_log.WaitFor("OnConnected", 5s).isNull());
+    std::this_thread::sleep_for(3s);
+    GoOffAir();
+
+    EXPECT_EQ(m_log.Count("OnPublishError"), 0);
+    const auto brightness = FrameBrightness(CheckContinuousRecording());
+    std::printf("%zu frames\n", brightness.size());
+    EXPECT_GE(brightness.size(), 25u) << "three seconds and more at 10 frames a second";
+    EXPECT_TRUE(std::all_of(brightness.begin(), brightness.end(), [](double mean) { return mean < 30; }))
+        << "black throughout";
 }
 
 namespace {
@@ -242,20 +296,17 @@ TEST_F(SourceLoss, LosingAndGettingBackTheSourcesLeavesNoThreadsDescriptorsOrMem
 {
     const char* asked = std::getenv("SOURCE_SOAK_CYCLES");
     const int cycles = asked ? std::max(2, std::atoi(asked)) : 3;
-    InstallTestCamera();
-    PlugTestCamera(true);
-    const int camera = DeviceIndex(true, kTestCameraName);
     const int microphone = MicrophoneIndex();
-    ASSERT_TRUE(GoOnAir({.video = camera, .audio = microphone}));
+    ASSERT_TRUE(GoOnAir({.video = Camera(CameraState::Plugged), .audio = microphone}));
     ASSERT_FALSE(m_log.WaitFor("OnConnected", 5s).isNull());
     Footprint first;
     for (int cycle = 0; cycle < cycles; ++cycle) {
-        PlugTestCamera(false);
+        SetTestCamera(CameraState::Unplugged);
         StopSoundServer();
         ASSERT_FALSE(WaitForSource("OnSourceLost", "video", 3s).isNull());
         ASSERT_TRUE(WaitUntil([&] { return CountSource("OnSourceLost", "audio") == cycle + 1; }, 3s));
         std::this_thread::sleep_for(500ms);
-        PlugTestCamera(true);
+        SetTestCamera(CameraState::Plugged);
         StartSoundServer();
         ASSERT_TRUE(WaitUntil([&] { return CountSource("OnSourceBack", "audio") == cycle + 1; }, 6s)) << cycle;
         ASSERT_TRUE(WaitUntil([&] { return CountSource("OnSourceBack", "video") == cycle + 1; }, 3s)) << cycle;

@@ -8,7 +8,7 @@ namespace castorn_test {
 
 namespace {
 
-std::atomic<bool> s_plugged{true};
+std::atomic<CameraState> s_state{CameraState::Plugged};
 
 struct CameraDevice {
     GstDevice parent;
@@ -26,10 +26,10 @@ struct CameraProviderClass {
 G_DEFINE_TYPE(CameraDevice, camera_device, GST_TYPE_DEVICE)
 G_DEFINE_TYPE(CameraProvider, camera_provider, GST_TYPE_DEVICE_PROVIDER)
 
-// Once unplugged, the next frame fails as a read from a vanished device does.
-GstPadProbeReturn FailWhenUnplugged(GstPad*, GstPadProbeInfo* info, gpointer)
+// Unless plugged, the next frame fails as a read from a vanished device does.
+GstPadProbeReturn FailUnlessPlugged(GstPad*, GstPadProbeInfo* info, gpointer)
 {
-    if (s_plugged) return GST_PAD_PROBE_OK;
+    if (s_state == CameraState::Plugged) return GST_PAD_PROBE_OK;
     gst_buffer_unref(GST_PAD_PROBE_INFO_BUFFER(info));
     GST_PAD_PROBE_INFO_DATA(info) = nullptr;
     GST_PAD_PROBE_INFO_FLOW_RETURN(info) = GST_FLOW_ERROR;
@@ -38,7 +38,7 @@ GstPadProbeReturn FailWhenUnplugged(GstPad*, GstPadProbeInfo* info, gpointer)
 
 GstElement* CreateCameraElement(GstDevice*, const gchar* name)
 {
-    if (!s_plugged) {
+    if (s_state == CameraState::Unplugged) {
         GstElement* missing = gst_element_factory_make("filesrc", name);
         g_object_set(missing, "location", "/nonexistent/test-camera", nullptr);
         return missing;
@@ -46,7 +46,7 @@ GstElement* CreateCameraElement(GstDevice*, const gchar* name)
     GstElement* camera = gst_parse_bin_from_description(
         "videotestsrc is-live=true pattern=white ! video/x-raw,width=320,height=240,framerate=10/1", TRUE, nullptr);
     GstPad* pad = gst_element_get_static_pad(camera, "src");
-    gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER, &FailWhenUnplugged, nullptr, nullptr);
+    gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER, &FailUnlessPlugged, nullptr, nullptr);
     gst_object_unref(pad);
     return camera;
 }
@@ -91,9 +91,9 @@ void InstallTestCamera()
     (void)installed;
 }
 
-void PlugTestCamera(bool in)
+void SetTestCamera(CameraState state)
 {
-    s_plugged = in;
+    s_state = state;
 }
 
 }  // namespace castorn_test

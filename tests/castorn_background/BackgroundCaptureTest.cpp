@@ -131,14 +131,18 @@ TEST_F(BackgroundCapture, ListsEachPlayingProgramOnceAndNoLoopbacks)
     EXPECT_EQ(castorn::ListPlayers(), (std::vector<std::string>{"TonePlayer", "其他播放器"}));
 }
 
-TEST_F(BackgroundCapture, ListIsEmptyWithoutSoundServer)
+TEST_F(BackgroundCapture, WithoutSoundServerNothingIsListedAndTheCaptureComesUnderItsNameWithTheServer)
 {
     m_sound->Stop();
     EXPECT_TRUE(castorn::ListPlayers().empty());
     BackgroundAudio audio(m_log.Receiver());
-    audio.Enable(true);
-    EXPECT_EQ(audio.StartCapture(), "");
-    EXPECT_TRUE(m_log.Reaches("unavailable:"));
+    const std::string source = CaptureTonePlayer(audio);
+    EXPECT_FALSE(source.empty()) << "named all the same";
+    EXPECT_TRUE(m_log.Reaches("unavailable:TonePlayer"));
+    m_sound->Start();
+    TonePlayer player("TonePlayer");
+    EXPECT_TRUE(m_log.Reaches("capturing:TonePlayer"));
+    EXPECT_TRUE(WaitUntil([&] { return CarriesTone(source); })) << "the source named before the server came";
 }
 
 TEST_P(BackgroundCaptureOn, ChoiceMadeBeforeAirTakesEffectAtStartAndOffGivesPlayerBack)

@@ -233,12 +233,17 @@ TEST_F(StatusEndToEnd, TheMicrophoneLostAndBackIsShownWhileTheStreamStaysLive)
     EXPECT_EQ(m_server->Recordings().size(), 1u) << "one publication throughout";
 }
 
-TEST_F(StatusEndToEnd, AMicrophoneGoneBeforeGoingOnAirIsNamedAndTheStreamStarts)
+TEST_F(StatusEndToEnd, ASoundServerGoneBeforeGoingOnAirIsNamedTheStreamStartsAndItsSourcesReturn)
 {
     OpenWith({m_server->Address()});
     m_sound->Stop();
     Click(IDC_ON_AIR);
     EXPECT_TRUE(StatusReaches("麦克风已断开", kPromptly));
+    EXPECT_TRUE(StatusReaches("背景音已断开", kPromptly));
     EXPECT_TRUE(StatusReaches("直播中", kPromptly));
+    m_sound->Start();
+    EXPECT_TRUE(StatusReaches("麦克风已恢复", kEventually));
+    EXPECT_TRUE(StatusReaches("背景音已恢复", kEventually));
     Click(IDC_OFF_AIR);
+    EXPECT_EQ(StatusText(), "未上麦");
 }

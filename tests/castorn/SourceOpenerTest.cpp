@@ -1,0 +1,25 @@
+// Opening a source off the caller's thread: an attempt whose opener is dropped
+// finishes and cleans up by itself, and the engine can wait for it to end.
+#include "castorn/SourceOpener.h"
+
+#include <gst/gst.h>
+#include <gtest/gtest.h>
+
+using namespace castorn;
+using namespace std::chrono_literals;
+
+TEST(SourceOpener, AnAbandonedAttemptIsWaitedForAndLeavesTheSourceClosed)
+{
+    gst_init(nullptr, nullptr);
+    GstElement* source = gst_bin_new(nullptr);  // its floating reference goes to the opener
+    gst_object_ref(source);
+    // Held here, the source's state lock keeps the attempt from going on.
+    GST_STATE_LOCK(source);
+    std::make_unique<SourceOpener>(source).reset();
+    EXPECT_FALSE(SourceOpener::AwaitAbandoned(0ms)) << "the attempt still runs";
+    GST_STATE_UNLOCK(source);
+    EXPECT_TRUE(SourceOpener::AwaitAbandoned(10s));
+    EXPECT_EQ(GST_STATE(source), GST_STATE_NULL) << "opened, then closed again";
+    EXPECT_EQ(GST_OBJECT_REFCOUNT_VALUE(source), 1) << "and let go";
+    gst_object_unref(source);
+}
