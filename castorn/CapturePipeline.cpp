@@ -25,9 +25,12 @@ constexpr guint64 kLevelInterval = 200 * GST_MSECOND;
 constexpr gint kPreviewFps = 15;
 constexpr gint64 kAudioChunkUs = 40000;
 constexpr gint64 kAudioBufferUs = 1000000;
-// A source that comes back delivers later than the one it replaces for its first seconds:
-// without this slack the mixer cuts what comes late, and the sound plays a few percent fast.
-constexpr guint64 kMixerLatency = 200 * GST_MSECOND;
+// A source that comes back (or starts under load) delivers late for its first seconds:
+// without slack the mixer cuts what comes late, and the sound plays a few percent fast.
+// The slack adds to the delay to viewers; 120 ms covers the lateness measured (up to about
+// 120 ms) and keeps that delay under the ffmpeg command line's; 200 ms moved the sound
+// outside the sync limits.
+constexpr guint64 kMixerLatency = 120 * GST_MSECOND;
 // voaacenc primes with this many samples: the sound it gives is that much later than its timestamps say.
 constexpr guint64 kAacEncoderDelaySamples = 1600;
 
