@@ -3,6 +3,7 @@
 #include "OnAirFixture.h"
 #include "TestCamera.h"
 
+#include "support/RootPaint.h"
 #include "support/WaitUntil.h"
 
 #include <algorithm>
@@ -19,6 +20,7 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 constexpr double kToneHz = 1000;
+constexpr std::uint32_t kWhitePixel = 0xffffff;
 
 double Seconds(Clock::duration duration)
 {
@@ -135,6 +137,20 @@ protected:
         return files.back();
     }
 
+    // Black for the four seconds a source was away, at 10 frames a second, with its white
+    // picture before and after.
+    static void ExpectBlackForAboutFourSecondsBetweenWhite(const std::vector<double>& brightness)
+    {
+        const auto black = std::count_if(brightness.begin(), brightness.end(), [](double mean) { return mean < 30; });
+        const auto white = std::count_if(brightness.begin(), brightness.end(), [](double mean) { return mean > 200; });
+        std::printf("%zu frames: %td black, %td white\n", brightness.size(), black, white);
+        EXPECT_GE(black, 35);
+        EXPECT_LE(black, 60);
+        EXPECT_GE(white, 45) << "the source before and after";
+        ASSERT_FALSE(brightness.empty());
+        EXPECT_GT(brightness.back(), 200) << "the source's picture at the end";
+    }
+
     std::unique_ptr<TonePlayer> m_tone;
 };
 
@@ -234,15 +250,28 @@ TEST_F(SourceLoss, AFailingCameraGivesBlackFramesAtTheSetRateUntilItIsBack)
     std::this_thread::sleep_for(3s);
     GoOffAir();
 
-    const auto brightness = FrameBrightness(CheckContinuousRecording());
-    const auto black = std::count_if(brightness.begin(), brightness.end(), [](double mean) { return mean < 30; });
-    const auto white = std::count_if(brightness.begin(), brightness.end(), [](double mean) { return mean > 200; });
-    std::printf("%zu frames: %td black, %td white\n", brightness.size(), black, white);
-    EXPECT_GE(black, 35) << "about four seconds of black at 10 frames a second";
-    EXPECT_LE(black, 60);
-    EXPECT_GE(white, 45) << "the camera before and after";
-    ASSERT_FALSE(brightness.empty());
-    EXPECT_GT(brightness.back(), 200) << "the camera's picture at the end";
+    ExpectBlackForAboutFourSecondsBetweenWhite(FrameBrightness(CheckContinuousRecording()));
+}
+
+// The X server of the captured screen dies and comes back (a crash, a restart): the
+// process outlives it, black takes the screen's place, and the screen is taken again.
+TEST_F(SourceLoss, AScreenWhoseDisplayGoesAwayGivesBlackUntilItIsBack)
+{
+    auto paint = std::make_unique<RootPaint>(m_display->Name(), kWhitePixel);
+    // The screen's shape, so that no border darkens its frames.
+    ASSERT_TRUE(GoOnAir({.video = ScreenIndex(), .audio = MicrophoneIndex(), .width = 320, .height = 180}));
+    ASSERT_FALSE(m_log.WaitFor("OnConnected", 5s).isNull());
+    std::this_thread::sleep_for(3s);
+    paint.reset();
+    m_display->Stop();
+    ASSERT_FALSE(WaitForSource("OnSourceLost", "video", 3s).isNull());
+    std::this_thread::sleep_for(4s);
+    m_display->Start();
+    paint = std::make_unique<RootPaint>(m_display->Name(), kWhitePixel);
+    EXPECT_FALSE(WaitForSource("OnSourceBack", "video", 4s).isNull()) << "the screen is taken again";
+    std::this_thread::sleep_for(3s);
+    GoOffAir();
+    ExpectBlackForAboutFourSecondsBetweenWhite(FrameBrightness(CheckContinuousRecording()));
 }
 
 // The camera opens, but fails before its first frame, while the stream is starting:

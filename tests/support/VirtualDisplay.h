@@ -13,6 +13,9 @@ public:
     VirtualDisplay();
     ~VirtualDisplay();
     const std::string& Name() const { return m_name; }
+    // The server gone, as when it crashes, and back under the same name.
+    void Stop() { m_process.reset(); }
+    void Start();
     // Runs xdotool with these arguments on this display; what it prints.
     std::string Xdotool(const std::string& args) const;
 
