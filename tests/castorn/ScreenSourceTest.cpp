@@ -41,7 +41,7 @@ protected:
     void SetUp() override
     {
         if (!Installed("Xvfb")) GTEST_SKIP() << "Xvfb is not installed";
-        m_display = std::make_unique<VirtualDisplay>();
+        m_display = std::make_unique<VirtualDisplay>(VirtualDisplay::Restartable{});
         m_paint = std::make_unique<RootPaint>(m_display->Name(), kBackground);
         m_paint->PlacePointer(kPointerX, kPointerY);
     }

@@ -10,9 +10,19 @@
 namespace test_support {
 namespace {
 constexpr const char* kNoSessionBus = "unix:path=/dev/null/no-session-bus";
+// Restartable displays: one number per test process, above the free ones Xvfb counts up to.
+constexpr int kRestartableBase = 1000;
+constexpr int kRestartableRange = 50000;
 }
 
-VirtualDisplay::VirtualDisplay()
+VirtualDisplay::VirtualDisplay() : VirtualDisplay(std::string{}) {}
+
+VirtualDisplay::VirtualDisplay(Restartable)
+    : VirtualDisplay(":" + std::to_string(kRestartableBase + getpid() % kRestartableRange))
+{
+}
+
+VirtualDisplay::VirtualDisplay(const std::string& name) : m_name(name)
 {
     Start();
     setenv("DISPLAY", m_name.c_str(), 1);
