@@ -2,6 +2,8 @@
 
 #include "castorn/GstRef.h"
 
+#include <malloc.h>
+
 #include <utility>
 
 namespace castorn {
@@ -172,6 +174,9 @@ void FallbackSource::TakePending()
     gst_pad_remove_probe(pad.get(), m_pendingHold);
     m_lost = false;
     m_onChange({});
+    // The attempts' and the lost source's threads freed their memory into the allocator's
+    // per-thread arenas, which keep it; without this each loss and return holds on to more.
+    malloc_trim(0);
 }
 
 void FallbackSource::DropPending()

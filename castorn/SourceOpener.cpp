@@ -79,7 +79,7 @@ private:
 
 SourceOpener::SourceOpener(GstElement* bin) : m_attempt(std::make_shared<Attempt>())
 {
-    m_attempt->bin = GST_ELEMENT(gst_object_ref_sink(bin));
+    m_attempt->bin = bin;
     m_thread = std::thread(&SourceOpener::Run, m_attempt);
 }
 

@@ -15,7 +15,7 @@ namespace castorn {
 
 class SourceOpener {
 public:
-    explicit SourceOpener(GstElement* bin);  // takes the bin's floating reference
+    explicit SourceOpener(GstElement* bin);  // takes the caller's full reference, as the pipeline's makers give
     ~SourceOpener();
     SourceOpener(const SourceOpener&) = delete;
     SourceOpener& operator=(const SourceOpener&) = delete;

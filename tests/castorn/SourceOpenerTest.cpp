@@ -11,7 +11,9 @@ using namespace std::chrono_literals;
 TEST(SourceOpener, AnAbandonedAttemptIsWaitedForAndLeavesTheSourceClosed)
 {
     gst_init(nullptr, nullptr);
-    GstElement* source = gst_bin_new(nullptr);  // its floating reference goes to the opener
+    // A full reference, as the pipeline makes its sources: the opener takes it, this test
+    // keeps one of its own.
+    GstElement* source = GST_ELEMENT(gst_object_ref_sink(gst_bin_new(nullptr)));
     gst_object_ref(source);
     // Held here, the source's state lock keeps the attempt from going on.
     GST_STATE_LOCK(source);
