@@ -24,33 +24,30 @@ bool NotificationLog::OnEngineMessage(const char* message)
     return true;
 }
 
-Json::Value NotificationLog::WaitFor(const std::string& cmd, std::chrono::milliseconds limit, int skip)
+bool NotificationLog::Matches(const Json::Value& message, const std::string& cmd, const std::string& source)
+{
+    return message["cmd"].asString() == cmd && (source.empty() || message["params"]["source"].asString() == source);
+}
+
+Json::Value NotificationLog::WaitFor(const std::string& cmd, std::chrono::milliseconds limit, int skip,
+                                     const std::string& source)
 {
     std::unique_lock lock(m_mutex);
     Json::Value found;
     m_arrived.wait_for(lock, limit, [&] {
         int seen = 0;
         for (const auto& message : m_messages)
-            if (message["cmd"].asString() == cmd && seen++ == skip) found = message["params"];
+            if (Matches(message, cmd, source) && seen++ == skip) found = message["params"];
         return !found.isNull();
     });
     return found;
 }
 
-int NotificationLog::Count(const std::string& cmd)
+int NotificationLog::Count(const std::string& cmd, const std::string& source)
 {
     std::lock_guard lock(m_mutex);
-    return static_cast<int>(std::count_if(m_messages.begin(), m_messages.end(), [&](const Json::Value& message) {
-        return message["cmd"].asString() == cmd;
-    }));
-}
-
-std::vector<std::string> NotificationLog::Names()
-{
-    std::lock_guard lock(m_mutex);
-    std::vector<std::string> names;
-    for (const auto& message : m_messages) names.push_back(message["cmd"].asString());
-    return names;
+    return static_cast<int>(
+        std::ranges::count_if(m_messages, [&](const Json::Value& message) { return Matches(message, cmd, source); }));
 }
 
 std::vector<std::string> NotificationLog::Texts()

@@ -52,17 +52,19 @@ int Publishing::MicrophoneIndex()
     return DeviceIndex(false, u"FakeMicSink");
 }
 
-bool Publishing::GoOnAir(const OnAir& on, const std::string& server)
+bool Publishing::Command(const std::string& json)
 {
     char buffer[kCommandReplySize];
     char* reply = buffer;
+    return m_engine->ExecuteCommand(json.c_str(), &reply);
+}
+
+bool Publishing::GoOnAir(const OnAir& on, const std::string& server)
+{
     m_engine->SelectVideoDevice(on.video);
     m_engine->SelectAudioDevice(on.audio);
-    m_engine->ExecuteCommand(
-        ("{\"cmd\":\"SetBframeCount\",\"params\":{\"BframeCount\":" + std::to_string(on.bFrames) + "}}").c_str(),
-        &reply);
-    m_engine->ExecuteCommand(
-        ("{\"cmd\":\"SetVBRQuality\",\"params\":{\"Quality\":" + std::to_string(on.quality) + "}}").c_str(), &reply);
+    Command(R"({"cmd":"SetBframeCount","params":{"BframeCount":)" + std::to_string(on.bFrames) + "}}");
+    Command(R"({"cmd":"SetVBRQuality","params":{"Quality":)" + std::to_string(on.quality) + "}}");
     m_engine->SetAudioParams(44100, 2, 16, 32000, on.volume, on.mute);
     m_engine->SetVideoParams(on.width, on.height, on.fps, on.videoBitrate, on.window, 30);
     m_engine->SetPublishAddress(server.empty() ? m_server->Address().c_str() : server.c_str(),
@@ -71,6 +73,13 @@ bool Publishing::GoOnAir(const OnAir& on, const std::string& server)
     m_engine->SetUserId("10000");
     m_wentOnAir = std::chrono::steady_clock::now();
     return m_engine->StartPublish();
+}
+
+void Publishing::GoLive(const OnAir& on, const std::string& server)
+{
+    const int connectionsBefore = m_log.Count("OnConnected");
+    ASSERT_TRUE(GoOnAir(on, server));
+    ASSERT_FALSE(m_log.WaitFor("OnConnected", 5s, connectionsBefore).isNull());
 }
 
 void Publishing::GoOffAir()

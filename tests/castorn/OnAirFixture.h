@@ -47,6 +47,9 @@ protected:
     int MicrophoneIndex();  // the monitor of the sound server's mic_sink
     // To nginx unless another server ("rtmp://host:port") is given.
     bool GoOnAir(const OnAir& on, const std::string& server = {});
+    // On air, and connected within five seconds.
+    void GoLive(const OnAir& on = {}, const std::string& server = {});
+    bool Command(const std::string& json);  // through ExecuteCommand
     void GoOffAir();
     MediaInfo OnlyRecording();
     MediaInfo OnlyRecording(const std::vector<std::string>& files);

@@ -124,8 +124,7 @@ TEST_F(Publishing, ScreenAndMicrophoneAtTheDefaultParametersReachTheServer)
     ASSERT_GE(screen, 0) << "the X screen is offered as a video device";
     ASSERT_GE(microphone, 0) << "the sound server's sources are offered";
     const OnAir on{.video = screen, .audio = microphone};
-    ASSERT_TRUE(GoOnAir(on));
-    ASSERT_FALSE(m_log.WaitFor("OnConnected", 5s).isNull());
+    ASSERT_NO_FATAL_FAILURE(GoLive(on));
     std::this_thread::sleep_for(4s);
     GoOffAir();
 
@@ -137,8 +136,7 @@ TEST_F(Publishing, ScreenAndMicrophoneAtTheDefaultParametersReachTheServer)
 TEST_F(Publishing, NoDevicesStillStreamBlackAndSilenceAtOtherParameters)
 {
     const OnAir on{.width = 640, .height = 480, .fps = 25, .videoBitrate = 800000, .bFrames = 2, .quality = 60};
-    ASSERT_TRUE(GoOnAir(on));
-    ASSERT_FALSE(m_log.WaitFor("OnConnected", 5s).isNull());
+    ASSERT_NO_FATAL_FAILURE(GoLive(on));
     std::this_thread::sleep_for(3s);
     GoOffAir();
 
@@ -164,9 +162,7 @@ TEST_F(Publishing, TheMicrophoneLevelFollowsTheSoundAndTheMute)
 TEST_F(Publishing, TheLevelIsThatOfTheSoundSentBackgroundAudioIncluded)
 {
     TonePlayer player("LevelPlayer", "player_sink");
-    char buffer[kCommandReplySize];
-    char* reply = buffer;
-    ASSERT_TRUE(m_engine->ExecuteCommand(R"({"cmd":"SelectPlayerName","params":{"player":"LevelPlayer"}})", &reply));
+    ASSERT_TRUE(Command(R"({"cmd":"SelectPlayerName","params":{"player":"LevelPlayer"}})"));
     ASSERT_TRUE(GoOnAir({.audio = MicrophoneIndex(), .volume = 100}));
     ASSERT_FALSE(m_log.WaitFor("OnAudioPercent", 3s, 5).isNull());
     EXPECT_FALSE(LevelAbove(m_log, 0, 0)) << "a silent microphone, nothing mixed in yet";
@@ -184,15 +180,13 @@ TEST_F(Publishing, AnUnusableAddressIsRefusedWithTheReasonAndTheEngineGoesOn)
     EXPECT_NE(m_log.WaitFor("OnPublishError", 2s, 1)["message"].asString().find("unknown scheme"), std::string::npos);
     EXPECT_FALSE(m_engine->StopPublish()) << "nothing is on air";
 
-    ASSERT_TRUE(GoOnAir({}));
-    EXPECT_FALSE(m_log.WaitFor("OnConnected", 5s).isNull());
+    ASSERT_NO_FATAL_FAILURE(GoLive());
     GoOffAir();
 }
 
 TEST_F(Publishing, StatisticsTellTheRateSentWhileLiveAndGoingOffAirIsTheReason)
 {
-    ASSERT_TRUE(GoOnAir({}));
-    ASSERT_FALSE(m_log.WaitFor("OnConnected", 5s).isNull());
+    ASSERT_NO_FATAL_FAILURE(GoLive());
     const Json::Value third = m_log.WaitFor("OnStatistics", 5s, 2);
     ASSERT_FALSE(third.isNull()) << "once a second while connected";
     EXPECT_GE(third["liveMs"].asInt64(), 2500);
@@ -216,8 +210,7 @@ TEST_F(Publishing, StatisticsTellTheRateSentWhileLiveAndGoingOffAirIsTheReason)
 TEST_F(Publishing, NginxGetsTheKeyAsThePublishArgumentsAndTheEndWithoutAReset)
 {
     for (const std::string key : {"sign=1700000000-0af3", ""}) {
-        ASSERT_TRUE(GoOnAir({.key = key}));
-        ASSERT_FALSE(m_log.WaitFor("OnConnected", 5s, key.empty() ? 1 : 0).isNull());
+        ASSERT_NO_FATAL_FAILURE(GoLive({.key = key}));
         std::this_thread::sleep_for(1s);
         GoOffAir();
     }
@@ -258,8 +251,7 @@ TEST_F(Publishing, NothingListeningIsReportedAsRefusedAndTriedAgain)
 
 TEST_F(Publishing, ARecordingResumesWhenTheServerComesBackAfterFiveSeconds)
 {
-    ASSERT_TRUE(GoOnAir({}));
-    ASSERT_FALSE(m_log.WaitFor("OnConnected", 5s).isNull());
+    ASSERT_NO_FATAL_FAILURE(GoLive());
     std::this_thread::sleep_for(2s);
     m_server->Stop();
     EXPECT_EQ(m_log.WaitFor("OnDisconnected", 3s)["reason"].asString(), castorn_notification::kReasonLost);
@@ -294,8 +286,7 @@ TEST_F(Publishing, GoingOffAirWhileStillConnectingLeavesNoConnectionOpen)
 
 TEST_F(Publishing, AHungServerNeverHoldsUpStoppingOrRelease)
 {
-    ASSERT_TRUE(GoOnAir({}));
-    ASSERT_FALSE(m_log.WaitFor("OnConnected", 5s).isNull());
+    ASSERT_NO_FATAL_FAILURE(GoLive());
     m_server->Freeze(true);
     std::this_thread::sleep_for(1s);
     GoOffAir();
@@ -342,8 +333,7 @@ protected:
 
 TEST_F(ReleasingOnAir, EndsThePublicationAndLeavesNoThreadAndNoStreamObjectBehind)
 {
-    ASSERT_TRUE(GoOnAir({}));
-    ASSERT_FALSE(m_log.WaitFor("OnConnected", 5s).isNull());
+    ASSERT_NO_FATAL_FAILURE(GoLive());
     std::this_thread::sleep_for(1s);
     m_engine->Release();
     const auto afterFirst = ThreadNames().size();
@@ -353,8 +343,7 @@ TEST_F(ReleasingOnAir, EndsThePublicationAndLeavesNoThreadAndNoStreamObjectBehin
 
     // A second engine, released on air the same way, leaves no more threads than the first.
     m_engine = CreateCastorn(&m_log);
-    ASSERT_TRUE(GoOnAir({}));
-    ASSERT_FALSE(m_log.WaitFor("OnConnected", 5s, 1).isNull());
+    ASSERT_NO_FATAL_FAILURE(GoLive());
     std::this_thread::sleep_for(1s);
     m_engine->Release();
     m_engine = nullptr;
