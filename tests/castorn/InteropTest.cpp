@@ -66,8 +66,7 @@ protected:
     {
         const OnAir on{.key = key};
         ASSERT_NO_FATAL_FAILURE(GoLive(on, address));
-        std::this_thread::sleep_for(3s);
-        GoOffAir();
+        GoOffAir(3s);
         ASSERT_TRUE(WaitUntil([&] { return !server.Recordings().empty(); }, 3s));
         ExpectAsAsked(OnlyRecording(server.Recordings()), on);
     }

@@ -2,6 +2,8 @@
 
 #include "support/Command.h"
 
+#include <thread>
+
 using namespace std::chrono_literals;
 
 namespace castorn_test {
@@ -82,8 +84,9 @@ void Publishing::GoLive(const OnAir& on, const std::string& server)
     ASSERT_FALSE(m_log.WaitFor("OnConnected", 5s, connectionsBefore).isNull());
 }
 
-void Publishing::GoOffAir()
+void Publishing::GoOffAir(std::chrono::milliseconds after)
 {
+    std::this_thread::sleep_for(after);
     const int stopsBefore = m_log.Count("OnPublishStopped");
     m_engine->StopPublish();
     m_onAirSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - m_wentOnAir).count();

@@ -49,8 +49,8 @@ protected:
     bool GoOnAir(const OnAir& on, const std::string& server = {});
     // On air, and connected within five seconds.
     void GoLive(const OnAir& on = {}, const std::string& server = {});
-    bool Command(const std::string& json);  // through ExecuteCommand
-    void GoOffAir();
+    bool Command(const std::string& json);                // through ExecuteCommand
+    void GoOffAir(std::chrono::milliseconds after = {});  // after that much more on air
     MediaInfo OnlyRecording();
     MediaInfo OnlyRecording(const std::vector<std::string>& files);
     // What ffprobe found is what `on` asked for, and lasts as long as it was on air.

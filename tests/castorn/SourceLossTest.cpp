@@ -88,8 +88,7 @@ protected:
         const auto restarted = Clock::now();
         restart();
         ASSERT_FALSE(m_log.WaitFor("OnSourceBack", 6s, 0, source).isNull());
-        std::this_thread::sleep_for(3s);
-        GoOffAir();
+        GoOffAir(3s);
 
         const auto runs = Runs(SoundPieces(CheckContinuousRecording(), kToneHz));
         std::printf("recording: %s\n", Describe(runs).c_str());
@@ -137,8 +136,7 @@ TEST_F(SourceLoss, TheSoundServerGoingAwayForFiveSecondsLeavesSilenceAndTheMicro
     EXPECT_FALSE(m_log.WaitFor("OnSourceBack", 5s, 0, "background").isNull())
         << "background sound follows the same rule";
     const auto returned = Clock::now();
-    std::this_thread::sleep_for(4s);
-    GoOffAir();
+    GoOffAir(4s);
 
     EXPECT_EQ(m_log.Count("OnPublishError"), 0);
     EXPECT_EQ(m_log.Count("OnConnected"), 1) << "the connection was never dropped";
@@ -209,8 +207,7 @@ TEST_F(SourceLoss, AFailingCameraGivesBlackFramesAtTheSetRateUntilItIsBack)
     std::this_thread::sleep_for(4s);
     SetTestCamera(CameraState::Plugged);
     EXPECT_FALSE(m_log.WaitFor("OnSourceBack", 4s, 0, "video").isNull()) << "the camera is taken again";
-    std::this_thread::sleep_for(3s);
-    GoOffAir();
+    GoOffAir(3s);
 
     const auto brightness = FrameBrightness(CheckContinuousRecording());
     const auto black = std::count_if(brightness.begin(), brightness.end(), [](double mean) { return mean < 30; });
@@ -232,8 +229,7 @@ TEST_F(SourceLoss, ACameraFailingAsTheStreamStartsGivesBlackFromTheStartAndTheSt
     ASSERT_FALSE(lost.isNull());
     EXPECT_EQ(lost["name"].asString(), "Test Camera");
     ASSERT_FALSE(m_log.WaitFor("OnConnected", 5s).isNull());
-    std::this_thread::sleep_for(3s);
-    GoOffAir();
+    GoOffAir(3s);
 
     EXPECT_EQ(m_log.Count("OnPublishError"), 0);
     const auto brightness = FrameBrightness(CheckContinuousRecording());
