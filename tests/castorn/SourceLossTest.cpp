@@ -18,8 +18,6 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-constexpr double kToneHz = 1000;
-
 double Seconds(Clock::duration duration)
 {
     return std::chrono::duration<double>(duration).count();
@@ -90,7 +88,7 @@ protected:
         ASSERT_FALSE(m_log.WaitFor("OnSourceBack", 6s, 0, source).isNull());
         GoOffAir(3s);
 
-        const auto runs = Runs(SoundPieces(CheckContinuousRecording(), kToneHz));
+        const auto runs = Runs(SoundPieces(CheckContinuousRecording()));
         std::printf("recording: %s\n", Describe(runs).c_str());
         ASSERT_GE(runs.size(), 2u) << Describe(runs);
         EXPECT_EQ(runs.front().sound, Sound::Silent) << Describe(runs);
@@ -140,7 +138,7 @@ TEST_F(SourceLoss, TheSoundServerGoingAwayForFiveSecondsLeavesSilenceAndTheMicro
 
     EXPECT_EQ(m_log.Count("OnPublishError"), 0);
     EXPECT_EQ(m_log.Count("OnConnected"), 1) << "the connection was never dropped";
-    const auto runs = Runs(SoundPieces(CheckContinuousRecording(), kToneHz));
+    const auto runs = Runs(SoundPieces(CheckContinuousRecording()));
     std::printf("back %.2f s after the sound server's return; recording: %s\n", Seconds(returned - restarted),
                 Describe(runs).c_str());
     // The microphone's first sound may come late; then tone, silence while away, tone to the end.
@@ -165,7 +163,7 @@ TEST_F(SourceLoss, ASoundServerThatNeverReturnsLeavesSilenceToTheEnd)
     EXPECT_EQ(m_log.Count("OnSourceBack"), 0);
     EXPECT_EQ(m_log.Count("OnSourceLost", "audio"), 1) << "told once, not at every try";
     EXPECT_EQ(m_log.Count("OnPublishError"), 0);
-    const auto runs = Runs(SoundPieces(CheckContinuousRecording(), kToneHz));
+    const auto runs = Runs(SoundPieces(CheckContinuousRecording()));
     ASSERT_GE(runs.size(), 2u) << Describe(runs);
     EXPECT_EQ(runs.end()[-2].sound, Sound::Tone) << Describe(runs);
     EXPECT_EQ(runs.back().sound, Sound::Silent) << Describe(runs);

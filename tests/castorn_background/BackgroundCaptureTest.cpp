@@ -29,7 +29,7 @@ constexpr double kSilenceRms = 0.01;
 bool CarriesTone(const std::string& source)
 {
     const auto level = MeasureSource(source);
-    return level.rms > kToneRms && std::abs(level.frequency - 1000) < 50;
+    return level.rms > kToneRms && std::abs(level.frequency - test_support::kToneHz) < 50;
 }
 
 bool IsSilent(const std::string& source)

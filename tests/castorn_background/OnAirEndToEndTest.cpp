@@ -20,7 +20,6 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-constexpr double kToneHz = 1000;
 constexpr double kToneRms = 0.1;
 
 TEST(BackgroundAudioOnAir, RecordingCarriesThePlayerOnlyWhileSwitchedOn)
@@ -57,7 +56,7 @@ TEST(BackgroundAudioOnAir, RecordingCarriesThePlayerOnlyWhileSwitchedOn)
     const std::string recording = rtmp.Recordings().front();
     rtmp.Stop();
 
-    const auto pieces = SoundPieces(recording, kToneHz, kToneRms);
+    const auto pieces = SoundPieces(recording, kToneRms);
     const auto first = std::find(pieces.begin(), pieces.end(), Sound::Tone);
     const auto last = std::find(pieces.rbegin(), pieces.rend(), Sound::Tone).base();
     ASSERT_TRUE(first != pieces.end()) << "no tone in " << recording;

@@ -8,9 +8,8 @@
 #include <stdexcept>
 
 namespace test_support {
-namespace {
-constexpr const char* kNoSessionBus = "unix:path=/dev/null/no-session-bus";
-}
+
+constexpr char kNoSessionBus[] = "unix:path=/dev/null/no-session-bus";
 
 VirtualDisplay::VirtualDisplay()
 {
