@@ -3,7 +3,6 @@
 #include <json/reader.h>
 
 #include <algorithm>
-#include <memory>
 
 namespace castorn_test {
 
@@ -11,13 +10,10 @@ bool NotificationLog::OnEngineMessage(const char* message)
 {
     if (!message) return false;
     Json::Value parsed;
-    Json::CharReaderBuilder builder;
-    const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-    const std::string text(message);
-    reader->parse(text.data(), text.data() + text.size(), &parsed, nullptr);
+    Json::Reader().parse(message, parsed);
     {
         std::lock_guard lock(m_mutex);
-        m_texts.push_back(text);
+        m_texts.emplace_back(message);
         m_messages.push_back(parsed);
     }
     m_arrived.notify_all();
