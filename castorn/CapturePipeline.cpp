@@ -3,6 +3,7 @@
 #include "castorn/AudioClockProbe.h"
 #include "castorn/FallbackSource.h"
 #include "castorn/GstRef.h"
+#include "castorn/ScreenSource.h"
 #include "castorn/ScreenToI420.h"
 #include "interface/EngineInterface.h"
 
@@ -151,16 +152,14 @@ GstElement* VideoSource(const CaptureSource& source, const VideoSettings& video,
     const auto& screen = std::get<X11Screen>(source);
     return SourceBin(
         [&](Assembler& assembler) {
-            GstElement* grab = assembler.Make("ximagesrc");
-            g_object_set(grab, "display-name", screen.display.c_str(), "use-damage", FALSE, "show-pointer", TRUE,
-                         nullptr);
+            GstElement* grab = assembler.Make(kScreenSource);
+            g_object_set(grab, "display-name", screen.display.c_str(), nullptr);
             // Grab only as many frames as the stream carries, and make them the stream's I420
-            // at once: the converter in the pipeline then passes them through. (A screen of
-            // another depth is made 32-bit first.)
+            // at once: the converter in the pipeline then passes them through.
             return assembler.Chain({grab,
                                     assembler.Filter(gst_caps_new_simple("video/x-raw", "framerate", GST_TYPE_FRACTION,
                                                                          video.fps, 1, nullptr)),
-                                    assembler.Make("videoconvertscale"), assembler.Make(kScreenToI420),
+                                    assembler.Make(kScreenToI420),
                                     assembler.Filter(RawVideoCaps("I420", video.width, video.height, 0))});
         },
         why);

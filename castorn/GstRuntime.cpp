@@ -1,5 +1,6 @@
 #include "castorn/GstRuntime.h"
 
+#include "castorn/ScreenSource.h"
 #include "castorn/ScreenToI420.h"
 
 #include <gst/gst.h>
@@ -13,6 +14,7 @@ bool InitGstreamer(std::string& why)
     gst_segtrap_set_enabled(FALSE);
     GError* error = nullptr;
     if (gst_init_check(nullptr, nullptr, &error)) {
+        RegisterScreenSource();
         RegisterScreenToI420();
         return true;
     }
@@ -23,11 +25,11 @@ bool InitGstreamer(std::string& why)
 
 void PreloadPlugins()
 {
-    static constexpr const char* kFactories[] = {"ximagesrc",    "videotestsrc", "videorate",    "videoconvertscale",
-                                                 "tee",          "queue",        "x264enc",      "capsfilter",
-                                                 "flvmux",       "appsink",      "appsrc",       "rtmp2sink",
-                                                 "audiotestsrc", "pulsesrc",     "audioconvert", "audioresample",
-                                                 "volume",       "level",        "audiomixer",   "voaacenc"};
+    static constexpr const char* kFactories[] = {"videotestsrc", "videorate",    "videoconvertscale", "tee",
+                                                 "queue",        "x264enc",      "capsfilter",        "flvmux",
+                                                 "appsink",      "appsrc",       "rtmp2sink",         "audiotestsrc",
+                                                 "pulsesrc",     "audioconvert", "audioresample",     "volume",
+                                                 "level",        "audiomixer",   "voaacenc"};
     // Making one of each loads its plugin and initialises its class.
     for (const char* name : kFactories)
         if (GstElement* element = gst_element_factory_make(name, nullptr))

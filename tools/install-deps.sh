@@ -6,14 +6,14 @@ set -euo pipefail
 BUILD_PACKAGES=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-qpa-plugins libjsoncpp-dev libgtest-dev libgmock-dev
-  libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev libpulse-dev libxcb1-dev libyuv-dev
+  libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev libpulse-dev libxcb1-dev libxcb-shm0-dev libxcb-xfixes0-dev libyuv-dev
   dpkg-dev file  # the Debian package: dpkg-buildflags, dpkg-shlibdeps, CPack's file types
 )
 # What the program needs at run time beside the libraries it links, and the local RTMP server.
 mapfile -t RUN_PACKAGES < <(grep -v '^#' "$(dirname "$0")/../packaging/depends")
 RUN_PACKAGES+=(nginx libnginx-mod-rtmp)
 TEST_PACKAGES=(
-  xvfb xauth x11-utils xdotool gstreamer1.0-tools gstreamer1.0-plugins-base-apps
+  xvfb xauth x11-utils x11-xserver-utils xdotool gstreamer1.0-tools gstreamer1.0-plugins-base-apps
   ffmpeg pulseaudio pulseaudio-utils sox openssl imagemagick
   lldb-15 clang-14 libclang-rt-14-dev
   python3 iproute2 nodejs npm

@@ -3,9 +3,11 @@
 #include "OnAirFixture.h"
 #include "TestCamera.h"
 
+#include "support/RootPaint.h"
 #include "support/WaitUntil.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -17,6 +19,8 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
 namespace {
+
+constexpr std::uint32_t kWhitePixel = 0xffffff;
 
 double Seconds(Clock::duration duration)
 {
@@ -110,6 +114,20 @@ protected:
         EXPECT_NEAR(media.duration, m_onAirSeconds, 1.0);
         ExpectContinuousTracks(files.back(), 10);
         return files.back();
+    }
+
+    // Black while a source was away, at 10 frames a second, with its white picture before
+    // and after.
+    static void ExpectBlackBetweenWhite(const std::vector<double>& brightness, long minBlack, long maxBlack)
+    {
+        const auto black = std::count_if(brightness.begin(), brightness.end(), [](double mean) { return mean < 30; });
+        const auto white = std::count_if(brightness.begin(), brightness.end(), [](double mean) { return mean > 200; });
+        std::printf("%zu frames: %td black, %td white\n", brightness.size(), black, white);
+        EXPECT_GE(black, minBlack);
+        EXPECT_LE(black, maxBlack);
+        EXPECT_GE(white, 45) << "the source before and after";
+        ASSERT_FALSE(brightness.empty());
+        EXPECT_GT(brightness.back(), 200) << "the source's picture at the end";
     }
 
     std::unique_ptr<TonePlayer> m_tone;
@@ -207,15 +225,32 @@ TEST_F(SourceLoss, AFailingCameraGivesBlackFramesAtTheSetRateUntilItIsBack)
     EXPECT_FALSE(m_log.WaitFor("OnSourceBack", 4s, 0, "video").isNull()) << "the camera is taken again";
     GoOffAir(3s);
 
-    const auto brightness = FrameBrightness(CheckContinuousRecording());
-    const auto black = std::count_if(brightness.begin(), brightness.end(), [](double mean) { return mean < 30; });
-    const auto white = std::count_if(brightness.begin(), brightness.end(), [](double mean) { return mean > 200; });
-    std::printf("%zu frames: %td black, %td white\n", brightness.size(), black, white);
-    EXPECT_GE(black, 35) << "about four seconds of black at 10 frames a second";
-    EXPECT_LE(black, 60);
-    EXPECT_GE(white, 45) << "the camera before and after";
-    ASSERT_FALSE(brightness.empty());
-    EXPECT_GT(brightness.back(), 200) << "the camera's picture at the end";
+    ExpectBlackBetweenWhite(FrameBrightness(CheckContinuousRecording()), 35, 60);
+}
+
+// The X server of the captured screen dies and comes back (a crash, a restart): the
+// process outlives it, black takes the screen's place, and the screen is taken again.
+TEST_F(SourceLoss, AScreenWhoseDisplayGoesAwayGivesBlackUntilItIsBack)
+{
+    // The screens listed are those of this display, which takes the fixture's place.
+    m_display.reset();
+    m_display = std::make_unique<VirtualDisplay>(VirtualDisplay::Restartable{});
+    auto paint = std::make_unique<RootPaint>(m_display->Name(), kWhitePixel);
+    // The screen's shape, so that no border darkens its frames.
+    ASSERT_NO_FATAL_FAILURE(GoLive({.video = ScreenIndex(), .audio = MicrophoneIndex(), .width = 320, .height = 180}));
+    std::this_thread::sleep_for(3s);
+    paint.reset();
+    const auto stopped = Clock::now();
+    m_display->Stop();
+    ASSERT_FALSE(m_log.WaitFor("OnSourceLost", 3s, 0, "video").isNull());
+    std::this_thread::sleep_for(4s);
+    m_display->Start();
+    paint = std::make_unique<RootPaint>(m_display->Name(), kWhitePixel);
+    EXPECT_FALSE(m_log.WaitFor("OnSourceBack", 4s, 0, "video").isNull()) << "the screen is taken again";
+    const long away = std::lround(Seconds(Clock::now() - stopped) * 10);
+    GoOffAir(3s);
+    // Within a second of the frames the screen was away for.
+    ExpectBlackBetweenWhite(FrameBrightness(CheckContinuousRecording()), away - 10, away + 10);
 }
 
 // The camera opens, but fails before its first frame, while the stream is starting:
