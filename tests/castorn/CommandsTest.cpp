@@ -8,7 +8,6 @@
 
 #include <clocale>
 #include <cstring>
-#include <memory>
 
 using castorn::CommandProcessor;
 using castorn::FitPlayerReply;
@@ -20,10 +19,7 @@ constexpr std::size_t kBuffer = 1024;
 Json::Value ParseReply(const std::string& text)
 {
     Json::Value root;
-    Json::CharReaderBuilder builder;
-    const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-    std::string errors;
-    EXPECT_TRUE(reader->parse(text.data(), text.data() + text.size(), &root, &errors)) << text;
+    EXPECT_TRUE(Json::Reader().parse(text, root)) << text;
     return root;
 }
 

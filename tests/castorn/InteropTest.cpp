@@ -65,10 +65,8 @@ protected:
     void PublishAndCheck(NodeMediaServer& server, const std::string& address, const std::string& key)
     {
         const OnAir on{.key = key};
-        ASSERT_TRUE(GoOnAir(on, address));
-        ASSERT_FALSE(m_log.WaitFor("OnConnected", 5s).isNull());
-        std::this_thread::sleep_for(3s);
-        GoOffAir();
+        ASSERT_NO_FATAL_FAILURE(GoLive(on, address));
+        GoOffAir(3s);
         ASSERT_TRUE(WaitUntil([&] { return !server.Recordings().empty(); }, 3s));
         ExpectAsAsked(OnlyRecording(server.Recordings()), on);
     }

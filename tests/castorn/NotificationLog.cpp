@@ -3,7 +3,6 @@
 #include <json/reader.h>
 
 #include <algorithm>
-#include <memory>
 
 namespace castorn_test {
 
@@ -11,46 +10,40 @@ bool NotificationLog::OnEngineMessage(const char* message)
 {
     if (!message) return false;
     Json::Value parsed;
-    Json::CharReaderBuilder builder;
-    const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-    const std::string text(message);
-    reader->parse(text.data(), text.data() + text.size(), &parsed, nullptr);
+    Json::Reader().parse(message, parsed);
     {
         std::lock_guard lock(m_mutex);
-        m_texts.push_back(text);
+        m_texts.emplace_back(message);
         m_messages.push_back(parsed);
     }
     m_arrived.notify_all();
     return true;
 }
 
-Json::Value NotificationLog::WaitFor(const std::string& cmd, std::chrono::milliseconds limit, int skip)
+bool NotificationLog::Matches(const Json::Value& message, const std::string& cmd, const std::string& source)
+{
+    return message["cmd"].asString() == cmd && (source.empty() || message["params"]["source"].asString() == source);
+}
+
+Json::Value NotificationLog::WaitFor(const std::string& cmd, std::chrono::milliseconds limit, int skip,
+                                     const std::string& source)
 {
     std::unique_lock lock(m_mutex);
     Json::Value found;
     m_arrived.wait_for(lock, limit, [&] {
         int seen = 0;
         for (const auto& message : m_messages)
-            if (message["cmd"].asString() == cmd && seen++ == skip) found = message["params"];
+            if (Matches(message, cmd, source) && seen++ == skip) found = message["params"];
         return !found.isNull();
     });
     return found;
 }
 
-int NotificationLog::Count(const std::string& cmd)
+int NotificationLog::Count(const std::string& cmd, const std::string& source)
 {
     std::lock_guard lock(m_mutex);
-    return static_cast<int>(std::count_if(m_messages.begin(), m_messages.end(), [&](const Json::Value& message) {
-        return message["cmd"].asString() == cmd;
-    }));
-}
-
-std::vector<std::string> NotificationLog::Names()
-{
-    std::lock_guard lock(m_mutex);
-    std::vector<std::string> names;
-    for (const auto& message : m_messages) names.push_back(message["cmd"].asString());
-    return names;
+    return static_cast<int>(
+        std::ranges::count_if(m_messages, [&](const Json::Value& message) { return Matches(message, cmd, source); }));
 }
 
 std::vector<std::string> NotificationLog::Texts()

@@ -21,14 +21,16 @@ public:
     bool OnThirdCallback(std::int32_t) override { return true; }
     bool OnFourthCallback(std::int32_t) override { return true; }
 
-    // The params of the first message named `cmd` after the first `skip` of them;
-    // null when none came within `limit`.
-    Json::Value WaitFor(const std::string& cmd, std::chrono::milliseconds limit, int skip = 0);
-    int Count(const std::string& cmd);
-    std::vector<std::string> Names();  // every message's "cmd", in order
+    // The params of the first message named `cmd` (about `source`, when one is given)
+    // after the first `skip` of them; null when none came within `limit`.
+    Json::Value WaitFor(const std::string& cmd, std::chrono::milliseconds limit, int skip = 0,
+                        const std::string& source = {});
+    int Count(const std::string& cmd, const std::string& source = {});
     std::vector<std::string> Texts();  // every message as it came
 
 private:
+    static bool Matches(const Json::Value& message, const std::string& cmd, const std::string& source);
+
     std::mutex m_mutex;
     std::condition_variable m_arrived;
     std::vector<std::string> m_texts;

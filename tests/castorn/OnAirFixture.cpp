@@ -2,6 +2,8 @@
 
 #include "support/Command.h"
 
+#include <thread>
+
 using namespace std::chrono_literals;
 
 namespace castorn_test {
@@ -52,17 +54,19 @@ int Publishing::MicrophoneIndex()
     return DeviceIndex(false, u"FakeMicSink");
 }
 
-bool Publishing::GoOnAir(const OnAir& on, const std::string& server)
+bool Publishing::Command(const std::string& json)
 {
     char buffer[kCommandReplySize];
     char* reply = buffer;
+    return m_engine->ExecuteCommand(json.c_str(), &reply);
+}
+
+bool Publishing::GoOnAir(const OnAir& on, const std::string& server)
+{
     m_engine->SelectVideoDevice(on.video);
     m_engine->SelectAudioDevice(on.audio);
-    m_engine->ExecuteCommand(
-        ("{\"cmd\":\"SetBframeCount\",\"params\":{\"BframeCount\":" + std::to_string(on.bFrames) + "}}").c_str(),
-        &reply);
-    m_engine->ExecuteCommand(
-        ("{\"cmd\":\"SetVBRQuality\",\"params\":{\"Quality\":" + std::to_string(on.quality) + "}}").c_str(), &reply);
+    Command(R"({"cmd":"SetBframeCount","params":{"BframeCount":)" + std::to_string(on.bFrames) + "}}");
+    Command(R"({"cmd":"SetVBRQuality","params":{"Quality":)" + std::to_string(on.quality) + "}}");
     m_engine->SetAudioParams(44100, 2, 16, 32000, on.volume, on.mute);
     m_engine->SetVideoParams(on.width, on.height, on.fps, on.videoBitrate, on.window, 30);
     m_engine->SetPublishAddress(server.empty() ? m_server->Address().c_str() : server.c_str(),
@@ -73,8 +77,16 @@ bool Publishing::GoOnAir(const OnAir& on, const std::string& server)
     return m_engine->StartPublish();
 }
 
-void Publishing::GoOffAir()
+void Publishing::GoLive(const OnAir& on, const std::string& server)
 {
+    const int connectionsBefore = m_log.Count("OnConnected");
+    ASSERT_TRUE(GoOnAir(on, server));
+    ASSERT_FALSE(m_log.WaitFor("OnConnected", 5s, connectionsBefore).isNull());
+}
+
+void Publishing::GoOffAir(std::chrono::milliseconds after)
+{
+    std::this_thread::sleep_for(after);
     const int stopsBefore = m_log.Count("OnPublishStopped");
     m_engine->StopPublish();
     m_onAirSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - m_wentOnAir).count();

@@ -47,7 +47,10 @@ protected:
     int MicrophoneIndex();  // the monitor of the sound server's mic_sink
     // To nginx unless another server ("rtmp://host:port") is given.
     bool GoOnAir(const OnAir& on, const std::string& server = {});
-    void GoOffAir();
+    // On air, and connected within five seconds.
+    void GoLive(const OnAir& on = {}, const std::string& server = {});
+    bool Command(const std::string& json);                // through ExecuteCommand
+    void GoOffAir(std::chrono::milliseconds after = {});  // after that much more on air
     MediaInfo OnlyRecording();
     MediaInfo OnlyRecording(const std::vector<std::string>& files);
     // What ffprobe found is what `on` asked for, and lasts as long as it was on air.

@@ -11,13 +11,11 @@
 #include <xcb/xcb.h>
 
 #include <dirent.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -81,18 +79,10 @@ std::vector<std::string> ThreadNames()
     return names;
 }
 
-// This process's TCP connections to `port`, in any state that still holds a descriptor.
+// TCP connections to `port` that a descriptor still holds: this process's, as nobody
+// else connects to the test's own server.
 int ConnectionsTo(int port)
 {
-    std::set<std::string> sockets;  // inodes
-    DIR* fds = opendir("/proc/self/fd");
-    while (dirent* fd = fds ? readdir(fds) : nullptr) {
-        char target[64] = {};
-        const std::string link = std::string("/proc/self/fd/") + fd->d_name;
-        if (readlink(link.c_str(), target, sizeof target - 1) > 9 && std::strncmp(target, "socket:[", 8) == 0)
-            sockets.insert(std::string(target + 8, std::strlen(target) - 9));
-    }
-    if (fds) closedir(fds);
     std::ifstream table("/proc/net/tcp");
     std::string line;
     std::getline(table, line);
@@ -102,7 +92,7 @@ int ConnectionsTo(int port)
         std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout, inode;
         fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >> timeout >> inode;
         const auto remotePort = std::stoi(remote.substr(remote.find(':') + 1), nullptr, 16);
-        count += remotePort == port && sockets.count(inode) ? 1 : 0;
+        count += remotePort == port && inode != "0" ? 1 : 0;
     }
     return count;
 }
@@ -124,10 +114,8 @@ TEST_F(Publishing, ScreenAndMicrophoneAtTheDefaultParametersReachTheServer)
     ASSERT_GE(screen, 0) << "the X screen is offered as a video device";
     ASSERT_GE(microphone, 0) << "the sound server's sources are offered";
     const OnAir on{.video = screen, .audio = microphone};
-    ASSERT_TRUE(GoOnAir(on));
-    ASSERT_FALSE(m_log.WaitFor("OnConnected", 5s).isNull());
-    std::this_thread::sleep_for(4s);
-    GoOffAir();
+    ASSERT_NO_FATAL_FAILURE(GoLive(on));
+    GoOffAir(4s);
 
     ExpectAsAsked(OnlyRecording(), on);
     EXPECT_GE(m_log.Count("OnAudioPercent"), 12) << "a few level reports a second";
@@ -137,10 +125,8 @@ TEST_F(Publishing, ScreenAndMicrophoneAtTheDefaultParametersReachTheServer)
 TEST_F(Publishing, NoDevicesStillStreamBlackAndSilenceAtOtherParameters)
 {
     const OnAir on{.width = 640, .height = 480, .fps = 25, .videoBitrate = 800000, .bFrames = 2, .quality = 60};
-    ASSERT_TRUE(GoOnAir(on));
-    ASSERT_FALSE(m_log.WaitFor("OnConnected", 5s).isNull());
-    std::this_thread::sleep_for(3s);
-    GoOffAir();
+    ASSERT_NO_FATAL_FAILURE(GoLive(on));
+    GoOffAir(3s);
 
     ExpectAsAsked(OnlyRecording(), on);
     EXPECT_EQ(m_log.WaitFor("OnAudioPercent", 1s)["percent"].asInt(), 0) << "silence";
@@ -164,9 +150,7 @@ TEST_F(Publishing, TheMicrophoneLevelFollowsTheSoundAndTheMute)
 TEST_F(Publishing, TheLevelIsThatOfTheSoundSentBackgroundAudioIncluded)
 {
     TonePlayer player("LevelPlayer", "player_sink");
-    char buffer[kCommandReplySize];
-    char* reply = buffer;
-    ASSERT_TRUE(m_engine->ExecuteCommand(R"({"cmd":"SelectPlayerName","params":{"player":"LevelPlayer"}})", &reply));
+    ASSERT_TRUE(Command(R"({"cmd":"SelectPlayerName","params":{"player":"LevelPlayer"}})"));
     ASSERT_TRUE(GoOnAir({.audio = MicrophoneIndex(), .volume = 100}));
     ASSERT_FALSE(m_log.WaitFor("OnAudioPercent", 3s, 5).isNull());
     EXPECT_FALSE(LevelAbove(m_log, 0, 0)) << "a silent microphone, nothing mixed in yet";
@@ -184,15 +168,13 @@ TEST_F(Publishing, AnUnusableAddressIsRefusedWithTheReasonAndTheEngineGoesOn)
     EXPECT_NE(m_log.WaitFor("OnPublishError", 2s, 1)["message"].asString().find("unknown scheme"), std::string::npos);
     EXPECT_FALSE(m_engine->StopPublish()) << "nothing is on air";
 
-    ASSERT_TRUE(GoOnAir({}));
-    EXPECT_FALSE(m_log.WaitFor("OnConnected", 5s).isNull());
+    ASSERT_NO_FATAL_FAILURE(GoLive());
     GoOffAir();
 }
 
 TEST_F(Publishing, StatisticsTellTheRateSentWhileLiveAndGoingOffAirIsTheReason)
 {
-    ASSERT_TRUE(GoOnAir({}));
-    ASSERT_FALSE(m_log.WaitFor("OnConnected", 5s).isNull());
+    ASSERT_NO_FATAL_FAILURE(GoLive());
     const Json::Value third = m_log.WaitFor("OnStatistics", 5s, 2);
     ASSERT_FALSE(third.isNull()) << "once a second while connected";
     EXPECT_GE(third["liveMs"].asInt64(), 2500);
@@ -216,10 +198,8 @@ TEST_F(Publishing, StatisticsTellTheRateSentWhileLiveAndGoingOffAirIsTheReason)
 TEST_F(Publishing, NginxGetsTheKeyAsThePublishArgumentsAndTheEndWithoutAReset)
 {
     for (const std::string key : {"sign=1700000000-0af3", ""}) {
-        ASSERT_TRUE(GoOnAir({.key = key}));
-        ASSERT_FALSE(m_log.WaitFor("OnConnected", 5s, key.empty() ? 1 : 0).isNull());
-        std::this_thread::sleep_for(1s);
-        GoOffAir();
+        ASSERT_NO_FATAL_FAILURE(GoLive({.key = key}));
+        GoOffAir(1s);
     }
     ASSERT_TRUE(WaitUntil([&] { return m_server->Publishes().size() == 2; }, 3s));
     EXPECT_EQ(m_server->Publishes()[0], "name=s args=sign=1700000000-0af3") << "as on_publish and exec_publish get it";
@@ -235,8 +215,7 @@ TEST_F(Publishing, AnIPv6LiteralAddressPublishes)
     const Json::Value connected = m_log.WaitFor("OnConnected", 5s);
     ASSERT_FALSE(connected.isNull());
     EXPECT_EQ(connected["address"].asString(), m_server->AddressV6() + "/live/s");
-    std::this_thread::sleep_for(2s);
-    GoOffAir();
+    GoOffAir(2s);
     EXPECT_EQ(OnlyRecording().videoCodec, "h264");
 }
 
@@ -258,8 +237,7 @@ TEST_F(Publishing, NothingListeningIsReportedAsRefusedAndTriedAgain)
 
 TEST_F(Publishing, ARecordingResumesWhenTheServerComesBackAfterFiveSeconds)
 {
-    ASSERT_TRUE(GoOnAir({}));
-    ASSERT_FALSE(m_log.WaitFor("OnConnected", 5s).isNull());
+    ASSERT_NO_FATAL_FAILURE(GoLive());
     std::this_thread::sleep_for(2s);
     m_server->Stop();
     EXPECT_EQ(m_log.WaitFor("OnDisconnected", 3s)["reason"].asString(), castorn_notification::kReasonLost);
@@ -269,8 +247,7 @@ TEST_F(Publishing, ARecordingResumesWhenTheServerComesBackAfterFiveSeconds)
     std::this_thread::sleep_for(5s);
     m_server->Start();
     ASSERT_FALSE(m_log.WaitFor("OnConnected", 15s, 1).isNull()) << "the engine connects again by itself";
-    std::this_thread::sleep_for(3s);
-    GoOffAir();
+    GoOffAir(3s);
 
     const auto files = m_server->Recordings();
     ASSERT_EQ(files.size(), 2u);
@@ -283,10 +260,12 @@ TEST_F(Publishing, ARecordingResumesWhenTheServerComesBackAfterFiveSeconds)
 
 TEST_F(Publishing, GoingOffAirWhileStillConnectingLeavesNoConnectionOpen)
 {
+    ASSERT_NO_FATAL_FAILURE(GoLive());
+    EXPECT_EQ(ConnectionsTo(m_server->Port()), 1) << "the live connection is seen";
+    GoOffAir();
     for (int cycle = 0; cycle < 12; ++cycle) {
         ASSERT_TRUE(GoOnAir({}));
-        std::this_thread::sleep_for(std::chrono::milliseconds(20 * cycle));
-        GoOffAir();
+        GoOffAir(std::chrono::milliseconds(20 * cycle));
     }
     EXPECT_TRUE(WaitUntil([&] { return ConnectionsTo(m_server->Port()) == 0; }, 20s))
         << ConnectionsTo(m_server->Port()) << " connections left open";
@@ -294,11 +273,9 @@ TEST_F(Publishing, GoingOffAirWhileStillConnectingLeavesNoConnectionOpen)
 
 TEST_F(Publishing, AHungServerNeverHoldsUpStoppingOrRelease)
 {
-    ASSERT_TRUE(GoOnAir({}));
-    ASSERT_FALSE(m_log.WaitFor("OnConnected", 5s).isNull());
+    ASSERT_NO_FATAL_FAILURE(GoLive());
     m_server->Freeze(true);
-    std::this_thread::sleep_for(1s);
-    GoOffAir();
+    GoOffAir(1s);
     ASSERT_TRUE(GoOnAir({})) << "going on air again while the server still hangs";
     std::this_thread::sleep_for(1s);
     m_engine->Release();
@@ -342,8 +319,7 @@ protected:
 
 TEST_F(ReleasingOnAir, EndsThePublicationAndLeavesNoThreadAndNoStreamObjectBehind)
 {
-    ASSERT_TRUE(GoOnAir({}));
-    ASSERT_FALSE(m_log.WaitFor("OnConnected", 5s).isNull());
+    ASSERT_NO_FATAL_FAILURE(GoLive());
     std::this_thread::sleep_for(1s);
     m_engine->Release();
     const auto afterFirst = ThreadNames().size();
@@ -353,8 +329,7 @@ TEST_F(ReleasingOnAir, EndsThePublicationAndLeavesNoThreadAndNoStreamObjectBehin
 
     // A second engine, released on air the same way, leaves no more threads than the first.
     m_engine = CreateCastorn(&m_log);
-    ASSERT_TRUE(GoOnAir({}));
-    ASSERT_FALSE(m_log.WaitFor("OnConnected", 5s, 1).isNull());
+    ASSERT_NO_FATAL_FAILURE(GoLive());
     std::this_thread::sleep_for(1s);
     m_engine->Release();
     m_engine = nullptr;
@@ -374,7 +349,6 @@ TEST_F(Publishing, ThePreviewIsDrawnIntoTheFrameWindowAndItsLossEndsOnlyTheDrawi
     EXPECT_TRUE(WaitUntil([&] { return frame.Pixel(200, 100) == 0; }, 5s)) << "black video fills the middle";
     EXPECT_EQ(frame.Pixel(5, 100), 0u) << "and the sides outside the 4:3 picture are blacked";
     frame.Destroy();
-    std::this_thread::sleep_for(500ms);
-    GoOffAir();
+    GoOffAir(500ms);
     EXPECT_EQ(m_server->Recordings().size(), 1u) << "the stream went on without its preview";
 }

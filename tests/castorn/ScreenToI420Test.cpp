@@ -83,18 +83,9 @@ TEST(ScreenToI420, GivesTheStreamsSizeInBt601WithBlackAroundAnotherShape)
     const Case cases[] = {
         {"the same size", 64, 36, 64, 36, {{16, 18, kRed}, {48, 18, kWhite}}},
         {"half the size", 128, 72, 64, 36, {{16, 18, kRed}, {48, 18, kWhite}}},
-        {"4:3 in 16:9, black left and right",
-         48,
-         36,
-         64,
-         36,
-         {{2, 18, kBlack}, {61, 18, kBlack}, {20, 18, kRed}, {44, 18, kWhite}}},
-        {"16:9 in 4:3, black above and below",
-         64,
-         36,
-         48,
-         36,
-         {{24, 1, kBlack}, {24, 34, kBlack}, {12, 18, kRed}, {36, 18, kWhite}}},
+        // Another shape: black left and right, or above and below.
+        {"4:3 in 16:9", 48, 36, 64, 36, {{2, 18, kBlack}, {61, 18, kBlack}, {20, 18, kRed}, {44, 18, kWhite}}},
+        {"16:9 in 4:3", 64, 36, 48, 36, {{24, 1, kBlack}, {24, 34, kBlack}, {12, 18, kRed}, {36, 18, kWhite}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

@@ -20,7 +20,6 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-constexpr double kToneHz = 1000;
 constexpr std::uint32_t kWhitePixel = 0xffffff;
 
 double Seconds(Clock::duration duration)
@@ -69,8 +68,7 @@ protected:
         const int microphone = MicrophoneIndex();
         EXPECT_GE(screen, 0);
         EXPECT_GE(microphone, 0);
-        ASSERT_TRUE(GoOnAir({.video = screen, .audio = microphone}));
-        ASSERT_FALSE(m_log.WaitFor("OnConnected", 5s).isNull());
+        ASSERT_NO_FATAL_FAILURE(GoLive({.video = screen, .audio = microphone}));
         std::this_thread::sleep_for(3s);
         stopped = Clock::now();
         StopSoundServer();
@@ -84,18 +82,17 @@ protected:
     {
         StopSoundServer();
         ASSERT_TRUE(GoOnAir(on));
-        lost = WaitForSource("OnSourceLost", source, 5s);
+        lost = m_log.WaitFor("OnSourceLost", 5s, 0, source);
         ASSERT_FALSE(lost.isNull()) << "which source is missing is told";
         ASSERT_FALSE(m_log.WaitFor("OnConnected", 5s).isNull()) << "the stream starts all the same";
         const auto connected = Clock::now();
         std::this_thread::sleep_for(3s);
         const auto restarted = Clock::now();
         restart();
-        ASSERT_FALSE(WaitForSource("OnSourceBack", source, 6s).isNull());
-        std::this_thread::sleep_for(3s);
-        GoOffAir();
+        ASSERT_FALSE(m_log.WaitFor("OnSourceBack", 6s, 0, source).isNull());
+        GoOffAir(3s);
 
-        const auto runs = Runs(SoundPieces(CheckContinuousRecording(), kToneHz));
+        const auto runs = Runs(SoundPieces(CheckContinuousRecording()));
         std::printf("recording: %s\n", Describe(runs).c_str());
         ASSERT_GE(runs.size(), 2u) << Describe(runs);
         EXPECT_EQ(runs.front().sound, Sound::Silent) << Describe(runs);
@@ -103,25 +100,6 @@ protected:
         EXPECT_LE(runs.front().seconds, Seconds(restarted - connected) + 5)
             << "the tone within five seconds of the return";
         EXPECT_EQ(runs.back().sound, Sound::Tone) << Describe(runs);
-    }
-
-    // The first notification `cmd` about `source` after `skip` of them, within `limit`.
-    Json::Value WaitForSource(const std::string& cmd, const std::string& source, std::chrono::milliseconds limit)
-    {
-        const auto deadline = Clock::now() + limit;
-        for (int index = 0;; ++index) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-            const Json::Value params = m_log.WaitFor(cmd, std::max(left, 0ms), index);
-            if (params.isNull() || params["source"].asString() == source) return params;
-        }
-    }
-
-    int CountSource(const std::string& cmd, const std::string& source)
-    {
-        int count = 0;
-        for (int index = 0; index < m_log.Count(cmd); ++index)
-            count += m_log.WaitFor(cmd, 0ms, index)["source"].asString() == source ? 1 : 0;
-        return count;
     }
 
     // One recording with both tracks to the end, and no hole in either.
@@ -161,24 +139,24 @@ TEST_F(SourceLoss, TheSoundServerGoingAwayForFiveSecondsLeavesSilenceAndTheMicro
 {
     Clock::time_point stopped;
     ASSERT_NO_FATAL_FAILURE(GoOnAirAndLoseTheSoundServer(stopped));
-    const Json::Value lost = WaitForSource("OnSourceLost", "audio", 3s);
+    const Json::Value lost = m_log.WaitFor("OnSourceLost", 3s, 0, "audio");
     ASSERT_FALSE(lost.isNull()) << "the microphone's loss is told";
     EXPECT_NE(lost["name"].asString().find("FakeMicSink"), std::string::npos);
     EXPECT_FALSE(lost["message"].asString().empty());
     std::this_thread::sleep_until(stopped + 5s);
     const auto restarted = Clock::now();
     StartSoundServer();
-    const Json::Value back = WaitForSource("OnSourceBack", "audio", 5s);
+    const Json::Value back = m_log.WaitFor("OnSourceBack", 5s, 0, "audio");
     ASSERT_FALSE(back.isNull()) << "the microphone is taken again";
     EXPECT_NE(back["name"].asString().find("FakeMicSink"), std::string::npos);
-    EXPECT_FALSE(WaitForSource("OnSourceBack", "background", 5s).isNull()) << "background sound follows the same rule";
+    EXPECT_FALSE(m_log.WaitFor("OnSourceBack", 5s, 0, "background").isNull())
+        << "background sound follows the same rule";
     const auto returned = Clock::now();
-    std::this_thread::sleep_for(4s);
-    GoOffAir();
+    GoOffAir(4s);
 
     EXPECT_EQ(m_log.Count("OnPublishError"), 0);
     EXPECT_EQ(m_log.Count("OnConnected"), 1) << "the connection was never dropped";
-    const auto runs = Runs(SoundPieces(CheckContinuousRecording(), kToneHz));
+    const auto runs = Runs(SoundPieces(CheckContinuousRecording()));
     std::printf("back %.2f s after the sound server's return; recording: %s\n", Seconds(returned - restarted),
                 Describe(runs).c_str());
     // The microphone's first sound may come late; then tone, silence while away, tone to the end.
@@ -195,15 +173,15 @@ TEST_F(SourceLoss, ASoundServerThatNeverReturnsLeavesSilenceToTheEnd)
 {
     Clock::time_point stopped;
     ASSERT_NO_FATAL_FAILURE(GoOnAirAndLoseTheSoundServer(stopped));
-    ASSERT_FALSE(WaitForSource("OnSourceLost", "audio", 3s).isNull());
+    ASSERT_FALSE(m_log.WaitFor("OnSourceLost", 3s, 0, "audio").isNull());
     std::this_thread::sleep_for(6s);
     const auto offAir = Clock::now();
     GoOffAir();
 
     EXPECT_EQ(m_log.Count("OnSourceBack"), 0);
-    EXPECT_EQ(CountSource("OnSourceLost", "audio"), 1) << "told once, not at every try";
+    EXPECT_EQ(m_log.Count("OnSourceLost", "audio"), 1) << "told once, not at every try";
     EXPECT_EQ(m_log.Count("OnPublishError"), 0);
-    const auto runs = Runs(SoundPieces(CheckContinuousRecording(), kToneHz));
+    const auto runs = Runs(SoundPieces(CheckContinuousRecording()));
     ASSERT_GE(runs.size(), 2u) << Describe(runs);
     EXPECT_EQ(runs.end()[-2].sound, Sound::Tone) << Describe(runs);
     EXPECT_EQ(runs.back().sound, Sound::Silent) << Describe(runs);
@@ -220,9 +198,7 @@ TEST_F(SourceLoss, AMicrophoneGoneBeforeGoingOnAirStartsAsSilenceAndIsTakenWhenI
 
 TEST_F(SourceLoss, BackgroundSoundWithoutASoundServerAtGoingOnAirStartsAsSilenceAndIsHeardWhenItComes)
 {
-    char buffer[kCommandReplySize];
-    char* reply = buffer;
-    ASSERT_TRUE(m_engine->ExecuteCommand(R"({"cmd":"SelectPlayerName","params":{"player":"BackPlayer"}})", &reply));
+    ASSERT_TRUE(Command(R"({"cmd":"SelectPlayerName","params":{"player":"BackPlayer"}})"));
     m_engine->EnableBackgroundAudio(true);
     Json::Value lost;
     // No microphone: the player is all there is to hear.
@@ -238,18 +214,16 @@ TEST_F(SourceLoss, BackgroundSoundWithoutASoundServerAtGoingOnAirStartsAsSilence
 
 TEST_F(SourceLoss, AFailingCameraGivesBlackFramesAtTheSetRateUntilItIsBack)
 {
-    ASSERT_TRUE(GoOnAir({.video = Camera(CameraState::Plugged)}));
-    ASSERT_FALSE(m_log.WaitFor("OnConnected", 5s).isNull());
+    ASSERT_NO_FATAL_FAILURE(GoLive({.video = Camera(CameraState::Plugged)}));
     std::this_thread::sleep_for(3s);
     SetTestCamera(CameraState::Unplugged);
-    const Json::Value lost = WaitForSource("OnSourceLost", "video", 3s);
+    const Json::Value lost = m_log.WaitFor("OnSourceLost", 3s, 0, "video");
     ASSERT_FALSE(lost.isNull());
     EXPECT_EQ(lost["name"].asString(), "Test Camera");
     std::this_thread::sleep_for(4s);
     SetTestCamera(CameraState::Plugged);
-    EXPECT_FALSE(WaitForSource("OnSourceBack", "video", 4s).isNull()) << "the camera is taken again";
-    std::this_thread::sleep_for(3s);
-    GoOffAir();
+    EXPECT_FALSE(m_log.WaitFor("OnSourceBack", 4s, 0, "video").isNull()) << "the camera is taken again";
+    GoOffAir(3s);
 
     ExpectBlackBetweenWhite(FrameBrightness(CheckContinuousRecording()), 35, 60);
 }
@@ -263,20 +237,18 @@ TEST_F(SourceLoss, AScreenWhoseDisplayGoesAwayGivesBlackUntilItIsBack)
     m_display = std::make_unique<VirtualDisplay>(VirtualDisplay::Restartable{});
     auto paint = std::make_unique<RootPaint>(m_display->Name(), kWhitePixel);
     // The screen's shape, so that no border darkens its frames.
-    ASSERT_TRUE(GoOnAir({.video = ScreenIndex(), .audio = MicrophoneIndex(), .width = 320, .height = 180}));
-    ASSERT_FALSE(m_log.WaitFor("OnConnected", 5s).isNull());
+    ASSERT_NO_FATAL_FAILURE(GoLive({.video = ScreenIndex(), .audio = MicrophoneIndex(), .width = 320, .height = 180}));
     std::this_thread::sleep_for(3s);
     paint.reset();
     const auto stopped = Clock::now();
     m_display->Stop();
-    ASSERT_FALSE(WaitForSource("OnSourceLost", "video", 3s).isNull());
+    ASSERT_FALSE(m_log.WaitFor("OnSourceLost", 3s, 0, "video").isNull());
     std::this_thread::sleep_for(4s);
     m_display->Start();
     paint = std::make_unique<RootPaint>(m_display->Name(), kWhitePixel);
-    EXPECT_FALSE(WaitForSource("OnSourceBack", "video", 4s).isNull()) << "the screen is taken again";
+    EXPECT_FALSE(m_log.WaitFor("OnSourceBack", 4s, 0, "video").isNull()) << "the screen is taken again";
     const long away = std::lround(Seconds(Clock::now() - stopped) * 10);
-    std::this_thread::sleep_for(3s);
-    GoOffAir();
+    GoOffAir(3s);
     // Within a second of the frames the screen was away for.
     ExpectBlackBetweenWhite(FrameBrightness(CheckContinuousRecording()), away - 10, away + 10);
 }
@@ -286,12 +258,11 @@ TEST_F(SourceLoss, AScreenWhoseDisplayGoesAwayGivesBlackUntilItIsBack)
 TEST_F(SourceLoss, ACameraFailingAsTheStreamStartsGivesBlackFromTheStartAndTheStreamEndsWhenAsked)
 {
     ASSERT_TRUE(GoOnAir({.video = Camera(CameraState::Failing), .audio = MicrophoneIndex()}));
-    const Json::Value lost = WaitForSource("OnSourceLost", "video", 5s);
+    const Json::Value lost = m_log.WaitFor("OnSourceLost", 5s, 0, "video");
     ASSERT_FALSE(lost.isNull());
     EXPECT_EQ(lost["name"].asString(), "Test Camera");
     ASSERT_FALSE(m_log.WaitFor("OnConnected", 5s).isNull());
-    std::this_thread::sleep_for(3s);
-    GoOffAir();
+    GoOffAir(3s);
 
     EXPECT_EQ(m_log.Count("OnPublishError"), 0);
     const auto brightness = FrameBrightness(CheckContinuousRecording());
@@ -333,19 +304,18 @@ TEST_F(SourceLoss, LosingAndGettingBackTheSourcesLeavesNoThreadsDescriptorsOrMem
     const char* asked = std::getenv("SOURCE_SOAK_CYCLES");
     const int cycles = asked ? std::max(2, std::atoi(asked)) : 3;
     const int microphone = MicrophoneIndex();
-    ASSERT_TRUE(GoOnAir({.video = Camera(CameraState::Plugged), .audio = microphone}));
-    ASSERT_FALSE(m_log.WaitFor("OnConnected", 5s).isNull());
+    ASSERT_NO_FATAL_FAILURE(GoLive({.video = Camera(CameraState::Plugged), .audio = microphone}));
     Footprint first;
     for (int cycle = 0; cycle < cycles; ++cycle) {
         SetTestCamera(CameraState::Unplugged);
         StopSoundServer();
-        ASSERT_FALSE(WaitForSource("OnSourceLost", "video", 3s).isNull());
-        ASSERT_TRUE(WaitUntil([&] { return CountSource("OnSourceLost", "audio") == cycle + 1; }, 3s));
+        ASSERT_FALSE(m_log.WaitFor("OnSourceLost", 3s, 0, "video").isNull());
+        ASSERT_TRUE(WaitUntil([&] { return m_log.Count("OnSourceLost", "audio") == cycle + 1; }, 3s));
         std::this_thread::sleep_for(500ms);
         SetTestCamera(CameraState::Plugged);
         StartSoundServer();
-        ASSERT_TRUE(WaitUntil([&] { return CountSource("OnSourceBack", "audio") == cycle + 1; }, 6s)) << cycle;
-        ASSERT_TRUE(WaitUntil([&] { return CountSource("OnSourceBack", "video") == cycle + 1; }, 3s)) << cycle;
+        ASSERT_TRUE(WaitUntil([&] { return m_log.Count("OnSourceBack", "audio") == cycle + 1; }, 6s)) << cycle;
+        ASSERT_TRUE(WaitUntil([&] { return m_log.Count("OnSourceBack", "video") == cycle + 1; }, 3s)) << cycle;
         std::this_thread::sleep_for(1s);
         const Footprint now = Measure();
         std::printf("cycle %d: %d threads, %d descriptors, %ld kB\n", cycle + 1, now.threads, now.descriptors,

@@ -29,7 +29,7 @@ constexpr double kSilenceRms = 0.01;
 bool CarriesTone(const std::string& source)
 {
     const auto level = MeasureSource(source);
-    return level.rms > kToneRms && std::abs(level.frequency - 1000) < 50;
+    return level.rms > kToneRms && std::abs(level.frequency - test_support::kToneHz) < 50;
 }
 
 bool IsSilent(const std::string& source)
@@ -37,6 +37,7 @@ bool IsSilent(const std::string& source)
     return MeasureSource(source).rms < kSilenceRms;
 }
 
+// The states the capture tells, each as "state:player".
 class StateLog {
 public:
     BackgroundAudio::Notify Receiver()
@@ -46,29 +47,23 @@ public:
             ASSERT_TRUE(Json::Reader().parse(json, root)) << json;
             ASSERT_EQ(root["cmd"].asString(), "OnBackgroundAudio");
             std::lock_guard lock(m_mutex);
-            m_states.push_back(root["params"]["state"].asString() + ":" + root["params"]["player"].asString());
+            m_history += root["params"]["state"].asString() + ":" + root["params"]["player"].asString() + " ";
         };
     }
-    std::string Last()
-    {
-        std::lock_guard lock(m_mutex);
-        return m_states.empty() ? std::string() : m_states.back();
-    }
+    // Whether the last state told is, or soon becomes, `state`.
     bool Reaches(const std::string& state)
     {
-        return WaitUntil([&] { return Last() == state; });
+        return WaitUntil([&] { return History().ends_with(" " + state + " "); });
     }
     std::string History()
     {
         std::lock_guard lock(m_mutex);
-        std::string all;
-        for (const auto& state : m_states) all += state + " ";
-        return all;
+        return m_history;
     }
 
 private:
     std::mutex m_mutex;
-    std::vector<std::string> m_states;
+    std::string m_history = " ";  // every state told, each followed by a blank
 };
 
 class CaptureFixture : public ::testing::Test {

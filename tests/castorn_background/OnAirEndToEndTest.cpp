@@ -20,13 +20,7 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-constexpr double kToneHz = 1000;
 constexpr double kToneRms = 0.1;
-
-void At(Clock::time_point when)
-{
-    std::this_thread::sleep_until(when);
-}
 
 TEST(BackgroundAudioOnAir, RecordingCarriesThePlayerOnlyWhileSwitchedOn)
 {
@@ -48,11 +42,11 @@ TEST(BackgroundAudioOnAir, RecordingCarriesThePlayerOnlyWhileSwitchedOn)
     app.Keys("space");  // the focus starts on going on air
     ASSERT_TRUE(WaitUntil([&] { return !rtmp.Recordings().empty(); }, 15s));
     const auto onAir = Clock::now();
-    At(onAir + 4s);
+    std::this_thread::sleep_until(onAir + 4s);
     app.Keys("Tab Tab Tab space");  // from going off air to the start/stop button
-    At(onAir + 8s);
+    std::this_thread::sleep_until(onAir + 8s);
     app.Keys("space");
-    At(onAir + 12s);
+    std::this_thread::sleep_until(onAir + 12s);
     app.Keys("shift+Tab shift+Tab shift+Tab space");
     EXPECT_TRUE(WaitUntil([&] { return !sound.HoldsAnythingOfOurs(); }));
     EXPECT_EQ(sound.SinkOf("TonePlayer"), "player_sink");
@@ -62,7 +56,7 @@ TEST(BackgroundAudioOnAir, RecordingCarriesThePlayerOnlyWhileSwitchedOn)
     const std::string recording = rtmp.Recordings().front();
     rtmp.Stop();
 
-    const auto pieces = SoundPieces(recording, kToneHz, kToneRms);
+    const auto pieces = SoundPieces(recording, kToneRms);
     const auto first = std::find(pieces.begin(), pieces.end(), Sound::Tone);
     const auto last = std::find(pieces.rbegin(), pieces.rend(), Sound::Tone).base();
     ASSERT_TRUE(first != pieces.end()) << "no tone in " << recording;

@@ -3,15 +3,16 @@
 #include <gtest/gtest.h>
 #include <json/json.h>
 
-#include <clocale>
 #include <string>
 
 #include "castorn/background/CaptureSinkName.h"
 #include "castorn/background/CaptureState.h"
 #include "castorn/background/PlayerName.h"
 #include "castorn/text/NarrowText.h"
+#include "support/ScopedLocale.h"
 
 using namespace castorn;
+using test_support::ScopedLocale;
 
 namespace {
 
@@ -19,20 +20,6 @@ SinkInput Program(const std::string& name)
 {
     return {7, 0, true, name};
 }
-
-class ScopedLocale {
-public:
-    explicit ScopedLocale(const char* name) : m_old(std::setlocale(LC_ALL, nullptr))
-    {
-        if (!std::setlocale(LC_ALL, name)) m_skipped = true;
-    }
-    ~ScopedLocale() { std::setlocale(LC_ALL, m_old.c_str()); }
-    bool Skipped() const { return m_skipped; }
-
-private:
-    std::string m_old;
-    bool m_skipped = false;
-};
 
 TEST(CaptureSinkNames, OwnerIsReadFromSinkAndLoopbackArguments)
 {
@@ -103,7 +90,7 @@ TEST(NarrowText, CharactersTheLocaleCannotHoldBecomeQuestionMarks)
         EXPECT_EQ(NarrowToUtf8("a\xFF"), "a\uFFFD");
     }
     ScopedLocale utf8("C.UTF-8");
-    if (utf8.Skipped()) GTEST_SKIP() << "no C.UTF-8 locale";
+    if (!utf8.Set()) GTEST_SKIP() << "no C.UTF-8 locale";
     EXPECT_EQ(Utf8ToNarrow("播放器 7"), "播放器 7");
 }
 
@@ -113,7 +100,7 @@ TEST(PlayerNames, AListedNameSentBackSelectsItsPlayer)
 {
     for (const char* localeName : {"C", "C.UTF-8"}) {
         ScopedLocale locale(localeName);
-        if (locale.Skipped()) continue;
+        if (!locale.Set()) continue;
         for (const std::string name : {"TonePlayer", "播放器", "bad\xFFtail"}) {
             const std::string sentBack = NarrowToUtf8(Utf8ToNarrow(name));
             EXPECT_TRUE(SelectsPlayer(sentBack, Program(name))) << localeName << ": " << name;

@@ -24,7 +24,6 @@ using Seconds = std::chrono::duration<double>;
 
 namespace {
 
-constexpr double kToneHz = 1000;
 constexpr int kFps = 10;
 
 // When, counted from the first media at the server, the sound server goes and comes back.
@@ -108,7 +107,7 @@ std::vector<SoundRun> CheckRecording(ProgramRun& run)
     EXPECT_EQ(files.size(), 1u) << "one publication from start to end";
     if (files.empty()) return {};
     EXPECT_NEAR(ExpectContinuousTracks(files.front(), kFps).last, run.offAirAt, 1.5) << "the picture to the end";
-    const auto runs = Runs(SoundPieces(files.front(), kToneHz));
+    const auto runs = Runs(SoundPieces(files.front()));
     std::printf("recording: %s\n", Describe(runs).c_str());
     return runs;
 }

@@ -17,10 +17,13 @@ using namespace crash_test;
 
 namespace {
 
-LldbResult Lldb(const HelperCopy& crash)
+// lldb-15 on the copy's dump, which must show `threads` threads when that is given.
+LldbResult Lldb(const HelperCopy& crash, size_t threads = 0)
 {
     LldbResult result = RunLldb(crash.dump, crash.program);
     EXPECT_TRUE(result.found) << "lldb-15 is needed to read the dumps: apt-get install lldb-15";
+    EXPECT_TRUE(threads == 0 || result.threadLines.size() == threads) << result.threadLines.size() << " threads\n"
+                                                                      << result.output;
     return result;
 }
 
@@ -155,8 +158,7 @@ TEST_F(CrashDump, NullWriteOnTheMainThread)
     ASSERT_TRUE(context);
     EXPECT_TRUE(dump.memory(context->rip, 16));
 
-    LldbResult lldb = Lldb(crash);
-    EXPECT_EQ(lldb.threadLines.size(), 4u) << lldb.output;
+    LldbResult lldb = Lldb(crash, 4);
     EXPECT_NE(lldb.stopLine.find("stop reason = signal SIGSEGV"), std::string::npos) << lldb.output;
     EXPECT_NE(lldb.stopLine.find("CrashOnMainThread"), std::string::npos) << lldb.output;
     EXPECT_NE(lldb.faultingBacktrace.find("frame #0: "), std::string::npos) << lldb.output;
@@ -174,8 +176,7 @@ TEST_F(CrashDump, NullWriteOnASecondThreadWhileOthersRun)
     ASSERT_TRUE(exception);
     EXPECT_NE(exception->threadId, static_cast<uint32_t>(crash.run.pid));
 
-    LldbResult lldb = Lldb(crash);
-    EXPECT_EQ(lldb.threadLines.size(), 6u) << lldb.output;
+    LldbResult lldb = Lldb(crash, 6);
     EXPECT_NE(lldb.stopLine.find("signal SIGSEGV"), std::string::npos) << lldb.output;
     EXPECT_NE(lldb.faultingBacktrace.find("FaultingWorker"), std::string::npos) << lldb.output;
     EXPECT_NE(lldb.output.find("BusyWorker"), std::string::npos) << lldb.output;
@@ -223,8 +224,7 @@ TEST_P(CrashSignals, DumpedAndEndedByTheSameSignal)
         EXPECT_EQ(static_cast<int32_t>(exception->exceptionRecord.exceptionFlags), SI_TKILL);
     }
 
-    LldbResult lldb = Lldb(crash);
-    EXPECT_EQ(lldb.threadLines.size(), 3u) << lldb.output;
+    LldbResult lldb = Lldb(crash, 3);
     EXPECT_NE(lldb.stopLine.find(std::string("signal ") + c.name), std::string::npos) << lldb.output;
     EXPECT_NE(lldb.faultingBacktrace.find(c.function), std::string::npos) << lldb.output;
 }
@@ -245,8 +245,7 @@ TEST_F(CrashDump, TwoThreadsFaultingAtOnceNeitherDeadlocks)
         ASSERT_TRUE(copy.Crash({"two-faults", "--threads", "2"}));
         MinidumpReader dump(copy.dump);
         CheckDump(copy, dump, 5, SIGSEGV);
-        LldbResult lldb = Lldb(copy);
-        EXPECT_EQ(lldb.threadLines.size(), 5u) << lldb.output;
+        LldbResult lldb = Lldb(copy, 5);
         EXPECT_NE(lldb.stopLine.find("FaultingTwin"), std::string::npos) << lldb.output;
         // The other twin is shown in its own function, where it faulted, not inside the handler.
         const bool aStopped = lldb.stopLine.find("FaultingTwinA") != std::string::npos;
@@ -266,8 +265,7 @@ TEST_F(CrashDump, ThreadThatBlocksEverySignalIsStillListed)
     MinidumpReader dump(crash.dump);
     ASSERT_TRUE(dump.valid());
     EXPECT_EQ(dump.threads().size(), 4u);
-    LldbResult lldb = Lldb(crash);
-    EXPECT_EQ(lldb.threadLines.size(), 4u) << lldb.output;
+    LldbResult lldb = Lldb(crash, 4);
     EXPECT_NE(lldb.faultingBacktrace.find("CrashOnMainThread"), std::string::npos) << lldb.output;
     // Described from its system call: lldb still unwinds it to its function.
     EXPECT_NE(lldb.output.find("BlockedWorker"), std::string::npos) << lldb.output;
@@ -303,8 +301,7 @@ TEST_F(CrashDump, RunningThreadThatBlocksEverySignalIsListedWithoutRegisters)
         }
     }
     EXPECT_EQ(unknown, 1);
-    LldbResult lldb = Lldb(crash);
-    EXPECT_EQ(lldb.threadLines.size(), 4u) << lldb.output;
+    LldbResult lldb = Lldb(crash, 4);
     EXPECT_NE(lldb.faultingBacktrace.find("CrashOnMainThread"), std::string::npos) << lldb.output;
 }
 

@@ -115,21 +115,23 @@ void BlockSignals(bool every)
 
 // The twins keep the stop signal blocked, so that neither can be stopped before it reaches
 // its fault: the second one always faults while the first is writing the dump.
-CRASHES void FaultingTwinA()
+void AwaitTheOtherTwin()
 {
     BlockSignals(false);
     ++g_twinsReady;
     while (!g_go.load())
         ;
+}
+
+CRASHES void FaultingTwinA()
+{
+    AwaitTheOtherTwin();
     *g_null = 1;
 }
 
 CRASHES void FaultingTwinB()
 {
-    BlockSignals(false);
-    ++g_twinsReady;
-    while (!g_go.load())
-        ;
+    AwaitTheOtherTwin();
     *g_null = 2;
 }
 

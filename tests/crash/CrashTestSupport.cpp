@@ -1,13 +1,13 @@
 #include "CrashTestSupport.h"
 
 #include "support/ChildProcess.h"
+#include "support/Command.h"
 #include "support/WaitUntil.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
-#include <cstring>
-#include <elf.h>
+#include <cctype>
 #include <filesystem>
 #include <sstream>
 #include <sys/stat.h>
@@ -116,31 +116,13 @@ void WriteReporter(const std::string& path)
 
 std::vector<unsigned char> ElfBuildId(const std::string& path)
 {
-    const std::string data = ReadFile(path);
-    if (data.size() < sizeof(Elf64_Ehdr)) return {};
-    Elf64_Ehdr eh;
-    std::memcpy(&eh, data.data(), sizeof eh);
-    for (unsigned i = 0; i < eh.e_shnum; ++i) {
-        Elf64_Shdr sh;
-        const size_t at = eh.e_shoff + size_t{i} * eh.e_shentsize;
-        if (at + sizeof sh > data.size()) return {};
-        std::memcpy(&sh, data.data() + at, sizeof sh);
-        if (sh.sh_type != SHT_NOTE) continue;
-        size_t offset = sh.sh_offset;
-        const size_t end = sh.sh_offset + sh.sh_size;
-        const size_t align = sh.sh_addralign == 8 ? 8 : 4;
-        while (offset + sizeof(Elf64_Nhdr) <= end) {
-            Elf64_Nhdr nh;
-            std::memcpy(&nh, data.data() + offset, sizeof nh);
-            const size_t name = offset + sizeof nh;
-            const size_t desc = name + ((nh.n_namesz + align - 1) & ~(align - 1));
-            if (nh.n_type == NT_GNU_BUILD_ID && nh.n_namesz == 4 && std::memcmp(data.data() + name, "GNU", 4) == 0)
-                return std::vector<unsigned char>(data.begin() + static_cast<long>(desc),
-                                                  data.begin() + static_cast<long>(desc + nh.n_descsz));
-            offset = desc + ((nh.n_descsz + align - 1) & ~(align - 1));
-        }
-    }
-    return {};
+    // As readelf prints its notes: "    Build ID: 23933c87...".
+    const std::string notes = test_support::CommandOutput("readelf -n '" + path + "' 2>/dev/null");
+    const size_t at = notes.find("Build ID: ");
+    std::vector<unsigned char> id;
+    for (size_t i = at + 10; at != std::string::npos && i + 1 < notes.size() && std::isxdigit(notes[i]); i += 2)
+        id.push_back(static_cast<unsigned char>(std::stoi(notes.substr(i, 2), nullptr, 16)));
+    return id;
 }
 
 LldbResult RunLldb(const std::string& dump, const std::string& program)

@@ -71,7 +71,7 @@ struct HelperCopy {
 // A reporter that records its arguments for HelperCopy::ReporterArguments.
 void WriteReporter(const std::string& path);
 
-// The GNU build id of an ELF file, read from its sections, as raw bytes.
+// The GNU build id of an ELF file as readelf reads it, as raw bytes.
 std::vector<unsigned char> ElfBuildId(const std::string& path);
 
 // lldb-15 on a dump: `thread list` and `bt all`.

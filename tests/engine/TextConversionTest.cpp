@@ -1,31 +1,14 @@
 #include "engine/TextConversion.h"
+#include "support/ScopedLocale.h"
 
-#include <clocale>
 #include <gtest/gtest.h>
 
-namespace {
-
-// Runs a test body in another locale and restores the previous one.
-class LocaleScope {
-public:
-    explicit LocaleScope(const char* name) : m_previous(std::setlocale(LC_ALL, nullptr))
-    {
-        m_ok = std::setlocale(LC_ALL, name);
-    }
-    ~LocaleScope() { std::setlocale(LC_ALL, m_previous.c_str()); }
-    bool ok() const { return m_ok; }
-
-private:
-    std::string m_previous;
-    bool m_ok;
-};
-
-}  // namespace
+using test_support::ScopedLocale;
 
 TEST(TextConversion, RoundTripsInAUtf8Locale)
 {
-    LocaleScope locale("C.UTF-8");
-    ASSERT_TRUE(locale.ok());
+    ScopedLocale locale("C.UTF-8");
+    ASSERT_TRUE(locale.Set());
     const std::u16string text = u"播放器 player 🎵";
     EXPECT_EQ(WideToAnsi(text), "播放器 player 🎵");
     EXPECT_EQ(AnsiToWide(WideToAnsi(text)), text);
@@ -41,7 +24,7 @@ TEST(TextConversion, EmptyTextGivesEmptyText)
 
 TEST(TextConversion, LeadingByteOrderMarkIsDropped)
 {
-    LocaleScope locale("C.UTF-8");
+    ScopedLocale locale("C.UTF-8");
     EXPECT_EQ(AnsiToWide("\xEF\xBB\xBF"
                          "abc"),
               u"abc");
@@ -51,18 +34,18 @@ TEST(TextConversion, LeadingByteOrderMarkIsDropped)
 TEST(TextConversion, UnrepresentableCharactersBecomeQuestionMarks)
 {
     {
-        LocaleScope locale("C");
+        ScopedLocale locale("C");
         EXPECT_EQ(WideToAnsi(u"a播b"), "a?b");
         EXPECT_EQ(WideToAnsi(u"x🎵y"), "x?y");
     }
-    LocaleScope locale("C.UTF-8");
+    ScopedLocale locale("C.UTF-8");
     const char16_t loneSurrogate[] = {u'a', 0xD800, u'b', 0};
     EXPECT_EQ(WideToAnsi(loneSurrogate), "a?b");
 }
 
 TEST(TextConversion, UndecodableBytesBecomeReplacementCharacters)
 {
-    LocaleScope locale("C.UTF-8");
+    ScopedLocale locale("C.UTF-8");
     EXPECT_EQ(AnsiToWide("a\xFF"
                          "b"),
               u"a\uFFFDb");
@@ -77,7 +60,7 @@ TEST(TextConversion, TextEndsAtAnEmbeddedTerminator)
 
 TEST(TextConversion, LongTextConvertsWhole)
 {
-    LocaleScope locale("C.UTF-8");
+    ScopedLocale locale("C.UTF-8");
     const std::u16string text(5000, u'播');
     EXPECT_EQ(AnsiToWide(WideToAnsi(text)), text);
 }

@@ -103,14 +103,14 @@ std::vector<double> FrameBrightness(const std::string& file)
     return means;
 }
 
-std::vector<Sound> SoundPieces(const std::string& file, double toneHz, double toneRms)
+std::vector<Sound> SoundPieces(const std::string& file, double toneRms)
 {
     const std::vector<std::int16_t> samples = DecodeAudio(file);
     const std::size_t size = std::size_t(kSoundPiece * kMeterRate);
     std::vector<Sound> pieces;
     for (std::size_t at = 0; at + size <= samples.size(); at += size) {
         const Level level = Measure(std::span(samples).subspan(at, size));
-        const bool tone = level.rms > toneRms && std::abs(level.frequency - toneHz) < toneHz / 20;
+        const bool tone = level.rms > toneRms && std::abs(level.frequency - kToneHz) < kToneHz / 20;
         pieces.push_back(tone ? Sound::Tone : level.rms < 0.003 ? Sound::Silent : Sound::Other);
     }
     return pieces;

@@ -44,9 +44,9 @@ std::vector<double> FrameBrightness(const std::string& file);
 
 enum class Sound { Silent, Tone, Other };
 inline constexpr double kSoundPiece = 0.25;  // seconds per judged piece
-// The recording's sound in pieces of kSoundPiece: the tone (at `toneRms` of full scale
-// or louder), silence, or something else.
-std::vector<Sound> SoundPieces(const std::string& file, double toneHz, double toneRms = 0.05);
+// The recording's sound in pieces of kSoundPiece: the test tone (at `toneRms` of full
+// scale or louder), silence, or something else.
+std::vector<Sound> SoundPieces(const std::string& file, double toneRms = 0.05);
 
 struct SoundRun {
     Sound sound;

@@ -2,6 +2,7 @@
 
 #include "support/Command.h"
 #include "support/Files.h"
+#include "support/ToneMeter.h"
 #include "support/WaitUntil.h"
 
 #include <json/reader.h>
@@ -143,9 +144,9 @@ TonePlayer::TonePlayer(const std::string& name, const std::string& sink, double 
 
 std::vector<std::string> TonePlayer::Arguments(const std::string& name, const std::string& sink, double volume)
 {
-    std::vector<std::string> args{
-        "gst-launch-1.0", "-q", "audiotestsrc", "freq=1000",          "volume=" + std::to_string(volume),
-        "is-live=true",   "!",  "pulsesink",    "client-name=" + name};
+    std::vector<std::string> args{"gst-launch-1.0", "-q", "audiotestsrc", "is-live=true"};
+    args.insert(args.end(), {"freq=" + std::to_string(kToneHz), "volume=" + std::to_string(volume), "!", "pulsesink",
+                             "client-name=" + name});
     if (!sink.empty()) args.push_back("device=" + sink);
     return args;
 }

@@ -60,7 +60,7 @@ private:
     std::unique_ptr<ChildProcess> m_server;
 };
 
-// A program playing a 1 kHz tone at `volume` of full scale into `sink` (the default
+// A program playing a tone of kToneHz at `volume` of full scale into `sink` (the default
 // output when empty) under the given application name.
 class TonePlayer : public ChildProcess {
 public:

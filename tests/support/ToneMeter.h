@@ -10,6 +10,7 @@
 namespace test_support {
 
 constexpr int kMeterRate = 48000;  // mono samples per second, everywhere here
+constexpr double kToneHz = 1000;   // the pitch of TonePlayer
 
 struct Level {
     double rms = 0;        // 0..1 of full scale

@@ -7,19 +7,14 @@
 #include "window/LevelMeter.h"
 
 #include <QCoreApplication>
-#include <QLabel>
-#include <thread>
-
 #include <QDir>
+#include <QLabel>
 #include <fstream>
+#include <thread>
 
 std::vector<QString> WindowTest::boxes;
 
-namespace {
-
 constexpr int kWaitStepMs = 10;
-
-}  // namespace
 
 const char kDefaultSettingsFile[] =
     "[Start]\nfirst=True\n"
@@ -87,7 +82,8 @@ std::vector<std::string> WindowTest::CallsOfClick(int id)
 std::string WindowTest::ButtonPattern() const
 {
     std::string pattern;
-    for (int id : {IDC_ON_AIR, IDC_SETTINGS, IDC_OFF_AIR, IDC_BACKGROUND_AUDIO}) pattern += Button(id)->isEnabled() ? '1' : '0';
+    for (int id : {IDC_ON_AIR, IDC_SETTINGS, IDC_OFF_AIR, IDC_BACKGROUND_AUDIO})
+        pattern += Button(id)->isEnabled() ? '1' : '0';
     return pattern;
 }
 

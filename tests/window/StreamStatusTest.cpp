@@ -29,11 +29,10 @@ protected:
     }
     static EngineEvent Retry(int attempt, int delayMs, const char* reason)
     {
-        return {.kind = EngineEventKind::Reconnecting,
-                .attempt = attempt,
-                .delayMs = delayMs,
-                .reason = reason,
-                .message = "Connection refused by 127.0.0.1"};
+        EngineEvent retry = Failure(EngineEventKind::Reconnecting, reason);
+        retry.attempt = attempt;
+        retry.delayMs = delayMs;
+        return retry;
     }
     static EngineEvent Figures(std::int64_t liveMs, int kbps, std::int64_t dropped = 0)
     {
