@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <thread>
 
 #include "castorn/background/PlayerName.h"
 
@@ -17,6 +18,7 @@ constexpr const char* kLoopbackLatencyMs = "50";
 // How long a stream we moved may still be reported on its old output.
 constexpr std::chrono::seconds kMoveGrace{2};
 constexpr std::uint32_t kUnknownSink = UINT32_MAX;
+constexpr std::chrono::milliseconds kMovePoll{20};
 
 bool ProcessAlive(pid_t pid)
 {
@@ -167,11 +169,26 @@ void PlayerRoute::UnloadLoopback()
 void PlayerRoute::Close()
 {
     if (const auto sinks = m_session.Sinks()) ReturnUnselected(*sinks, {}, false);
+    AwaitSinkEmpty();
     UnloadLoopback();
     m_session.ReleaseSink();
     // Unloading the sink also sends any stream still on it to the default output.
     if (m_sinkModule) m_session.UnloadModule(*m_sinkModule);
     Forget();
+}
+
+// PipeWire confirms a move before it has made it: our sink unloaded meanwhile leaves the
+// player's stream on no output at all, silent to the operator.
+void PlayerRoute::AwaitSinkEmpty()
+{
+    const auto deadline = std::chrono::steady_clock::now() + kMoveGrace;
+    while (std::chrono::steady_clock::now() < deadline) {
+        const auto inputs = m_session.SinkInputs();
+        if (!inputs || std::none_of(inputs->begin(), inputs->end(),
+                                    [this](const SinkInput& input) { return input.sink == m_sink; }))
+            return;
+        std::this_thread::sleep_for(kMovePoll);
+    }
 }
 
 void PlayerRoute::Forget()

@@ -49,6 +49,7 @@ private:
     bool Holds(std::uint32_t input) const;
     void UpdateLoopback(const std::vector<Sink>& sinks);
     void UnloadLoopback();
+    void AwaitSinkEmpty();
 
     PulseSession& m_session;
     CaptureSinkOwner m_owner;
