@@ -3,6 +3,7 @@
 #include "castorn/AudioClockProbe.h"
 #include "castorn/FallbackSource.h"
 #include "castorn/GstRef.h"
+#include "castorn/PinnedRecording.h"
 #include "castorn/ScreenToI420.h"
 #include "interface/EngineInterface.h"
 
@@ -252,6 +253,7 @@ GstElement* SoundServerSource(const std::string& name, const AudioSettings& audi
         [&](Assembler& assembler) {
             GstElement* source = assembler.Make("pulsesrc");
             g_object_set(source, "device", name.c_str(), nullptr);
+            PinRecording(source);
             return source;
         },
         why);
