@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "castorn/background/BackgroundAudio.h"
+#include "castorn/background/PulseSession.h"
 #include "support/SoundServer.h"
 #include "support/ToneMeter.h"
 #include "support/WaitUntil.h"
@@ -99,7 +100,7 @@ protected:
     StateLog m_log;
 };
 
-// Cases that need PulseAudio itself: its microphone, its restart, modules loaded by hand.
+// Cases that need PulseAudio itself: its null source, modules loaded by hand.
 class BackgroundCapture : public CaptureFixture {
 protected:
     BackgroundCapture() : CaptureFixture(Kind::PulseAudio) {}
@@ -234,7 +235,8 @@ TEST_P(BackgroundCaptureOn, StopAndDestructionLeaveNothingBehind)
     EXPECT_EQ(m_sound->SinkOf("TonePlayer"), "player_sink");
 }
 
-TEST_F(BackgroundCapture, SoundServerRestartIsSurvived)
+// The engine may come back to the server before its outputs do.
+TEST_P(BackgroundCaptureOn, SoundServerRestartIsSurvivedAndTheOperatorHearsThePlayerAgain)
 {
     auto player = std::make_unique<TonePlayer>("TonePlayer");
     BackgroundAudio audio(m_log.Receiver());
@@ -248,6 +250,9 @@ TEST_F(BackgroundCapture, SoundServerRestartIsSurvived)
     player = std::make_unique<TonePlayer>("TonePlayer");
     EXPECT_TRUE(m_log.Reaches("capturing:TonePlayer"));
     EXPECT_TRUE(WaitUntil([&] { return CarriesTone(source); }));
+    EXPECT_TRUE(WaitUntil([] { return CarriesTone("player_sink.monitor"); })) << "the operator hears the player";
+    EXPECT_NE(m_sound->SinkOfStream(castorn::kOwnStreamProperty, "loopback") + ".monitor", source)
+        << "the loopback plays into the capture sink";
 }
 
 TEST_F(BackgroundCapture, LeftoversOfADeadProcessAreRemovedAndALiveOnesKept)

@@ -155,8 +155,13 @@ std::string SoundServer::InputOf(const std::string& player) const
 
 std::string SoundServer::SinkOf(const std::string& player) const
 {
+    return SinkOfStream("application.name", player);
+}
+
+std::string SoundServer::SinkOfStream(const std::string& property, const std::string& value) const
+{
     for (const Json::Value& input : List("sink-inputs")) {
-        if (input["properties"]["application.name"].asString() != player) continue;
+        if (input["properties"][property].asString() != value) continue;
         for (const Json::Value& sink : List("sinks"))
             if (sink["index"] == input["sink"]) return sink["name"].asString();
     }

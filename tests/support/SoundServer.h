@@ -46,6 +46,8 @@ public:
     // empty when it plays nothing.
     std::string InputOf(const std::string& player) const;
     std::string SinkOf(const std::string& player) const;
+    // The same for the first stream whose `property` holds `value`.
+    std::string SinkOfStream(const std::string& property, const std::string& value) const;
     // Another output beside the speakers, which stay the default.
     void AddSink(const std::string& name);
     // Whether anything of the engine's (sinks, loopbacks, streams) is on the server.
