@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <sstream>
 #include <thread>
 
 using namespace castorn_test;
@@ -217,6 +218,32 @@ TEST_F(SourceLoss, BackgroundSoundWithoutASoundServerAtGoingOnAirStartsAsSilence
         },
         lost));
     EXPECT_NE(lost["name"].asString().find(".monitor"), std::string::npos) << "the sound server's source";
+}
+
+// Someone unloads the engine's sink while on air: the sound server would move its
+// recording to the microphone. No microphone and no player: a tone heard is the microphone.
+TEST_F(SourceLoss, ABackgroundSinkRemovedOnAirIsLostAndTakenAgainNeverReplacedByTheMicrophone)
+{
+    char buffer[kCommandReplySize];
+    char* reply = buffer;
+    ASSERT_TRUE(m_engine->ExecuteCommand(R"({"cmd":"SelectPlayerName","params":{"player":"BackPlayer"}})", &reply));
+    m_engine->EnableBackgroundAudio(true);
+    ASSERT_TRUE(GoOnAir({.video = ScreenIndex()}));
+    ASSERT_FALSE(m_log.WaitFor("OnConnected", 5s).isNull());
+    std::this_thread::sleep_for(2s);
+    std::istringstream modules(m_sound->Pactl("list modules short"));
+    for (std::string line; std::getline(modules, line);)
+        if (line.find("module-null-sink\tsink_name=castorn_bg_") != std::string::npos)
+            m_sound->Pactl("unload-module " + line.substr(0, line.find('\t')));
+    ASSERT_FALSE(WaitForSource("OnSourceLost", "background", 5s).isNull()) << "the loss is told";
+    ASSERT_FALSE(WaitForSource("OnSourceBack", "background", 6s).isNull()) << "taken again on the engine's new sink";
+    std::this_thread::sleep_for(2s);
+    GoOffAir();
+
+    const auto runs = Runs(SoundPieces(CheckContinuousRecording(), kToneHz));
+    double tone = 0;
+    for (const auto& run : runs) tone += run.sound == Sound::Tone ? run.seconds : 0;
+    EXPECT_LT(tone, 0.5) << "the microphone in the background's place: " << Describe(runs);
 }
 
 TEST_F(SourceLoss, AFailingCameraGivesBlackFramesAtTheSetRateUntilItIsBack)
