@@ -220,6 +220,8 @@ void SetUpAudioSource(GstElement* source)
     // The stream's latency (half a second of look-ahead with B-frames) must fit the source's
     // buffer, or its sound falls behind the picture and the end of it is cut off.
     if (HasProperty(source, "buffer-time")) g_object_set(source, "buffer-time", kAudioBufferUs, nullptr);
+    // A sound server's recording stays on the source chosen, or fails.
+    if (HasProperty(source, "current-device")) PinRecording(source);
 }
 
 // A sound server source (or another audio device) in the stream's format, on the pipeline clock.
@@ -253,7 +255,6 @@ GstElement* SoundServerSource(const std::string& name, const AudioSettings& audi
         [&](Assembler& assembler) {
             GstElement* source = assembler.Make("pulsesrc");
             g_object_set(source, "device", name.c_str(), nullptr);
-            PinRecording(source);
             return source;
         },
         why);

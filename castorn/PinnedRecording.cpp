@@ -36,7 +36,10 @@ void PinRecording(GstElement* recorder)
 {
     // PipeWire's session manager then links the recording to its own source only, and
     // ends it when that source goes.
-    const StructureRef properties(gst_structure_new("properties", "node.dont-reconnect", G_TYPE_STRING, "true", nullptr));
+    GstStructure* given = nullptr;
+    g_object_get(recorder, "stream-properties", &given, nullptr);
+    const StructureRef properties(given ? given : gst_structure_new_empty("properties"));
+    gst_structure_set(properties.get(), "node.dont-reconnect", G_TYPE_STRING, "true", nullptr);
     g_object_set(recorder, "stream-properties", properties.get(), nullptr);
     // PulseAudio has no such wish for a recording: it is caught where it was moved.
     g_signal_connect(recorder, "notify::current-device", G_CALLBACK(&OnStreamChange), nullptr);

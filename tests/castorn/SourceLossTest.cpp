@@ -114,6 +114,15 @@ protected:
         }
     }
 
+    // Unloads the null sink whose name starts with `prefix`, as someone else may.
+    void UnloadSink(const std::string& prefix)
+    {
+        std::istringstream modules(m_sound->Pactl("list modules short"));
+        for (std::string line; std::getline(modules, line);)
+            if (line.find("module-null-sink\tsink_name=" + prefix) != std::string::npos)
+                m_sound->Pactl("unload-module " + line.substr(0, line.find('\t')));
+    }
+
     int CountSource(const std::string& cmd, const std::string& source)
     {
         int count = 0;
@@ -231,10 +240,7 @@ TEST_F(SourceLoss, ABackgroundSinkRemovedOnAirIsLostAndTakenAgainNeverReplacedBy
     ASSERT_TRUE(GoOnAir({.video = ScreenIndex()}));
     ASSERT_FALSE(m_log.WaitFor("OnConnected", 5s).isNull());
     std::this_thread::sleep_for(2s);
-    std::istringstream modules(m_sound->Pactl("list modules short"));
-    for (std::string line; std::getline(modules, line);)
-        if (line.find("module-null-sink\tsink_name=castorn_bg_") != std::string::npos)
-            m_sound->Pactl("unload-module " + line.substr(0, line.find('\t')));
+    UnloadSink("castorn_bg_");
     ASSERT_FALSE(WaitForSource("OnSourceLost", "background", 5s).isNull()) << "the loss is told";
     ASSERT_FALSE(WaitForSource("OnSourceBack", "background", 6s).isNull()) << "taken again on the engine's new sink";
     std::this_thread::sleep_for(2s);
@@ -244,6 +250,27 @@ TEST_F(SourceLoss, ABackgroundSinkRemovedOnAirIsLostAndTakenAgainNeverReplacedBy
     double tone = 0;
     for (const auto& run : runs) tone += run.sound == Sound::Tone ? run.seconds : 0;
     EXPECT_LT(tone, 0.5) << "the microphone in the background's place: " << Describe(runs);
+}
+
+// The microphone's device goes while on air; its tone goes on, now on the speakers,
+// whose monitor the sound server would record in the microphone's place.
+TEST_F(SourceLoss, AMicrophoneWhoseDeviceGoesOnAirIsLostNotReplacedByAnotherSource)
+{
+    ASSERT_TRUE(GoOnAir({.video = ScreenIndex(), .audio = MicrophoneIndex()}));
+    ASSERT_FALSE(m_log.WaitFor("OnConnected", 5s).isNull());
+    std::this_thread::sleep_for(2s);
+    const auto gone = Clock::now();
+    UnloadSink("mic_sink");
+    ASSERT_FALSE(WaitForSource("OnSourceLost", "audio", 5s).isNull()) << "the loss is told";
+    std::this_thread::sleep_for(3s);
+    const auto offAir = Clock::now();
+    GoOffAir();
+
+    const auto runs = Runs(SoundPieces(CheckContinuousRecording(), kToneHz));
+    ASSERT_GE(runs.size(), 2u) << Describe(runs);
+    EXPECT_EQ(runs.end()[-2].sound, Sound::Tone) << Describe(runs);
+    EXPECT_EQ(runs.back().sound, Sound::Silent) << Describe(runs);
+    EXPECT_NEAR(runs.back().seconds, Seconds(offAir - gone), 1.0) << "silence from the loss to the end";
 }
 
 TEST_F(SourceLoss, AFailingCameraGivesBlackFramesAtTheSetRateUntilItIsBack)
