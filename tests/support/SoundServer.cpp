@@ -49,8 +49,6 @@ load_script("suspend-node.lua")
 SoundServer::SoundServer(Microphone microphone, Kind kind) : m_kind(kind), m_devices(Devices(microphone, kind))
 {
     fs::create_directories(m_dir / "home");
-    fs::create_directories(m_dir / "run");
-    fs::permissions(m_dir / "run", fs::perms::owner_all);
     WriteFile(m_dir / "test.pa",
               "load-module module-native-protocol-unix auth-anonymous=1 socket=" + (m_dir / "native") + "\n" + m_devices);
     const fs::path sessionManager = m_dir / "config/wireplumber";
@@ -78,6 +76,10 @@ bool SoundServer::Installed(Kind kind)
 
 void SoundServer::Start()
 {
+    // Empty: a server killed at its end leaves sockets and locks that would stand for the new one.
+    fs::remove_all(m_dir / "run");
+    fs::create_directories(m_dir / "run");
+    fs::permissions(m_dir / "run", fs::perms::owner_all);
     if (m_kind == Kind::PipeWire) return StartPipeWire();
     fs::remove(m_dir / "native");
     Launch({"pulseaudio", "-n", "-F", m_dir / "test.pa", "--daemonize=no", "--exit-idle-time=-1", "--disallow-exit",
