@@ -95,6 +95,12 @@ protected:
         return WaitUntil([this] { return !m_sound->HoldsAnythingOfOurs(); });
     }
 
+    // PipeWire shows a stream moved back without an output for a moment.
+    bool BackOnTheSpeakers()
+    {
+        return WaitUntil([this] { return m_sound->SinkOf("TonePlayer") == "player_sink"; });
+    }
+
     Kind m_kind;
     std::unique_ptr<SoundServer> m_sound;
     StateLog m_log;
@@ -161,8 +167,8 @@ TEST_P(BackgroundCaptureOn, ChoiceMadeBeforeAirTakesEffectAtStartAndOffGivesPlay
     audio.Enable(false);
     EXPECT_TRUE(m_log.Reaches("off:TonePlayer"));
     EXPECT_TRUE(WaitUntil([&] { return IsSilent(source); }));
-    EXPECT_EQ(m_sound->SinkOf("TonePlayer"), "player_sink");
-    EXPECT_TRUE(CarriesTone("player_sink.monitor"));
+    EXPECT_TRUE(BackOnTheSpeakers());
+    EXPECT_TRUE(WaitUntil([] { return CarriesTone("player_sink.monitor"); })) << "heard again once moved back";
 }
 
 TEST_P(BackgroundCaptureOn, PlayerNamedNothingPlayingIsPickedUpWhenItStarts)
@@ -224,7 +230,7 @@ TEST_P(BackgroundCaptureOn, StopAndDestructionLeaveNothingBehind)
     ASSERT_TRUE(m_log.Reaches("capturing:TonePlayer"));
     audio->StopCapture();
     EXPECT_TRUE(LeftNothing());
-    EXPECT_EQ(m_sound->SinkOf("TonePlayer"), "player_sink");
+    EXPECT_TRUE(BackOnTheSpeakers()) << m_sound->Pactl("list sink-inputs");
 
     // The choice outlives going off air, and the next time on air applies it.
     const std::string source = audio->StartCapture();
@@ -232,7 +238,7 @@ TEST_P(BackgroundCaptureOn, StopAndDestructionLeaveNothingBehind)
     EXPECT_TRUE(WaitUntil([&] { return CarriesTone(source); }));
     audio.reset();
     EXPECT_TRUE(LeftNothing());
-    EXPECT_EQ(m_sound->SinkOf("TonePlayer"), "player_sink");
+    EXPECT_TRUE(BackOnTheSpeakers());
 }
 
 // The engine may come back to the server before its outputs do.
