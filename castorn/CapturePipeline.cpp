@@ -3,6 +3,7 @@
 #include "castorn/AudioClockProbe.h"
 #include "castorn/FallbackSource.h"
 #include "castorn/GstRef.h"
+#include "castorn/PinnedRecording.h"
 #include "castorn/ScreenSource.h"
 #include "castorn/ScreenToI420.h"
 #include "interface/EngineInterface.h"
@@ -218,6 +219,8 @@ void SetUpAudioSource(GstElement* source)
     // The stream's latency (half a second of look-ahead with B-frames) must fit the source's
     // buffer, or its sound falls behind the picture and the end of it is cut off.
     if (HasProperty(source, "buffer-time")) g_object_set(source, "buffer-time", kAudioBufferUs, nullptr);
+    // A sound server's recording stays on the source chosen, or fails.
+    if (HasProperty(source, "current-device")) PinRecording(source);
 }
 
 // A sound server source (or another audio device) in the stream's format, on the pipeline clock.

@@ -32,12 +32,17 @@ const Item* FindIndex(const std::vector<Item>& items, std::uint32_t index)
     return it == items.end() ? nullptr : &*it;
 }
 
+const Sink* FindName(const std::vector<Sink>& sinks, const std::string& name)
+{
+    const auto it = std::find_if(sinks.begin(), sinks.end(), [&name](const Sink& sink) { return sink.name == name; });
+    return it == sinks.end() ? nullptr : &*it;
+}
+
 std::optional<std::uint32_t> SinkNamed(PulseSession& session, const std::string& name)
 {
     const auto sinks = session.Sinks();
-    if (!sinks) return std::nullopt;
-    const auto it = std::find_if(sinks->begin(), sinks->end(), [&name](const Sink& sink) { return sink.name == name; });
-    return it == sinks->end() ? std::nullopt : std::optional(it->index);
+    const Sink* sink = sinks ? FindName(*sinks, name) : nullptr;
+    return sink ? std::optional(sink->index) : std::nullopt;
 }
 
 }  // namespace
@@ -148,8 +153,14 @@ void PlayerRoute::UpdateLoopback(const std::vector<Sink>& sinks)
 {
     const Sink* home = m_captured.empty() ? nullptr : FindIndex(sinks, m_captured.front().input.sink);
     const auto target = home ? std::optional(home->name) : m_session.DefaultSink();
-    // Never into our own sink, which would feed the loopback back to itself.
-    if (!target || *target == m_sinkName || (m_loopbackModule && m_loopbackTarget == *target)) return;
+    // Only into an output that is there, and never into our own sink, which would feed the
+    // loopback back to itself: a server moves a loopback whose output went to its default,
+    // and one that has no output yet (PipeWire as it starts) names as default one that is
+    // not there, or ours; either plays the loopback into ours.
+    if (m_loopbackModule && !FindName(sinks, m_loopbackTarget)) UnloadLoopback();
+    if (!target || *target == m_sinkName || !FindName(sinks, *target) ||
+        (m_loopbackModule && m_loopbackTarget == *target))
+        return;
     UnloadLoopback();
     // source_dont_move: should our sink vanish, the loopback goes too, rather
     // than playing some other source (the microphone) to the speakers.

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <sstream>
 #include <thread>
 
 using namespace castorn_test;
@@ -100,6 +101,15 @@ protected:
         EXPECT_LE(runs.front().seconds, Seconds(restarted - connected) + 5)
             << "the tone within five seconds of the return";
         EXPECT_EQ(runs.back().sound, Sound::Tone) << Describe(runs);
+    }
+
+    // Unloads the null sink whose name starts with `prefix`, as someone else may.
+    void UnloadSink(const std::string& prefix)
+    {
+        std::istringstream modules(m_sound->Pactl("list modules short"));
+        for (std::string line; std::getline(modules, line);)
+            if (line.find("module-null-sink\tsink_name=" + prefix) != std::string::npos)
+                m_sound->Pactl("unload-module " + line.substr(0, line.find('\t')));
     }
 
     // One recording with both tracks to the end, and no hole in either.
@@ -210,6 +220,48 @@ TEST_F(SourceLoss, BackgroundSoundWithoutASoundServerAtGoingOnAirStartsAsSilence
         },
         lost));
     EXPECT_NE(lost["name"].asString().find(".monitor"), std::string::npos) << "the sound server's source";
+}
+
+// Someone unloads the engine's sink while on air: the sound server would move its
+// recording to the microphone. No microphone and no player: a tone heard is the microphone.
+TEST_F(SourceLoss, ABackgroundSinkRemovedOnAirIsLostAndTakenAgainNeverReplacedByTheMicrophone)
+{
+    char buffer[kCommandReplySize];
+    char* reply = buffer;
+    ASSERT_TRUE(m_engine->ExecuteCommand(R"({"cmd":"SelectPlayerName","params":{"player":"BackPlayer"}})", &reply));
+    m_engine->EnableBackgroundAudio(true);
+    ASSERT_NO_FATAL_FAILURE(GoLive({.video = ScreenIndex()}));
+    std::this_thread::sleep_for(2s);
+    UnloadSink("castorn_bg_");
+    ASSERT_FALSE(m_log.WaitFor("OnSourceLost", 5s, 0, "background").isNull()) << "the loss is told";
+    ASSERT_FALSE(m_log.WaitFor("OnSourceBack", 6s, 0, "background").isNull()) << "taken again on the engine's new sink";
+    std::this_thread::sleep_for(2s);
+    GoOffAir();
+
+    const auto runs = Runs(SoundPieces(CheckContinuousRecording(), kToneHz));
+    double tone = 0;
+    for (const auto& run : runs) tone += run.sound == Sound::Tone ? run.seconds : 0;
+    EXPECT_LT(tone, 0.5) << "the microphone in the background's place: " << Describe(runs);
+}
+
+// The microphone's device goes while on air; its tone goes on, now on the speakers,
+// whose monitor the sound server would record in the microphone's place.
+TEST_F(SourceLoss, AMicrophoneWhoseDeviceGoesOnAirIsLostNotReplacedByAnotherSource)
+{
+    ASSERT_NO_FATAL_FAILURE(GoLive({.video = ScreenIndex(), .audio = MicrophoneIndex()}));
+    std::this_thread::sleep_for(2s);
+    const auto gone = Clock::now();
+    UnloadSink("mic_sink");
+    ASSERT_FALSE(m_log.WaitFor("OnSourceLost", 5s, 0, "audio").isNull()) << "the loss is told";
+    std::this_thread::sleep_for(3s);
+    const auto offAir = Clock::now();
+    GoOffAir();
+
+    const auto runs = Runs(SoundPieces(CheckContinuousRecording(), kToneHz));
+    ASSERT_GE(runs.size(), 2u) << Describe(runs);
+    EXPECT_EQ(runs.end()[-2].sound, Sound::Tone) << Describe(runs);
+    EXPECT_EQ(runs.back().sound, Sound::Silent) << Describe(runs);
+    EXPECT_NEAR(runs.back().seconds, Seconds(offAir - gone), 1.0) << "silence from the loss to the end";
 }
 
 TEST_F(SourceLoss, AFailingCameraGivesBlackFramesAtTheSetRateUntilItIsBack)

@@ -25,8 +25,8 @@ public:
         // from it drops the other sound it mixes.
         NullSource,
     };
-    // PipeWire runs with its session manager and its PulseAudio server, on a private
-    // D-Bus session; it has no microphone here.
+    // PipeWire runs with its session manager and its PulseAudio server, without a
+    // session bus, and with the same outputs and microphone.
     enum class Kind { PulseAudio, PipeWire };
 
     explicit SoundServer(Microphone microphone, Kind kind = Kind::PulseAudio);
@@ -46,6 +46,8 @@ public:
     // empty when it plays nothing.
     std::string InputOf(const std::string& player) const;
     std::string SinkOf(const std::string& player) const;
+    // The same for the first stream whose `property` holds `value`.
+    std::string SinkOfStream(const std::string& property, const std::string& value) const;
     // Another output beside the speakers, which stay the default.
     void AddSink(const std::string& name);
     // Whether anything of the engine's (sinks, loopbacks, streams) is on the server.
@@ -53,11 +55,13 @@ public:
 
 private:
     void StartPipeWire();
+    void Launch(const std::vector<std::string>& command);
     bool KeepDefaultSink();
 
     Kind m_kind;
     TempDir m_dir;
-    std::unique_ptr<ChildProcess> m_server;
+    std::string m_devices;
+    std::vector<std::unique_ptr<ChildProcess>> m_servers;
 };
 
 // A program playing a tone of kToneHz at `volume` of full scale into `sink` (the default
