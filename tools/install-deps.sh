@@ -15,7 +15,6 @@ RUN_PACKAGES+=(nginx libnginx-mod-rtmp)
 TEST_PACKAGES=(
   xvfb xauth x11-utils x11-xserver-utils xdotool gstreamer1.0-tools gstreamer1.0-plugins-base-apps
   ffmpeg pulseaudio pulseaudio-utils sox openssl imagemagick
-  pipewire pipewire-pulse wireplumber
   lldb-15 clang-14 libclang-rt-14-dev
   python3 iproute2 nodejs npm
 )
@@ -28,10 +27,9 @@ PACKAGE_TEST_PACKAGES=(
 # A node.js from elsewhere brings its own npm, which Debian's npm package cannot join:
 # a command that is there already counts as its package.
 PROVIDED_COMMANDS=(npm)
-# PipeWire's PulseAudio server, when installed here, is kept from starting with the
-# desktop session: it would take over from a PulseAudio the desktop runs. The tests start
-# private instances of it by hand.
-PIPEWIRE_PULSE_UNITS=(pipewire-pulse.socket pipewire-pulse.service)
+# PipeWire's sound server (pipewire, pipewire-pulse, wireplumber) is left out on purpose:
+# installing it on a desktop can take over from PulseAudio. The sound-server tests also
+# run on a private PipeWire when it is present.
 
 wanted=("${BUILD_PACKAGES[@]}" "${RUN_PACKAGES[@]}")
 [[ ${1:-} == --with-tests ]] && wanted+=("${TEST_PACKAGES[@]}" "${PACKAGE_TEST_PACKAGES[@]}")
@@ -49,6 +47,3 @@ sudo=()
 export DEBIAN_FRONTEND=noninteractive
 "${sudo[@]}" apt-get update -q
 "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
-if [[ " ${missing[*]} " == *" pipewire-pulse "* ]] && command -v systemctl >/dev/null; then
-  "${sudo[@]}" systemctl --global disable "${PIPEWIRE_PULSE_UNITS[@]}"
-fi
