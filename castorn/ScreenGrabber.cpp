@@ -113,7 +113,15 @@ void ScreenGrabber::ShareMemory()
 bool ScreenGrabber::Grab(std::uint8_t* pixels)
 {
     if (!Ok()) return false;
-    if (!GrabArea(VisibleArea(), pixels) || xcb_connection_has_error(m_connection))
+    // The screen's size is asked while it is smaller than the frame (it may grow back) and
+    // when a grab fails (it may have shrunk), not for every frame.
+    if (m_area.width < m_width || m_area.height < m_height) m_area = VisibleArea();
+    bool grabbed = GrabArea(m_area, pixels);
+    if (!grabbed && !xcb_connection_has_error(m_connection)) {
+        m_area = VisibleArea();
+        grabbed = GrabArea(m_area, pixels);
+    }
+    if (!grabbed || xcb_connection_has_error(m_connection))
         return Fail("the X display \"" + m_display + "\" went away");
     if (m_pointer) DrawPointer(pixels);
     return true;
