@@ -249,7 +249,7 @@ TEST_F(SourceLoss, ABackgroundSinkRemovedOnAirIsLostAndTakenAgainNeverReplacedBy
 TEST_F(SourceLoss, AMicrophoneWhoseDeviceGoesOnAirIsLostNotReplacedByAnotherSource)
 {
     ASSERT_NO_FATAL_FAILURE(GoLive({.video = ScreenIndex(), .audio = MicrophoneIndex()}));
-    std::this_thread::sleep_for(2s);
+    std::this_thread::sleep_for(3s);  // the tone comes through a second or two into the stream
     const auto gone = Clock::now();
     UnloadSink("mic_sink");
     ASSERT_FALSE(m_log.WaitFor("OnSourceLost", 5s, 0, "audio").isNull()) << "the loss is told";
