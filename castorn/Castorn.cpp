@@ -2,9 +2,9 @@
 
 #include "castorn/EngineLoop.h"
 #include "castorn/GstRuntime.h"
+#include "castorn/LingeringWork.h"
 #include "castorn/PublishAddress.h"
 #include "castorn/Publisher.h"
-#include "castorn/SourceOpener.h"
 #include "castorn/background/BackgroundAudio.h"
 #include "castorn/text/NarrowText.h"
 
@@ -18,7 +18,10 @@ namespace {
 // A clean end lets the server close the recording; a hung server gets no more than this.
 constexpr std::chrono::milliseconds kStopGrace{3000};
 constexpr std::chrono::milliseconds kReleaseGrace{1000};
-// How long release waits for sources still being opened (a device or sound server slow to answer).
+// How long Release keeps the caller: what is not over by then ends on the engine's own
+// threads (a hung device, sound server, X server or RTMP server).
+constexpr std::chrono::milliseconds kReleaseLimit{200};
+// How long an engine that was let go waits for sources still being opened.
 constexpr std::chrono::milliseconds kOpeningGrace{2000};
 
 std::string Text(const char* text)
@@ -78,20 +81,39 @@ bool Castorn::StopPublish()
 
 void Castorn::Release()
 {
-    std::promise<void> done;
-    m_loop->Post([this, &done] {
-        m_publisher->Stop(kReleaseGrace, [this, &done] {
+    const auto start = std::chrono::steady_clock::now();
+    auto done = std::make_shared<std::promise<void>>();
+    std::shared_future<void> finished = done->get_future().share();
+    m_loop->Post([this, done] {
+        m_publisher->Stop(kReleaseGrace, [this, done] {
             // Not from inside the publisher's own call: free it on the next turn of the loop.
-            m_loop->Post([this, &done] {
+            m_loop->Post([this, done] {
                 m_publisher.reset();
                 m_background.reset();
-                done.set_value();
+                done->set_value();
             });
         });
     });
-    done.get_future().wait();
-    // Nothing of the engine's may run once it is gone.
-    SourceOpener::AwaitAbandoned(kOpeningGrace);
+    // From a notification handler on the loop's thread nothing can end until it returns.
+    const bool over = !m_loop->OnLoopThread() && finished.wait_until(start + kReleaseLimit) == std::future_status::ready &&
+                      LingeringWork::Await(std::chrono::duration_cast<std::chrono::milliseconds>(
+                          start + kReleaseLimit - std::chrono::steady_clock::now()));
+    // The program's handler may be gone once this returns.
+    m_notifier.Close();
+    if (over) {
+        Destroy();
+        return;
+    }
+    LingeringWork::Start("castorn-release", [this, finished] {
+        finished.wait();
+        LingeringWork::Await(kOpeningGrace);
+        Destroy();
+    });
+}
+
+void Castorn::Destroy()
+{
+    // Nothing of the engine's runs once it is gone.
     m_loop.reset();
     delete this;
 }
