@@ -21,8 +21,6 @@ constexpr std::chrono::milliseconds kReleaseGrace{1000};
 // How long Release keeps the caller: what is not over by then ends on the engine's own
 // threads (a hung device, sound server, X server or RTMP server).
 constexpr std::chrono::milliseconds kReleaseLimit{200};
-// How long an engine that was let go waits for sources still being opened.
-constexpr std::chrono::milliseconds kOpeningGrace{2000};
 
 std::string Text(const char* text)
 {
@@ -32,11 +30,13 @@ std::string Text(const char* text)
 }  // namespace
 
 Castorn::Castorn(ICastornNotify* notify)
-    : m_notifier(notify),
+    : m_sharedNotifier(std::make_shared<Notifier>(notify)),
+      m_notifier(*m_sharedNotifier),
       m_commands(
           {[] { return ListPlayers(); },
            [this](const std::string& name) { m_loop->Post([this, name] { m_background->SelectPlayer(name); }); }}),
-      m_background(std::make_unique<BackgroundAudio>([this](const std::string& json) { m_notifier.SendText(json); })),
+      m_background(std::make_unique<BackgroundAudio>(
+          [notifier = m_sharedNotifier](const std::string& json) { notifier->SendText(json); })),
       m_loop(std::make_unique<EngineLoop>())
 {
     m_publisher = std::make_unique<Publisher>(*m_loop, m_notifier, *m_background);
@@ -89,15 +89,16 @@ void Castorn::Release()
             // Not from inside the publisher's own call: free it on the next turn of the loop.
             m_loop->Post([this, done] {
                 m_publisher.reset();
-                m_background.reset();
+                // Leaving the sound server as it was takes a few requests that a hung server holds up.
+                LingeringWork::Start("castorn-bgquit", [background = std::shared_ptr<BackgroundAudio>(std::move(
+                                                            m_background))]() mutable { background.reset(); });
                 done->set_value();
             });
         });
     });
     // From a notification handler on the loop's thread nothing can end until it returns.
-    const bool over = !m_loop->OnLoopThread() && finished.wait_until(start + kReleaseLimit) == std::future_status::ready &&
-                      LingeringWork::Await(std::chrono::duration_cast<std::chrono::milliseconds>(
-                          start + kReleaseLimit - std::chrono::steady_clock::now()));
+    const bool over =
+        !m_loop->OnLoopThread() && finished.wait_until(start + kReleaseLimit) == std::future_status::ready;
     // The program's handler may be gone once this returns.
     m_notifier.Close();
     if (over) {
@@ -106,7 +107,6 @@ void Castorn::Release()
     }
     LingeringWork::Start("castorn-release", [this, finished] {
         finished.wait();
-        LingeringWork::Await(kOpeningGrace);
         Destroy();
     });
 }

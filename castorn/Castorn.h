@@ -47,10 +47,13 @@ public:
     bool SetUserId(const char* userId) override;
 
 private:
-    ~Castorn();  // through Release only
+    ~Castorn();      // through Release only
     void Destroy();  // once the loop has no more to do
 
-    Notifier m_notifier;
+    // Shared with the background audio's thread, which may outlive this object when the
+    // sound server hangs at Release.
+    std::shared_ptr<Notifier> m_sharedNotifier;
+    Notifier& m_notifier;
     DeviceCatalog m_devices;
     CommandProcessor m_commands;
     VideoSettings m_video;

@@ -61,7 +61,7 @@ private:
     void ReportStatistics();
     std::optional<std::chrono::milliseconds> SinceAccepted() const;
     Failure SenderFailure(GstMessage* message) const;
-    void Fail(const Failure& failure);                 // told as final, then the end on the next turn
+    void Fail(const Failure& failure);  // told as final, then the end on the next turn
     // Runs `task` on the next turn of the loop, unless this object has gone by then: a bus
     // or timer callback never tears down what is calling it.
     void Later(std::function<void()> task);

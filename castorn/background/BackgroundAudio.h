@@ -39,7 +39,7 @@ public:
     // server's source name for the pipeline to record (pulsesrc device=...). With
     // no sound server the source is made once one answers, under that name.
     std::string StartCapture();
-    void StopCapture();  // undoes every route and module it set up
+    void StopCapture();  // undoes every route and module it set up, without waiting
 
 private:
     std::unique_ptr<CaptureThread> m_thread;

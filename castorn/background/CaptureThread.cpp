@@ -62,7 +62,7 @@ std::string CaptureThread::StartCapture()
 
 void CaptureThread::StopCapture()
 {
-    AwaitApplied(Ask([](Wish& wish) { wish.capturing = false; }));
+    Ask([](Wish& wish) { wish.capturing = false; });
 }
 
 bool CaptureThread::WishChangedSince(std::uint64_t serial)

@@ -32,7 +32,7 @@ public:
     void Enable(bool on);
     // Waits until the capture sink exists, or a short while; the name of its monitor.
     std::string StartCapture();
-    void StopCapture();  // waits until the route is gone, or a short while
+    void StopCapture();  // the route goes soon after; a later StartCapture waits for it
 
 private:
     struct Wish {
