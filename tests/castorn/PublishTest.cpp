@@ -2,6 +2,7 @@
 // PulseAudio server with null outputs, Xvfb. Driven through ICastorn in the
 // program's order of calls.
 #include "OnAirFixture.h"
+#include "ProcessTraces.h"
 
 #include "support/LoopbackPort.h"
 #include "support/WaitUntil.h"
@@ -65,47 +66,6 @@ private:
     xcb_connection_t* m_connection;
     xcb_window_t m_window;
 };
-
-std::vector<std::string> ThreadNames()
-{
-    std::vector<std::string> names;
-    DIR* tasks = opendir("/proc/self/task");
-    while (dirent* task = tasks ? readdir(tasks) : nullptr) {
-        if (task->d_name[0] == '.') continue;
-        std::ifstream comm(std::string("/proc/self/task/") + task->d_name + "/comm");
-        std::string name;
-        std::getline(comm, name);
-        names.push_back(name);
-    }
-    if (tasks) closedir(tasks);
-    return names;
-}
-
-// The engine names each of its own threads "castorn-...".
-bool NoEngineThread()
-{
-    const auto names = ThreadNames();
-    return std::none_of(names.begin(), names.end(),
-                        [](const std::string& name) { return name.starts_with("castorn-"); });
-}
-
-// TCP connections to `port` that a descriptor still holds: this process's, as nobody
-// else connects to the test's own server.
-int ConnectionsTo(int port)
-{
-    std::ifstream table("/proc/net/tcp");
-    std::string line;
-    std::getline(table, line);
-    int count = 0;
-    while (std::getline(table, line)) {
-        std::istringstream fields(line);
-        std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout, inode;
-        fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >> timeout >> inode;
-        const auto remotePort = std::stoi(remote.substr(remote.find(':') + 1), nullptr, 16);
-        count += remotePort == port && inode != "0" ? 1 : 0;
-    }
-    return count;
-}
 
 // Whether a level report after the first `from` of them is above `percent`.
 bool LevelAbove(NotificationLog& log, int percent, int from)
