@@ -195,8 +195,9 @@ void PlayerRoute::AwaitSinkEmpty()
     const auto deadline = std::chrono::steady_clock::now() + kMoveGrace;
     while (std::chrono::steady_clock::now() < deadline) {
         const auto inputs = m_session.SinkInputs();
-        if (!inputs || std::none_of(inputs->begin(), inputs->end(),
-                                    [this](const SinkInput& input) { return input.sink == m_sink; }))
+        if (!inputs || std::none_of(inputs->begin(), inputs->end(), [this](const SinkInput& input) {
+                return input.fromProgram && input.sink == m_sink;
+            }))
             return;
         std::this_thread::sleep_for(kMovePoll);
     }
