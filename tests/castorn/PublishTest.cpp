@@ -112,7 +112,6 @@ TEST_F(Publishing, TheMicrophoneLevelFollowsTheSoundAndTheMute)
 
     ASSERT_TRUE(GoOnAir({.audio = microphone, .mute = true}));
     const int before = m_log.Count("OnAudioPercent");
-    if (m_log.WaitFor("OnAudioPercent", 3s, before + 5).isNull()) for (auto& t : m_log.Texts()) fprintf(stderr, "LOG %s\n", t.c_str());
     ASSERT_FALSE(m_log.WaitFor("OnAudioPercent", 3s, before + 5).isNull());
     for (int i = before; i < before + 5; ++i) EXPECT_EQ(m_log.WaitFor("OnAudioPercent", 0s, i)["percent"].asInt(), 0);
     GoOffAir();
@@ -293,6 +292,7 @@ TEST_F(ReleasingOnAir, EndsThePublicationAndLeavesNoThreadAndNoStreamObjectBehin
     ASSERT_NO_FATAL_FAILURE(GoLive());
     std::this_thread::sleep_for(1s);
     m_engine->Release();
+    m_engine = nullptr;
     ASSERT_TRUE(WaitUntil(NoEngineThread, 10s)) << "what Release left to the engine's threads ends";
     const auto afterFirst = ThreadNames().size();
     const int live = LiveStreamObjects();
