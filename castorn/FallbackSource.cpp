@@ -33,14 +33,32 @@ FallbackSource::~FallbackSource() = default;
 
 void FallbackSource::Build()
 {
+    Feed(m_standIn(0));
+    if (!m_source) return;
+    m_lost = true;
+    m_quietUntil = std::chrono::steady_clock::now() + kStartQuiet;
+    Open();
+}
+
+void FallbackSource::Open()
+{
+    m_lastTry = std::chrono::steady_clock::now();
     std::string why;
-    GstElement* source = m_source ? m_source(why) : nullptr;
-    if (source)
-        Feed(source);
-    else if (m_source)
-        Lose(why);
+    if (GstElement* source = m_source(why))
+        m_opener = std::make_unique<SourceOpener>(source);
     else
-        Feed(m_standIn(0));
+        TellOnce(why);
+}
+
+void FallbackSource::Tell(const std::string& why)
+{
+    m_told = true;
+    m_onChange(why);
+}
+
+void FallbackSource::TellOnce(const std::string& why)
+{
+    if (!m_told && std::chrono::steady_clock::now() >= m_quietUntil) Tell(why);
 }
 
 bool FallbackSource::SourceFeeds(GstObject* object) const
@@ -54,7 +72,7 @@ void FallbackSource::Lose(const std::string& why)
     m_lastTry = std::chrono::steady_clock::now();
     const GstClockTime delivered = m_joint.DeliveredUntil();
     Feed(m_standIn(GST_CLOCK_TIME_IS_VALID(delivered) ? delivered : RunningTimeNow()));
-    m_onChange(why);
+    Tell(why);
 }
 
 bool FallbackSource::TakeMessage(GstMessage* message)
@@ -62,6 +80,10 @@ bool FallbackSource::TakeMessage(GstMessage* message)
     GstObject* from = GST_MESSAGE_SRC(message);
     if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR && Holds(m_pending, from)) {
         DropPending();
+        GError* error = nullptr;
+        gst_message_parse_error(message, &error, nullptr);
+        TellOnce(error ? error->message : "the source failed");
+        g_clear_error(&error);
         return true;
     }
     if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR && SourceFeeds(from)) {
@@ -86,25 +108,30 @@ void FallbackSource::Tend()
 {
     if (!m_lost || m_joint.Ending()) return;
     const auto now = std::chrono::steady_clock::now();
+    const bool overdue = now - m_lastTry > kFirstMediaLimit;
     if (m_pending) {
-        if (m_pendingHasMedia)
+        if (m_pendingHasMedia) {
             TakePending();
-        else if (now - m_lastTry > kFirstMediaLimit)
+        } else if (overdue) {
             DropPending();
+            TellOnce("the source gave nothing");
+        }
         return;
     }
     if (m_opener) {
         const auto opened = m_opener->Opened();
-        if (!opened) return;
+        // A device or server that hangs keeps its attempt; no other is started meanwhile.
+        if (!opened) {
+            if (overdue) TellOnce("the source does not answer");
+            return;
+        }
         GstElement* source = *opened ? m_opener->Take() : nullptr;
+        if (!source) TellOnce(m_opener->Error());
         m_opener.reset();
         if (source) StartPending(source);
         return;
     }
-    if (now - m_lastTry < kRetryPeriod) return;
-    m_lastTry = now;
-    std::string why;
-    if (GstElement* source = m_source(why)) m_opener = std::make_unique<SourceOpener>(source);
+    if (now - m_lastTry >= kRetryPeriod) Open();
 }
 
 void FallbackSource::SetEnding()
@@ -173,7 +200,7 @@ void FallbackSource::TakePending()
     const PadRef pad(gst_element_get_static_pad(source, "src"));
     gst_pad_remove_probe(pad.get(), m_pendingHold);
     m_lost = false;
-    m_onChange({});
+    if (std::exchange(m_told, false)) m_onChange({});
     // The attempts' and the lost source's threads freed their memory into the allocator's
     // per-thread arenas, which keep it; without this each loss and return holds on to more.
     malloc_trim(0);

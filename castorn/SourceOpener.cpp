@@ -11,6 +11,7 @@ struct SourceOpener::Attempt {
     std::mutex mutex;
     GstElement* bin = nullptr;
     std::optional<bool> opened;
+    std::string error;
     bool abandoned = false;
 };
 
@@ -20,6 +21,18 @@ void Discard(GstElement* bin)
 {
     gst_element_set_state(bin, GST_STATE_NULL);
     gst_object_unref(bin);
+}
+
+std::string FirstError(GstBus* bus)
+{
+    GstMessage* message = gst_bus_pop_filtered(bus, GST_MESSAGE_ERROR);
+    if (!message) return "the source could not be opened";
+    GError* error = nullptr;
+    gst_message_parse_error(message, &error, nullptr);
+    std::string text = error ? error->message : "the source could not be opened";
+    g_clear_error(&error);
+    gst_message_unref(message);
+    return text;
 }
 
 }  // namespace
@@ -44,12 +57,19 @@ SourceOpener::~SourceOpener()
 
 void SourceOpener::Run(const std::shared_ptr<Attempt>& attempt)
 {
+    // A bus of its own until a pipeline takes it, for why it failed.
+    GstBus* bus = gst_bus_new();
+    gst_element_set_bus(attempt->bin, bus);
     // Paused is as far as a live source goes alone: the device is open, nothing flows.
     const bool opened = gst_element_set_state(attempt->bin, GST_STATE_PAUSED) != GST_STATE_CHANGE_FAILURE;
+    const std::string error = opened ? std::string() : FirstError(bus);
+    gst_bus_set_flushing(bus, TRUE);
+    gst_object_unref(bus);
     GstElement* discard = nullptr;
     {
         std::lock_guard lock(attempt->mutex);
         attempt->opened = opened;
+        attempt->error = error;
         if (attempt->abandoned || !opened) discard = std::exchange(attempt->bin, nullptr);
     }
     if (discard) Discard(discard);
@@ -59,6 +79,12 @@ std::optional<bool> SourceOpener::Opened() const
 {
     std::lock_guard lock(m_attempt->mutex);
     return m_attempt->opened;
+}
+
+std::string SourceOpener::Error() const
+{
+    std::lock_guard lock(m_attempt->mutex);
+    return m_attempt->error;
 }
 
 GstElement* SourceOpener::Take()

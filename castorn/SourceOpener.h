@@ -8,6 +8,7 @@
 
 #include <memory>
 #include <optional>
+#include <string>
 
 namespace castorn {
 
@@ -22,6 +23,8 @@ public:
     std::optional<bool> Opened() const;
     // The opened source (paused, not live yet) with its reference; null unless Opened().
     GstElement* Take();
+    // Why it did not open, as the source said; once Opened() is false.
+    std::string Error() const;
 
     struct Attempt;  // what the opener and its thread share
 

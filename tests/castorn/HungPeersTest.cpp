@@ -82,12 +82,16 @@ TEST_F(HungPeers, AStoppedRtmpServerHoldsUpNeitherStopNorRelease)
     StopAndRelease(frozen);
 }
 
-TEST_F(HungPeers, AStoppedSoundServerAtGoingOnAirHoldsUpNeitherStopNorRelease)
+TEST_F(HungPeers, AStoppedSoundServerAtGoingOnAirIsALostSourceAndHoldsUpNeitherStopNorRelease)
 {
     const OnAir on = FromScreenAndMicrophone();
+    const int connections = m_log.Count("OnConnected");
     Frozen frozen(*m_sound);
     ASSERT_TRUE(GoOnAir(on));
-    std::this_thread::sleep_for(2s);
+    EXPECT_FALSE(m_log.WaitFor("OnConnected", 10s, connections).isNull()) << "the stream goes on, silence for sound";
+    const Json::Value lost = m_log.WaitFor("OnSourceLost", 10s, 0, "audio");
+    EXPECT_FALSE(lost.isNull()) << "the microphone that does not answer is told";
+    std::this_thread::sleep_for(1s);
     StopAndRelease(frozen);
 }
 
