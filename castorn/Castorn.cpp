@@ -33,7 +33,7 @@ Castorn::Castorn(ICastornNotify* notify)
     : m_sharedNotifier(std::make_shared<Notifier>(notify)),
       m_notifier(*m_sharedNotifier),
       m_commands(
-          {[] { return ListPlayers(); },
+          {[this] { return m_devices.Players(); },
            [this](const std::string& name) { m_loop->Post([this, name] { m_background->SelectPlayer(name); }); }}),
       m_background(std::make_unique<BackgroundAudio>(
           [notifier = m_sharedNotifier](const std::string& json) { notifier->SendText(json); })),
@@ -179,7 +179,7 @@ bool Castorn::SetBackgroundAudioOption(int option)
 
 bool Castorn::GetNameList(std::vector<std::string>& names)
 {
-    names = ListPlayers();
+    names = m_devices.Players();
     std::transform(names.begin(), names.end(), names.begin(), Utf8ToNarrow);
     return true;
 }
