@@ -103,6 +103,32 @@ TEST_F(HungPeers, AStoppedXServerWhileOnAirHoldsUpNeitherStopNorRelease)
     StopAndRelease(frozen);
 }
 
+TEST_F(HungPeers, DeviceAndPlayerListsAnswerWhileTheSoundAndXServersHang)
+{
+    TonePlayer player("ListedPlayer", "player_sink");
+    std::vector<std::string> players;
+    ASSERT_TRUE(WaitUntil([&] { return m_engine->GetNameList(players) && !players.empty(); }));
+    Frozen sound(*m_sound);
+    Frozen display(*m_display);
+    const char16_t** names = nullptr;
+    unsigned count = 0;
+    EXPECT_LT(Timed([&] { m_engine->GetVideoDevices(&names, &count); }), kCallBound);
+    EXPECT_LT(Timed([&] { m_engine->GetAudioDevices(&names, &count); }), kCallBound);
+    bool microphone = false;
+    for (unsigned i = 0; i < count; ++i)
+        microphone |= std::u16string(names[i]).find(u"FakeMicSink") != std::u16string::npos;
+    EXPECT_TRUE(microphone) << "the devices found before the server hung";
+    players.clear();
+    EXPECT_LT(Timed([&] { m_engine->GetNameList(players); }), kCallBound);
+    EXPECT_EQ(players, std::vector<std::string>{"ListedPlayer"});
+    EXPECT_LT(Timed([&] { Command(R"({"cmd":"GetPlayerList","params":null})"); }), kCallBound);
+    EXPECT_LT(Timed([this] { m_engine->Release(); }), kCallBound);
+    m_engine = nullptr;
+    sound.Thaw();
+    display.Thaw();
+    EXPECT_TRUE(WaitUntil(NoEngineThread, 20s)) << "the probe under way ends once the servers go on";
+}
+
 TEST_F(Publishing, AStartWhileTheStopStillEndsGoesLiveOnceItHasEnded)
 {
     ASSERT_NO_FATAL_FAILURE(GoLive());
