@@ -104,7 +104,8 @@ bool WriteSettingsFile(const std::string& path, const PublishSettings& settings)
     for (const auto& key : kTextKeys) add(key, settings.*key.field);
     for (const auto& key : kIntKeys) add(key, std::to_string(settings.*key.field));
     for (const auto& key : kBoolKeys) add(key, BoolText(settings.*key.field));
-    return WriteProfileStrings(path, entries);
+    // The stream key lets anyone who reads it publish in the operator's name.
+    return WriteProfileStrings(path, entries, !settings.m_strKey.empty());
 }
 
 std::int32_t ToBitsPerSecond(std::int32_t kbitsPerSecond)
