@@ -29,7 +29,7 @@ class PreviewWindow;
 class RtmpSender;
 
 struct PublishJob {
-    CaptureSpec capture;  // its background source and preview size are filled in here
+    CaptureSetup capture;  // its background source and preview size are filled in here
     PublishAddress address;
     std::uintptr_t previewWindow = 0;
 };
