@@ -1,0 +1,69 @@
+#!/bin/bash
+# The window closed while on air, as the operator closes it: the time from the close
+# (Escape, which the close button is without a window manager: the dialog rejects) to the
+# window gone from the screen and to the program's end, with a live and a hung (SIGSTOP)
+# nginx, under Xvfb.
+#
+#   bench/window_close.sh [BUILD_DIR] [RUNS]     (defaults: build, 5)
+#
+# Needs: nginx libnginx-mod-rtmp pulseaudio pulseaudio-utils xvfb xdotool.
+set -euo pipefail
+
+source=$(cd "$(dirname "$0")/.." && pwd)
+build=$(cd "${1:-$source/build}" && pwd)
+runs=${2:-5}
+work=$(mktemp -d /tmp/castorn-close-XXXXXX)
+pids=()
+. "$source/tools/test-peers.sh"
+peers_need nginx pulseaudio pactl Xvfb xdotool
+trap 'peers_stop_all; rm -rf "$work"' EXIT
+
+port=$(peers_free_port)
+peers_start_rtmp "$source" "$work/nginx" "$port"
+nginx=${pids[-1]}
+peers_start_pulse "$work/pulse"
+peers_start_xvfb 1280x720
+peers_await "$port"
+
+now_ms() { echo $(($(date +%s%N) / 1000000)); }
+hang_nginx() { kill "-$1" "$nginx" $(cat /proc/"$nginx"/task/*/children) 2>/dev/null || true; }
+
+# One run: on air for three seconds, then closed; prints "gone_ms ended_ms".
+close_run() {  # live|hung
+  rm -rf "$work/run"
+  peers_write_settings "$work/run" "rtmp://127.0.0.1:$port" live s qex 320 240 10 160
+  peers_start_program "$build/publish_tavisk" "$work/run"
+  xdotool key --window "$window" space
+  sleep 3
+  [ "$1" = hung ] && hang_nginx STOP
+  local start gone ended
+  start=$(now_ms)
+  xdotool key --window "$window" Escape
+  while xdotool search --onlyvisible --name '^publish_tavisk$' >/dev/null 2>&1; do sleep 0.01; done
+  gone=$(now_ms)
+  while kill -0 "$program" 2>/dev/null; do sleep 0.01; done
+  ended=$(now_ms)
+  wait "$program" 2>/dev/null || true
+  [ "$1" = hung ] && hang_nginx CONT
+  echo "$((gone - start)) $((ended - start))"
+}
+
+# median_spread VALUES...: "median (least–most)"
+median_spread() {
+  printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END {
+    m = NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2
+    printf "%d (%d–%d)", m, v[1], v[NR] }'
+}
+
+echo "Load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
+echo "| server | close to window gone, ms | close to program ended, ms |"
+echo "|---|---|---|"
+for server in live hung; do
+  gone=() ended=()
+  for _ in $(seq "$runs"); do
+    read -r g e < <(close_run "$server")
+    gone+=("$g") ended+=("$e")
+  done
+  echo "| $server | $(median_spread "${gone[@]}") | $(median_spread "${ended[@]}") |"
+done
+echo "Load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
