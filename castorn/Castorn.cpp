@@ -55,7 +55,8 @@ bool Castorn::StartPublish()
     const auto refusal = m_onAir ? std::optional(why) : Refusal(m_video, m_audio);
     const auto address = refusal ? std::nullopt : ParsePublishAddress(m_server, m_application, m_stream, why);
     if (!address) {
-        m_loop->Post([this, why = refusal.value_or(why)] { m_notifier.SendPublishError(why, true); });
+        // From here, not the loop: the loop may still be busy loading plugins or stopping.
+        m_notifier.SendPublishError(refusal.value_or(why), true);
         return false;
     }
     PublishJob job;
