@@ -12,10 +12,9 @@ namespace p = castorn_parameter;
 std::optional<Failure> Refusal(const VideoSettings& video, const AudioSettings& audio)
 {
     const std::pair<const char*, int> values[] = {
-        {p::kWidth, video.width},           {p::kHeight, video.height},
-        {p::kFps, video.fps},               {p::kVideoBitrate, video.bitrate},
-        {p::kKeyInterval, video.keyInterval}, {p::kSampleRate, audio.sampleRate},
-        {p::kChannels, audio.channels},     {p::kAudioBitrate, audio.bitrate},
+        {p::kWidth, video.width},          {p::kHeight, video.height},           {p::kFps, video.fps},
+        {p::kVideoBitrate, video.bitrate}, {p::kKeyInterval, video.keyInterval}, {p::kSampleRate, audio.sampleRate},
+        {p::kChannels, audio.channels},    {p::kAudioBitrate, audio.bitrate},
     };
     for (const auto& [field, value] : values)
         if (!p::Accepted(field, value))

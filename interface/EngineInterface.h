@@ -176,18 +176,13 @@ struct Range {
 };
 
 inline constexpr Range kRanges[] = {
-    {kWidth, 16, 4096},
-    {kHeight, 16, 2304},
-    {kFps, 1, 120},
-    {kVideoBitrate, 1000, 100'000'000},
-    {kKeyInterval, 1, 1000},
-    {kSampleRate, 8000, 96000},
-    {kChannels, 1, 2},
-    {kAudioBitrate, 8000, 320'000},
+    {kWidth, 16, 4096},      {kHeight, 16, 2304},        {kFps, 1, 120},    {kVideoBitrate, 1000, 100'000'000},
+    {kKeyInterval, 1, 1000}, {kSampleRate, 8000, 96000}, {kChannels, 1, 2}, {kAudioBitrate, 8000, 320'000},
 };
 
 // The sample rates AAC knows.
-inline constexpr int kSampleRates[] = {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000, 64000, 88200, 96000};
+inline constexpr int kSampleRates[] = {8000,  11025, 12000, 16000, 22050, 24000,
+                                       32000, 44100, 48000, 64000, 88200, 96000};
 
 inline const Range* RangeOf(std::string_view field)
 {
@@ -275,7 +270,8 @@ inline bool TakePort(const std::string& digits, int& port, Refusal& why)
 inline bool ValidHost(const std::string& host)
 {
     return !host.empty() && std::none_of(host.begin(), host.end(), [](unsigned char c) {
-        return c <= ' ' || c == 0x7f || std::string_view("/?#@[]\\").find(static_cast<char>(c)) != std::string_view::npos;
+        return c <= ' ' || c == 0x7f ||
+               std::string_view("/?#@[]\\").find(static_cast<char>(c)) != std::string_view::npos;
     });
 }
 
@@ -299,8 +295,8 @@ inline bool TakeHostPort(const std::string& authority, Parts& out, Refusal& why)
     const auto colon = authority.rfind(':');
     const std::string host = authority.substr(0, colon);
     if (!ValidHost(host))
-        return FailShape(host.empty() ? "no host in the server address" : "bad host \"" + host + "\" in the server address",
-                         why);
+        return FailShape(
+            host.empty() ? "no host in the server address" : "bad host \"" + host + "\" in the server address", why);
     out.host = host;
     return colon == std::string::npos || TakePort(authority.substr(colon + 1), out.port, why);
 }

@@ -66,14 +66,15 @@ QString ParameterHint(const StreamParameter& parameter, const PublishSettings& f
     const std::int32_t engineValue = parameter.fileToEngine == 1 ? value : ToBitsPerSecond(value);
     if (p::Accepted(parameter.field, engineValue)) return {};
     // The tool tip lists every rate; the hint stays short.
-    const QString takes = parameter.field == std::string_view(p::kSampleRate) ? QString::fromUtf8("44100 或 48000 等")
-                                                                               : Takes(parameter);
+    const QString takes =
+        parameter.field == std::string_view(p::kSampleRate) ? QString::fromUtf8("44100 或 48000 等") : Takes(parameter);
     return QString::fromUtf8("%1 %2 无法推流，可用 %3").arg(QString::fromUtf8(parameter.name)).arg(value).arg(takes);
 }
 
 QString ParameterToolTip(const StreamParameter& parameter)
 {
-    const QString unit = *parameter.unit ? QString::fromUtf8("，单位 %1").arg(QString::fromUtf8(parameter.unit)) : QString();
+    const QString unit =
+        *parameter.unit ? QString::fromUtf8("，单位 %1").arg(QString::fromUtf8(parameter.unit)) : QString();
     return QString::fromUtf8(parameter.name) + unit + QString::fromUtf8("；可用 ") + Takes(parameter);
 }
 
@@ -87,6 +88,7 @@ QString AddressHint(std::string_view typed)
     if (castorn_address::Parse(split.m_strScheduleSvr, split.m_strPublishRoomInfo, split.m_strPublishStageInfo, parts,
                                refusal))
         return {};
-    return QString::fromUtf8(refusal.reason == std::string_view(castorn_notification::kReasonNoStream) ? kNoStreamPhrase
-                                                                                                        : kBadAddressPhrase);
+    return QString::fromUtf8(refusal.reason == std::string_view(castorn_notification::kReasonNoStream)
+                                 ? kNoStreamPhrase
+                                 : kBadAddressPhrase);
 }

@@ -61,7 +61,7 @@ private:
     std::string m_refusedField;  // a parameter the engine refused, and its value
     int m_refusedValue = 0;
     std::optional<TimePoint> m_retryAt;  // while waiting to retry; empty while retrying
-    TimePoint m_liveSince;  // since the first connection of this broadcast
+    TimePoint m_liveSince;               // since the first connection of this broadcast
     int m_reconnects = 0;
     std::optional<int> m_kbps;
     std::int64_t m_framesDropped = 0;

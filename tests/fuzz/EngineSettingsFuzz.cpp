@@ -26,7 +26,7 @@ void CheckAddress(std::string_view server, std::string_view application, std::st
         castorn::ParsePublishAddress(std::string(server), std::string(application), std::string(stream), why);
     if (!address) {
         Require(!why.message.empty() && (why.reason == castorn_notification::kReasonAddress ||
-                                          why.reason == castorn_notification::kReasonNoStream),
+                                         why.reason == castorn_notification::kReasonNoStream),
                 "a refused address says why");
         return;
     }

@@ -236,7 +236,8 @@ TEST_F(SettingDialog, ValuesTheEngineWouldRefuseAreHintedAtAndStillSaved)
     Type(dialog, IDC_VIDEO_FPS, "-5");
     Type(dialog, IDC_AUDIO_SAMPLE_RATE, "44000");
     Type(dialog, IDC_VIDEO_INTERVAL, "abc");
-    EXPECT_TRUE(hint(IDC_PARAMETER_HINT).contains("帧率 -5 无法推流，可用 1 到 120")) << hint(IDC_PARAMETER_HINT).toStdString();
+    EXPECT_TRUE(hint(IDC_PARAMETER_HINT).contains("帧率 -5 无法推流，可用 1 到 120"))
+        << hint(IDC_PARAMETER_HINT).toStdString();
     EXPECT_TRUE(hint(IDC_PARAMETER_HINT).contains("关键帧间隔 0 无法推流")) << "what OK would save";
     EXPECT_TRUE(hint(IDC_PARAMETER_HINT).contains("采样率 44000 无法推流"));
     for (int id : {IDC_VIDEO_FPS, IDC_AUDIO_SAMPLE_RATE, IDC_VIDEO_INTERVAL}) EXPECT_TRUE(marked(id)) << id;
@@ -260,8 +261,8 @@ TEST_F(SettingDialog, EachFieldsToolTipGivesItsUnitAndWhatIsTaken)
 {
     OpenDialog();
     const std::pair<int, const char*> units[] = {
-        {IDC_VIDEO_FPS, "fps"},          {IDC_VIDEO_BITRATE, "kbps"}, {IDC_AUDIO_BITRATE, "kbps"},
-        {IDC_AUDIO_SAMPLE_RATE, "Hz"},   {IDC_VIDEO_INTERVAL, "frames"},
+        {IDC_VIDEO_FPS, "fps"},        {IDC_VIDEO_BITRATE, "kbps"},    {IDC_AUDIO_BITRATE, "kbps"},
+        {IDC_AUDIO_SAMPLE_RATE, "Hz"}, {IDC_VIDEO_INTERVAL, "frames"},
     };
     for (const auto& [id, unit] : units)
         EXPECT_TRUE(DialogItemAs<QLineEdit>(dialog, id)->toolTip().contains(unit)) << id;

@@ -13,7 +13,6 @@
 
 namespace {
 
-
 void Key(QWidget* target, int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
 {
     QKeyEvent press(QEvent::KeyPress, key, modifiers);
