@@ -24,6 +24,8 @@
 #include <QMessageBox>
 #include <QPixmap>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QTime>
 #include <QScreen>
 #include <QTimer>
 #include <cstdlib>
@@ -234,10 +236,18 @@ TEST_F(StatusEndToEnd, ReconnectingWhileTheServerIsAwayAndLiveAgainOnItsReturn)
     OpenWith({m_server->Address()});
     Click(IDC_ON_AIR);
     ASSERT_TRUE(StatusReaches("直播中", kPromptly));
+    const auto live = std::chrono::steady_clock::now();
     m_server->Stop();
     EXPECT_TRUE(StatusReaches("重新连接中", kEventually));
     m_server->Start();
     EXPECT_TRUE(WaitUntil([&] { return StatusText().startsWith("直播中"); }, kEventually))
+        << StatusText().toStdString();
+    // The clock goes on from the first time live, and the reconnects are counted.
+    const auto sinceLive = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - live);
+    const QTime shown = QTime::fromString(StatusText().section('\n', 0, 0).section(' ', 1), "hh:mm:ss");
+    ASSERT_TRUE(shown.isValid()) << StatusText().toStdString();
+    EXPECT_GE(QTime(0, 0).secsTo(shown), sinceLive.count() - 1) << StatusText().toStdString();
+    EXPECT_TRUE(StatusText().section('\n', 1, 1).contains(QRegularExpression("^已重连 [1-9][0-9]* 次$")))
         << StatusText().toStdString();
     Click(IDC_OFF_AIR);
     EXPECT_EQ(StatusText(), "未上麦");
