@@ -54,13 +54,6 @@ slowest_call() {  # the slowest call on air, leaving out those of start-up and R
          if ($3 > max) { max = $3; name = $2 } } END { printf "%.3f ms (%s)", max, name }' <<<"$1"
 }
 
-# median_spread VALUES...: "median (min–max)"
-median_spread() {
-  printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END {
-    m = NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2
-    printf "%.2f (%.2f–%.2f)", m, v[1], v[NR] }'
-}
-
 echo "Each row $pairs times, the engine and ffmpeg one after the other; median (least–most)."
 echo "Load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
 echo

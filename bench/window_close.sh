@@ -18,12 +18,7 @@ pids=()
 peers_need nginx pulseaudio pactl Xvfb xdotool
 trap 'peers_stop_all; rm -rf "$work"' EXIT
 
-port=$(peers_free_port)
-peers_start_rtmp "$source" "$work/nginx" "$port"
-nginx=${pids[-1]}
-peers_start_pulse "$work/pulse"
-peers_start_xvfb 1280x720
-peers_await "$port"
+peers_start_bench "$source" "$work"
 
 now_ms() { echo $(($(date +%s%N) / 1000000)); }
 hang_nginx() { kill "-$1" "$nginx" $(cat /proc/"$nginx"/task/*/children) 2>/dev/null || true; }
@@ -51,13 +46,6 @@ close_run() {  # live|hung
   wait "$program" 2>/dev/null || true
   [ "$1" = hung ] && hang_nginx CONT
   echo "$((gone - start)) $((ended - start))"
-}
-
-# median_spread VALUES...: "median (least–most)"
-median_spread() {
-  printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END {
-    m = NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2
-    printf "%d (%d–%d)", m, v[1], v[NR] }'
 }
 
 echo "Load average before: $(cut -d' ' -f1-3 /proc/loadavg)"

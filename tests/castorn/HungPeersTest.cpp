@@ -59,6 +59,16 @@ protected:
         GoOffAir(1s);
     }
 
+    // Live, then `peer` hangs for a second before the program stops and releases the engine.
+    template <class Peer>
+    void HangWhileLive(Peer& peer)
+    {
+        ASSERT_NO_FATAL_FAILURE(GoLive(FromScreenAndMicrophone()));
+        Frozen frozen(peer);
+        std::this_thread::sleep_for(1s);
+        StopAndRelease(frozen);
+    }
+
     OnAir FromScreenAndMicrophone()
     {
         OnAir on;
@@ -76,10 +86,7 @@ protected:
 
 TEST_F(HungPeers, AStoppedRtmpServerHoldsUpNeitherStopNorRelease)
 {
-    ASSERT_NO_FATAL_FAILURE(GoLive(FromScreenAndMicrophone()));
-    Frozen frozen(*m_server);
-    std::this_thread::sleep_for(1s);
-    StopAndRelease(frozen);
+    HangWhileLive(*m_server);
 }
 
 TEST_F(HungPeers, AStoppedSoundServerAtGoingOnAirIsALostSourceAndHoldsUpNeitherStopNorRelease)
@@ -97,10 +104,7 @@ TEST_F(HungPeers, AStoppedSoundServerAtGoingOnAirIsALostSourceAndHoldsUpNeitherS
 
 TEST_F(HungPeers, AStoppedXServerWhileOnAirHoldsUpNeitherStopNorRelease)
 {
-    ASSERT_NO_FATAL_FAILURE(GoLive(FromScreenAndMicrophone()));
-    Frozen frozen(*m_display);
-    std::this_thread::sleep_for(1s);
-    StopAndRelease(frozen);
+    HangWhileLive(*m_display);
 }
 
 TEST_F(HungPeers, DeviceAndPlayerListsAnswerWhileTheSoundAndXServersHang)

@@ -51,6 +51,19 @@ protected:
         m_paint->PlacePointer(kPointerX, kPointerY);
     }
 
+    // The screen at 20 frames a second into the appsink `out`.
+    void PlayScreen(GstElement*& pipeline, GstElement*& out)
+    {
+        std::string why;
+        ASSERT_TRUE(InitGstreamer(why)) << why;
+        const std::string description = std::string(kScreenSource) + " display-name=" + m_display->Name() +
+                                        " ! video/x-raw,framerate=20/1 ! appsink name=out sync=false";
+        pipeline = gst_parse_launch(description.c_str(), nullptr);
+        ASSERT_NE(pipeline, nullptr);
+        out = gst_bin_get_by_name(GST_BIN(pipeline), "out");
+        gst_element_set_state(pipeline, GST_STATE_PLAYING);
+    }
+
     std::vector<std::uint8_t> Grab(ScreenGrabber& grabber)
     {
         std::vector<std::uint8_t> pixels(std::size_t(grabber.Width()) * grabber.Height() * 4);
@@ -66,14 +79,9 @@ protected:
 
 TEST_F(ScreenSourceTest, GivesTheScreenWithItsPointerAtTheAskedRate)
 {
-    std::string why;
-    ASSERT_TRUE(InitGstreamer(why)) << why;
-    const std::string description = std::string(kScreenSource) + " display-name=" + m_display->Name() +
-                                    " ! video/x-raw,framerate=20/1 ! appsink name=out sync=false";
-    GstElement* pipeline = gst_parse_launch(description.c_str(), nullptr);
-    ASSERT_NE(pipeline, nullptr);
-    GstElement* out = gst_bin_get_by_name(GST_BIN(pipeline), "out");
-    gst_element_set_state(pipeline, GST_STATE_PLAYING);
+    GstElement* out = nullptr;
+    GstElement* pipeline = nullptr;
+    ASSERT_NO_FATAL_FAILURE(PlayScreen(pipeline, out));
     std::vector<GstClockTime> times;
     for (int index = 0; index < 4; ++index) {
         GstSample* sample = gst_app_sink_try_pull_sample(GST_APP_SINK(out), 5 * GST_SECOND);
@@ -138,14 +146,9 @@ TEST_F(ScreenSourceTest, ADisplayThatGoesAwayFailsTheGrabAndCanBeOpenedOnceBack)
 
 TEST_F(ScreenSourceTest, AStoppedServerHoldsUpNeitherTheGrabNorTheStop)
 {
-    std::string why;
-    ASSERT_TRUE(InitGstreamer(why)) << why;
-    const std::string description = std::string(kScreenSource) + " display-name=" + m_display->Name() +
-                                    " ! video/x-raw,framerate=20/1 ! appsink name=out sync=false";
-    GstElement* pipeline = gst_parse_launch(description.c_str(), nullptr);
-    ASSERT_NE(pipeline, nullptr);
-    GstElement* out = gst_bin_get_by_name(GST_BIN(pipeline), "out");
-    gst_element_set_state(pipeline, GST_STATE_PLAYING);
+    GstElement* out = nullptr;
+    GstElement* pipeline = nullptr;
+    ASSERT_NO_FATAL_FAILURE(PlayScreen(pipeline, out));
     GstSample* first = gst_app_sink_try_pull_sample(GST_APP_SINK(out), 5 * GST_SECOND);
     EXPECT_NE(first, nullptr);
     if (first) gst_sample_unref(first);
