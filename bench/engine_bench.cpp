@@ -1,6 +1,7 @@
 // The engine library as the program drives it, for bench/engine_bench.sh:
 //
-//   engine_bench publish LIBRARY SERVER SECONDS WIDTH HEIGHT FPS KBITS RECORD_DIR VIDEO_DEVICE AUDIO_DEVICE [live-release]
+//   engine_bench publish LIBRARY SERVER SECONDS WIDTH HEIGHT FPS KBITS RECORD_DIR VIDEO_DEVICE AUDIO_DEVICE
+//                        [live-release]
 //       goes on air for SECONDS; prints the slowest of each interface call and the time
 //       from StartPublish to the first media in RECORD_DIR (none when RECORD_DIR is "-").
 //       Release comes half a second after StopPublish, or with "live-release" while on
