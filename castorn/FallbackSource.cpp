@@ -11,6 +11,8 @@ namespace castorn {
 namespace {
 
 constexpr char kFeedEnded[] = "castorn-feed-ended";
+// A source held at its pad has media: it is taken at once rather than at the next Tend.
+constexpr char kPendingReady[] = "castorn-pending-ready";
 
 // Whether `object` is `element` or inside it.
 bool Holds(GstElement* element, GstObject* object)
@@ -26,7 +28,7 @@ FallbackSource::FallbackSource(GstBin* pipeline, GstPad* joint, SourceMaker sour
       m_source(std::move(source)),
       m_standIn(std::move(standIn)),
       m_onChange(std::move(onChange)),
-      m_joint(joint, [this](std::uint64_t feed) { PostEnded(feed); })
+      m_joint(joint, [this](std::uint64_t feed) { Post(kFeedEnded, feed); })
 {}
 
 FallbackSource::~FallbackSource() = default;
@@ -93,14 +95,16 @@ bool FallbackSource::TakeMessage(GstMessage* message)
         g_clear_error(&error);
         return true;
     }
-    const GstStructure* ended = gst_message_get_structure(message);
-    if (GST_MESSAGE_TYPE(message) != GST_MESSAGE_APPLICATION || !gst_structure_has_name(ended, kFeedEnded))
-        return false;
+    if (GST_MESSAGE_TYPE(message) != GST_MESSAGE_APPLICATION) return false;
+    const GstStructure* news = gst_message_get_structure(message);
+    const bool ended = gst_structure_has_name(news, kFeedEnded);
+    if (!ended && !gst_structure_has_name(news, kPendingReady)) return false;
     gpointer source = nullptr;
     guint64 feed = 0;
-    gst_structure_get(ended, "source", G_TYPE_POINTER, &source, "feed", G_TYPE_UINT64, &feed, nullptr);
+    gst_structure_get(news, "source", G_TYPE_POINTER, &source, "feed", G_TYPE_UINT64, &feed, nullptr);
     if (source != this) return false;
-    if (feed == m_feed && !m_lost && m_source) Lose("the source ended");
+    if (!ended && m_pending && m_pendingHasMedia && !m_joint.Ending()) TakePending();
+    if (ended && feed == m_feed && !m_lost && m_source) Lose("the source ended");
     return true;
 }
 
@@ -188,7 +192,8 @@ void FallbackSource::StartPending(GstElement* bin)
 
 GstPadProbeReturn FallbackSource::OnPendingMedia(GstPad*, GstPadProbeInfo*, gpointer self)
 {
-    static_cast<FallbackSource*>(self)->m_pendingHasMedia = true;
+    auto* fallback = static_cast<FallbackSource*>(self);
+    if (!fallback->m_pendingHasMedia.exchange(true)) fallback->Post(kPendingReady, 0);
     return GST_PAD_PROBE_OK;  // held until taken
 }
 
@@ -223,11 +228,11 @@ GstClockTime FallbackSource::RunningTimeNow() const
     return now > base ? now - base : 0;
 }
 
-void FallbackSource::PostEnded(std::uint64_t feed)
+void FallbackSource::Post(const char* news, std::uint64_t feed)
 {
-    GstStructure* ended = gst_structure_new(kFeedEnded, "source", G_TYPE_POINTER, this, "feed", G_TYPE_UINT64,
-                                            static_cast<guint64>(feed), nullptr);
-    gst_element_post_message(GST_ELEMENT(m_pipeline), gst_message_new_application(GST_OBJECT(m_pipeline), ended));
+    GstStructure* structure = gst_structure_new(news, "source", G_TYPE_POINTER, this, "feed", G_TYPE_UINT64,
+                                                static_cast<guint64>(feed), nullptr);
+    gst_element_post_message(GST_ELEMENT(m_pipeline), gst_message_new_application(GST_OBJECT(m_pipeline), structure));
 }
 
 }  // namespace castorn

@@ -38,7 +38,8 @@ public:
 
     // Before the pipeline plays: the stand-in, and the source's first opening.
     void Build();
-    // Its source's errors and ends (the stand-in takes over); false for every other message.
+    // Its source's errors and ends (the stand-in takes over), and a source back with media
+    // (taken at once); false for every other message.
     bool TakeMessage(GstMessage* message);
     // Tries again to open a lost source, and takes it back once it has media. Call it
     // often: it spaces its tries by kRetryPeriod.
@@ -68,7 +69,7 @@ private:
     void DropPending();
     static GstPadProbeReturn OnPendingMedia(GstPad* pad, GstPadProbeInfo* info, gpointer self);
     GstClockTime RunningTimeNow() const;
-    void PostEnded(std::uint64_t feed);
+    void Post(const char* news, std::uint64_t feed);  // to the bus, for TakeMessage
 
     GstBin* m_pipeline;
     SourceMaker m_source;
