@@ -110,8 +110,10 @@ bool FallbackSource::TakeMessage(GstMessage* message)
 
 void FallbackSource::Tend()
 {
-    if (!m_lost || m_joint.Ending()) return;
+    if (m_joint.Ending()) return;
     const auto now = std::chrono::steady_clock::now();
+    if (!m_lost && m_source && Stalled(now)) Lose("the source stopped giving media");
+    if (!m_lost) return;
     const bool overdue = now - m_lastTry > kFirstMediaLimit;
     if (m_pending) {
         if (m_pendingHasMedia) {
@@ -159,9 +161,23 @@ void FallbackSource::Feed(GstElement* bin)
     gst_element_sync_state_with_parent(bin);
 }
 
+// A source that stops giving media without a word (a device or server that hangs) is lost
+// all the same. By the steady clock: the pipeline's may be the hung sound server's.
+bool FallbackSource::Stalled(std::chrono::steady_clock::time_point now)
+{
+    const GstClockTime delivered = m_joint.DeliveredUntil();
+    if (delivered != m_lastDelivered) {
+        m_lastDelivered = delivered;
+        m_deliveredAt = now;
+        return false;
+    }
+    return GST_CLOCK_TIME_IS_VALID(delivered) && now - m_deliveredAt > kStallLimit;
+}
+
 void FallbackSource::Attach(GstElement* bin)
 {
     m_current = bin;
+    m_deliveredAt = std::chrono::steady_clock::now();
     m_feed = m_joint.NewFeed();
     const PadRef pad(gst_element_get_static_pad(bin, "src"));
     gst_pad_link(pad.get(), m_joint.Pad());

@@ -51,11 +51,14 @@ public:
     // How long a source that opened may take to deliver its first media.
     static constexpr std::chrono::milliseconds kFirstMediaLimit{5000};
     static constexpr std::chrono::milliseconds kStartQuiet{2000};
+    // How long a source feeding the joint may give nothing before it counts as lost.
+    static constexpr std::chrono::milliseconds kStallLimit{3000};
 
 private:
     // Whether the source now feeding is or holds `object`, and is not the stand-in.
     bool SourceFeeds(GstObject* object) const;
     void Lose(const std::string& why);
+    bool Stalled(std::chrono::steady_clock::time_point now);
     void Tell(const std::string& why);  // the source lost, once until it is back
     // The same for a source not yet fed: quiet for a moment after going on air, when a
     // source made for the occasion (the background sound's) may not be there yet.
@@ -83,6 +86,8 @@ private:
     std::unique_ptr<SourceOpener> m_opener;
     std::chrono::steady_clock::time_point m_lastTry;
     std::chrono::steady_clock::time_point m_quietUntil;
+    GstClockTime m_lastDelivered = GST_CLOCK_TIME_NONE;
+    std::chrono::steady_clock::time_point m_deliveredAt;  // when m_lastDelivered last moved
     GstElement* m_pending = nullptr;  // playing, held at its pad until its media comes; owned by the pipeline
     gulong m_pendingHold = 0;
     std::atomic<bool> m_pendingHasMedia{false};

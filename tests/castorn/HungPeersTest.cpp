@@ -102,9 +102,15 @@ TEST_F(HungPeers, AStoppedSoundServerAtGoingOnAirIsALostSourceAndHoldsUpNeitherS
     StopAndRelease(frozen);
 }
 
-TEST_F(HungPeers, AStoppedXServerWhileOnAirHoldsUpNeitherStopNorRelease)
+TEST_F(HungPeers, AStoppedXServerWhileOnAirIsALostSourceAndHoldsUpNeitherStopNorRelease)
 {
-    HangWhileLive(*m_display);
+    ASSERT_NO_FATAL_FAILURE(GoLive(FromScreenAndMicrophone()));
+    Frozen frozen(*m_display);
+    const Json::Value lost = m_log.WaitFor("OnSourceLost", 10s, 0, "video");
+    EXPECT_FALSE(lost.isNull()) << "the screen that gives nothing is told";
+    const Json::Value later = m_log.WaitFor("OnStatistics", 5s, m_log.Count("OnStatistics") + 1);
+    EXPECT_GT(later["kbps"].asInt(), 0) << "the stream goes on, black for the screen";
+    StopAndRelease(frozen);
 }
 
 TEST_F(HungPeers, DeviceAndPlayerListsAnswerWhileTheSoundAndXServersHang)
