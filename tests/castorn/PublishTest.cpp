@@ -88,6 +88,7 @@ TEST_F(Publishing, ScreenAndMicrophoneAtTheDefaultParametersReachTheServer)
     GoOffAir(4s);
 
     ExpectAsAsked(OnlyRecording(), on);
+    EXPECT_EQ(m_log.Count("OnSourceLost"), 0) << "sources that give media are never taken for lost";
     EXPECT_GE(m_log.Count("OnAudioPercent"), 12) << "a few level reports a second";
     for (const auto& text : m_log.Texts()) EXPECT_EQ(text.find("qex"), std::string::npos) << "the key stays inside";
 }
