@@ -112,7 +112,8 @@ inline constexpr char kPublishStopped[] = "OnPublishStopped";
 // silence in its place, and the engine tries it again about once a second. Sent once
 // per loss, also at going on air for a source that cannot be opened, gives nothing or
 // does not answer within a few seconds (it is opened beside its stand-in, which feeds the
-// stream from the start until the source has media). "name" is the
+// stream from the start until the source has media), and for one that gives nothing for
+// three seconds on air without an error (a device or server that hangs). "name" is the
 // device as the device lists name it (for "background", the sound server's source).
 inline constexpr char kSourceLost[] = "OnSourceLost";
 // {"source": ..., "name": string}: a lost source is captured again, in the stream from now on.
