@@ -359,8 +359,9 @@ bool CapturePipeline::Build(const CaptureSpec& spec, std::string& why)
         assembler.Link(assembler.Chain({sound, assembler.Make("audioconvert"), aac}), mux, "audio");
         AddEncodedProbe(aac, Track::Audio);
         // The encoder's delay is taken off by holding the picture back as long: the sound's
-        // running time cannot go below the picture's without the muxer restamping it.
-        const PadRef encodedPicture(gst_element_get_static_pad(m_videoEncoder, "src"));
+        // running time cannot go below the picture's without the muxer restamping it. Not on
+        // the encoder's own pad: the offset would turn "a key frame now" into one never.
+        const PadRef encodedPicture(gst_element_get_static_pad(h264, "src"));
         gst_pad_set_offset(encodedPicture.get(), static_cast<gint64>(gst_util_uint64_scale_int(
                                                      kAacEncoderDelaySamples, GST_SECOND, audio.sampleRate)));
 

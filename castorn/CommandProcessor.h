@@ -16,8 +16,8 @@ namespace castorn {
 class CommandProcessor {
 public:
     struct Hooks {
-        std::function<std::vector<std::string>()> listPlayers;  // UTF-8 names
-        std::function<void(const std::string&)> selectPlayer;   // UTF-8 name
+        std::function<std::vector<std::string>()> listPlayers;    // UTF-8 names
+        std::function<void(const std::string&)> selectPlayer;     // UTF-8 name
         std::function<void(bool, const std::string&)> setRecord;  // on, folder as the program's text
     };
 

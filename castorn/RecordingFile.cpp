@@ -57,12 +57,16 @@ std::string ReserveName(const std::string& folder, RecordingTrouble& trouble, st
     return {};
 }
 
-GstClockTime RunningTime(const GstSegment* segment, GstClockTime time)
+// As the muxer of the stream sees it: the pad's offset included.
+GstClockTime RunningTime(GstPad* pad, const GstSegment* segment, GstClockTime time)
 {
     if (!segment || !GST_CLOCK_TIME_IS_VALID(time)) return GST_CLOCK_TIME_NONE;
     guint64 running = 0;
     const int sign = gst_segment_to_running_time_full(segment, GST_FORMAT_TIME, time, &running);
-    return sign > 0 ? running : sign < 0 ? 0 : GST_CLOCK_TIME_NONE;
+    if (sign == 0) return GST_CLOCK_TIME_NONE;
+    const gint64 shifted =
+        (sign > 0 ? static_cast<gint64>(running) : -static_cast<gint64>(running)) + gst_pad_get_offset(pad);
+    return shifted > 0 ? static_cast<GstClockTime>(shifted) : 0;
 }
 
 // Shifted to the recording's start; what would fall before it, at it.
@@ -148,8 +152,8 @@ void RecordingFile::Push(CapturePipeline::Track track, GstPad* pad, GstBuffer* b
     const EventRef segmentEvent(gst_pad_get_sticky_event(pad, GST_EVENT_SEGMENT, 0));
     const GstSegment* segment = nullptr;
     if (segmentEvent) gst_event_parse_segment(segmentEvent.get(), &segment);
-    const GstClockTime pts = RunningTime(segment, GST_BUFFER_PTS(buffer));
-    const GstClockTime dts = RunningTime(segment, GST_BUFFER_DTS(buffer));
+    const GstClockTime pts = RunningTime(pad, segment, GST_BUFFER_PTS(buffer));
+    const GstClockTime dts = RunningTime(pad, segment, GST_BUFFER_DTS(buffer));
     if (!GST_CLOCK_TIME_IS_VALID(m_start)) {
         if (!video || GST_BUFFER_FLAG_IS_SET(buffer, GST_BUFFER_FLAG_DELTA_UNIT)) return;
         m_start = GST_CLOCK_TIME_IS_VALID(dts) ? dts : pts;
