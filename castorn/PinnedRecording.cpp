@@ -24,8 +24,7 @@ void OnStreamChange(GstElement* recorder, GParamSpec*, gpointer)
     g_signal_handlers_disconnect_by_func(recorder, reinterpret_cast<gpointer>(&OnStreamChange), nullptr);
     // Not a sample of the other source reaches the stream while the error travels.
     const PadRef pad(gst_element_get_static_pad(recorder, "src"));
-    gst_pad_add_probe(pad.get(),
-                      static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_BUFFER_LIST),
+    gst_pad_add_probe(pad.get(), static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_BUFFER_LIST),
                       &DropAll, nullptr, nullptr);
     GST_ELEMENT_ERROR(recorder, RESOURCE, NOT_FOUND, ("the source %s went away", wanted),
                       ("the sound server moved the recording to %s", current));

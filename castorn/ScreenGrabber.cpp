@@ -56,9 +56,8 @@ ScreenGrabber::ScreenGrabber(const std::string& display) : m_display(display)
     ShareMemory();
     const auto* fixes = xcb_get_extension_data(m_connection, &xcb_xfixes_id);
     // The version must be asked before any other XFixes request.
-    m_pointer =
-        fixes && fixes->present &&
-        Take(xcb_xfixes_query_version_reply(m_connection, xcb_xfixes_query_version(m_connection, 4, 0), nullptr));
+    m_pointer = fixes && fixes->present &&
+                Take(xcb_xfixes_query_version_reply(m_connection, xcb_xfixes_query_version(m_connection, 4, 0), nullptr));
 }
 
 ScreenGrabber::~ScreenGrabber()
@@ -151,10 +150,10 @@ bool ScreenGrabber::GrabArea(const Area& area, std::uint8_t* pixels)
             return false;
         rows = m_shared->pixels;
     } else {
-        image = Take(xcb_get_image_reply(
-            m_connection,
-            xcb_get_image(m_connection, XCB_IMAGE_FORMAT_Z_PIXMAP, m_root, 0, 0, area.width, area.height, ~0u),
-            nullptr));
+        image = Take(xcb_get_image_reply(m_connection,
+                                         xcb_get_image(m_connection, XCB_IMAGE_FORMAT_Z_PIXMAP, m_root, 0, 0,
+                                                       area.width, area.height, ~0u),
+                                         nullptr));
         if (!image) return false;
         rows = xcb_get_image_data(image.get());
     }
@@ -166,8 +165,8 @@ bool ScreenGrabber::GrabArea(const Area& area, std::uint8_t* pixels)
 
 void ScreenGrabber::DrawPointer(std::uint8_t* pixels)
 {
-    const auto cursor =
-        Take(xcb_xfixes_get_cursor_image_reply(m_connection, xcb_xfixes_get_cursor_image(m_connection), nullptr));
+    const auto cursor = Take(
+        xcb_xfixes_get_cursor_image_reply(m_connection, xcb_xfixes_get_cursor_image(m_connection), nullptr));
     if (!cursor) return;
     const std::uint32_t* image = xcb_xfixes_get_cursor_image_cursor_image(cursor.get());
     const int left = cursor->x - cursor->xhot;

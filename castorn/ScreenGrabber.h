@@ -47,7 +47,7 @@ private:
     int m_width = 0;
     int m_height = 0;
     bool m_pointer = false;  // the server can tell the pointer's image
-    Area m_area{};           // what the screen covers of the frame, asked again only when it may have changed
+    Area m_area{};  // what the screen covers of the frame, asked again only when it may have changed
     std::unique_ptr<SharedImage> m_shared;
     std::string m_display;
     std::string m_error;

@@ -81,10 +81,10 @@ GstCaps* GetCaps(GstBaseSrc* source, GstCaps* filter)
 {
     const ScreenGrabber* grabber = Self(source)->grabber;
     if (!grabber) return gst_pad_get_pad_template_caps(GST_BASE_SRC_PAD(source));
-    GstCaps* caps =
-        gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "BGRx", "width", G_TYPE_INT, grabber->Width(),
-                            "height", G_TYPE_INT, grabber->Height(), "pixel-aspect-ratio", GST_TYPE_FRACTION, 1, 1,
-                            "framerate", GST_TYPE_FRACTION_RANGE, 1, 1, G_MAXINT, 1, nullptr);
+    GstCaps* caps = gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "BGRx", "width", G_TYPE_INT,
+                                        grabber->Width(), "height", G_TYPE_INT, grabber->Height(),
+                                        "pixel-aspect-ratio", GST_TYPE_FRACTION, 1, 1, "framerate",
+                                        GST_TYPE_FRACTION_RANGE, 1, 1, G_MAXINT, 1, nullptr);
     if (!filter) return caps;
     GstCaps* filtered = gst_caps_intersect_full(filter, caps, GST_CAPS_INTERSECT_FIRST);
     gst_caps_unref(caps);
@@ -193,7 +193,8 @@ void screen_source_class_init(ScreenSourceClass* klass)
                             static_cast<GParamFlags>(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS)));
     auto* element = GST_ELEMENT_CLASS(klass);
     gst_element_class_add_static_pad_template(element, &srcTemplate);
-    gst_element_class_set_static_metadata(element, "X screen", "Source/Video", "An X screen's pixels, live", "castorn");
+    gst_element_class_set_static_metadata(element, "X screen", "Source/Video", "An X screen's pixels, live",
+                                          "castorn");
     auto* base = GST_BASE_SRC_CLASS(klass);
     base->start = Start;
     base->stop = Stop;
