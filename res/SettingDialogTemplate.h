@@ -18,5 +18,8 @@ inline constexpr int IDC_AUDIO_SAMPLE_RATE = 1015;
 inline constexpr int IDC_AUDIO_CHANNELS = 1020;
 inline constexpr int IDC_AUDIO_BITRATE = 1021;
 inline constexpr int IDC_AUDIO_BIT_PER_SAMPLE = 1022;
+// The recordings' folder, under the audio parameters.
+inline constexpr int IDC_RECORD_FOLDER = 1027;
+inline constexpr int IDC_RECORD_BROWSE = 1028;
 
 extern const DialogTemplate kSettingDialogTemplate;

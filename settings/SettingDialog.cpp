@@ -9,6 +9,7 @@
 #include "settings/PublishAddress.h"
 #include "settings/SettingsFile.h"
 
+#include <QFileDialog>
 #include <QLineEdit>
 #include <QPushButton>
 
@@ -46,6 +47,8 @@ CSettingDilag::CSettingDilag(QWidget* parent)
     BuildDialog(*this, kSettingDialogTemplate);
     connect(DialogItemAs<QPushButton>(*this, IDOK), &QPushButton::clicked, this, &CSettingDilag::OnBnClickedOk);
     connect(DialogItemAs<QPushButton>(*this, IDCANCEL), &QPushButton::clicked, this, &QDialog::reject);
+    connect(DialogItemAs<QPushButton>(*this, IDC_RECORD_BROWSE), &QPushButton::clicked, this,
+            &CSettingDilag::OnBnClickedBrowse);
 }
 
 int CSettingDilag::DoModal()
@@ -98,6 +101,9 @@ void CSettingDilag::FillControls()
         Edit(IDC_PUBLISH_ADDRESS)->setText(QString::fromStdU16String(AnsiToWide(JoinPublishAddress(m_settings))));
     for (const NumericField& numeric : kNumericFields)
         Edit(numeric.id)->setText(QString::number(m_settings.*numeric.field));
+    const QString folder = QString::fromStdU16String(AnsiToWide(RecordFolder(m_settings)));
+    m_shownDefaultFolder = m_settings.m_strRecordDir.empty() ? folder : QString();
+    Edit(IDC_RECORD_FOLDER)->setText(folder);
 }
 
 bool CSettingDilag::ReadControls()
@@ -106,7 +112,17 @@ bool CSettingDilag::ReadControls()
     if (!ParsePublishAddress(WideToAnsi(address.toStdU16String()))) return false;
     for (const NumericField& numeric : kNumericFields)
         m_settings.*numeric.field = Wtoi(Edit(numeric.id)->text().left(kTextFieldUnits).toStdU16String());
+    // The default left as shown stays the default, and follows the user's videos folder.
+    const QString folder = Edit(IDC_RECORD_FOLDER)->text().trimmed();
+    if (folder != m_shownDefaultFolder) m_settings.m_strRecordDir = WideToAnsi(folder.toStdU16String());
     return true;
+}
+
+void CSettingDilag::OnBnClickedBrowse()
+{
+    const QString chosen =
+        QFileDialog::getExistingDirectory(this, QString::fromUtf8("选择录制位置"), Edit(IDC_RECORD_FOLDER)->text());
+    if (!chosen.isEmpty()) Edit(IDC_RECORD_FOLDER)->setText(chosen);
 }
 
 bool CSettingDilag::ParsePublishAddress(const std::string& address)

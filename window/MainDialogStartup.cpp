@@ -74,6 +74,7 @@ bool Cpublish_taviskDlg::OnInitDialog()
     InitSystemMenu();
     InitPublisher();
     InitStatus();
+    InitRecording();
     return true;
 }
 
