@@ -15,8 +15,9 @@ namespace castorn {
 
 namespace {
 
-// A fragment a second: at most that much lost to a crash, and a small index.
-constexpr guint kFragmentMs = 1000;
+// Half a second a fragment: a crash loses the fragment under way and no more, since
+// each goes to the disk whole and unbuffered, and the index stays small.
+constexpr guint kFragmentMs = 500;
 // What may wait for a slow disk before the oldest goes: seconds of any stream.
 constexpr guint64 kBacklogBytes = 32 * 1024 * 1024;
 constexpr int kMaxSameNames = 1000;
@@ -124,6 +125,7 @@ bool RecordingFile::Build(std::string& why)
     }
     g_object_set(mux, "fragment-duration", kFragmentMs, nullptr);
     g_object_set(sink, "location", m_path.c_str(), "sync", FALSE, "async", FALSE, nullptr);
+    gst_util_set_object_arg(G_OBJECT(sink), "buffer-mode", "unbuffered");
     m_sources[static_cast<int>(CapturePipeline::Track::Video)] = video;
     m_sources[static_cast<int>(CapturePipeline::Track::Audio)] = audio;
     gst_bin_add_many(GST_BIN(m_pipeline), video, audio, mux, sink, nullptr);

@@ -1,5 +1,5 @@
 // One recording: what the encoders gave the stream, muxed as it comes into an MP4
-// written in fragments of a second, so that a file cut off by a crash or a full disk
+// written in fragments of half a second, so that a file cut off by a crash or a full disk
 // reads up to its last whole fragment. Its own pipeline: the disk never holds up
 // the stream, and a failing disk fails this file alone.
 #pragma once

@@ -121,7 +121,7 @@ inline constexpr char kBackgroundAudio[] = "OnBackgroundAudio";
 
 // The copy of the stream on disk (see the command "SetRecord" below). "path" is the
 // file's full name. {"path": string}: a recording began; the file grows in fragments
-// of a second and reads up to its last whole one if the program dies.
+// of half a second and reads up to its last whole one if the program dies.
 inline constexpr char kRecordingStarted[] = "OnRecordingStarted";
 // {"path": string}: a recording ended normally and is complete.
 inline constexpr char kRecordingStopped[] = "OnRecordingStopped";

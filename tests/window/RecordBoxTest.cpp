@@ -37,8 +37,8 @@ TEST_F(RecordBox, FollowsTheFileAndSwitchesTheEngineOnAirOnly)
     EXPECT_FALSE(Box()->isChecked());
     EXPECT_TRUE(Box()->isEnabled());
     EXPECT_TRUE(CallsOfToggle().empty()) << "off air the engine hears of it when going on air";
-    EXPECT_EQ(test_support::ReadFile("set.ini"), Replace(kDefaultSettingsFile + std::string(kRecordSection),
-                                                         "m_bRecord=False", "m_bRecord=True"));
+    EXPECT_EQ(test_support::ReadFile("set.ini"),
+              Replace(kDefaultSettingsFile + std::string(kRecordSection), "m_bRecord=False", "m_bRecord=True"));
     const auto onAir = CallsOfClick(IDC_ON_AIR);
     ASSERT_GE(onAir.size(), 2u);
     EXPECT_EQ(onAir[onAir.size() - 2], RecordCommand(true, "/srv/rec")) << "after the seeded calls";
@@ -57,8 +57,8 @@ TEST_F(RecordBox, TheStatusShowsTheRecordingItsFileAndWhyItFailed)
     EXPECT_TRUE(StatusText().contains("\n录制中 00:00:0")) << StatusText().toStdString();
     EXPECT_EQ(ToolTip().toStdString(), kFile);
 
-    NotifyFromEngineThread(std::string(R"({"cmd":"OnRecordingFailed","params":{"reason":"diskFull","path":")") +
-                           kFile + R"(","message":"No space left on device"}})");
+    NotifyFromEngineThread(std::string(R"({"cmd":"OnRecordingFailed","params":{"reason":"diskFull","path":")") + kFile +
+                           R"(","message":"No space left on device"}})");
     EXPECT_TRUE(StatusText().endsWith("\n录制失败：磁盘已满")) << StatusText().toStdString();
     EXPECT_EQ(ToolTip().toStdString(), kFile + std::string(": No space left on device"));
 
