@@ -33,6 +33,8 @@ protected:
 
 private:
     QLineEdit* Edit(int id) const;
+    void ReadNumbers(PublishSettings& settings) const;
+    void ShowHints();
 
     PublishSettings m_settings;  // file units: bitrates in kbit/s
     QString m_shownDefaultFolder;  // what the folder field showed for "no folder set"
