@@ -107,7 +107,10 @@ void Recorder::OnMessage(GstMessage* message)
     m_capture->TapEncoded({});
     const std::string path = m_file->Path();
     // Not from inside the watch's own dispatch: both go on the next turn of the loop.
-    m_loop.Post([file = std::move(m_file), watch = std::shared_ptr<BusWatch>(std::move(m_watch))] {});
+    m_loop.Post([file = std::move(m_file), watch = std::shared_ptr<BusWatch>(std::move(m_watch))]() mutable {
+        watch.reset();
+        file->Abandon();
+    });
     Failed(trouble, path, why);
 }
 

@@ -5,9 +5,11 @@
 #include <gst/app/gstappsrc.h>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <ctime>
 
@@ -75,6 +77,42 @@ GstClockTime FromStart(GstClockTime running, GstClockTime start)
 {
     if (!GST_CLOCK_TIME_IS_VALID(running)) return GST_CLOCK_TIME_NONE;
     return running > start ? running - start : 0;
+}
+
+std::uint64_t BigEndian(const unsigned char* bytes, int count)
+{
+    std::uint64_t value = 0;
+    for (int i = 0; i < count; ++i) value = value << 8 | bytes[i];
+    return value;
+}
+
+// Cuts the file after its last whole top-level box; a fragment's header whose data
+// did not fit goes with it.
+void CutToWholeBoxes(const std::string& path)
+{
+    const int fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0) return;
+    struct stat stats {};
+    fstat(fd, &stats);
+    const auto size = static_cast<std::uint64_t>(stats.st_size);
+    std::uint64_t at = 0;
+    std::uint64_t fragmentAt = 0;  // where the last "moof" began
+    unsigned char header[16];
+    while (pread(fd, header, sizeof header, static_cast<off_t>(at)) >= 8) {
+        std::uint64_t box = BigEndian(header, 4);
+        if (box == 1) box = BigEndian(header + 8, 8);
+        if (box == 0) box = size - at;
+        if (box < 8 || at + box > size) {
+            if (std::memcmp(header + 4, "mdat", 4) == 0 && fragmentAt > 0) at = fragmentAt;
+            break;
+        }
+        if (std::memcmp(header + 4, "moof", 4) == 0) fragmentAt = at;
+        at += box;
+    }
+    if (at < size && ftruncate(fd, static_cast<off_t>(at)) != 0) {
+        // Left as it is: a reader still gets what comes before the broken box.
+    }
+    close(fd);
 }
 
 }  // namespace
@@ -172,6 +210,12 @@ void RecordingFile::Push(CapturePipeline::Track track, GstPad* pad, GstBuffer* b
     GST_BUFFER_PTS(copy) = FromStart(pts, m_start);
     GST_BUFFER_DTS(copy) = FromStart(dts, m_start);
     gst_app_src_push_buffer(GST_APP_SRC(m_sources[index]), copy);
+}
+
+void RecordingFile::Abandon()
+{
+    gst_element_set_state(m_pipeline, GST_STATE_NULL);
+    CutToWholeBoxes(m_path);
 }
 
 bool RecordingFile::Finish(std::chrono::milliseconds limit)

@@ -35,6 +35,9 @@ public:
     void Push(CapturePipeline::Track track, GstPad* pad, GstBuffer* buffer);
     // The end written, within `limit`: false when it was not.
     bool Finish(std::chrono::milliseconds limit);
+    // After a failure: stopped, and cut after its last whole box, since a reader takes a
+    // box cut off by a full disk for a broken file.
+    void Abandon();
 
     GstElement* Pipeline() const { return m_pipeline; }
     const std::string& Path() const { return m_path; }

