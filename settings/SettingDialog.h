@@ -36,6 +36,6 @@ private:
     void ReadNumbers(PublishSettings& settings) const;
     void ShowHints();
 
-    PublishSettings m_settings;  // file units: bitrates in kbit/s
+    PublishSettings m_settings;    // file units: bitrates in kbit/s
     QString m_shownDefaultFolder;  // what the folder field showed for "no folder set"
 };

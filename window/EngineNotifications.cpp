@@ -156,9 +156,7 @@ bool ReadParams(const Json::Value& params, EngineEvent& event)
         break;
     case EngineEventKind::RecordingFailed: ReadFailure(reader, event); [[fallthrough]];
     case EngineEventKind::RecordingStarted:
-    case EngineEventKind::RecordingStopped:
-        reader.Text("path", event.path);
-        return reader.ok() && !event.path.empty();
+    case EngineEventKind::RecordingStopped: reader.Text("path", event.path); return reader.ok() && !event.path.empty();
     case EngineEventKind::Connected:
     case EngineEventKind::PublishStopped: break;
     }
