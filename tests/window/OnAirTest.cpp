@@ -12,9 +12,8 @@ const std::vector<std::string> kOnAirCalls = {
     "SetPublishAddress [rtmp://127.0.0.1] [live?qex] [s]",
     "SetAuxParams 80 0",
     "SetUserId [10000]",
-    "ExecuteCommand {\n   \"cmd\" : \"SetRecord\",\n   \"params\" : {\n      \"folder\" : \"/srv/\\u5f55\\u50cf\",\n   "
-    "   "
-    "\"record\" : true\n   }\n}\n",
+    "ExecuteCommand {\n   \"cmd\" : \"SetRecord\",\n   \"params\" : {\n"
+    "      \"folder\" : \"/srv/\\u5f55\\u50cf\",\n      \"record\" : true\n   }\n}\n",
     "StartPublish",
 };
 
