@@ -32,9 +32,11 @@ std::string Text(const char* text)
 Castorn::Castorn(ICastornNotify* notify)
     : m_sharedNotifier(std::make_shared<Notifier>(notify)),
       m_notifier(*m_sharedNotifier),
-      m_commands(
-          {[this] { return m_devices.Players(); },
-           [this](const std::string& name) { m_loop->Post([this, name] { m_background->SelectPlayer(name); }); }}),
+      m_commands({[this] { return m_devices.Players(); },
+                  [this](const std::string& name) { m_loop->Post([this, name] { m_background->SelectPlayer(name); }); },
+                  [this](bool on, const std::string& folder) {
+                      m_loop->Post([this, on, folder] { m_publisher->SetRecording(on, folder); });
+                  }}),
       m_background(std::make_unique<BackgroundAudio>(
           [notifier = m_sharedNotifier](const std::string& json) { notifier->SendText(json); })),
       m_loop(std::make_unique<EngineLoop>())

@@ -3,6 +3,7 @@
 #include "castorn/PlayerReply.h"
 #include "castorn/text/JsonText.h"
 #include "castorn/text/NarrowText.h"
+#include "interface/EngineInterface.h"
 
 #include <json/reader.h>
 
@@ -65,6 +66,7 @@ CommandProcessor::Outcome CommandProcessor::Dispatch(const std::string& cmd, con
     if (cmd == "SetBframeCount") return SetInteger(params, "BframeCount", 0, 16, m_encoder.bFrames);
     if (cmd == "SetVBRQuality") return SetInteger(params, "Quality", 0, 100, m_encoder.vbrQuality);
     if (cmd == "SelectPlayerName") return SelectPlayerName(params);
+    if (cmd == kSetRecordCommand) return SetRecord(params);
     return Refused("unknown command \"" + cmd.substr(0, kShownNameLength) + "\"");
 }
 
@@ -92,6 +94,16 @@ CommandProcessor::Outcome CommandProcessor::SelectPlayerName(const Json::Value& 
     const Json::Value& value = params.isObject() ? params["player"] : Json::Value::nullSingleton();
     if (!value.isString()) return Refused("\"params\" needs the text \"player\"");
     m_hooks.selectPlayer(NarrowToUtf8(value.asString()));
+    return Done();
+}
+
+CommandProcessor::Outcome CommandProcessor::SetRecord(const Json::Value& params)
+{
+    const Json::Value& on = params.isObject() ? params["record"] : Json::Value::nullSingleton();
+    const Json::Value& folder = params.isObject() ? params["folder"] : Json::Value::nullSingleton();
+    if (!on.isBool() || !folder.isString())
+        return Refused("\"params\" needs \"record\" true or false and the text \"folder\"");
+    m_hooks.setRecord(on.asBool(), folder.asString());
     return Done();
 }
 

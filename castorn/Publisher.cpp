@@ -61,7 +61,7 @@ Json::Value FailureParams(const Failure& failure)
 }  // namespace
 
 Publisher::Publisher(EngineLoop& loop, Notifier& notifier, BackgroundAudio& background)
-    : m_loop(loop), m_notifier(notifier), m_background(background), m_retired(loop)
+    : m_loop(loop), m_notifier(notifier), m_background(background), m_retired(loop), m_recorder(loop, notifier)
 {}
 
 // The members go in their declared order; only the timers, which call this object, are cancelled first.
@@ -102,7 +102,10 @@ void Publisher::Begin(PublishJob job)
     Connect();
     if (m_phase != Phase::Live) return;  // the connection failed for good
     std::string why;
-    if (!m_capture->Play(why)) Fail({cn::kReasonCapture, why});
+    if (!m_capture->Play(why))
+        Fail({cn::kReasonCapture, why});
+    else
+        m_recorder.Attach(m_capture.get());
 }
 
 // Builds the capture (not yet playing); false, told and cleaned up, when it cannot be built.
@@ -366,6 +369,7 @@ void Publisher::End(const Failure& why)
     m_loop.Cancel(m_endTimer);
     m_loop.Cancel(m_answerTimer);
     DropSender();
+    m_recorder.Attach(nullptr);
     m_captureWatch.reset();
     m_capture.reset();
     m_preview.reset();

@@ -7,6 +7,7 @@
 #include "castorn/Failure.h"
 #include "castorn/PublishAddress.h"
 #include "castorn/ReconnectBackoff.h"
+#include "castorn/Recorder.h"
 #include "castorn/RetiredSenders.h"
 #include "castorn/SendStatistics.h"
 #include "interface/EngineInterface.h"
@@ -45,6 +46,8 @@ public:
     void Start(PublishJob job);
     // Ends the stream cleanly within `grace`, then tears down and calls `stopped`.
     void Stop(std::chrono::milliseconds grace, std::function<void()> stopped);
+    // A copy on disk from going on air to going off air, whatever the connection does.
+    void SetRecording(bool on, std::string folder) { m_recorder.Configure(on, std::move(folder)); }
 
     // How long an attempt waits for a hung server's queue to drain before giving up.
     static constexpr std::chrono::milliseconds kStallLimit{3000};
@@ -93,8 +96,8 @@ private:
     std::optional<PublishJob> m_pending;
 
     // Declared in the order that makes destruction safe by itself: the capture's streaming
-    // threads use the preview and the sender until the capture is gone, and each bus watch
-    // goes before its pipeline.
+    // threads use the preview and the sender until the capture is gone, each bus watch goes
+    // before its pipeline, and the recorder before the capture it taps.
     std::unique_ptr<PreviewWindow> m_preview;
     RetiredSenders m_retired;
     std::mutex m_senderMutex;  // m_sender is used by the capture's streaming thread too
@@ -108,6 +111,7 @@ private:
     int m_stalledPolls = 0;
     std::unique_ptr<CapturePipeline> m_capture;
     std::unique_ptr<BusWatch> m_captureWatch;
+    Recorder m_recorder;  // goes first: it takes its tap off the capture
     std::shared_ptr<char> m_alive = std::make_shared<char>();  // tasks posted by Later hold it weakly
 };
 

@@ -18,6 +18,9 @@ enum class EngineEventKind {
     PublishStopped,
     SourceLost,
     SourceBack,
+    RecordingStarted,
+    RecordingStopped,
+    RecordingFailed,
 };
 
 enum class CaptureSource { Video, Audio, Background };
@@ -40,6 +43,7 @@ struct EngineEvent {
     std::int64_t bytesQueued = 0;
     CaptureSource source = CaptureSource::Audio;
     std::string name = {};
+    std::string path = {};  // a recording's file
 
     bool operator==(const EngineEvent&) const = default;
 };

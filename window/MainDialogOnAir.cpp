@@ -40,6 +40,7 @@ void Cpublish_taviskDlg::OnBnClickedOnAir()
                                         s.m_strPublishStageInfo.c_str());
     m_pPublishEngine->SetAuxParams(kAuxFirst, kAuxSecond);
     m_pPublishEngine->SetUserId(s.m_strUserID.c_str());
+    SendRecordCommand();
     StatusOnAir();
     m_pPublishEngine->StartPublish();
     SetButtonPattern(true);

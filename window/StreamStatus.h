@@ -4,6 +4,7 @@
 #pragma once
 
 #include "window/EngineNotifications.h"
+#include "window/RecordingStatus.h"
 
 #include <QString>
 #include <array>
@@ -66,4 +67,5 @@ private:
     std::optional<int> m_kbps;
     std::int64_t m_framesDropped = 0;
     std::array<Source, 3> m_sources;  // by CaptureSource
+    RecordingStatus m_recording;
 };
