@@ -111,7 +111,7 @@ private:
     int m_stalledPolls = 0;
     std::unique_ptr<CapturePipeline> m_capture;
     std::unique_ptr<BusWatch> m_captureWatch;
-    Recorder m_recorder;  // goes first: it takes its tap off the capture
+    Recorder m_recorder;                                       // goes first: it takes its tap off the capture
     std::shared_ptr<char> m_alive = std::make_shared<char>();  // tasks posted by Later hold it weakly
 };
 

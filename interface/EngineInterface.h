@@ -71,9 +71,9 @@ IVistrel* CreateVistrel(IVistrelNotify* notify);  // C++ linkage: looked up by i
 // Notifications of the publishing engine: JSON text {"cmd": NAME, "params": {...}}
 // through ICastornNotify::OnEngineMessage, one at a time, on any engine thread, with no
 // lock of the engine's held: a handler may call any ICastorn operation, Release included.
-// None comes once Release has returned. The stream key never appears in one. Members not listed here may be added; a reader
-// ignores what it does not know. Failures carry "reason", one of the kReason codes
-// below, and "message", the engine's English detail.
+// None comes once Release has returned. The stream key never appears in one. Members
+// not listed here may be added; a reader ignores what it does not know. Failures carry
+// "reason", one of the kReason codes below, and "message", the engine's English detail.
 namespace castorn_notification {
 
 // {"percent": int 0..100}: the loudest channel's peak of the sound that is sent (the
