@@ -1,8 +1,11 @@
 // The engine library as the program drives it, for bench/engine_bench.sh:
 //
 //   engine_bench publish LIBRARY SERVER SECONDS WIDTH HEIGHT FPS KBITS RECORD_DIR VIDEO_DEVICE AUDIO_DEVICE
+//                        [live-release]
 //       goes on air for SECONDS; prints the slowest of each interface call and the time
 //       from StartPublish to the first media in RECORD_DIR (none when RECORD_DIR is "-").
+//       Release comes half a second after StopPublish, or with "live-release" while on
+//       air, as when the window is closed.
 //   engine_bench measure RECORD_DIR -- COMMAND...
 //       runs COMMAND; prints its CPU time, peak memory and the time from its start to the
 //       first media in RECORD_DIR.
@@ -114,7 +117,7 @@ int FindDevice(ICastorn* engine, bool video, const char* part)
     return -1;
 }
 
-int Publish(char** argv)
+int Publish(char** argv, bool liveRelease)
 {
     void* library = dlopen(argv[0], RTLD_NOW | RTLD_LOCAL);
     auto create = library ? reinterpret_cast<ICastorn* (*)(ICastornNotify*)>(dlsym(library, "CreateCastorn")) : nullptr;
@@ -170,10 +173,10 @@ int Publish(char** argv)
             timed("SetBackgroundAudioOption", [&] { return engine->SetBackgroundAudioOption(0); });
             timed("EnableBackgroundAudio", [&] { return engine->EnableBackgroundAudio(i % 2 == 0); });
         }
-        timed("StopPublish", [&] { return engine->StopPublish(); });
+        if (!liveRelease) timed("StopPublish", [&] { return engine->StopPublish(); });
         first.Print();
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    if (!liveRelease) std::this_thread::sleep_for(std::chrono::milliseconds(500));
     timed("Release", [&] {
         engine->Release();
         return true;
@@ -206,7 +209,8 @@ int Measure(const char* recordDir, char** command)
 
 int main(int argc, char** argv)
 {
-    if (argc == 12 && std::strcmp(argv[1], "publish") == 0) return Publish(argv + 2);
+    if ((argc == 12 || argc == 13) && std::strcmp(argv[1], "publish") == 0)
+        return Publish(argv + 2, argc == 13 && std::strcmp(argv[12], "live-release") == 0);
     if (argc >= 5 && std::strcmp(argv[1], "measure") == 0 && std::strcmp(argv[3], "--") == 0)
         return Measure(argv[2], argv + 4);
     std::fprintf(stderr, "usage: see the head of engine_bench.cpp\n");

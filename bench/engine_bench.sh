@@ -54,13 +54,6 @@ slowest_call() {  # the slowest call on air, leaving out those of start-up and R
          if ($3 > max) { max = $3; name = $2 } } END { printf "%.3f ms (%s)", max, name }' <<<"$1"
 }
 
-# median_spread VALUES...: "median (min–max)"
-median_spread() {
-  printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END {
-    m = NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2
-    printf "%.2f (%.2f–%.2f)", m, v[1], v[NR] }'
-}
-
 echo "Each row $pairs times, the engine and ffmpeg one after the other; median (least–most)."
 echo "Load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
 echo
@@ -104,18 +97,22 @@ echo "| $label | on | $(median_spread "${copy_cpu[@]}") | $(median_spread "${rat
 echo "Load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
 
 echo
-echo "| server | slowest call from going on air to off air | CreateCastorn | GetVideoDevices | GetAudioDevices | GetPlayerList | Release |"
-echo "|---|---|---|---|---|---|---|"
+echo "| server | slowest call from going on air to off air | CreateCastorn | GetVideoDevices | GetAudioDevices | GetPlayerList | Release after StopPublish | Release alone while live |"
+echo "|---|---|---|---|---|---|---|---|"
 slowest_of() { awk -v name="$1" '$2 == name { print $3 }' <<<"$2" | sort -n | tail -1; }
-report_calls() {
+short_run() {  # server [live-release]: 5 s on air at the small row's settings
+  "$driver" publish "$build/libcastorn.so" "$1" 5 320 240 10 160 - Screen FakeMicSink ${2:+"$2"}
+}
+report_calls() {  # label calls-after-StopPublish server
   local row="| $1 | $(slowest_call "$2") |"
   for call in CreateCastorn GetVideoDevices GetAudioDevices GetPlayerList Release; do
     row+=" $(slowest_of "$call" "$2") ms |"
   done
-  echo "$row"
+  echo "$row $(slowest_of Release "$(short_run "$3" live-release)") ms |"
 }
-report_calls "live (both rows)" "$calls_live"
-report_calls "dead (nothing listens)" "$("$driver" publish "$build/libcastorn.so" "rtmp://127.0.0.1:$(peers_free_port)" 5 320 240 10 160 - Screen FakeMicSink)"
+dead=rtmp://127.0.0.1:$(peers_free_port)
+report_calls "live (both rows)" "$calls_live" "$server"
+report_calls "dead (nothing listens)" "$(short_run "$dead")" "$dead"
 kill -STOP "$nginx" $(cat /proc/"$nginx"/task/*/children)
-report_calls "hung (nginx stopped)" "$("$driver" publish "$build/libcastorn.so" "$server" 5 320 240 10 160 - Screen FakeMicSink)"
+report_calls "hung (nginx stopped)" "$(short_run "$server")" "$server"
 kill -CONT "$nginx" $(cat /proc/"$nginx"/task/*/children)

@@ -302,7 +302,7 @@ CapturePipeline::~CapturePipeline()
     gst_object_unref(m_pipeline);
 }
 
-std::unique_ptr<CapturePipeline> CapturePipeline::Create(const CaptureSpec& spec, TagHandler onFlvTag,
+std::unique_ptr<CapturePipeline> CapturePipeline::Create(const CaptureSetup& spec, TagHandler onFlvTag,
                                                          FrameHandler onPreviewFrame, SourceHandler onSource,
                                                          std::string& why)
 {
@@ -312,7 +312,7 @@ std::unique_ptr<CapturePipeline> CapturePipeline::Create(const CaptureSpec& spec
     return capture;
 }
 
-bool CapturePipeline::Build(const CaptureSpec& spec, std::string& why)
+bool CapturePipeline::Build(const CaptureSetup& spec, std::string& why)
 {
     try {
         Assembler assembler(m_pipeline);

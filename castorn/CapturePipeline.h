@@ -22,7 +22,8 @@ namespace castorn {
 
 class FallbackSource;
 
-struct CaptureSpec {
+// The sources and settings of one capture.
+struct CaptureSetup {
     VideoSettings video;
     AudioSettings audio;
     EncoderSettings encoder;
@@ -48,7 +49,7 @@ public:
     using EncodedHandler = std::function<void(Track track, GstPad* pad, GstBuffer* buffer)>;
 
     // null with the reason in `why` when an element cannot be made.
-    static std::unique_ptr<CapturePipeline> Create(const CaptureSpec& spec, TagHandler onFlvTag,
+    static std::unique_ptr<CapturePipeline> Create(const CaptureSetup& spec, TagHandler onFlvTag,
                                                    FrameHandler onPreviewFrame, SourceHandler onSource,
                                                    std::string& why);
     ~CapturePipeline();  // to NULL and freed
@@ -75,7 +76,7 @@ private:
     CapturePipeline(TagHandler onFlvTag, FrameHandler onPreviewFrame, SourceHandler onSource);
     bool Playing() const;  // there, not on its way
     void ResumeStart();
-    bool Build(const CaptureSpec& spec, std::string& why);
+    bool Build(const CaptureSetup& spec, std::string& why);
     void AddSource(GstPad* joint, const char* kind, const std::string& name,
                    std::function<GstElement*(std::string&)> source, std::function<GstElement*(GstClockTime)> standIn);
 

@@ -2,9 +2,9 @@
 
 #include "castorn/EngineLoop.h"
 #include "castorn/GstRuntime.h"
+#include "castorn/LingeringWork.h"
 #include "castorn/PublishAddress.h"
 #include "castorn/Publisher.h"
-#include "castorn/SourceOpener.h"
 #include "castorn/background/BackgroundAudio.h"
 #include "castorn/text/NarrowText.h"
 
@@ -18,8 +18,9 @@ namespace {
 // A clean end lets the server close the recording; a hung server gets no more than this.
 constexpr std::chrono::milliseconds kStopGrace{3000};
 constexpr std::chrono::milliseconds kReleaseGrace{1000};
-// How long release waits for sources still being opened (a device or sound server slow to answer).
-constexpr std::chrono::milliseconds kOpeningGrace{2000};
+// How long Release keeps the caller: what is not over by then ends on the engine's own
+// threads (a hung device, sound server, X server or RTMP server).
+constexpr std::chrono::milliseconds kReleaseLimit{200};
 
 std::string Text(const char* text)
 {
@@ -29,13 +30,15 @@ std::string Text(const char* text)
 }  // namespace
 
 Castorn::Castorn(ICastornNotify* notify)
-    : m_notifier(notify),
-      m_commands({[] { return ListPlayers(); },
+    : m_sharedNotifier(std::make_shared<Notifier>(notify)),
+      m_notifier(*m_sharedNotifier),
+      m_commands({[this] { return m_devices.Players(); },
                   [this](const std::string& name) { m_loop->Post([this, name] { m_background->SelectPlayer(name); }); },
                   [this](bool on, const std::string& folder) {
                       m_loop->Post([this, on, folder] { m_publisher->SetRecording(on, folder); });
                   }}),
-      m_background(std::make_unique<BackgroundAudio>([this](const std::string& json) { m_notifier.SendText(json); })),
+      m_background(std::make_unique<BackgroundAudio>(
+          [notifier = m_sharedNotifier](const std::string& json) { notifier->SendText(json); })),
       m_loop(std::make_unique<EngineLoop>())
 {
     m_publisher = std::make_unique<Publisher>(*m_loop, m_notifier, *m_background);
@@ -84,20 +87,39 @@ bool Castorn::StopPublish()
 
 void Castorn::Release()
 {
-    std::promise<void> done;
-    m_loop->Post([this, &done] {
-        m_publisher->Stop(kReleaseGrace, [this, &done] {
+    const auto start = std::chrono::steady_clock::now();
+    auto done = std::make_shared<std::promise<void>>();
+    std::shared_future<void> finished = done->get_future().share();
+    m_loop->Post([this, done] {
+        m_publisher->Stop(kReleaseGrace, [this, done] {
             // Not from inside the publisher's own call: free it on the next turn of the loop.
-            m_loop->Post([this, &done] {
+            m_loop->Post([this, done] {
                 m_publisher.reset();
-                m_background.reset();
-                done.set_value();
+                // Leaving the sound server as it was takes a few requests that a hung server holds up.
+                LingeringWork::Start("castorn-bgquit", [background = std::shared_ptr<BackgroundAudio>(std::move(
+                                                            m_background))]() mutable { background.reset(); });
+                done->set_value();
             });
         });
     });
-    done.get_future().wait();
-    // Nothing of the engine's may run once it is gone.
-    SourceOpener::AwaitAbandoned(kOpeningGrace);
+    // From a notification handler on the loop's thread nothing can end until it returns.
+    const bool over =
+        !m_loop->OnLoopThread() && finished.wait_until(start + kReleaseLimit) == std::future_status::ready;
+    // The program's handler may be gone once this returns.
+    m_notifier.Close();
+    if (over) {
+        Destroy();
+        return;
+    }
+    LingeringWork::Start("castorn-release", [this, finished] {
+        finished.wait();
+        Destroy();
+    });
+}
+
+void Castorn::Destroy()
+{
+    // Nothing of the engine's runs once it is gone.
     m_loop.reset();
     delete this;
 }
@@ -163,7 +185,7 @@ bool Castorn::SetBackgroundAudioOption(int option)
 
 bool Castorn::GetNameList(std::vector<std::string>& names)
 {
-    names = ListPlayers();
+    names = m_devices.Players();
     std::transform(names.begin(), names.end(), names.begin(), Utf8ToNarrow);
     return true;
 }

@@ -1,6 +1,8 @@
 // The publishing engine object behind ICastorn. Every call returns at once:
 // the caller's thread keeps the settings and the device lists, everything that
-// waits on devices, the sound server or the network runs on the engine loop.
+// waits on devices, the sound server or the network runs on the engine's own
+// threads (CONTRIBUTING.md, "The engine's threads"). Release keeps the caller a
+// moment at most; what is not over by then ends on those threads.
 #pragma once
 
 #include "castorn/CommandProcessor.h"
@@ -45,9 +47,13 @@ public:
     bool SetUserId(const char* userId) override;
 
 private:
-    ~Castorn();  // through Release only
+    ~Castorn();      // through Release only
+    void Destroy();  // once the loop has no more to do
 
-    Notifier m_notifier;
+    // Shared with the background audio's thread, which may outlive this object when the
+    // sound server hangs at Release.
+    std::shared_ptr<Notifier> m_sharedNotifier;
+    Notifier& m_notifier;
     DeviceCatalog m_devices;
     CommandProcessor m_commands;
     VideoSettings m_video;

@@ -8,20 +8,6 @@ namespace castorn {
 
 namespace {
 
-constexpr char kVideoClasses[] = "Video/Source";
-constexpr char kAudioClasses[] = "Audio/Source";
-
-std::vector<SharedDevice> MonitorDevices(const char* classes)
-{
-    std::vector<SharedDevice> devices;
-    std::unique_ptr<GstDeviceMonitor, GstObjectUnref> monitor(gst_device_monitor_new());
-    gst_device_monitor_add_filter(monitor.get(), classes, nullptr);
-    GList* found = gst_device_monitor_get_devices(monitor.get());
-    for (GList* item = found; item; item = item->next) devices.emplace_back(GST_DEVICE(item->data), GstObjectUnref());
-    g_list_free(found);  // the references now belong to `devices`
-    return devices;
-}
-
 std::string DeviceName(const SharedDevice& device)
 {
     const GText name(gst_device_get_display_name(device.get()));
@@ -46,44 +32,63 @@ std::string SourceName(const CaptureSource& source)
     return std::visit(SourceNamer(), source);
 }
 
-void DeviceCatalog::Refresh(Listing& listing, const char* classes, bool withScreens)
+DeviceCatalog::DeviceCatalog() : m_watch(kFirstProbeLimit) {}
+
+void DeviceCatalog::Fill(Listing& listing, const std::vector<SharedDevice>& devices,
+                         const std::vector<X11Screen>& screens)
 {
     std::vector<std::string> names;
     listing.sources.clear();
-    for (auto& device : MonitorDevices(classes)) {
+    for (const auto& device : devices) {
         names.push_back(DeviceName(device));
-        listing.sources.emplace_back(std::move(device));
+        listing.sources.emplace_back(device);
     }
-    for (auto& screen : withScreens ? ListX11Screens() : std::vector<X11Screen>()) {
+    for (const auto& screen : screens) {
         names.push_back(ScreenName(screen));
-        listing.sources.emplace_back(std::move(screen));
+        listing.sources.emplace_back(screen);
     }
     listing.names.Assign(names);
     listing.listed = true;
 }
 
+void DeviceCatalog::RefreshVideo()
+{
+    const auto found = m_watch.Fresh(kProbeLimit);
+    Fill(m_videoList, found->cameras, found->screens);
+}
+
+void DeviceCatalog::RefreshAudio()
+{
+    Fill(m_audioList, m_watch.Fresh(kProbeLimit)->microphones, {});
+}
+
 void DeviceCatalog::ListVideo(const char16_t*** names, unsigned* count)
 {
-    Refresh(m_videoList, kVideoClasses, true);
+    RefreshVideo();
     m_videoList.names.Expose(names, count);
 }
 
 void DeviceCatalog::ListAudio(const char16_t*** names, unsigned* count)
 {
-    Refresh(m_audioList, kAudioClasses, false);
+    RefreshAudio();
     m_audioList.names.Expose(names, count);
 }
 
 bool DeviceCatalog::SelectVideo(int index)
 {
-    if (index >= 0 && !m_videoList.listed) Refresh(m_videoList, kVideoClasses, true);
+    if (index >= 0 && !m_videoList.listed) RefreshVideo();
     return Select(m_videoList, index, m_video);
 }
 
 bool DeviceCatalog::SelectAudio(int index)
 {
-    if (index >= 0 && !m_audioList.listed) Refresh(m_audioList, kAudioClasses, false);
+    if (index >= 0 && !m_audioList.listed) RefreshAudio();
     return Select(m_audioList, index, m_audio);
+}
+
+std::vector<std::string> DeviceCatalog::Players()
+{
+    return m_watch.Fresh(kProbeLimit)->players;
 }
 
 bool DeviceCatalog::Select(Listing& listing, int index, CaptureSource& selected)

@@ -1,8 +1,11 @@
 // The capture devices offered to the program: cameras and then X11 screens for
 // video, microphones and output monitors for audio, as GStreamer's device
-// monitor finds them. A selection is an index into the last list given out.
+// monitor finds them, and the players playing sound. Probed on the watch's own
+// thread; a list is the newest findings. A selection is an index into the last
+// list given out.
 #pragma once
 
+#include "castorn/DeviceWatch.h"
 #include "castorn/WideNames.h"
 #include "castorn/X11Screens.h"
 
@@ -15,7 +18,6 @@
 
 namespace castorn {
 
-using SharedDevice = std::shared_ptr<GstDevice>;
 // Nothing selected, a device of the monitor, or a screen.
 using CaptureSource = std::variant<std::monostate, SharedDevice, X11Screen>;
 
@@ -24,10 +26,16 @@ std::string SourceName(const CaptureSource& source);
 
 class DeviceCatalog {
 public:
+    DeviceCatalog();  // the first probe, waited for a moment
     void ListVideo(const char16_t*** names, unsigned* count);
     void ListAudio(const char16_t*** names, unsigned* count);
     bool SelectVideo(int index);  // -1 for none; false (and none) when out of range
     bool SelectAudio(int index);
+    std::vector<std::string> Players();  // UTF-8 names
+
+    static constexpr std::chrono::milliseconds kFirstProbeLimit{3000};
+    // How long a list waits for a new probe before it gives the last one's findings.
+    static constexpr std::chrono::milliseconds kProbeLimit{250};
 
     const CaptureSource& Video() const { return m_video; }
     const CaptureSource& Audio() const { return m_audio; }
@@ -39,9 +47,12 @@ private:
         bool listed = false;
     };
 
-    static void Refresh(Listing& listing, const char* classes, bool withScreens);
+    void RefreshVideo();
+    void RefreshAudio();
+    static void Fill(Listing& listing, const std::vector<SharedDevice>& devices, const std::vector<X11Screen>& screens);
     static bool Select(Listing& listing, int index, CaptureSource& selected);
 
+    DeviceWatch m_watch;
     Listing m_videoList;
     Listing m_audioList;
     CaptureSource m_video;

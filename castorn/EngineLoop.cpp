@@ -38,6 +38,11 @@ EngineLoop::~EngineLoop()
     g_main_context_unref(m_context);
 }
 
+bool EngineLoop::OnLoopThread() const
+{
+    return std::this_thread::get_id() == m_thread.get_id();
+}
+
 void EngineLoop::Run()
 {
     pthread_setname_np(pthread_self(), "castorn-loop");
@@ -52,8 +57,10 @@ void EngineLoop::Post(Task task)
         std::lock_guard lock(m_mutex);
         m_tasks.push_back(std::move(task));
     }
-    // An idle source even on the loop thread itself: a task never runs inside another.
+    // A source even on the loop thread itself: a task never runs inside another. At the
+    // default priority, as the timers and bus watches: a stop must not wait behind them.
     GSource* source = g_idle_source_new();
+    g_source_set_priority(source, G_PRIORITY_DEFAULT);
     g_source_set_callback(source, &EngineLoop::Drain, this, nullptr);
     g_source_attach(source, m_context);
     g_source_unref(source);

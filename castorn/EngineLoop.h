@@ -24,6 +24,7 @@ public:
     EngineLoop& operator=(const EngineLoop&) = delete;
 
     void Post(Task task);  // any thread
+    bool OnLoopThread() const;
 
     // Loop thread only. Cancel takes the id of a pending timer, or 0; a one-shot
     // timer's task should clear its own id, since ids of removed sources can return.

@@ -1,9 +1,11 @@
 // One capture source of the pipeline that may fail while on air: a camera or screen,
-// the microphone, the background sound. Its media enters at a fixed pad; when the
-// source fails (or cannot be opened at all) black or silence stands in for it from
-// where it stopped, and the source is opened again every second until it comes
-// back; the stand-in gives way only once the source has media to give. All on the
-// thread that handles the pipeline's bus.
+// the microphone, the background sound. Its media enters at a fixed pad. Black or
+// silence feeds it from the start while the source is opened off this thread, as
+// every later opening is: a device or server that hangs holds up nothing. When the
+// source fails (or cannot be opened at all) the stand-in takes over from where it
+// stopped, and the source is opened again every second until it comes back; the
+// stand-in gives way only once the source has media to give. All on the thread
+// that handles the pipeline's bus.
 #pragma once
 
 #include "castorn/FeedJoint.h"
@@ -34,9 +36,10 @@ public:
     FallbackSource(const FallbackSource&) = delete;
     FallbackSource& operator=(const FallbackSource&) = delete;
 
-    // Before the pipeline plays: the source, or the stand-in when it cannot be made.
+    // Before the pipeline plays: the stand-in, and the source's first opening.
     void Build();
-    // Its source's errors and ends (the stand-in takes over); false for every other message.
+    // Its source's errors and ends (the stand-in takes over), and a source back with media
+    // (taken at once); false for every other message.
     bool TakeMessage(GstMessage* message);
     // Tries again to open a lost source, and takes it back once it has media. Call it
     // often: it spaces its tries by kRetryPeriod.
@@ -47,11 +50,20 @@ public:
     static constexpr std::chrono::milliseconds kRetryPeriod{1000};
     // How long a source that opened may take to deliver its first media.
     static constexpr std::chrono::milliseconds kFirstMediaLimit{5000};
+    static constexpr std::chrono::milliseconds kStartQuiet{2000};
+    // How long a source feeding the joint may give nothing before it counts as lost.
+    static constexpr std::chrono::milliseconds kStallLimit{3000};
 
 private:
     // Whether the source now feeding is or holds `object`, and is not the stand-in.
     bool SourceFeeds(GstObject* object) const;
     void Lose(const std::string& why);
+    bool Stalled(std::chrono::steady_clock::time_point now);
+    void Tell(const std::string& why);  // the source lost, once until it is back
+    // The same for a source not yet fed: quiet for a moment after going on air, when a
+    // source made for the occasion (the background sound's) may not be there yet.
+    void TellOnce(const std::string& why);
+    void Open();
     void Feed(GstElement* bin);
     void Attach(GstElement* bin);
     void Detach();
@@ -60,7 +72,7 @@ private:
     void DropPending();
     static GstPadProbeReturn OnPendingMedia(GstPad* pad, GstPadProbeInfo* info, gpointer self);
     GstClockTime RunningTimeNow() const;
-    void PostEnded(std::uint64_t feed);
+    void Post(const char* news, std::uint64_t feed);  // to the bus, for TakeMessage
 
     GstBin* m_pipeline;
     SourceMaker m_source;
@@ -69,9 +81,13 @@ private:
     FeedJoint m_joint;
     GstElement* m_current = nullptr;  // owned by the pipeline
     std::uint64_t m_feed = 0;
-    bool m_lost = false;
+    bool m_lost = false;  // the stand-in feeds, the source is being opened
+    bool m_told = false;  // the loss was told
     std::unique_ptr<SourceOpener> m_opener;
     std::chrono::steady_clock::time_point m_lastTry;
+    std::chrono::steady_clock::time_point m_quietUntil;
+    GstClockTime m_lastDelivered = GST_CLOCK_TIME_NONE;
+    std::chrono::steady_clock::time_point m_deliveredAt;  // when m_lastDelivered last moved
     GstElement* m_pending = nullptr;  // playing, held at its pad until its media comes; owned by the pipeline
     gulong m_pendingHold = 0;
     std::atomic<bool> m_pendingHasMedia{false};

@@ -47,8 +47,31 @@ void Notifier::SendPublishError(const Failure& failure, bool final)
 
 void Notifier::SendText(const std::string& json)
 {
-    std::lock_guard lock(m_mutex);
-    if (m_sink) m_sink->OnEngineMessage(json.c_str());
+    std::unique_lock lock(m_mutex);
+    if (m_closed || !m_sink) return;
+    m_queue.push_back(json);
+    // The thread delivering already (this one, from inside the handler, or another) sends it in turn.
+    if (m_delivering) return;
+    m_delivering = true;
+    m_deliverer = std::this_thread::get_id();
+    while (!m_queue.empty() && !m_closed) {
+        const std::string text = std::move(m_queue.front());
+        m_queue.pop_front();
+        lock.unlock();
+        m_sink->OnEngineMessage(text.c_str());
+        lock.lock();
+    }
+    m_delivering = false;
+    m_idle.notify_all();
+}
+
+void Notifier::Close()
+{
+    std::unique_lock lock(m_mutex);
+    m_closed = true;
+    m_queue.clear();
+    if (m_deliverer == std::this_thread::get_id()) return;
+    m_idle.wait(lock, [this] { return !m_delivering; });
 }
 
 void Notifier::SetSecret(std::string secret)

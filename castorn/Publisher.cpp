@@ -61,16 +61,21 @@ Json::Value FailureParams(const Failure& failure)
 }  // namespace
 
 Publisher::Publisher(EngineLoop& loop, Notifier& notifier, BackgroundAudio& background)
-    : m_loop(loop), m_notifier(notifier), m_background(background), m_recorder(loop, notifier), m_retired(loop)
+    : m_loop(loop), m_notifier(notifier), m_background(background), m_retired(loop), m_recorder(loop, notifier)
 {}
 
+// The members go in their declared order; only the timers, which call this object, are cancelled first.
 Publisher::~Publisher()
 {
-    m_loop.Cancel(m_retryTimer);
-    m_loop.Cancel(m_pollTimer);
-    m_loop.Cancel(m_endTimer);
-    m_loop.Cancel(m_answerTimer);
-    DropSender();
+    for (guint* timer : {&m_retryTimer, &m_pollTimer, &m_statisticsTimer, &m_endTimer, &m_answerTimer})
+        m_loop.Cancel(*timer);
+}
+
+void Publisher::Later(std::function<void()> task)
+{
+    m_loop.Post([alive = std::weak_ptr<char>(m_alive), task = std::move(task)] {
+        if (alive.lock()) task();
+    });
 }
 
 void Publisher::Start(PublishJob job)
@@ -95,6 +100,7 @@ void Publisher::Begin(PublishJob job)
     m_backoff.Reset();
     m_pollTimer = m_loop.Every(kPollPeriod, [this] { Poll(); });
     Connect();
+    if (m_phase != Phase::Live) return;  // the connection failed for good
     std::string why;
     if (!m_capture->Play(why))
         Fail({cn::kReasonCapture, why});
@@ -149,6 +155,7 @@ void Publisher::Connect()
     }
     m_notifier.Send(cn::kConnecting,
                     Params({{"address", m_address.Describe()}, {"attempt", m_backoff.Attempts() + 1}}));
+    ++m_senderSerial;
     m_senderWatch = std::make_unique<BusWatch>(sender->Pipeline(), m_loop.Context(),
                                                [this](GstMessage* message) { OnSenderMessage(message); });
     const bool started = sender->Start(why);
@@ -268,7 +275,7 @@ void Publisher::OnCaptureMessage(GstMessage* message)
         if (m_sender && m_connected)
             m_sender->Finish();
         else
-            End();
+            Later([this] { End(); });
     }
 }
 
@@ -277,9 +284,17 @@ void Publisher::OnSenderMessage(GstMessage* message)
     const GstMessageType type = GST_MESSAGE_TYPE(message);
     if (type != GST_MESSAGE_ERROR && type != GST_MESSAGE_EOS) return;
     m_senderEnded = true;
+    const Failure failure =
+        type == GST_MESSAGE_EOS ? Failure{cn::kReasonLost, "the stream ended"} : SenderFailure(message);
+    Later([this, sender = m_senderSerial, type, failure] { OnSenderEnded(sender, type, failure); });
+}
+
+void Publisher::OnSenderEnded(std::uint64_t sender, GstMessageType type, const Failure& failure)
+{
+    if (sender != m_senderSerial || !m_sender) return;  // told already, by an earlier message of the same sender
     if (m_phase == Phase::Live)
-        Lost(type == GST_MESSAGE_EOS ? Failure{cn::kReasonLost, "the stream ended"} : SenderFailure(message));
-    else if (type == GST_MESSAGE_EOS && m_sender && m_connected)
+        Lost(failure);
+    else if (type == GST_MESSAGE_EOS && m_connected)
         AwaitAnswer(kAnswerLimit);  // off air: the end is written, the server's answer may follow
     else
         End();
@@ -311,8 +326,12 @@ Failure Publisher::SenderFailure(GstMessage* message) const
 
 void Publisher::Fail(const Failure& failure)
 {
+    if (m_endPosted || m_phase == Phase::Idle) return;
     m_notifier.SendPublishError(failure, true);
-    End(failure);
+    m_endPosted = true;
+    m_phase = Phase::Ending;
+    m_loop.Cancel(m_retryTimer);
+    Later([this, failure] { End(failure); });
 }
 
 void Publisher::Stop(std::chrono::milliseconds grace, std::function<void()> stopped)
@@ -342,6 +361,8 @@ void Publisher::Stop(std::chrono::milliseconds grace, std::function<void()> stop
 
 void Publisher::End(const Failure& why)
 {
+    if (m_phase == Phase::Idle) return;
+    m_endPosted = false;
     const bool wasConnected = m_connected;
     m_loop.Cancel(m_retryTimer);
     m_loop.Cancel(m_pollTimer);

@@ -30,7 +30,7 @@ class PreviewWindow;
 class RtmpSender;
 
 struct PublishJob {
-    CaptureSpec capture;  // its background source and preview size are filled in here
+    CaptureSetup capture;  // its background source and preview size are filled in here
     PublishAddress address;
     std::uintptr_t previewWindow = 0;
 };
@@ -64,7 +64,11 @@ private:
     void ReportStatistics();
     std::optional<std::chrono::milliseconds> SinceAccepted() const;
     Failure SenderFailure(GstMessage* message) const;
-    void Fail(const Failure& failure);                 // told as final, then the end
+    void Fail(const Failure& failure);  // told as final, then the end on the next turn
+    // Runs `task` on the next turn of the loop, unless this object has gone by then: a bus
+    // or timer callback never tears down what is calling it.
+    void Later(std::function<void()> task);
+    void OnSenderEnded(std::uint64_t sender, GstMessageType type, const Failure& failure);
     void AwaitAnswer(std::chrono::milliseconds left);  // the server's to the end of the stream, then End
     void OnCaptureMessage(GstMessage* message);
     void OnSourceChange(const char* source, const std::string& name, const std::string& why);
@@ -77,23 +81,9 @@ private:
     Notifier& m_notifier;
     BackgroundAudio& m_background;
     Phase m_phase = Phase::Idle;
+    bool m_endPosted = false;
     PublishAddress m_address;
     std::size_t m_queueLimit = 0;
-
-    std::unique_ptr<PreviewWindow> m_preview;
-    std::unique_ptr<CapturePipeline> m_capture;
-    std::unique_ptr<BusWatch> m_captureWatch;
-    Recorder m_recorder;
-
-    std::mutex m_senderMutex;  // m_sender is used by the capture's streaming thread too
-    std::unique_ptr<RtmpSender> m_sender;
-    std::unique_ptr<BusWatch> m_senderWatch;
-    bool m_connected = false;
-    SendStatistics::Clock::time_point m_connectedAt;
-    SendStatistics m_statistics;
-    bool m_senderEnded = false;  // its bus said error or end of stream
-    int m_stalledPolls = 0;
-    RetiredSenders m_retired;
 
     ReconnectBackoff m_backoff;
     int m_refusals = 0;  // refused attempts in a row
@@ -104,6 +94,25 @@ private:
     guint m_answerTimer = 0;
     std::vector<std::function<void()>> m_whenStopped;
     std::optional<PublishJob> m_pending;
+
+    // Declared in the order that makes destruction safe by itself: the capture's streaming
+    // threads use the preview and the sender until the capture is gone, each bus watch goes
+    // before its pipeline, and the recorder before the capture it taps.
+    std::unique_ptr<PreviewWindow> m_preview;
+    RetiredSenders m_retired;
+    std::mutex m_senderMutex;  // m_sender is used by the capture's streaming thread too
+    std::unique_ptr<RtmpSender> m_sender;
+    std::unique_ptr<BusWatch> m_senderWatch;
+    std::uint64_t m_senderSerial = 0;  // which sender a message posted for later came from
+    bool m_connected = false;
+    SendStatistics::Clock::time_point m_connectedAt;
+    SendStatistics m_statistics;
+    bool m_senderEnded = false;  // its bus said error or end of stream
+    int m_stalledPolls = 0;
+    std::unique_ptr<CapturePipeline> m_capture;
+    std::unique_ptr<BusWatch> m_captureWatch;
+    Recorder m_recorder;                                       // goes first: it takes its tap off the capture
+    std::shared_ptr<char> m_alive = std::make_shared<char>();  // tasks posted by Later hold it weakly
 };
 
 }  // namespace castorn

@@ -3,6 +3,7 @@
 #include "castorn/FlvTag.h"
 #include "castorn/GstRef.h"
 
+#include <gio/gio.h>
 #include <gst/app/gstappsrc.h>
 
 namespace castorn {
@@ -39,6 +40,8 @@ std::unique_ptr<RtmpSender> RtmpSender::Create(const PublishAddress& address, st
                  "stream", address.PublishName().c_str(), "async-connect", TRUE, "sync", FALSE, "async", FALSE,
                  "chunk-size", kChunkSize, nullptr);
     gst_util_set_object_arg(G_OBJECT(sink), "scheme", address.secure ? "rtmps" : "rtmp");
+    // Every check of the server's certificate, whatever the element's default becomes.
+    g_object_set(sink, "tls-validation-flags", G_TLS_CERTIFICATE_VALIDATE_ALL, nullptr);
     gst_bin_add_many(GST_BIN(pipeline.get()), source, sink, nullptr);
     if (!gst_element_link(source, sink)) {
         why = "cannot link appsrc to rtmp2sink";

@@ -2,6 +2,7 @@
 
 #include <sys/ipc.h>
 #include <sys/shm.h>
+#include <sys/socket.h>
 #include <xcb/shm.h>
 #include <xcb/xfixes.h>
 
@@ -67,6 +68,11 @@ ScreenGrabber::~ScreenGrabber()
         shmdt(m_shared->pixels);
     }
     xcb_disconnect(m_connection);
+}
+
+void ScreenGrabber::Interrupt()
+{
+    shutdown(xcb_get_file_descriptor(m_connection), SHUT_RDWR);
 }
 
 bool ScreenGrabber::OpenScreen(const std::string& display, int number)

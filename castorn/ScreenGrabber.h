@@ -28,6 +28,9 @@ public:
     // pointer drawn in. Where the screen has become smaller, black. False, with Error(),
     // once the display is gone.
     bool Grab(std::uint8_t* pixels);
+    // From another thread: a Grab waiting on a server that does not answer fails at once.
+    // The connection is of no use after it.
+    void Interrupt();
 
 private:
     struct SharedImage;

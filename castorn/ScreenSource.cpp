@@ -24,6 +24,7 @@ struct ScreenSource {
     guint64 lastFrame;  // numbered from the running time's start; G_MAXUINT64 before the first
     GstClockID wait;    // the wait for the next frame, under the object lock
     gboolean flushing;
+    gboolean grabbing;  // a grab waits on the server, under the object lock
 };
 
 struct ScreenSourceClass {
@@ -112,6 +113,8 @@ gboolean Unlock(GstBaseSrc* source)
     GST_OBJECT_LOCK(self);
     self->flushing = TRUE;
     if (self->wait) gst_clock_id_unschedule(self->wait);
+    // A server that does not answer would hold the grab, and with it the stop, for good.
+    if (self->grabbing) self->grabber->Interrupt();
     GST_OBJECT_UNLOCK(self);
     return TRUE;
 }
@@ -159,11 +162,23 @@ GstFlowReturn Create(GstPushSrc* source, GstBuffer** out)
     const GstClockTime at = WaitForNextFrame(self);
     if (!GST_CLOCK_TIME_IS_VALID(at)) return GST_FLOW_FLUSHING;
     ScreenGrabber& grabber = *self->grabber;
+    GST_OBJECT_LOCK(self);
+    self->grabbing = !self->flushing;
+    GST_OBJECT_UNLOCK(self);
+    if (!self->grabbing) return GST_FLOW_FLUSHING;
     GstBuffer* buffer = gst_buffer_new_allocate(nullptr, gsize(grabber.Width()) * grabber.Height() * 4, nullptr);
     GstMapInfo map;
     gst_buffer_map(buffer, &map, GST_MAP_WRITE);
     const bool grabbed = grabber.Grab(map.data);
     gst_buffer_unmap(buffer, &map);
+    GST_OBJECT_LOCK(self);
+    self->grabbing = FALSE;
+    const bool interrupted = self->flushing;
+    GST_OBJECT_UNLOCK(self);
+    if (!grabbed && interrupted) {
+        gst_buffer_unref(buffer);
+        return GST_FLOW_FLUSHING;
+    }
     if (!grabbed) {
         gst_buffer_unref(buffer);
         GST_ELEMENT_ERROR(self, RESOURCE, READ, ("%s", grabber.Error().c_str()), (nullptr));

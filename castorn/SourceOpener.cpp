@@ -1,10 +1,9 @@
 #include "castorn/SourceOpener.h"
 
-#include <algorithm>
-#include <condition_variable>
+#include "castorn/LingeringWork.h"
+
 #include <mutex>
 #include <utility>
-#include <vector>
 
 namespace castorn {
 
@@ -12,8 +11,8 @@ struct SourceOpener::Attempt {
     std::mutex mutex;
     GstElement* bin = nullptr;
     std::optional<bool> opened;
+    std::string error;
     bool abandoned = false;
-    bool ended = false;  // guarded by the mutex of AbandonedAttempts
 };
 
 namespace {
@@ -24,63 +23,24 @@ void Discard(GstElement* bin)
     gst_object_unref(bin);
 }
 
-// The threads of attempts whose openers are gone, joined once they have ended.
-class AbandonedAttempts {
-public:
-    // Never destroyed: a thread that outlives every wait must not be joined at exit.
-    static AbandonedAttempts& Instance()
-    {
-        static auto* attempts = new AbandonedAttempts;
-        return *attempts;
-    }
-
-    void Add(std::thread thread, std::shared_ptr<SourceOpener::Attempt> attempt)
-    {
-        std::lock_guard lock(m_mutex);
-        JoinEnded();
-        m_threads.emplace_back(std::move(thread), std::move(attempt));
-    }
-
-    void End(SourceOpener::Attempt& attempt)
-    {
-        {
-            std::lock_guard lock(m_mutex);
-            attempt.ended = true;
-        }
-        m_ended.notify_all();
-    }
-
-    bool Await(std::chrono::milliseconds limit)
-    {
-        std::unique_lock lock(m_mutex);
-        m_ended.wait_for(lock, limit, [this] {
-            return std::all_of(m_threads.begin(), m_threads.end(), [](const auto& run) { return run.second->ended; });
-        });
-        JoinEnded();
-        return m_threads.empty();
-    }
-
-private:
-    void JoinEnded()
-    {
-        std::erase_if(m_threads, [](auto& run) {
-            if (!run.second->ended) return false;
-            run.first.join();
-            return true;
-        });
-    }
-
-    std::mutex m_mutex;
-    std::condition_variable m_ended;
-    std::vector<std::pair<std::thread, std::shared_ptr<SourceOpener::Attempt>>> m_threads;
-};
+std::string FirstError(GstBus* bus)
+{
+    GstMessage* message = gst_bus_pop_filtered(bus, GST_MESSAGE_ERROR);
+    if (!message) return "the source could not be opened";
+    GError* error = nullptr;
+    gst_message_parse_error(message, &error, nullptr);
+    std::string text = error ? error->message : "the source could not be opened";
+    g_clear_error(&error);
+    gst_message_unref(message);
+    return text;
+}
 
 }  // namespace
 
 SourceOpener::SourceOpener(GstElement* bin) : m_attempt(std::make_shared<Attempt>())
 {
     m_attempt->bin = bin;
-    m_thread = std::thread(&SourceOpener::Run, m_attempt);
+    LingeringWork::Start("castorn-open", [attempt = m_attempt] { Run(attempt); });
 }
 
 SourceOpener::~SourceOpener()
@@ -93,21 +53,26 @@ SourceOpener::~SourceOpener()
         // otherwise the attempt discards it when done
     }
     if (bin) Discard(bin);
-    AbandonedAttempts::Instance().Add(std::move(m_thread), m_attempt);
 }
 
-void SourceOpener::Run(std::shared_ptr<Attempt> attempt)
+void SourceOpener::Run(const std::shared_ptr<Attempt>& attempt)
 {
+    // A bus of its own until a pipeline takes it, for why it failed.
+    GstBus* bus = gst_bus_new();
+    gst_element_set_bus(attempt->bin, bus);
     // Paused is as far as a live source goes alone: the device is open, nothing flows.
     const bool opened = gst_element_set_state(attempt->bin, GST_STATE_PAUSED) != GST_STATE_CHANGE_FAILURE;
+    const std::string error = opened ? std::string() : FirstError(bus);
+    gst_bus_set_flushing(bus, TRUE);
+    gst_object_unref(bus);
     GstElement* discard = nullptr;
     {
         std::lock_guard lock(attempt->mutex);
         attempt->opened = opened;
+        attempt->error = error;
         if (attempt->abandoned || !opened) discard = std::exchange(attempt->bin, nullptr);
     }
     if (discard) Discard(discard);
-    AbandonedAttempts::Instance().End(*attempt);
 }
 
 std::optional<bool> SourceOpener::Opened() const
@@ -116,15 +81,16 @@ std::optional<bool> SourceOpener::Opened() const
     return m_attempt->opened;
 }
 
+std::string SourceOpener::Error() const
+{
+    std::lock_guard lock(m_attempt->mutex);
+    return m_attempt->error;
+}
+
 GstElement* SourceOpener::Take()
 {
     std::lock_guard lock(m_attempt->mutex);
     return std::exchange(m_attempt->bin, nullptr);
-}
-
-bool SourceOpener::AwaitAbandoned(std::chrono::milliseconds limit)
-{
-    return AbandonedAttempts::Instance().Await(limit);
 }
 
 }  // namespace castorn

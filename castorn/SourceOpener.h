@@ -1,15 +1,14 @@
 // Opens a capture source (a bin with a "src" pad) on a thread of its own, so that a
 // device or sound server that does not answer holds up nothing else. An opener
 // dropped while its attempt still runs leaves the attempt to finish and clean up
-// by itself; AwaitAbandoned waits for such attempts before the engine goes.
+// by itself, as lingering work (castorn/LingeringWork.h) the engine waits for before it goes.
 #pragma once
 
 #include <gst/gst.h>
 
-#include <chrono>
 #include <memory>
 #include <optional>
-#include <thread>
+#include <string>
 
 namespace castorn {
 
@@ -24,17 +23,15 @@ public:
     std::optional<bool> Opened() const;
     // The opened source (paused, not live yet) with its reference; null unless Opened().
     GstElement* Take();
-
-    // Up to `limit`, waits for the attempts of dropped openers to end; true when none runs.
-    static bool AwaitAbandoned(std::chrono::milliseconds limit);
+    // Why it did not open, as the source said; once Opened() is false.
+    std::string Error() const;
 
     struct Attempt;  // what the opener and its thread share
 
 private:
-    static void Run(std::shared_ptr<Attempt> attempt);
+    static void Run(const std::shared_ptr<Attempt>& attempt);
 
     std::shared_ptr<Attempt> m_attempt;
-    std::thread m_thread;
 };
 
 }  // namespace castorn

@@ -69,10 +69,11 @@ public:
 IVistrel* CreateVistrel(IVistrelNotify* notify);  // C++ linkage: looked up by its decorated name
 
 // Notifications of the publishing engine: JSON text {"cmd": NAME, "params": {...}}
-// through ICastornNotify::OnEngineMessage, one at a time, on any engine thread. The
-// stream key never appears in one. Members not listed here may be added; a reader
-// ignores what it does not know. Failures carry "reason", one of the kReason codes
-// below, and "message", the engine's English detail.
+// through ICastornNotify::OnEngineMessage, one at a time, on any engine thread, with no
+// lock of the engine's held: a handler may call any ICastorn operation, Release included.
+// None comes once Release has returned. The stream key never appears in one. Members
+// not listed here may be added; a reader ignores what it does not know. Failures carry
+// "reason", one of the kReason codes below, and "message", the engine's English detail.
 namespace castorn_notification {
 
 // {"percent": int 0..100}: the loudest channel's peak of the sound that is sent (the
@@ -109,7 +110,10 @@ inline constexpr char kPublishStopped[] = "OnPublishStopped";
 // {"source": kSourceVideo | kSourceAudio | kSourceBackground, "name": string, "message": string}:
 // a capture source failed or could not be opened; the stream goes on with black or
 // silence in its place, and the engine tries it again about once a second. Sent once
-// per loss, also at going on air for a source that cannot be opened. "name" is the
+// per loss, also at going on air for a source that cannot be opened, gives nothing or
+// does not answer within a few seconds (it is opened beside its stand-in, which feeds the
+// stream from the start until the source has media), and for one that gives nothing for
+// three seconds on air without an error (a device or server that hangs). "name" is the
 // device as the device lists name it (for "background", the sound server's source).
 inline constexpr char kSourceLost[] = "OnSourceLost";
 // {"source": ..., "name": string}: a lost source is captured again, in the stream from now on.

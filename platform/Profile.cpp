@@ -10,7 +10,8 @@
 namespace {
 
 // A profile can hold secrets (the settings hold the stream key): a new one is its
-// owner's alone. A file that exists keeps its own mode.
+// owner's alone. A file that exists keeps its own mode, but for the access of others
+// when a secret is written.
 constexpr mode_t kNewProfileMode = 0600;
 
 using Lines = std::vector<std::string_view>;  // each line with its own line end
@@ -210,7 +211,7 @@ bool WriteProfileString(std::string_view section, std::string_view key, std::str
     return WriteProfileStrings(path, std::span(&entry, 1));
 }
 
-bool WriteProfileStrings(const std::string& path, std::span<const ProfileEntry> entries)
+bool WriteProfileStrings(const std::string& path, std::span<const ProfileEntry> entries, bool secret)
 {
     const auto writable = [](const ProfileEntry& e) { return Writable(e.section, e.key, e.value); };
     if (!std::ranges::all_of(entries, writable)) return false;
@@ -220,5 +221,6 @@ bool WriteProfileStrings(const std::string& path, std::span<const ProfileEntry> 
     if (!file) return false;
     std::string bytes = file->bytes;
     for (const ProfileEntry& entry : entries) bytes = Edited(bytes, entry.section, entry.key, entry.value);
-    return ReplaceFileAtomically(target, bytes, file->mode.value_or(kNewProfileMode));
+    const mode_t mode = file->mode ? (secret ? *file->mode & kNewProfileMode : *file->mode) : kNewProfileMode;
+    return ReplaceFileAtomically(target, bytes, mode);
 }

@@ -35,5 +35,6 @@ struct ProfileEntry {
 bool WriteProfileString(std::string_view section, std::string_view key, std::string_view value,
                         const std::string& path);
 
-// Several writes as one: in order, and all of them or none.
-bool WriteProfileStrings(const std::string& path, std::span<const ProfileEntry> entries);
+// Several writes as one: in order, and all of them or none. With `secret` (what is
+// written holds one), a file that exists is left readable by its owner only as well.
+bool WriteProfileStrings(const std::string& path, std::span<const ProfileEntry> entries, bool secret = false);

@@ -1,6 +1,6 @@
 #include "settings/SettingDialog.h"
 
-#include "engine/TextConversion.h"
+#include "platform/TextConversion.h"
 #include "interface/EngineInterface.h"
 #include "platform/DialogTemplate.h"
 #include "platform/MessageBox.h"

@@ -118,7 +118,8 @@ bool WriteSettingsFile(const std::string& path, const PublishSettings& settings)
     for (const auto& key : kBoolKeys) add(key, BoolText(settings.*key.field));
     add(kRecordSwitchKey, BoolText(settings.*kRecordSwitchKey.field));
     add(kRecordFolderKey, settings.*kRecordFolderKey.field);
-    return WriteProfileStrings(path, entries);
+    // The stream key lets anyone who reads it publish in the operator's name.
+    return WriteProfileStrings(path, entries, !settings.m_strKey.empty());
 }
 
 bool WriteRecordSwitch(const std::string& path, bool on)

@@ -160,6 +160,13 @@ peers_start_bench() {
   peers_await "$port"
 }
 
+# median_spread VALUES...: "median (min–max)"
+median_spread() {
+  printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END {
+    m = NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2
+    printf "%.2f (%.2f–%.2f)", m, v[1], v[NR] }'
+}
+
 # peers_play_ball_and_tone: something moving on the screen and a tone in the microphone.
 peers_play_ball_and_tone() {
   gst-launch-1.0 -q videotestsrc pattern=ball is-live=true ! video/x-raw,width=640,height=360,framerate=30/1 \

@@ -1,6 +1,6 @@
 #include "window/MainDialog.h"
 
-#include "engine/TextConversion.h"
+#include "platform/TextConversion.h"
 #include "res/Resources.h"
 
 #include <QComboBox>

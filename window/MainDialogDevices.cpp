@@ -3,7 +3,7 @@
 // after the window is there to pick.
 #include "window/MainDialog.h"
 
-#include "engine/TextConversion.h"
+#include "platform/TextConversion.h"
 #include "settings/DeviceChoices.h"
 #include "settings/SettingsFile.h"
 

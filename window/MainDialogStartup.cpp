@@ -1,7 +1,7 @@
 #include "window/MainDialog.h"
 
 #include "engine/EngineLoader.h"
-#include "engine/TextConversion.h"
+#include "platform/TextConversion.h"
 #include "platform/DialogTemplate.h"
 #include "platform/MessageBox.h"
 #include "res/Resources.h"

@@ -35,11 +35,11 @@ public:
     void SelectPlayer(const std::string& name);
     void Enable(bool on);  // kept until capture starts; effective within half a second
 
-    // When publishing starts: prepares the capture point and returns the sound
-    // server's source name for the pipeline to record (pulsesrc device=...). With
-    // no sound server the source is made once one answers, under that name.
+    // When publishing starts: has the capture point made, without waiting, and returns
+    // the sound server's source name for the pipeline to record (pulsesrc device=...),
+    // under which it is made soon after, or once a sound server answers.
     std::string StartCapture();
-    void StopCapture();  // undoes every route and module it set up
+    void StopCapture();  // undoes every route and module it set up, without waiting
 
 private:
     std::unique_ptr<CaptureThread> m_thread;

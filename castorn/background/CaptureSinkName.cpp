@@ -20,7 +20,7 @@ std::optional<Number> ReadNumber(std::string_view& text)
 
 bool EndsName(std::string_view rest)
 {
-    return rest.empty() || rest.front() == '.' || rest.front() == ' ';
+    return rest.empty() || rest.front() == '.' || rest.front() == ' ' || rest.front() == '"';
 }
 
 }  // namespace

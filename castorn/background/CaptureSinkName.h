@@ -1,6 +1,7 @@
 // Names of the sinks this engine creates on the sound server. The name carries the
-// owner's process id and instance, so that sinks and loopbacks left over by a
-// process that died can be recognised and removed later.
+// owner's process id and instance, unique among those connected at once; the owner's
+// connection carries the name as its mark (PulseSession.h), so that sinks and loopbacks
+// whose owner is gone can be recognised and removed later.
 #pragma once
 
 #include <optional>

@@ -9,8 +9,6 @@ namespace {
 // Changes on the server wake the thread at once; this only paces retries after
 // the server went away, and a look now and then in case an event was missed.
 constexpr std::chrono::milliseconds kIdle{1000};
-// Enough for a connection and a few requests; only a stalled server takes it.
-constexpr std::chrono::milliseconds kAnswerDeadline{2500};
 
 }  // namespace
 
@@ -25,22 +23,14 @@ CaptureThread::~CaptureThread()
 }
 
 template <class Change>
-std::uint64_t CaptureThread::Ask(Change change)
+void CaptureThread::Ask(Change change)
 {
-    std::uint64_t serial = 0;
     {
         std::lock_guard lock(m_mutex);
         change(m_wish);
-        serial = ++m_wish.serial;
+        ++m_wish.serial;
     }
     m_session.Wake();
-    return serial;
-}
-
-void CaptureThread::AwaitApplied(std::uint64_t serial)
-{
-    std::unique_lock lock(m_mutex);
-    m_applied.wait_for(lock, kAnswerDeadline, [&] { return m_appliedSerial >= serial; });
 }
 
 void CaptureThread::SelectPlayer(const std::string& name)
@@ -55,14 +45,15 @@ void CaptureThread::Enable(bool on)
 
 std::string CaptureThread::StartCapture()
 {
-    AwaitApplied(Ask([](Wish& wish) { wish.capturing = true; }));
-    // Named all the same when the sound server is not there: it is made once the server is.
+    Ask([](Wish& wish) { wish.capturing = true; });
+    // Named before it is made, and all the same when the sound server is not there: the
+    // pipeline opens it once it is.
     return m_route.SourceName();
 }
 
 void CaptureThread::StopCapture()
 {
-    AwaitApplied(Ask([](Wish& wish) { wish.capturing = false; }));
+    Ask([](Wish& wish) { wish.capturing = false; });
 }
 
 bool CaptureThread::WishChangedSince(std::uint64_t serial)
@@ -81,11 +72,6 @@ void CaptureThread::Run()
         }
         if (wish.quit) break;
         const CaptureState state = Apply(wish);
-        {
-            std::lock_guard lock(m_mutex);
-            m_appliedSerial = wish.serial;
-        }
-        m_applied.notify_all();
         Announce(wish, state);
         // A wake-up that came while a request was under way was taken by that
         // request's wait: look at the wish before sleeping.

@@ -30,9 +30,9 @@ public:
 
     void SelectPlayer(const std::string& name);
     void Enable(bool on);
-    // Waits until the capture sink exists, or a short while; the name of its monitor.
+    // The name of the capture sink's monitor, which is made soon after.
     std::string StartCapture();
-    void StopCapture();  // waits until the route is gone, or a short while
+    void StopCapture();  // the route goes soon after; a later StartCapture waits for it
 
 private:
     struct Wish {
@@ -44,8 +44,7 @@ private:
     };
 
     template <class Change>
-    std::uint64_t Ask(Change change);
-    void AwaitApplied(std::uint64_t serial);
+    void Ask(Change change);
     bool WishChangedSince(std::uint64_t serial);
     void Run();
     CaptureState Apply(const Wish& wish);
@@ -55,9 +54,7 @@ private:
     PulseSession m_session;
     PlayerRoute m_route;
     std::mutex m_mutex;
-    std::condition_variable m_applied;
     Wish m_wish;                                                      // guarded by m_mutex
-    std::uint64_t m_appliedSerial = 0;                                // guarded by m_mutex
     std::optional<std::pair<CaptureState, std::string>> m_announced;  // worker only
     std::thread m_thread;
 };

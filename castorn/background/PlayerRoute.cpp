@@ -1,10 +1,6 @@
 #include "castorn/background/PlayerRoute.h"
 
-#include <signal.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <thread>
 
 #include "castorn/background/PlayerName.h"
@@ -20,9 +16,15 @@ constexpr std::chrono::seconds kMoveGrace{2};
 constexpr std::uint32_t kUnknownSink = UINT32_MAX;
 constexpr std::chrono::milliseconds kMovePoll{20};
 
-bool ProcessAlive(pid_t pid)
+// A module argument's value, quoted as the sound server reads it.
+std::string Quoted(const std::string& value)
 {
-    return kill(pid, 0) == 0 || errno == EPERM;
+    std::string quoted = "\"";
+    for (const char c : value) {
+        if (c == '"' || c == '\\') quoted += '\\';
+        quoted += c;
+    }
+    return quoted + '"';
 }
 
 template <class Item>
@@ -49,13 +51,16 @@ std::optional<std::uint32_t> SinkNamed(PulseSession& session, const std::string&
 
 PlayerRoute::PlayerRoute(PulseSession& session, const CaptureSinkOwner& owner)
     : m_session(session), m_owner(owner), m_sinkName(CaptureSinkName(owner)), m_sourceName(m_sinkName + ".monitor")
-{}
+{
+    m_session.SetOwnerMark(m_sinkName);
+}
 
 bool PlayerRoute::Open()
 {
     RemoveLeftovers();
-    const auto module = m_session.LoadModule(
-        "module-null-sink", "sink_name=" + m_sinkName + " sink_properties=device.description=Background_audio_capture");
+    const auto module =
+        m_session.LoadModule("module-null-sink", "sink_name=" + Quoted(m_sinkName) +
+                                                     " sink_properties=device.description=Background_audio_capture");
     if (!module) return false;
     const auto sink = SinkNamed(m_session, m_sinkName);
     if (!sink) {
@@ -68,15 +73,19 @@ bool PlayerRoute::Open()
     return true;
 }
 
+// Ours from before, and those whose owner is no longer connected: a process id says
+// nothing of a process of another user or container sharing the server.
 void PlayerRoute::RemoveLeftovers()
 {
     const auto modules = m_session.Modules();
-    if (!modules) return;
+    const auto owners = m_session.OwnerMarks();
+    if (!modules || !owners) return;
     for (const LoadedModule& module : *modules) {
         const auto owner = CaptureSinkOwnerIn(module.argument);
         if (!owner) continue;
-        const bool stale = *owner == m_owner || (owner->pid != getpid() && !ProcessAlive(owner->pid));
-        if (stale) m_session.UnloadModule(module.index);
+        const std::string sink = CaptureSinkName(*owner);
+        const bool owned = *owner != m_owner && std::find(owners->begin(), owners->end(), sink) != owners->end();
+        if (!owned) m_session.UnloadModule(module.index);
     }
 }
 
@@ -165,7 +174,7 @@ void PlayerRoute::UpdateLoopback(const std::vector<Sink>& sinks)
     // source_dont_move: should our sink vanish, the loopback goes too, rather
     // than playing some other source (the microphone) to the speakers.
     m_loopbackModule =
-        m_session.LoadModule("module-loopback", "source=" + m_sourceName + " sink=" + *target +
+        m_session.LoadModule("module-loopback", "source=" + Quoted(m_sourceName) + " sink=" + Quoted(*target) +
                                                     " source_dont_move=true latency_msec=" + kLoopbackLatencyMs +
                                                     " sink_input_properties=" + kOwnStreamProperty + "=loopback");
     m_loopbackTarget = *target;
@@ -195,8 +204,9 @@ void PlayerRoute::AwaitSinkEmpty()
     const auto deadline = std::chrono::steady_clock::now() + kMoveGrace;
     while (std::chrono::steady_clock::now() < deadline) {
         const auto inputs = m_session.SinkInputs();
-        if (!inputs || std::none_of(inputs->begin(), inputs->end(),
-                                    [this](const SinkInput& input) { return input.sink == m_sink; }))
+        if (!inputs || std::none_of(inputs->begin(), inputs->end(), [this](const SinkInput& input) {
+                return input.fromProgram && input.sink == m_sink;
+            }))
             return;
         std::this_thread::sleep_for(kMovePoll);
     }

@@ -57,6 +57,14 @@ void AddModule(pa_context*, const pa_module_info* info, int eol, void* userdata)
     listing->items.push_back({info->index, info->name, info->argument ? info->argument : ""});
 }
 
+void AddOwnerMark(pa_context*, const pa_client_info* info, int eol, void* userdata)
+{
+    auto* listing = static_cast<Listing<std::string>*>(userdata);
+    if (eol < 0) listing->failed = true;
+    if (eol != 0) return;
+    if (const char* mark = pa_proplist_gets(info->proplist, kOwnerProperty)) listing->items.emplace_back(mark);
+}
+
 void StoreSuccess(pa_context*, int success, void* userdata)
 {
     *static_cast<bool*>(userdata) = success != 0;
@@ -96,7 +104,10 @@ bool PulseSession::RunUntil(Done done, Clock::time_point deadline)
 bool PulseSession::Connect()
 {
     Disconnect();
-    m_context = pa_context_new(pa_mainloop_get_api(m_loop), "castorn background audio");
+    pa_proplist* props = pa_proplist_new();
+    if (!m_ownerMark.empty()) pa_proplist_sets(props, kOwnerProperty, m_ownerMark.c_str());
+    m_context = pa_context_new_with_proplist(pa_mainloop_get_api(m_loop), "castorn background audio", props);
+    pa_proplist_free(props);
     if (!m_context || pa_context_connect(m_context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
         Disconnect();
         return false;
@@ -180,6 +191,15 @@ std::optional<std::vector<LoadedModule>> PulseSession::Modules()
     if (!Connected()) return std::nullopt;
     Listing<LoadedModule> listing;
     if (!Finish(pa_context_get_module_info_list(m_context, &AddModule, &listing)) || listing.failed)
+        return std::nullopt;
+    return std::move(listing.items);
+}
+
+std::optional<std::vector<std::string>> PulseSession::OwnerMarks()
+{
+    if (!Connected()) return std::nullopt;
+    Listing<std::string> listing;
+    if (!Finish(pa_context_get_client_info_list(m_context, &AddOwnerMark, &listing)) || listing.failed)
         return std::nullopt;
     return std::move(listing.items);
 }

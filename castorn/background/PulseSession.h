@@ -25,6 +25,8 @@ struct SinkInput {
 
 // Marks streams we create ourselves, so that they are never taken for a player.
 inline constexpr const char* kOwnStreamProperty = "castorn.route";
+// On the session's own connection: the capture sink it owns, for as long as it is connected.
+inline constexpr const char* kOwnerProperty = "castorn.capture-sink";
 
 struct Sink {
     std::uint32_t index;
@@ -47,6 +49,8 @@ public:
     // Connects to the user's server without spawning one, and follows changes of
     // streams, sinks, modules and the default sink so that Wait returns when they happen.
     bool Connect();
+    // What the next connections carry as kOwnerProperty.
+    void SetOwnerMark(std::string mark) { m_ownerMark = std::move(mark); }
     void Disconnect();
     bool Connected() const;
 
@@ -57,6 +61,8 @@ public:
     std::optional<std::vector<SinkInput>> SinkInputs();
     std::optional<std::vector<Sink>> Sinks();
     std::optional<std::vector<LoadedModule>> Modules();
+    // The owner marks of every connection to the server, ours included.
+    std::optional<std::vector<std::string>> OwnerMarks();
     std::optional<std::string> DefaultSink();
     std::optional<std::uint32_t> LoadModule(const std::string& name, const std::string& argument);
     bool UnloadModule(std::uint32_t index);
@@ -77,6 +83,7 @@ private:
     pa_mainloop* m_loop;
     pa_context* m_context = nullptr;
     pa_stream* m_holder = nullptr;
+    std::string m_ownerMark;
 };
 
 }  // namespace castorn

@@ -1,6 +1,7 @@
 #include "OnAirFixture.h"
 
 #include "support/Command.h"
+#include "support/WaitUntil.h"
 
 #include <thread>
 
@@ -35,12 +36,19 @@ void Publishing::TearDown()
 
 int Publishing::DeviceIndex(bool video, const std::u16string& part)
 {
-    const char16_t** names = nullptr;
-    unsigned count = 0;
-    video ? m_engine->GetVideoDevices(&names, &count) : m_engine->GetAudioDevices(&names, &count);
-    for (unsigned i = 0; i < count; ++i)
-        if (std::u16string(names[i]).find(part) != std::u16string::npos) return static_cast<int>(i);
-    return -1;
+    // A device that has just come is listed once the engine's watch has seen it.
+    int index = -1;
+    WaitUntil(
+        [&] {
+            const char16_t** names = nullptr;
+            unsigned count = 0;
+            video ? m_engine->GetVideoDevices(&names, &count) : m_engine->GetAudioDevices(&names, &count);
+            for (unsigned i = 0; i < count && index < 0; ++i)
+                if (std::u16string(names[i]).find(part) != std::u16string::npos) index = static_cast<int>(i);
+            return index >= 0;
+        },
+        5s);
+    return index;
 }
 
 int Publishing::ScreenIndex()

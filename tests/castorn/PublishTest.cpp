@@ -2,6 +2,7 @@
 // PulseAudio server with null outputs, Xvfb. Driven through ICastorn in the
 // program's order of calls.
 #include "OnAirFixture.h"
+#include "ProcessTraces.h"
 
 #include "support/LoopbackPort.h"
 #include "support/WaitUntil.h"
@@ -11,6 +12,8 @@
 #include <xcb/xcb.h>
 
 #include <dirent.h>
+
+#include <algorithm>
 
 #include <cstdlib>
 #include <cstring>
@@ -64,39 +67,6 @@ private:
     xcb_window_t m_window;
 };
 
-std::vector<std::string> ThreadNames()
-{
-    std::vector<std::string> names;
-    DIR* tasks = opendir("/proc/self/task");
-    while (dirent* task = tasks ? readdir(tasks) : nullptr) {
-        if (task->d_name[0] == '.') continue;
-        std::ifstream comm(std::string("/proc/self/task/") + task->d_name + "/comm");
-        std::string name;
-        std::getline(comm, name);
-        names.push_back(name);
-    }
-    if (tasks) closedir(tasks);
-    return names;
-}
-
-// TCP connections to `port` that a descriptor still holds: this process's, as nobody
-// else connects to the test's own server.
-int ConnectionsTo(int port)
-{
-    std::ifstream table("/proc/net/tcp");
-    std::string line;
-    std::getline(table, line);
-    int count = 0;
-    while (std::getline(table, line)) {
-        std::istringstream fields(line);
-        std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout, inode;
-        fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >> timeout >> inode;
-        const auto remotePort = std::stoi(remote.substr(remote.find(':') + 1), nullptr, 16);
-        count += remotePort == port && inode != "0" ? 1 : 0;
-    }
-    return count;
-}
-
 // Whether a level report after the first `from` of them is above `percent`.
 bool LevelAbove(NotificationLog& log, int percent, int from)
 {
@@ -118,6 +88,7 @@ TEST_F(Publishing, ScreenAndMicrophoneAtTheDefaultParametersReachTheServer)
     GoOffAir(4s);
 
     ExpectAsAsked(OnlyRecording(), on);
+    EXPECT_EQ(m_log.Count("OnSourceLost"), 0) << "sources that give media are never taken for lost";
     EXPECT_GE(m_log.Count("OnAudioPercent"), 12) << "a few level reports a second";
     for (const auto& text : m_log.Texts()) EXPECT_EQ(text.find("qex"), std::string::npos) << "the key stays inside";
 }
@@ -348,6 +319,8 @@ TEST_F(ReleasingOnAir, EndsThePublicationAndLeavesNoThreadAndNoStreamObjectBehin
     ASSERT_NO_FATAL_FAILURE(GoLive());
     std::this_thread::sleep_for(1s);
     m_engine->Release();
+    m_engine = nullptr;
+    ASSERT_TRUE(WaitUntil(NoEngineThread, 10s)) << "what Release left to the engine's threads ends";
     const auto afterFirst = ThreadNames().size();
     const int live = LiveStreamObjects();
     if (live < 0) GTEST_SKIP() << "GStreamer started before this test, without its leak tracer: run it alone";
@@ -359,7 +332,7 @@ TEST_F(ReleasingOnAir, EndsThePublicationAndLeavesNoThreadAndNoStreamObjectBehin
     std::this_thread::sleep_for(1s);
     m_engine->Release();
     m_engine = nullptr;
-    for (const auto& name : ThreadNames()) EXPECT_NE(name, "castorn-loop");
+    EXPECT_TRUE(WaitUntil(NoEngineThread, 10s));
     EXPECT_LE(ThreadNames().size(), afterFirst);
     EXPECT_EQ(LiveStreamObjects(), 0);
     EXPECT_EQ(m_log.Count("OnPublishStopped"), 2);

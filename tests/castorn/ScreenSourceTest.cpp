@@ -6,18 +6,23 @@
 #include "castorn/ScreenSource.h"
 
 #include "support/Command.h"
+#include "support/Frozen.h"
 #include "support/RootPaint.h"
 #include "support/VirtualDisplay.h"
+#include "support/WaitUntil.h"
 
 #include <gst/app/gstappsink.h>
 #include <gst/video/video.h>
 #include <gtest/gtest.h>
 
 #include <array>
+#include <atomic>
+#include <thread>
 #include <vector>
 
 using namespace castorn;
 using namespace test_support;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -46,6 +51,19 @@ protected:
         m_paint->PlacePointer(kPointerX, kPointerY);
     }
 
+    // The screen at 20 frames a second into the appsink `out`.
+    void PlayScreen(GstElement*& pipeline, GstElement*& out)
+    {
+        std::string why;
+        ASSERT_TRUE(InitGstreamer(why)) << why;
+        const std::string description = std::string(kScreenSource) + " display-name=" + m_display->Name() +
+                                        " ! video/x-raw,framerate=20/1 ! appsink name=out sync=false";
+        pipeline = gst_parse_launch(description.c_str(), nullptr);
+        ASSERT_NE(pipeline, nullptr);
+        out = gst_bin_get_by_name(GST_BIN(pipeline), "out");
+        gst_element_set_state(pipeline, GST_STATE_PLAYING);
+    }
+
     std::vector<std::uint8_t> Grab(ScreenGrabber& grabber)
     {
         std::vector<std::uint8_t> pixels(std::size_t(grabber.Width()) * grabber.Height() * 4);
@@ -61,14 +79,9 @@ protected:
 
 TEST_F(ScreenSourceTest, GivesTheScreenWithItsPointerAtTheAskedRate)
 {
-    std::string why;
-    ASSERT_TRUE(InitGstreamer(why)) << why;
-    const std::string description = std::string(kScreenSource) + " display-name=" + m_display->Name() +
-                                    " ! video/x-raw,framerate=20/1 ! appsink name=out sync=false";
-    GstElement* pipeline = gst_parse_launch(description.c_str(), nullptr);
-    ASSERT_NE(pipeline, nullptr);
-    GstElement* out = gst_bin_get_by_name(GST_BIN(pipeline), "out");
-    gst_element_set_state(pipeline, GST_STATE_PLAYING);
+    GstElement* out = nullptr;
+    GstElement* pipeline = nullptr;
+    ASSERT_NO_FATAL_FAILURE(PlayScreen(pipeline, out));
     std::vector<GstClockTime> times;
     for (int index = 0; index < 4; ++index) {
         GstSample* sample = gst_app_sink_try_pull_sample(GST_APP_SINK(out), 5 * GST_SECOND);
@@ -129,4 +142,28 @@ TEST_F(ScreenSourceTest, ADisplayThatGoesAwayFailsTheGrabAndCanBeOpenedOnceBack)
     ScreenGrabber again(m_display->Name());
     ASSERT_TRUE(again.Ok()) << again.Error();
     Grab(again);
+}
+
+TEST_F(ScreenSourceTest, AStoppedServerHoldsUpNeitherTheGrabNorTheStop)
+{
+    GstElement* out = nullptr;
+    GstElement* pipeline = nullptr;
+    ASSERT_NO_FATAL_FAILURE(PlayScreen(pipeline, out));
+    GstSample* first = gst_app_sink_try_pull_sample(GST_APP_SINK(out), 5 * GST_SECOND);
+    EXPECT_NE(first, nullptr);
+    if (first) gst_sample_unref(first);
+    {
+        Frozen frozen(*m_display);
+        std::this_thread::sleep_for(300ms);  // many frames' time: the grab now waits on the server
+        std::atomic<bool> stopped{false};
+        std::thread stop([&] {
+            gst_element_set_state(pipeline, GST_STATE_NULL);
+            stopped = true;
+        });
+        EXPECT_TRUE(WaitUntil([&] { return stopped.load(); }, 3s)) << "the stop waited for the stopped server";
+        frozen.Thaw();
+        stop.join();
+    }
+    gst_object_unref(out);
+    gst_object_unref(pipeline);
 }

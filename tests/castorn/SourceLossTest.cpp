@@ -103,13 +103,18 @@ protected:
         EXPECT_EQ(runs.back().sound, Sound::Tone) << Describe(runs);
     }
 
-    // Unloads the null sink whose name starts with `prefix`, as someone else may.
+    // Unloads the null sink whose name (quoted or not) starts with `prefix`, as someone else may.
     void UnloadSink(const std::string& prefix)
     {
+        const std::string nullSink = "module-null-sink\tsink_name=";
         std::istringstream modules(m_sound->Pactl("list modules short"));
-        for (std::string line; std::getline(modules, line);)
-            if (line.find("module-null-sink\tsink_name=" + prefix) != std::string::npos)
+        for (std::string line; std::getline(modules, line);) {
+            const auto at = line.find(nullSink);
+            if (at == std::string::npos) continue;
+            const auto name = at + nullSink.size() + (line.compare(at + nullSink.size(), 1, "\"") == 0 ? 1 : 0);
+            if (line.compare(name, prefix.size(), prefix) == 0)
                 m_sound->Pactl("unload-module " + line.substr(0, line.find('\t')));
+        }
     }
 
     // One recording with both tracks to the end, and no hole in either.

@@ -2,6 +2,8 @@
 // finishes and cleans up by itself, and the engine can wait for it to end.
 #include "castorn/SourceOpener.h"
 
+#include "castorn/LingeringWork.h"
+
 #include <gst/gst.h>
 #include <gtest/gtest.h>
 
@@ -18,9 +20,9 @@ TEST(SourceOpener, AnAbandonedAttemptIsWaitedForAndLeavesTheSourceClosed)
     // Held here, the source's state lock keeps the attempt from going on.
     GST_STATE_LOCK(source);
     std::make_unique<SourceOpener>(source).reset();
-    EXPECT_FALSE(SourceOpener::AwaitAbandoned(0ms)) << "the attempt still runs";
+    EXPECT_FALSE(LingeringWork::Await(0ms)) << "the attempt still runs";
     GST_STATE_UNLOCK(source);
-    EXPECT_TRUE(SourceOpener::AwaitAbandoned(10s));
+    EXPECT_TRUE(LingeringWork::Await(10s));
     EXPECT_EQ(GST_STATE(source), GST_STATE_NULL) << "opened, then closed again";
     EXPECT_EQ(GST_OBJECT_REFCOUNT_VALUE(source), 1) << "and let go";
     gst_object_unref(source);

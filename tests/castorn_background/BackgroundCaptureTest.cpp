@@ -1,7 +1,6 @@
 // The background audio against a real sound server and a real player program.
 #include <gtest/gtest.h>
 #include <json/json.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -256,22 +255,25 @@ TEST_P(BackgroundCaptureOn, SoundServerRestartIsSurvivedAndTheOperatorHearsThePl
         << "the loopback plays into the capture sink";
 }
 
-TEST_F(BackgroundCapture, LeftoversOfADeadProcessAreRemovedAndALiveOnesKept)
+// A leftover's owner is told by its connection to the server, not by its process id, which
+// a process of another user or container may have: pid 1 is alive, yet owns nothing here.
+TEST_F(BackgroundCapture, LeftoversWhoseOwnerIsNotConnectedAreRemovedAndThoseOfALiveEngineKept)
 {
-    const pid_t dead = fork();
-    if (dead == 0) _exit(0);
-    waitpid(dead, nullptr, 0);
-    const std::string deadSink = "castorn_bg_" + std::to_string(dead) + "_1";
-    const std::string liveSink = "castorn_bg_1_1";  // init never dies
-    m_sound->Pactl("load-module module-null-sink sink_name=" + deadSink);
-    m_sound->Pactl("load-module module-loopback source=" + deadSink + ".monitor sink=player_sink");
-    m_sound->Pactl("load-module module-null-sink sink_name=" + liveSink);
+    const std::string ownerless = "castorn_bg_1_1";
+    m_sound->Pactl("load-module module-null-sink sink_name=" + ownerless);
+    m_sound->Pactl("load-module module-loopback source=" + ownerless + ".monitor sink=player_sink");
+    BackgroundAudio live(m_log.Receiver());
+    const std::string liveSource = live.StartCapture();
+    const std::string liveSink = liveSource.substr(0, liveSource.find(".monitor"));
+    ASSERT_TRUE(WaitUntil([&] { return m_sound->Pactl("list short sinks").find(liveSink) != std::string::npos; }));
 
     BackgroundAudio audio(m_log.Receiver());
-    ASSERT_FALSE(audio.StartCapture().empty());
+    const std::string source = audio.StartCapture();
+    const std::string sink = source.substr(0, source.find(".monitor"));
+    ASSERT_TRUE(WaitUntil([&] { return m_sound->Pactl("list short sinks").find(sink) != std::string::npos; }));
     const std::string modules = m_sound->Pactl("list modules");
-    EXPECT_EQ(modules.find(deadSink), std::string::npos);
-    EXPECT_NE(modules.find(liveSink), std::string::npos);
+    EXPECT_EQ(modules.find(ownerless), std::string::npos) << modules;
+    EXPECT_NE(modules.find(liveSink), std::string::npos) << "the other engine's, in use";
 }
 
 }  // namespace

@@ -28,6 +28,7 @@ TEST(CaptureSinkNames, OwnerIsReadFromSinkAndLoopbackArguments)
     EXPECT_EQ(CaptureSinkOwnerIn("sink_name=castorn_bg_4321_12 sink_properties=x"), owner);
     EXPECT_EQ(CaptureSinkOwnerIn("source=castorn_bg_4321_12.monitor latency_msec=50"), owner);
     EXPECT_EQ(CaptureSinkOwnerIn("sink_name=castorn_bg_4321_12"), owner);
+    EXPECT_EQ(CaptureSinkOwnerIn("sink_name=\"castorn_bg_4321_12\" sink_properties=x"), owner) << "quoted";
 }
 
 TEST(CaptureSinkNames, OtherNamesAreNotOurs)

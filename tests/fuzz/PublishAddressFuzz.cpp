@@ -4,7 +4,7 @@
 // as UTF-16 typed into the dialog's field.
 #include "FuzzSupport.h"
 
-#include "engine/TextConversion.h"
+#include "platform/TextConversion.h"
 #include "interface/EngineInterface.h"
 #include "settings/PublishAddress.h"
 

@@ -3,6 +3,8 @@
 #include "support/Files.h"
 #include "support/WindowFixture.h"
 
+#include <sys/stat.h>
+
 namespace {
 
 using SettingsFile = WindowTest;
@@ -22,6 +24,24 @@ TEST_F(SettingsFile, SaveKeepsEverythingElseOfAHandWrittenFile)
     PublishSettings read;
     ReadDialogSettings(kSettingsPath, read);
     EXPECT_EQ(read, settings);
+}
+
+TEST_F(SettingsFile, SavingAKeyLeavesAFileOthersCouldReadToItsOwnerAlone)
+{
+    WriteSettingsFile("[SVR]\nm_strScheduleSvr=rtmp://old\n");
+    ASSERT_EQ(::chmod("set.ini", 0664), 0);
+    PublishSettings settings;
+    settings.m_strKey = "secret-key";
+    ASSERT_TRUE(::WriteSettingsFile(kSettingsPath, settings));
+    struct stat saved {};
+    ASSERT_EQ(::stat("set.ini", &saved), 0);
+    EXPECT_EQ(saved.st_mode & 07777, 0600u);
+
+    ASSERT_EQ(::chmod("set.ini", 0644), 0);
+    settings.m_strKey.clear();
+    ASSERT_TRUE(::WriteSettingsFile(kSettingsPath, settings));
+    ASSERT_EQ(::stat("set.ini", &saved), 0);
+    EXPECT_EQ(saved.st_mode & 07777, 0644u) << "without a key the file keeps its mode";
 }
 
 TEST_F(SettingsFile, TheRecordSectionComesAfterEverySeededKeyWhichKeepItsOrder)

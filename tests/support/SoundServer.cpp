@@ -5,6 +5,7 @@
 #include "support/ToneMeter.h"
 #include "support/WaitUntil.h"
 
+#include <signal.h>
 #include <json/reader.h>
 
 #include <cstdlib>
@@ -50,8 +51,8 @@ load_script("suspend-node.lua")
 SoundServer::SoundServer(Microphone microphone, Kind kind) : m_kind(kind), m_devices(Devices(microphone, kind))
 {
     fs::create_directories(m_dir / "home");
-    WriteFile(m_dir / "test.pa",
-              "load-module module-native-protocol-unix auth-anonymous=1 socket=" + (m_dir / "native") + "\n" + m_devices);
+    WriteFile(m_dir / "test.pa", "load-module module-native-protocol-unix auth-anonymous=1 socket=" +
+                                     (m_dir / "native") + "\n" + m_devices);
     const fs::path sessionManager = m_dir / "config/wireplumber";
     fs::create_directories(sessionManager / "main.lua.d");
     fs::create_directories(sessionManager / "bluetooth.lua.d");
@@ -108,11 +109,11 @@ void SoundServer::StartPipeWire()
 void SoundServer::Launch(const std::vector<std::string>& command)
 {
     m_servers.push_back(std::make_unique<ChildProcess>(
-        command, ChildProcess::Options{.env = {"HOME=" + (m_dir / "home"), "XDG_RUNTIME_DIR=" + (m_dir / "run"),
-                                               "XDG_CONFIG_HOME=" + (m_dir / "config"),
-                                               "XDG_STATE_HOME=" + (m_dir / "state")},
-                                       .unsetEnv = {"DBUS_SESSION_BUS_ADDRESS", "PIPEWIRE_REMOTE",
-                                                    "PIPEWIRE_RUNTIME_DIR", "PULSE_RUNTIME_PATH", "PULSE_SERVER"}}));
+        command,
+        ChildProcess::Options{.env = {"HOME=" + (m_dir / "home"), "XDG_RUNTIME_DIR=" + (m_dir / "run"),
+                                      "XDG_CONFIG_HOME=" + (m_dir / "config"), "XDG_STATE_HOME=" + (m_dir / "state")},
+                              .unsetEnv = {"DBUS_SESSION_BUS_ADDRESS", "PIPEWIRE_REMOTE", "PIPEWIRE_RUNTIME_DIR",
+                                           "PULSE_RUNTIME_PATH", "PULSE_SERVER"}}));
 }
 
 // PipeWire's session manager may make a new output the default a moment later.
@@ -129,6 +130,11 @@ void SoundServer::AddSink(const std::string& name)
     Pactl("load-module module-null-sink sink_name=" + name);
     WaitUntil([&] { return Pactl("list sinks short").find(name) != std::string::npos; });
     KeepDefaultSink();
+}
+
+void SoundServer::Freeze(bool on)
+{
+    for (const auto& server : m_servers) server->Signal(on ? SIGSTOP : SIGCONT);
 }
 
 void SoundServer::Stop()

@@ -37,6 +37,7 @@ public:
 
     void Start();
     void Stop();
+    void Freeze(bool on);  // as a hung server: SIGSTOP, or SIGCONT
 
     // Output of `pactl ARGS` against this server.
     std::string Pactl(const std::string& args) const;

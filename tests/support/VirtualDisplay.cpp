@@ -2,6 +2,7 @@
 
 #include "support/Command.h"
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -13,14 +14,13 @@ constexpr const char* kNoSessionBus = "unix:path=/dev/null/no-session-bus";
 // Restartable displays: one number per test process, above the free ones Xvfb counts up to.
 constexpr int kRestartableBase = 1000;
 constexpr int kRestartableRange = 50000;
-}
+}  // namespace
 
 VirtualDisplay::VirtualDisplay() : VirtualDisplay(std::string{}) {}
 
 VirtualDisplay::VirtualDisplay(Restartable)
     : VirtualDisplay(":" + std::to_string(kRestartableBase + getpid() % kRestartableRange))
-{
-}
+{}
 
 VirtualDisplay::VirtualDisplay(const std::string& name) : m_name(name)
 {
@@ -37,7 +37,7 @@ void VirtualDisplay::Start()
     // takes clients.
     int fds[2];
     if (pipe(fds) != 0) throw std::runtime_error("no pipe");
-    std::vector<std::string> args{"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "1280x720x24",
+    std::vector<std::string> args{"Xvfb",      "-displayfd", std::to_string(fds[1]), "-screen", "0", "1280x720x24",
                                   "-nolisten", "tcp"};
     if (!m_name.empty()) args.push_back(m_name);
     m_process = std::make_unique<ChildProcess>(args);
@@ -47,6 +47,11 @@ void VirtualDisplay::Start()
     close(fds[0]);
     if (got <= 0) throw std::runtime_error("Xvfb did not start");
     m_name = ":" + std::to_string(std::atoi(number));
+}
+
+void VirtualDisplay::Freeze(bool on)
+{
+    m_process->Signal(on ? SIGSTOP : SIGCONT);
 }
 
 VirtualDisplay::~VirtualDisplay()

@@ -20,6 +20,7 @@ public:
     // The server gone, as when it crashes, and back under the same name.
     void Stop() { m_process.reset(); }
     void Start();
+    void Freeze(bool on);  // as a hung server: SIGSTOP, or SIGCONT
     // Runs xdotool with these arguments on this display; what it prints.
     std::string Xdotool(const std::string& args) const;
 

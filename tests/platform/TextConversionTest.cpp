@@ -1,4 +1,4 @@
-#include "engine/TextConversion.h"
+#include "platform/TextConversion.h"
 #include "support/ScopedLocale.h"
 
 #include <gtest/gtest.h>
