@@ -37,18 +37,18 @@ std::unique_ptr<RtmpSender> RtmpSender::Create(const PublishAddress& address, st
                  guint64(queueLimit * 2), nullptr);
     g_object_set(sink, "host", address.host.c_str(), "port", address.port, "application", address.application.c_str(),
                  "stream", address.PublishName().c_str(), "async-connect", TRUE, "sync", FALSE, "async", FALSE,
-                 "chunk-size", kChunkSize, nullptr);
+                 "chunk-size", kChunkSize, "timeout", static_cast<guint>(kSilenceLimit.count()), nullptr);
     gst_util_set_object_arg(G_OBJECT(sink), "scheme", address.secure ? "rtmps" : "rtmp");
     gst_bin_add_many(GST_BIN(pipeline.get()), source, sink, nullptr);
     if (!gst_element_link(source, sink)) {
         why = "cannot link appsrc to rtmp2sink";
         return nullptr;
     }
-    return std::unique_ptr<RtmpSender>(new RtmpSender(pipeline.release(), source, sink, queueLimit));
+    return std::unique_ptr<RtmpSender>(new RtmpSender(pipeline.release(), source, sink, address.port, queueLimit));
 }
 
-RtmpSender::RtmpSender(GstElement* pipeline, GstElement* source, GstElement* sink, std::size_t queueLimit)
-    : m_pipeline(pipeline), m_source(source), m_sink(sink), m_queueLimit(queueLimit)
+RtmpSender::RtmpSender(GstElement* pipeline, GstElement* source, GstElement* sink, int port, std::size_t queueLimit)
+    : m_pipeline(pipeline), m_source(source), m_sink(sink), m_port(port), m_queueLimit(queueLimit)
 {}
 
 RtmpSender::~RtmpSender()
@@ -67,13 +67,19 @@ bool RtmpSender::Start(std::string& why)
 RtmpSender::Push RtmpSender::Send(GstSample* tag)
 {
     // Stream headers (file header, metadata, codec setup) go as they are.
-    const FlvTagKind kind = Classify(gst_sample_get_buffer(tag));
-    const Push push = m_admission.Admit(kind, Queued() > m_queueLimit);
-    if (push != Push::Sent) return push;
-    if (kind == FlvTagKind::Header)
+    GstBuffer* buffer = gst_sample_get_buffer(tag);
+    const FlvTagKind kind = Classify(buffer);
+    if (kind == FlvTagKind::Header) {
         gst_app_src_push_sample(GST_APP_SRC(m_source), tag);
-    else
-        PushRebased(tag);
+        return Push::Sent;
+    }
+    guint8 head[8] = {};
+    const bool timed = gst_buffer_extract(buffer, 0, head, sizeof head) == sizeof head;
+    if (timed) m_backlog.Encoded(FlvTagTime(head));
+    const Push push = m_admission.Admit(kind, m_dropVideo);
+    if (push != Push::Sent) return push;
+    PushRebased(tag);
+    if (timed) m_backlog.Queued(FlvTagTime(head), gst_buffer_get_size(buffer));
     return push;
 }
 
@@ -128,6 +134,29 @@ bool RtmpSender::AttemptOver() const
 std::size_t RtmpSender::Queued() const
 {
     return static_cast<std::size_t>(gst_app_src_get_current_level_bytes(GST_APP_SRC(m_source)));
+}
+
+std::uint64_t RtmpSender::SocketWaiting()
+{
+    if (!m_socket.Found() && Connected()) m_socket.Find(m_port);
+    return m_socket.Unacknowledged().value_or(0);
+}
+
+SenderFlow RtmpSender::Flow()
+{
+    const std::uint64_t inSocket = SocketWaiting();
+    const std::uint64_t written = StatsField("out-bytes-total");
+    SenderFlow flow;
+    flow.waiting = Queued() + inSocket;
+    flow.delivered = written > inSocket ? written - inSocket : 0;
+    flow.behind = m_backlog.Behind(flow.waiting);
+    return flow;
+}
+
+void RtmpSender::Abandon()
+{
+    SocketWaiting();
+    m_socket.DiscardOnClose();
 }
 
 SenderCounters RtmpSender::Counters() const

@@ -3,12 +3,16 @@
 // the next attempt gets a new one while the capture goes on.
 #pragma once
 
+#include "castorn/ConnectionSocket.h"
 #include "castorn/PublishAddress.h"
+#include "castorn/SendBacklog.h"
 #include "castorn/SendStatistics.h"
 #include "castorn/TagAdmission.h"
 
 #include <gst/gst.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -41,18 +45,32 @@ public:
     bool AttemptOver() const;
     std::size_t Queued() const;  // bytes waiting for the server
     SenderCounters Counters() const;
+    // On the engine loop's thread, once connected.
+    SenderFlow Flow();
+    // Pictures are left out until told otherwise; sound never is.
+    void DropVideo(bool drop) { m_dropVideo = drop; }
+    // The connection is given up: its close drops what still waits instead of sending it.
+    void Abandon();
+
+    // How long the connection may take nothing at all before it is given up.
+    static constexpr std::chrono::seconds kSilenceLimit{10};
     GstElement* Pipeline() const { return m_pipeline; }
 
 private:
-    RtmpSender(GstElement* pipeline, GstElement* source, GstElement* sink, std::size_t queueLimit);
+    RtmpSender(GstElement* pipeline, GstElement* source, GstElement* sink, int port, std::size_t queueLimit);
+    std::uint64_t SocketWaiting();
     void PushRebased(GstSample* tag);
     std::uint64_t StatsField(const char* name) const;  // from rtmp2sink's "stats"
 
     GstElement* m_pipeline;
     GstElement* m_source;
     GstElement* m_sink;
+    int m_port;
     std::size_t m_queueLimit;
     TagAdmission m_admission;
+    std::atomic<bool> m_dropVideo{false};
+    SendBacklog m_backlog;
+    ConnectionSocket m_socket;
     std::uint64_t m_receivedAtFinish = 0;
 };
 

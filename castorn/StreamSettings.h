@@ -26,6 +26,7 @@ struct AudioSettings {
 struct EncoderSettings {
     int bFrames = 0;
     int vbrQuality = 0;  // 1-100 selects constant quality, 0 constant bitrate
+    bool adaptiveBitrate = true;  // the video rate follows what the connection carries
 };
 
 // Values the pipeline can use, whatever was asked: even sizes within the

@@ -25,6 +25,7 @@ struct PublishSettings {
     std::int32_t m_iAdVolum = 80;
     bool m_bAdMute = false;
     bool m_bShowSpectrum = true;
+    bool m_bAdaptiveBitrate = true;
 
     bool operator==(const PublishSettings&) const = default;
 };

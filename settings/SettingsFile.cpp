@@ -44,6 +44,7 @@ constexpr Key<std::int32_t> kIntKeys[] = {
 constexpr Key<bool> kBoolKeys[] = {
     {"audio", "m_bAdMute", &PublishSettings::m_bAdMute},
     {"audio", "m_bShowSpectrum", &PublishSettings::m_bShowSpectrum},
+    {"network", "m_bAdaptiveBitrate", &PublishSettings::m_bAdaptiveBitrate},
 };
 
 // The built-in defaults, one source for every reader.
