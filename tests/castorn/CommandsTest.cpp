@@ -119,8 +119,8 @@ TEST_F(Commands, UnknownAndMalformedCommandsAnswerFalseAndSayWhy)
         "{\"cmd\":\"SetBframeCount\",\"params\":{\"BframeCount\":17}}",
         "{\"cmd\":\"SetVBRQuality\",\"params\":{\"Quality\":-1}}",
         "{\"cmd\":\"SetVBRQuality\",\"params\":[70]}",
-        "{\"cmd\":\"SelectPlayerName\",\"params\":{\"player\":3}}",
         "{\"cmd\":\"SetAdaptiveBitrate\",\"params\":{\"Enabled\":\"False\"}}",
+        "{\"cmd\":\"SelectPlayerName\",\"params\":{\"player\":3}}",
     };
     for (const char* command : refused) {
         EXPECT_FALSE(Run(command)) << command;

@@ -12,6 +12,7 @@ const std::vector<std::string> kOnAirCalls = {
     "SetPublishAddress [rtmp://127.0.0.1] [live?qex] [s]",
     "SetAuxParams 80 0",
     "SetUserId [10000]",
+    "ExecuteCommand {\n   \"cmd\" : \"SetAdaptiveBitrate\",\n   \"params\" : {\n      \"Enabled\" : true\n   }\n}\n",
     "StartPublish",
 };
 
@@ -36,6 +37,17 @@ TEST_F(OnAir, HandsTheEngineEverythingInItsOrderThenShowsTheOnAirPattern)
     EXPECT_EQ(CallsOfClick(IDC_ON_AIR), kOnAirCalls);
     EXPECT_EQ(ButtonPattern(), "0011");
     EXPECT_TRUE(boxes.empty());
+}
+
+TEST_F(OnAir, AdaptiveBitrateTurnedOffInTheNetworkSectionIsToldBeforeStartPublish)
+{
+    WriteSettingsFile(std::string(kDefaultSettingsFile) + "[network]\nm_bAdaptiveBitrate=False\n");
+    Open();
+    const auto calls = CallsOfClick(IDC_ON_AIR);
+    ASSERT_GE(calls.size(), 2u);
+    EXPECT_EQ(calls[calls.size() - 2],
+              "ExecuteCommand {\n   \"cmd\" : \"SetAdaptiveBitrate\",\n   \"params\" : {\n      \"Enabled\" : false\n   }\n}\n");
+    EXPECT_EQ(calls.back(), "StartPublish");
 }
 
 TEST_F(OnAir, NothingSelectedIsMinusOneAndAnEmptyKeyEndsTheApplicationWithAQuestionMark)
