@@ -9,23 +9,23 @@ namespace {
 using Ms = CongestionControl::Ms;
 
 // The rate is what the network took over about this long.
-constexpr Ms kRateWindow{2000};
+constexpr Ms kRateWindow{1000};
 // A rate needs at least this much of it.
-constexpr Ms kShortestRateSpan{1000};
+constexpr Ms kShortestRateSpan{500};
 // Of what the connection carries, the share the video is given after the sound: the rest
 // is the margin for framing, key frames and the connection's own ups and downs.
 constexpr int kMarginPercent = 85;
 // After a cut the backlog takes a while to show it: no second cut before this.
-constexpr Ms kLowerHold{1500};
+constexpr Ms kLowerHold{1000};
 // A raise comes after this long without backlog, and this long after the last raise.
 constexpr Ms kClearBeforeRaise{1000};
-constexpr Ms kRaiseEvery{1500};
+constexpr Ms kRaiseEvery{1200};
 // A raise is taken back when the backlog passes the first within the second.
 constexpr Ms kFailedRaiseBacklog{200};
 constexpr Ms kRaiseTrial{3000};
 // The wait before probing upwards after congestion; doubled by each raise taken back.
 constexpr Ms kShortestProbeWait{2000};
-constexpr Ms kLongestProbeWait{8000};
+constexpr Ms kLongestProbeWait{6000};
 constexpr int kRaisePercent = 130;
 constexpr int kSmallestRaiseKbps = 50;
 // How long congestion stays told once the backlog has gone.
@@ -46,11 +46,16 @@ void CongestionControl::Restart(Clock::time_point now, std::uint64_t delivered)
     m_raisedAt.reset();
 }
 
-void CongestionControl::Update(Clock::time_point now, Ms backlog, std::uint64_t delivered)
+void CongestionControl::Update(Clock::time_point now, Ms backlog, std::uint64_t delivered, std::uint64_t waiting)
 {
     m_lastUpdate = now;
-    m_backlog = backlog;
     Measure(now, delivered);
+    // On a connection slower than the stream, what waits takes longer to go than it took
+    // to make: the delay ahead is the longer of the two.
+    const int throughput = ThroughputKbps();
+    const Ms drain(throughput > 0 ? static_cast<std::int64_t>(waiting * 8 / static_cast<std::uint64_t>(throughput)) : 0);
+    m_backlog = std::max(backlog, drain);
+    backlog = m_backlog;
     if (backlog >= kDropAbove)
         m_drop = true;
     else if (backlog < kResumeBelow)

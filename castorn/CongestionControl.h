@@ -31,22 +31,23 @@ public:
     // Below this the connection keeps up with room to spare.
     static constexpr Ms kClearBacklog{100};
     // Video is left out past the first, and taken again below the second.
-    static constexpr Ms kDropAbove{1000};
-    static constexpr Ms kResumeBelow{400};
+    static constexpr Ms kDropAbove{800};
+    static constexpr Ms kResumeBelow{300};
 
     explicit CongestionControl(Settings settings);
 
     // A new connection: its counts start again; the rate learnt so far is kept.
     void Restart(Clock::time_point now, std::uint64_t delivered);
-    // `delivered`: the connection's bytes the network has taken so far.
-    void Update(Clock::time_point now, Ms backlog, std::uint64_t delivered);
+    // `delivered`: the connection's bytes the network has taken so far; `waiting`: those
+    // handed on that it has not taken yet.
+    void Update(Clock::time_point now, Ms backlog, std::uint64_t delivered, std::uint64_t waiting);
 
     int VideoKbps() const { return m_rate; }
     int SetKbps() const { return m_settings.videoKbps; }
     bool DropVideo() const { return m_drop; }
     // The connection cannot carry the stream as set, or could not a moment ago.
     bool Congested() const;
-    Ms Backlog() const { return m_backlog; }
+    Ms Backlog() const { return m_backlog; }  // the delay ahead of what is made now
     int ThroughputKbps() const;  // what the network took over the last seconds
 
 private:

@@ -258,7 +258,7 @@ void Publisher::Adapt(SendStatistics::Clock::time_point now)
         return;
     }
     const int rate = m_congestion->VideoKbps();
-    m_congestion->Update(now, flow.behind, flow.delivered);
+    m_congestion->Update(now, flow.behind, flow.delivered, flow.waiting);
     m_sender->DropVideo(m_congestion->DropVideo());
     if (m_congestion->VideoKbps() != rate) m_capture->SetVideoBitrate(m_congestion->VideoKbps());
 }

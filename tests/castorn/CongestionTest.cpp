@@ -1,0 +1,220 @@
+// A slow uplink: nginx and the engine in a network namespace of the test's own, whose
+// loopback is cut to a lower rate for a while and then restored, with a picture of
+// moving noise that fills the rate set. When every tag reached the server is logged.
+#include "OnAirFixture.h"
+#include "TestCamera.h"
+
+#include "support/ShapedNetwork.h"
+#include "support/TagArrivals.h"
+
+#include <cstdio>
+#include <optional>
+#include <thread>
+
+using namespace std::chrono_literals;
+
+namespace castorn_test {
+
+namespace {
+
+std::string g_whyUnshaped;
+// Before any thread: everything the tests start lives in the namespace.
+const bool g_shaped = ShapedNetwork::Enter(g_whyUnshaped);
+
+constexpr int kSetKbps = 2500;
+constexpr std::chrono::seconds kSettle{8};  // unlimited, before any limit
+
+// What the engine told while a phase lasted.
+struct Phase {
+    ArrivalTime from;
+    ArrivalTime to;
+    int lowestVideoKbps = kSetKbps;
+    bool congestionTold = false;
+    std::optional<std::chrono::duration<double>> setRateBackAfter;  // from the phase's start
+    std::int64_t framesDropped = 0;                                 // at its end
+};
+
+std::string Describe(const ArrivalFigures& figures)
+{
+    char text[160];
+    std::snprintf(text, sizeof text, "%.1f video frames/s, %.0f kbit/s, delay %.2f s at most and %.2f s at the end",
+                  figures.videoFps, figures.kbps, figures.maxDelay, figures.lastDelay);
+    return text;
+}
+
+}  // namespace
+
+class Congestion : public Publishing {
+protected:
+    void SetUp() override
+    {
+        if (!g_shaped) GTEST_SKIP() << g_whyUnshaped;
+        Publishing::SetUp();
+        if (IsSkipped() || HasFailure()) return;
+        InstallTestCamera();
+        SetTestCameraPicture("snow", kWidth, kHeight, kFps);
+        m_arrivals = std::make_unique<TagArrivals>(m_server->RecordingsDir());
+    }
+
+    void TearDown() override
+    {
+        m_arrivals.reset();
+        Publishing::TearDown();
+    }
+
+    void GoLiveWithNoise(bool adaptive)
+    {
+        OnAir on;
+        on.video = DeviceIndex(true, kTestCameraName);
+        on.audio = MicrophoneIndex();
+        on.width = kWidth;
+        on.height = kHeight;
+        on.fps = kFps;
+        on.videoBitrate = kSetKbps * 1000;
+        on.audioBitrate = 128000;
+        on.adaptiveBitrate = adaptive;
+        ASSERT_GE(on.video, 0);
+        ASSERT_NO_FATAL_FAILURE(GoLive(on));
+        m_settled = Run(kSettle);
+    }
+
+    // `kbps` 0: unlimited.
+    Phase Run(std::chrono::seconds span, int kbps = 0)
+    {
+        kbps > 0 ? ShapedNetwork::Limit(kbps) : ShapedNetwork::Unlimit();
+        Phase phase;
+        phase.from = std::chrono::steady_clock::now();
+        phase.to = phase.from + span;
+        while (std::chrono::steady_clock::now() < phase.to) {
+            std::this_thread::sleep_for(250ms);
+            const Json::Value statistics = m_log.Last("OnStatistics");
+            if (statistics.isNull()) continue;
+            const int rate = statistics["videoKbps"].asInt();
+            phase.lowestVideoKbps = std::min(phase.lowestVideoKbps, rate);
+            phase.congestionTold = phase.congestionTold || statistics["congested"].asBool();
+            phase.framesDropped = statistics["framesDropped"].asInt64();
+            if (getenv("CONGESTION_TRACE")) {
+                const auto now = std::chrono::steady_clock::now();
+                const ArrivalFigures last = Figures(now - 250ms, now);
+                std::printf("%5.2f kbps %4d rate %4d backlog %5lld queued %7lld dropped %5lld delay %.2f fps %.0f\n",
+                            std::chrono::duration<double>(now - phase.from).count(), statistics["kbps"].asInt(), rate,
+                            (long long)statistics["backlogMs"].asInt64(), (long long)statistics["bytesQueued"].asInt64(),
+                            (long long)phase.framesDropped, last.maxDelay, last.videoFps);
+            }
+            if (rate == kSetKbps && !phase.setRateBackAfter && phase.lowestVideoKbps < kSetKbps)
+                phase.setRateBackAfter = std::chrono::steady_clock::now() - phase.from;
+        }
+        return phase;
+    }
+
+    ArrivalFigures Figures(ArrivalTime from, ArrivalTime to) const
+    {
+        return FiguresBetween(m_arrivals->Tags(), from, to);
+    }
+
+    void ExpectSoundWhole() const
+    {
+        double longestStepMs = 0;
+        const double kept = SoundKept(m_arrivals->Tags(), longestStepMs);
+        EXPECT_GT(kept, 0.999) << "longest step between audio tags " << longestStepMs << " ms";
+        EXPECT_LT(longestStepMs, 50) << "an audio frame is missing";
+        if (getenv("CONGESTION_TRACE")) {
+            const auto tags = m_arrivals->Tags();
+            std::uint32_t last = 0;
+            for (const auto& tag : tags)
+                if (tag.audio) {
+                    if (tag.timeMs - last > 40) std::printf("audio step %u at %u\n", tag.timeMs - last, tag.timeMs);
+                    last = tag.timeMs;
+                }
+        }
+    }
+
+    void ExpectOneConnection()
+    {
+        EXPECT_EQ(m_log.Count("OnConnected"), 1) << "a slow connection is kept";
+        EXPECT_EQ(m_log.Count("OnReconnecting"), 0);
+        EXPECT_EQ(m_server->Recordings().size(), 1u);
+    }
+
+    static constexpr int kWidth = 1280;
+    static constexpr int kHeight = 720;
+    static constexpr int kFps = 30;
+
+    std::unique_ptr<TagArrivals> m_arrivals;
+    Phase m_settled;
+};
+
+TEST_F(Congestion, AtAThirdOfTheRateTheBitrateFollowsAndTheSoundStaysWholeTheDelayShort)
+{
+    ASSERT_NO_FATAL_FAILURE(GoLiveWithNoise(true));
+    const Phase limited = Run(40s, 1000);
+    const Phase after = Run(20s);
+    GoOffAir();
+
+    const ArrivalFigures before = Figures(m_settled.from + 3s, m_settled.to);
+    const ArrivalFigures during = Figures(limited.from + 10s, limited.to);
+    const ArrivalFigures throughout = Figures(m_settled.from, after.to);
+    const ArrivalFigures recovered = Figures(limited.to + 3s, after.to);
+    std::printf("before: %s\nduring, from 10 s in: %s\nafter, from 3 s on: %s\n", Describe(before).c_str(),
+                Describe(during).c_str(), Describe(recovered).c_str());
+    EXPECT_GT(before.kbps, kSetKbps * 0.7) << "the picture fills the rate set";
+    ExpectOneConnection();
+    ExpectSoundWhole();
+    EXPECT_GE(during.videoFps, 20);
+    EXPECT_LT(throughout.maxDelay, 2.0);
+    EXPECT_LT(recovered.maxDelay, before.maxDelay + 0.5) << "the delay back to what it was";
+    EXPECT_TRUE(limited.congestionTold);
+    EXPECT_LE(limited.lowestVideoKbps, 1000) << "the rate follows the connection";
+    ASSERT_TRUE(after.setRateBackAfter) << "the rate set is reached again";
+    EXPECT_LT(after.setRateBackAfter->count(), 20);
+}
+
+TEST_F(Congestion, AtAnEighthOfTheRateTheConnectionIsKeptWithAllTheSound)
+{
+    ASSERT_NO_FATAL_FAILURE(GoLiveWithNoise(true));
+    const Phase limited = Run(30s, 300);
+    const Phase after = Run(5s);
+    GoOffAir();
+
+    const ArrivalFigures throughout = Figures(m_settled.from, after.to);
+    std::printf("throughout: %s\n", Describe(throughout).c_str());
+    ExpectOneConnection();
+    ExpectSoundWhole();
+    EXPECT_LT(throughout.maxDelay, 3.0);
+    EXPECT_TRUE(limited.congestionTold);
+}
+
+TEST_F(Congestion, AfterATwelfthOfTheRateTheStreamIsBackAtFullRateWithinTwentySeconds)
+{
+    ASSERT_NO_FATAL_FAILURE(GoLiveWithNoise(true));
+    const Phase limited = Run(40s, 200);
+    const Phase after = Run(20s);
+    GoOffAir();
+
+    const ArrivalFigures full = Figures(after.from + 15s, after.to);
+    std::printf("from 15 s after the limit: %s\n", Describe(full).c_str());
+    EXPECT_TRUE(limited.congestionTold);
+    ASSERT_TRUE(after.setRateBackAfter) << "the rate set is reached again";
+    EXPECT_LT(after.setRateBackAfter->count(), 20);
+    EXPECT_GT(full.kbps, kSetKbps * 0.7);
+    ExpectSoundWhole();
+}
+
+TEST_F(Congestion, WithoutAdaptiveBitrateDroppedPicturesKeepTheDelayBoundedAndTheSoundWhole)
+{
+    ASSERT_NO_FATAL_FAILURE(GoLiveWithNoise(false));
+    const Phase limited = Run(30s, 1000);
+    const Phase after = Run(5s);
+    GoOffAir();
+
+    const ArrivalFigures throughout = Figures(m_settled.from, after.to);
+    std::printf("throughout: %s\n", Describe(throughout).c_str());
+    ExpectOneConnection();
+    ExpectSoundWhole();
+    EXPECT_LT(throughout.maxDelay, 2.5);
+    EXPECT_EQ(limited.lowestVideoKbps, kSetKbps) << "the rate stays as set";
+    EXPECT_GT(limited.framesDropped, 0);
+    EXPECT_TRUE(limited.congestionTold);
+}
+
+}  // namespace castorn_test
