@@ -44,6 +44,7 @@ public:
 
     int VideoKbps() const { return m_rate; }
     int SetKbps() const { return m_settings.videoKbps; }
+    int AudioKbps() const { return m_settings.audioKbps; }
     bool DropVideo() const { return m_drop; }
     // The connection cannot carry the stream as set, or could not a moment ago.
     bool Congested() const;

@@ -3,10 +3,12 @@
 #include <dirent.h>
 #include <linux/sockios.h>
 #include <netinet/in.h>
+#include <linux/tcp.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 
+#include <cstddef>
 #include <cstdlib>
 #include <mutex>
 #include <set>
@@ -94,6 +96,22 @@ std::optional<std::uint64_t> ConnectionSocket::Unacknowledged() const
     int waiting = 0;
     if (!Same() || ioctl(m_fd, SIOCOUTQ, &waiting) != 0 || waiting < 0) return std::nullopt;
     return static_cast<std::uint64_t>(waiting);
+}
+
+std::optional<std::chrono::microseconds> ConnectionSocket::MinRoundTrip() const
+{
+    tcp_info info{};
+    socklen_t length = sizeof info;
+    if (!Same() || getsockopt(m_fd, IPPROTO_TCP, TCP_INFO, &info, &length) != 0 ||
+        length < offsetof(tcp_info, tcpi_min_rtt) + sizeof info.tcpi_min_rtt || info.tcpi_min_rtt == 0)
+        return std::nullopt;
+    return std::chrono::microseconds(info.tcpi_min_rtt);
+}
+
+void ConnectionSocket::BoundBuffer(int bytes) const
+{
+    const int buffer = bytes / 2;  // the kernel doubles it for its own use
+    if (Same()) setsockopt(m_fd, SOL_SOCKET, SO_SNDBUF, &buffer, sizeof buffer);
 }
 
 void ConnectionSocket::DiscardOnClose() const

@@ -6,6 +6,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 
@@ -24,6 +25,11 @@ public:
     bool Found() const { return m_fd >= 0; }
     // Bytes written into it that the peer has not acknowledged yet; empty when it is gone.
     std::optional<std::uint64_t> Unacknowledged() const;
+    // The shortest round trip seen on it.
+    std::optional<std::chrono::microseconds> MinRoundTrip() const;
+    // The kernel keeps about `bytes` in it, no more: without a bound it grows to seconds of
+    // a slow uplink, which no later decision can take back.
+    void BoundBuffer(int bytes) const;
     // Its close discards what waits and resets the connection.
     void DiscardOnClose() const;
 

@@ -260,6 +260,7 @@ void Publisher::Adapt(SendStatistics::Clock::time_point now)
     const int rate = m_congestion->VideoKbps();
     m_congestion->Update(now, flow.behind, flow.delivered, flow.waiting);
     m_sender->DropVideo(m_congestion->DropVideo());
+    m_sender->FitSocket(m_congestion->VideoKbps() + m_congestion->AudioKbps());
     if (m_congestion->VideoKbps() != rate) m_capture->SetVideoBitrate(m_congestion->VideoKbps());
 }
 

@@ -5,6 +5,9 @@
 
 #include <gst/app/gstappsrc.h>
 
+#include <algorithm>
+#include <cstdlib>
+
 namespace castorn {
 
 namespace {
@@ -66,24 +69,22 @@ bool RtmpSender::Start(std::string& why)
 
 RtmpSender::Push RtmpSender::Send(GstSample* tag)
 {
-    // Stream headers (file header, metadata, codec setup) go as they are.
     GstBuffer* buffer = gst_sample_get_buffer(tag);
     const FlvTagKind kind = Classify(buffer);
-    if (kind == FlvTagKind::Header) {
-        gst_app_src_push_sample(GST_APP_SRC(m_source), tag);
-        return Push::Sent;
-    }
     guint8 head[8] = {};
-    const bool timed = gst_buffer_extract(buffer, 0, head, sizeof head) == sizeof head;
+    const bool timed = kind != FlvTagKind::Header && gst_buffer_extract(buffer, 0, head, sizeof head) == sizeof head;
     if (timed) m_backlog.Encoded(FlvTagTime(head));
+    std::lock_guard lock(m_queueMutex);
     const Push push = m_admission.Admit(kind, m_dropVideo);
     if (push != Push::Sent) return push;
-    PushRebased(tag);
+    // Stream headers (file header, metadata, codec setup) go as they are.
+    m_queue.Add(kind == FlvTagKind::Header ? gst_sample_ref(tag) : Rebased(tag), kind);
     if (timed) m_backlog.Queued(FlvTagTime(head), gst_buffer_get_size(buffer));
+    HandOn();
     return push;
 }
 
-void RtmpSender::PushRebased(GstSample* tag)
+GstSample* RtmpSender::Rebased(GstSample* tag)
 {
     GstBuffer* copy = gst_buffer_copy_deep(gst_sample_get_buffer(tag));
     GstMapInfo map;
@@ -93,13 +94,34 @@ void RtmpSender::PushRebased(GstSample* tag)
     }
     GstSample* rebased = gst_sample_new(copy, gst_sample_get_caps(tag), gst_sample_get_segment(tag), nullptr);
     gst_buffer_unref(copy);
-    gst_app_src_push_sample(GST_APP_SRC(m_source), rebased);
-    gst_sample_unref(rebased);
+    return rebased;
+}
+
+void RtmpSender::HandOn(bool all)
+{
+    // Enough for the element to keep the socket busy between two rounds; the rest waits here.
+    constexpr guint64 kHandedOnBytes = 16 * 1024;
+    while (!m_queue.Empty() && (all || gst_app_src_get_current_level_bytes(GST_APP_SRC(m_source)) < kHandedOnBytes)) {
+        GstSample* tag = m_queue.Take();
+        gst_app_src_push_sample(GST_APP_SRC(m_source), tag);
+        gst_sample_unref(tag);
+    }
+}
+
+void RtmpSender::DropVideo(bool drop)
+{
+    std::lock_guard lock(m_queueMutex);
+    if (drop && !m_dropVideo) m_admission.Withdraw(m_queue.DropVideo());
+    m_dropVideo = drop;
 }
 
 void RtmpSender::Finish()
 {
     m_receivedAtFinish = StatsField("in-bytes-total");
+    {
+        std::lock_guard lock(m_queueMutex);
+        HandOn(true);
+    }
     gst_app_src_end_of_stream(GST_APP_SRC(m_source));
 }
 
@@ -131,9 +153,11 @@ bool RtmpSender::AttemptOver() const
     return error != nullptr;
 }
 
-std::size_t RtmpSender::Queued() const
+std::size_t RtmpSender::Queued()
 {
-    return static_cast<std::size_t>(gst_app_src_get_current_level_bytes(GST_APP_SRC(m_source)));
+    std::lock_guard lock(m_queueMutex);
+    HandOn();
+    return m_queue.Bytes() + static_cast<std::size_t>(gst_app_src_get_current_level_bytes(GST_APP_SRC(m_source)));
 }
 
 std::uint64_t RtmpSender::SocketWaiting()
@@ -153,13 +177,29 @@ SenderFlow RtmpSender::Flow()
     return flow;
 }
 
+void RtmpSender::FitSocket(int kbps)
+{
+    // What keeps the network busy over a round trip, and a little for the scheduler. More
+    // would only wait there, out of reach.
+    constexpr int kLeastBytes = 8 * 1024;
+    constexpr std::chrono::milliseconds kSlack{50};
+    const auto roundTrip = m_socket.MinRoundTrip();
+    if (!roundTrip) return;
+    const auto held = std::chrono::duration_cast<std::chrono::milliseconds>(*roundTrip) + kSlack;
+    const int bytes = std::max(kLeastBytes, static_cast<int>(kbps / 8 * held.count()));
+    // Only a change worth a system call.
+    if (std::abs(bytes - m_socketBytes) * 10 < m_socketBytes) return;
+    m_socketBytes = bytes;
+    m_socket.BoundBuffer(bytes);
+}
+
 void RtmpSender::Abandon()
 {
     SocketWaiting();
     m_socket.DiscardOnClose();
 }
 
-SenderCounters RtmpSender::Counters() const
+SenderCounters RtmpSender::Counters()
 {
     return {StatsField("out-bytes-total"), m_admission.FramesSent(), m_admission.FramesDropped(), Queued()};
 }

@@ -8,6 +8,7 @@
 #include "castorn/SendBacklog.h"
 #include "castorn/SendStatistics.h"
 #include "castorn/TagAdmission.h"
+#include "castorn/TagQueue.h"
 
 #include <gst/gst.h>
 
@@ -15,6 +16,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 
 namespace castorn {
@@ -43,12 +45,15 @@ public:
     bool Connected() const;  // the server accepted the publish
     // Connected, or failed with an error still on the bus: stopping now is clean.
     bool AttemptOver() const;
-    std::size_t Queued() const;  // bytes waiting for the server
-    SenderCounters Counters() const;
+    std::size_t Queued();  // bytes waiting for the server, the socket's not counted
+    SenderCounters Counters();
     // On the engine loop's thread, once connected.
     SenderFlow Flow();
+    // The stream's rate now, sound included: the socket holds no more than a moment of it.
+    void FitSocket(int kbps);
     // Pictures are left out until told otherwise; sound never is.
-    void DropVideo(bool drop) { m_dropVideo = drop; }
+    // Those waiting to be handed on are dropped at once.
+    void DropVideo(bool drop);
     // The connection is given up: its close drops what still waits instead of sending it.
     void Abandon();
 
@@ -59,7 +64,8 @@ public:
 private:
     RtmpSender(GstElement* pipeline, GstElement* source, GstElement* sink, int port, std::size_t queueLimit);
     std::uint64_t SocketWaiting();
-    void PushRebased(GstSample* tag);
+    GstSample* Rebased(GstSample* tag);  // a copy with this connection's time
+    void HandOn(bool all = false);       // from the queue to the element; under m_queueMutex
     std::uint64_t StatsField(const char* name) const;  // from rtmp2sink's "stats"
 
     GstElement* m_pipeline;
@@ -67,10 +73,13 @@ private:
     GstElement* m_sink;
     int m_port;
     std::size_t m_queueLimit;
+    std::mutex m_queueMutex;  // the streaming thread adds, the engine loop drops and hands on
     TagAdmission m_admission;
-    std::atomic<bool> m_dropVideo{false};
+    TagQueue m_queue;
+    bool m_dropVideo = false;
     SendBacklog m_backlog;
     ConnectionSocket m_socket;
+    int m_socketBytes = 0;  // what the socket's buffer was fitted to
     std::uint64_t m_receivedAtFinish = 0;
 };
 

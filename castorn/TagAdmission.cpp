@@ -32,6 +32,12 @@ TagAdmission::Push TagAdmission::Gate(FlvTagKind kind, bool dropVideo)
     return Push::Sent;
 }
 
+void TagAdmission::Withdraw(int frames)
+{
+    m_framesSent -= frames;
+    m_framesDropped += frames;
+}
+
 std::uint32_t TagAdmission::Rebased(std::uint32_t time)
 {
     if (!m_firstTime) m_firstTime = time;

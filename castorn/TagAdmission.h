@@ -24,6 +24,9 @@ public:
     // The time a sent media tag carries on this connection.
     std::uint32_t Rebased(std::uint32_t time);
 
+    // Frames sent that were taken back before they left: they count as dropped.
+    void Withdraw(int frames);
+
     // Video frames of this connection; dropped ones were due but left out. Any thread.
     std::int64_t FramesSent() const { return m_framesSent.load(); }
     std::int64_t FramesDropped() const { return m_framesDropped.load(); }
