@@ -72,7 +72,8 @@ int main(int argc, char** argv)
     for (int i = 3; i < argc; ++i) {
         int kbps = 0;
         int seconds = 0;
-        if (std::sscanf(argv[i], "%d:%d", &kbps, &seconds) == 2) phases.push_back({kbps, std::chrono::seconds(seconds)});
+        if (std::sscanf(argv[i], "%d:%d", &kbps, &seconds) == 2)
+            phases.push_back({kbps, std::chrono::seconds(seconds)});
     }
     if (phases.empty()) phases = {{0, 10s}, {1000, 60s}, {0, 30s}, {300, 30s}, {0, 30s}, {200, 40s}, {0, 30s}};
 

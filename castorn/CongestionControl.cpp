@@ -53,7 +53,8 @@ void CongestionControl::Update(Clock::time_point now, Ms backlog, std::uint64_t 
     // On a connection slower than the stream, what waits takes longer to go than it took
     // to make: the delay ahead is the longer of the two.
     const int throughput = ThroughputKbps();
-    const Ms drain(throughput > 0 ? static_cast<std::int64_t>(waiting * 8 / static_cast<std::uint64_t>(throughput)) : 0);
+    const Ms drain(throughput > 0 ? static_cast<std::int64_t>(waiting * 8 / static_cast<std::uint64_t>(throughput))
+                                  : 0);
     m_backlog = std::max(backlog, drain);
     backlog = m_backlog;
     if (backlog >= kDropAbove)

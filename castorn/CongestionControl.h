@@ -49,7 +49,7 @@ public:
     // The connection cannot carry the stream as set, or could not a moment ago.
     bool Congested() const;
     Ms Backlog() const { return m_backlog; }  // the delay ahead of what is made now
-    int ThroughputKbps() const;  // what the network took over the last seconds
+    int ThroughputKbps() const;               // what the network took over the last seconds
 
 private:
     struct Point {

@@ -30,7 +30,7 @@ constexpr std::chrono::milliseconds kAnswerPoll{10};
 constexpr int kRefusalLimit = 3;
 constexpr std::size_t kMinQueueLimit = 256 * 1024;
 constexpr std::size_t kQueueSeconds = 3;  // of the stream's rate: a sender's queue limit
-constexpr std::size_t kBehindShare = 6;  // of the queue limit: a server this far behind is not draining
+constexpr std::size_t kBehindShare = 6;   // of the queue limit: a server this far behind is not draining
 
 // A capture error and the last line of its detail.
 std::string ErrorText(GstMessage* message)
@@ -90,10 +90,10 @@ void Publisher::Begin(PublishJob job)
     const auto& audio = job.capture.audio;
     m_refusals = 0;
     m_hadConnection = false;
-    m_queueLimit =
-        std::max<std::size_t>(kMinQueueLimit, static_cast<std::size_t>(video.bitrate + audio.bitrate) / 8 * kQueueSeconds);
-    m_congestion.emplace(CongestionControl::Settings{video.bitrate / 1000, audio.bitrate / 1000,
-                                                     job.capture.encoder.adaptiveBitrate});
+    m_queueLimit = std::max<std::size_t>(kMinQueueLimit,
+                                         static_cast<std::size_t>(video.bitrate + audio.bitrate) / 8 * kQueueSeconds);
+    m_congestion.emplace(
+        CongestionControl::Settings{video.bitrate / 1000, audio.bitrate / 1000, job.capture.encoder.adaptiveBitrate});
     if (!StartCapture(job)) return;
     m_phase = Phase::Live;
     m_backoff.Reset();

@@ -47,7 +47,6 @@ public:
     // Ends the stream cleanly within `grace`, then tears down and calls `stopped`.
     void Stop(std::chrono::milliseconds grace, std::function<void()> stopped);
 
-
 private:
     enum class Phase { Idle, Live, Ending };
 

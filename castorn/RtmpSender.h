@@ -64,8 +64,8 @@ public:
 private:
     RtmpSender(GstElement* pipeline, GstElement* source, GstElement* sink, int port, std::size_t queueLimit);
     std::uint64_t SocketWaiting();
-    GstSample* Rebased(GstSample* tag);  // a copy with this connection's time
-    void HandOn(bool all = false);       // from the queue to the element; under m_queueMutex
+    GstSample* Rebased(GstSample* tag);                // a copy with this connection's time
+    void HandOn(bool all = false);                     // from the queue to the element; under m_queueMutex
     std::uint64_t StatsField(const char* name) const;  // from rtmp2sink's "stats"
 
     GstElement* m_pipeline;

@@ -25,7 +25,7 @@ struct AudioSettings {
 
 struct EncoderSettings {
     int bFrames = 0;
-    int vbrQuality = 0;  // 1-100 selects constant quality, 0 constant bitrate
+    int vbrQuality = 0;           // 1-100 selects constant quality, 0 constant bitrate
     bool adaptiveBitrate = true;  // the video rate follows what the connection carries
 };
 

@@ -37,7 +37,8 @@ GstSample* TagQueue::Take()
 int TagQueue::DropVideo()
 {
     int dropped = 0;
-    const auto kept = std::stable_partition(m_tags.begin(), m_tags.end(), [](const Tag& tag) { return !Video(tag.kind); });
+    const auto kept =
+        std::stable_partition(m_tags.begin(), m_tags.end(), [](const Tag& tag) { return !Video(tag.kind); });
     for (auto tag = kept; tag != m_tags.end(); ++tag) {
         m_bytes -= tag->bytes;
         gst_sample_unref(tag->sample);

@@ -20,12 +20,14 @@ public:
     {
         for (auto left = span; left > 0ms; left -= kStep) {
             m_now += kStep;
-            const std::uint64_t made = static_cast<std::uint64_t>(m_control.VideoKbps() + audioKbps) * kStep.count() / 8;
+            const std::uint64_t made =
+                static_cast<std::uint64_t>(m_control.VideoKbps() + audioKbps) * kStep.count() / 8;
             m_waiting += m_control.DropVideo() ? static_cast<std::uint64_t>(audioKbps) * kStep.count() / 8 : made;
             const std::uint64_t carried = std::min<std::uint64_t>(m_waiting, std::uint64_t(m_kbps) * kStep.count() / 8);
             m_waiting -= carried;
             m_delivered += carried;
-            const auto behind = std::chrono::milliseconds(m_waiting * 8 / std::max(1, m_control.VideoKbps() + audioKbps));
+            const auto behind =
+                std::chrono::milliseconds(m_waiting * 8 / std::max(1, m_control.VideoKbps() + audioKbps));
             m_control.Update(m_now, behind, m_delivered, m_waiting);
             m_lowest = std::min(m_lowest, m_control.VideoKbps());
             m_highest = std::max(m_highest, m_control.VideoKbps());

@@ -27,7 +27,7 @@ public:
                         const std::string& source = {});
     int Count(const std::string& cmd, const std::string& source = {});
     Json::Value Last(const std::string& cmd);  // its params; null when none came
-    std::vector<std::string> Texts();  // every message as it came
+    std::vector<std::string> Texts();          // every message as it came
 
 private:
     static bool Matches(const Json::Value& message, const std::string& cmd, const std::string& source);

@@ -107,9 +107,9 @@ void SetTestCamera(CameraState state)
 void SetTestCameraPicture(const char* pattern, int width, int height, int fps)
 {
     std::lock_guard lock(s_pictureMutex);
-    s_picture = std::string("videotestsrc is-live=true pattern=") + pattern + " ! video/x-raw,width=" +
-                std::to_string(width) + ",height=" + std::to_string(height) + ",framerate=" + std::to_string(fps) +
-                "/1";
+    s_picture = std::string("videotestsrc is-live=true pattern=") + pattern +
+                " ! video/x-raw,width=" + std::to_string(width) + ",height=" + std::to_string(height) +
+                ",framerate=" + std::to_string(fps) + "/1";
 }
 
 }  // namespace castorn_test

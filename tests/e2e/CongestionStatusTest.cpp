@@ -43,9 +43,9 @@ protected:
         WindowTest::SetUp();
         m_sound = std::make_unique<SoundServer>(SoundServer::Microphone::SinkMonitor);
         m_server = std::make_unique<RtmpServer>();
-        m_noise = std::make_unique<ChildProcess>(std::vector<std::string>{
-            "gst-launch-1.0", "-q", "videotestsrc", "pattern=snow", "is-live=true", "!",
-            "video/x-raw,width=640,height=480,framerate=15/1", "!", "ximagesink"});
+        m_noise = std::make_unique<ChildProcess>(
+            std::vector<std::string>{"gst-launch-1.0", "-q", "videotestsrc", "pattern=snow", "is-live=true", "!",
+                                     "video/x-raw,width=640,height=480,framerate=15/1", "!", "ximagesink"});
     }
 
     void TearDown() override

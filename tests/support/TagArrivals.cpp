@@ -84,8 +84,7 @@ double SoundKept(const std::vector<TagArrival>& tags, double& longestStepMs)
     return heard + missing > 0 ? heard / (heard + missing) : 0;
 }
 
-TagArrivals::TagArrivals(std::string recordingsDir) : m_dir(std::move(recordingsDir)), m_thread([this] { Watch(); })
-{}
+TagArrivals::TagArrivals(std::string recordingsDir) : m_dir(std::move(recordingsDir)), m_thread([this] { Watch(); }) {}
 
 TagArrivals::~TagArrivals()
 {

@@ -27,9 +27,9 @@ using ArrivalTime = std::chrono::steady_clock::time_point;
 // What arrived between two times.
 struct ArrivalFigures {
     double videoFps = 0;
-    double kbps = 0;        // media bytes, without framing
-    double maxDelay = 0;    // seconds; see Delays
-    double lastDelay = 0;   // of the last tag in the span
+    double kbps = 0;       // media bytes, without framing
+    double maxDelay = 0;   // seconds; see Delays
+    double lastDelay = 0;  // of the last tag in the span
 };
 
 // Per tag: how much later than its time said it came, in seconds, beyond the quickest

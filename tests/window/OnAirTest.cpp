@@ -46,7 +46,8 @@ TEST_F(OnAir, AdaptiveBitrateTurnedOffInTheNetworkSectionIsToldBeforeStartPublis
     const auto calls = CallsOfClick(IDC_ON_AIR);
     ASSERT_GE(calls.size(), 2u);
     EXPECT_EQ(calls[calls.size() - 2],
-              "ExecuteCommand {\n   \"cmd\" : \"SetAdaptiveBitrate\",\n   \"params\" : {\n      \"Enabled\" : false\n   }\n}\n");
+              "ExecuteCommand {\n   \"cmd\" : \"SetAdaptiveBitrate\",\n   \"params\" : {\n      \"Enabled\" : false\n  "
+              " }\n}\n");
     EXPECT_EQ(calls.back(), "StartPublish");
 }
 
