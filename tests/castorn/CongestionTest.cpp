@@ -21,7 +21,26 @@ std::string g_whyUnshaped;
 // Before any thread: everything the tests start lives in the namespace.
 const bool g_shaped = ShapedNetwork::Enter(g_whyUnshaped);
 
+// Under the sanitizers the engine's own code runs a few times slower: the picture is made
+// smaller, and the rate set and every limit with it, so that the capture keeps up.
+#ifdef TAVISK_SANITIZE_BUILD
+constexpr int kWidth = 640;
+constexpr int kHeight = 360;
+constexpr int kSetKbps = 1200;
+constexpr int kAudioKbps = 64;
+#else
+constexpr int kWidth = 1280;
+constexpr int kHeight = 720;
 constexpr int kSetKbps = 2500;
+constexpr int kAudioKbps = 128;
+#endif
+constexpr int kFps = 30;
+
+// A limit as a share of the rate set: 1000 kbit/s of 2500 is 400 thousandths.
+constexpr int Limit(int thousandths)
+{
+    return kSetKbps * thousandths / 1000;
+}
 constexpr std::chrono::seconds kSettle{8};  // unlimited, before any limit
 
 // What the engine told while a phase lasted.
@@ -71,7 +90,7 @@ protected:
         on.height = kHeight;
         on.fps = kFps;
         on.videoBitrate = kSetKbps * 1000;
-        on.audioBitrate = 128000;
+        on.audioBitrate = kAudioKbps * 1000;
         on.adaptiveBitrate = adaptive;
         ASSERT_GE(on.video, 0);
         ASSERT_NO_FATAL_FAILURE(GoLive(on));
@@ -110,8 +129,8 @@ protected:
         const double kept = SoundKept(m_arrivals->Tags(), longestStepMs);
         // The audio tags' times step by a frame, 23 ms, give or take the rounding of a few
         // milliseconds the capture's clock brings; a dropped tag is a step of a frame more.
-        EXPECT_GT(kept, 0.998) << "longest step between audio tags " << longestStepMs << " ms";
-        EXPECT_LT(longestStepMs, 100) << "audio tags are missing";
+        EXPECT_GT(kept, 0.999) << "longest step between audio tags " << longestStepMs << " ms";
+        EXPECT_LT(longestStepMs, 75) << "audio tags are missing";
     }
 
     void ExpectOneConnection()
@@ -121,18 +140,14 @@ protected:
         EXPECT_EQ(m_server->Recordings().size(), 1u);
     }
 
-    static constexpr int kWidth = 1280;
-    static constexpr int kHeight = 720;
-    static constexpr int kFps = 30;
-
     std::unique_ptr<TagArrivals> m_arrivals;
     Phase m_settled;
 };
 
-TEST_F(Congestion, AtAThirdOfTheRateTheBitrateFollowsAndTheSoundStaysWholeTheDelayShort)
+TEST_F(Congestion, AtTwoFifthsOfTheRateTheBitrateFollowsAndTheSoundStaysWholeTheDelayShort)
 {
     ASSERT_NO_FATAL_FAILURE(GoLiveWithNoise(true));
-    const Phase limited = Run(40s, 1000);
+    const Phase limited = Run(40s, Limit(400));
     const Phase after = Run(20s);
     GoOffAir();
 
@@ -149,7 +164,7 @@ TEST_F(Congestion, AtAThirdOfTheRateTheBitrateFollowsAndTheSoundStaysWholeTheDel
     EXPECT_LT(throughout.maxDelay, 2.0);
     EXPECT_LT(recovered.maxDelay, before.maxDelay + 0.5) << "the delay back to what it was";
     EXPECT_TRUE(limited.congestionTold);
-    EXPECT_LE(limited.lowestVideoKbps, 1000) << "the rate follows the connection";
+    EXPECT_LE(limited.lowestVideoKbps, Limit(400)) << "the rate follows the connection";
     ASSERT_TRUE(after.setRateBackAfter) << "the rate set is reached again";
     EXPECT_LT(after.setRateBackAfter->count(), 20);
 }
@@ -157,7 +172,7 @@ TEST_F(Congestion, AtAThirdOfTheRateTheBitrateFollowsAndTheSoundStaysWholeTheDel
 TEST_F(Congestion, AtAnEighthOfTheRateTheConnectionIsKeptWithAllTheSound)
 {
     ASSERT_NO_FATAL_FAILURE(GoLiveWithNoise(true));
-    const Phase limited = Run(30s, 300);
+    const Phase limited = Run(30s, Limit(120));
     const Phase after = Run(5s);
     GoOffAir();
 
@@ -176,7 +191,7 @@ TEST_F(Congestion, AtAnEighthOfTheRateTheConnectionIsKeptWithAllTheSound)
 TEST_F(Congestion, AfterATwelfthOfTheRateTheStreamIsBackAtFullRateWithinTwentySeconds)
 {
     ASSERT_NO_FATAL_FAILURE(GoLiveWithNoise(true));
-    const Phase limited = Run(40s, 200);
+    const Phase limited = Run(40s, Limit(80));
     const Phase after = Run(20s);
     GoOffAir();
 
@@ -192,7 +207,7 @@ TEST_F(Congestion, AfterATwelfthOfTheRateTheStreamIsBackAtFullRateWithinTwentySe
 TEST_F(Congestion, WithoutAdaptiveBitrateDroppedPicturesKeepTheDelayBoundedAndTheSoundWhole)
 {
     ASSERT_NO_FATAL_FAILURE(GoLiveWithNoise(false));
-    const Phase limited = Run(30s, 1000);
+    const Phase limited = Run(30s, Limit(400));
     const Phase after = Run(5s);
     GoOffAir();
 
