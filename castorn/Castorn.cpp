@@ -49,10 +49,14 @@ bool Castorn::ExecuteCommand(const char* command, char** reply)
 
 bool Castorn::StartPublish()
 {
-    std::string why = "already on air";
-    const auto address = m_onAir ? std::nullopt : ParsePublishAddress(m_server, m_application, m_stream, why);
+    Failure why{castorn_notification::kReasonOther, "already on air"};
+    // Refused here, before anything reaches the server: a stream that cannot be
+    // watched is never shown as live.
+    const auto refusal = m_onAir ? std::optional(why) : Refusal(m_video, m_audio);
+    const auto address = refusal ? std::nullopt : ParsePublishAddress(m_server, m_application, m_stream, why);
     if (!address) {
-        m_loop->Post([this, why] { m_notifier.SendPublishError({castorn_notification::kReasonOther, why}, true); });
+        // From here, not the loop: the loop may still be busy loading plugins or stopping.
+        m_notifier.SendPublishError(refusal.value_or(why), true);
         return false;
     }
     PublishJob job;
@@ -135,7 +139,7 @@ bool Castorn::SetPublishAddress(const char* server, const char* app, const char*
     m_server = Text(server);
     m_application = Text(app);
     m_stream = Text(stream);
-    std::string why;
+    Failure why;
     return ParsePublishAddress(m_server, m_application, m_stream, why).has_value();
 }
 

@@ -9,6 +9,8 @@ namespace castorn {
 struct Failure {
     std::string reason;  // a castorn_notification::kReason... code
     std::string message;
+    std::string field = {};  // for kReasonParameter: the castorn_parameter name, and its value
+    int value = 0;
 };
 
 }  // namespace castorn

@@ -38,6 +38,10 @@ void Notifier::SendPublishError(const Failure& failure, bool final)
     params["reason"] = failure.reason;
     params["message"] = failure.message;
     params["final"] = final;
+    if (!failure.field.empty()) {
+        params["field"] = failure.field;
+        params["value"] = failure.value;
+    }
     Send(castorn_notification::kPublishError, params);
 }
 

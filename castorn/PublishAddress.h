@@ -4,6 +4,7 @@
 // an application that carries one, so the key moves there.
 #pragma once
 
+#include "castorn/Failure.h"
 #include "interface/EngineInterface.h"
 
 #include <optional>
@@ -11,20 +12,13 @@
 
 namespace castorn {
 
-struct PublishAddress {
-    bool secure = false;          // rtmps://
-    std::string host;             // without brackets for IPv6
-    int port = kDefaultRtmpPort;  // kDefaultRtmpsPort for rtmps:// when none is given
-    std::string application;      // without the key
-    std::string stream;
-    std::string key;  // the part after "?", empty when none
-
+struct PublishAddress : castorn_address::Parts {
     std::string Describe() const;     // scheme://host:port/app/stream, without the key
     std::string PublishName() const;  // the stream name given to "publish": with "?key" when there is one
 };
 
-// nullopt with a reason in `why` when the address cannot be published to.
+// nullopt with the reason in `why` when the address cannot be published to.
 std::optional<PublishAddress> ParsePublishAddress(const std::string& server, const std::string& appWithKey,
-                                                  const std::string& stream, std::string& why);
+                                                  const std::string& stream, Failure& why);
 
 }  // namespace castorn

@@ -1,7 +1,10 @@
 // What the program asked for, as given, and the values the encoders can take.
 #pragma once
 
+#include "castorn/Failure.h"
+
 #include <cstdint>
+#include <optional>
 
 namespace castorn {
 
@@ -10,7 +13,7 @@ struct VideoSettings {
     int height = 240;
     int fps = 10;
     int bitrate = 160000;       // bit/s
-    int keyInterval = 30;       // frames; 0 leaves it to the encoder
+    int keyInterval = 30;       // frames from one key frame to the next
     std::uintptr_t window = 0;  // X11 window for the preview, 0 for none
 };
 
@@ -29,8 +32,12 @@ struct EncoderSettings {
     bool adaptiveBitrate = true;  // the video rate follows what the connection carries
 };
 
-// Values the pipeline can use, whatever was asked: even sizes within the
-// encoder's limits, a sample rate that AAC knows, one or two channels.
+// The first value that cannot make a working stream (castorn_parameter), as the
+// failure StartPublish reports; nothing when every value is taken.
+std::optional<Failure> Refusal(const VideoSettings& video, const AudioSettings& audio);
+
+// Values taken (see Refusal) as the pipeline uses them: even sizes, an audio
+// bitrate the encoder takes for the rate and channels, a volume of 0 to 100.
 VideoSettings Fit(VideoSettings video);
 AudioSettings Fit(AudioSettings audio);
 

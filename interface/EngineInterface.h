@@ -3,9 +3,13 @@
 // against this header. No virtual destructors: an engine is freed by its Release.
 #pragma once
 
+#include <algorithm>
+#include <cctype>
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <string>
+#include <string_view>
 #include <vector>
 
 using WindowHandle = std::uintptr_t;  // X11 window id of the video frame control
@@ -99,7 +103,10 @@ inline constexpr char kDisconnected[] = "OnDisconnected";
 inline constexpr char kReconnecting[] = "OnReconnecting";
 // {"reason": code, "message": string, "final": bool}: publishing failed. With final
 // false an OnReconnecting follows; with final true the engine has stopped trying
-// and stays so until off air.
+// and stays so until off air. StartPublish refuses what cannot make a working stream
+// this way, final, before anything is sent: reason kReasonParameter with "field" (a
+// castorn_parameter name) and "value" (int, as the program passed it), or
+// kReasonNoStream or kReasonAddress for the publish address.
 inline constexpr char kPublishError[] = "OnPublishError";
 // {}: off air; everything the engine started for the publication is gone.
 inline constexpr char kPublishStopped[] = "OnPublishStopped";
@@ -131,6 +138,9 @@ inline constexpr char kReasonRejected[] = "rejected";      // the server refused
 inline constexpr char kReasonTls[] = "tls";                // the server's certificate does not check out
 inline constexpr char kReasonLost[] = "lost";              // an established connection broke
 inline constexpr char kReasonCapture[] = "capture";        // the capture could not run
+inline constexpr char kReasonParameter[] = "parameter";    // a stream parameter the encoders cannot take
+inline constexpr char kReasonNoStream[] = "nostream";      // the publish address names no stream
+inline constexpr char kReasonAddress[] = "address";        // the publish address is not scheme://host[:port]/app/stream
 inline constexpr char kReasonStopped[] = "stopped";        // ended by going off air
 inline constexpr char kReasonOther[] = "other";            // none of the above
 
@@ -147,3 +157,199 @@ inline constexpr std::size_t kTextFieldUnits = 99;
 // The port of a publish address that names none: RTMP's, and where RTMPS ingests listen.
 inline constexpr int kDefaultRtmpPort = 1935;
 inline constexpr int kDefaultRtmpsPort = 443;
+
+// The stream parameters StartPublish takes, by the names an OnPublishError with reason
+// kReasonParameter gives in "field". Anything else is refused: what the encoders
+// (x264, AAC) cannot take, or what makes no picture or sound. The program's settings
+// dialog hints at the same values.
+namespace castorn_parameter {
+
+inline constexpr char kWidth[] = "width";                // pixels; odd ones are taken one less
+inline constexpr char kHeight[] = "height";              // pixels; likewise
+inline constexpr char kFps[] = "fps";                    // frames a second
+inline constexpr char kVideoBitrate[] = "videoBitrate";  // bit/s
+inline constexpr char kKeyInterval[] = "keyInterval";    // frames from one key frame to the next
+inline constexpr char kSampleRate[] = "sampleRate";      // Hz
+inline constexpr char kChannels[] = "channels";
+inline constexpr char kAudioBitrate[] = "audioBitrate";  // bit/s
+
+struct Range {
+    const char* field;
+    int least;
+    int most;
+};
+
+inline constexpr Range kRanges[] = {
+    {kWidth, 16, 4096},      {kHeight, 16, 2304},        {kFps, 1, 120},    {kVideoBitrate, 1000, 100'000'000},
+    {kKeyInterval, 1, 1000}, {kSampleRate, 8000, 96000}, {kChannels, 1, 2}, {kAudioBitrate, 8000, 320'000},
+};
+
+// The sample rates AAC knows.
+inline constexpr int kSampleRates[] = {8000,  11025, 12000, 16000, 22050, 24000,
+                                       32000, 44100, 48000, 64000, 88200, 96000};
+
+inline const Range* RangeOf(std::string_view field)
+{
+    const auto found = std::find_if(std::begin(kRanges), std::end(kRanges),
+                                    [field](const Range& range) { return field == range.field; });
+    return found == std::end(kRanges) ? nullptr : found;
+}
+
+inline bool Accepted(std::string_view field, int value)
+{
+    if (field == kSampleRate)
+        return std::find(std::begin(kSampleRates), std::end(kSampleRates), value) != std::end(kSampleRates);
+    const Range* range = RangeOf(field);
+    return !range || (value >= range->least && value <= range->most);
+}
+
+}  // namespace castorn_parameter
+
+// The publish address as the program hands it to SetPublishAddress, split from one
+// typed line by position: "scheme://host[:port]" (":1935" added to a server text with
+// no colon at all), the application with "?key" after it, and the stream name. An
+// address typed without a stream name ("rtmp://host/app") comes as the stream name
+// "host/app"; it is refused, never published under that name. An address typed
+// without a scheme is rtmp. The program's settings dialog checks with the same rule.
+namespace castorn_address {
+
+struct Parts {
+    bool secure = false;          // rtmps://
+    std::string host;             // without brackets for IPv6
+    int port = kDefaultRtmpPort;  // kDefaultRtmpsPort for rtmps:// when none is given
+    std::string application;      // without the key
+    std::string key;              // after the "?", empty when none
+    std::string stream;
+};
+
+// Why an address cannot be published to: a castorn_notification reason code and the detail.
+struct Refusal {
+    const char* reason;
+    std::string detail;
+};
+
+namespace detail {
+
+inline std::string Trimmed(std::string_view text)
+{
+    const auto first = text.find_first_not_of(" \t\r\n");
+    if (first == std::string_view::npos) return {};
+    return std::string(text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1));
+}
+
+inline bool Fail(const char* reason, std::string detail, Refusal& why)
+{
+    why = {reason, std::move(detail)};
+    return false;
+}
+
+inline bool FailShape(std::string detail, Refusal& why)
+{
+    return Fail(castorn_notification::kReasonAddress, std::move(detail), why);
+}
+
+// Takes the scheme off `rest`.
+inline bool TakeScheme(std::string& rest, bool& secure, Refusal& why)
+{
+    const auto mark = rest.find("//");
+    if (mark == std::string::npos) return true;
+    std::string scheme = rest.substr(0, mark);
+    std::transform(scheme.begin(), scheme.end(), scheme.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (!scheme.empty() && scheme.back() == ':') scheme.pop_back();
+    rest.erase(0, mark + 2);
+    if (scheme.empty() || scheme == "rtmp") return true;
+    if (scheme == "rtmps") return secure = true;
+    return FailShape("unknown scheme \"" + scheme + "\": only rtmp:// and rtmps:// are published to", why);
+}
+
+inline bool TakePort(const std::string& digits, int& port, Refusal& why)
+{
+    const bool numeric = !digits.empty() && digits.size() <= 5 &&
+                         std::all_of(digits.begin(), digits.end(), [](unsigned char c) { return std::isdigit(c); });
+    port = numeric ? std::stoi(digits) : 0;
+    return (port >= 1 && port <= 65535) || FailShape("bad port \"" + digits + "\" in the server address", why);
+}
+
+inline bool ValidHost(const std::string& host)
+{
+    return !host.empty() && std::none_of(host.begin(), host.end(), [](unsigned char c) {
+        return c <= ' ' || c == 0x7f ||
+               std::string_view("/?#@[]\\").find(static_cast<char>(c)) != std::string_view::npos;
+    });
+}
+
+// [v6host] or [v6host]:port
+inline bool TakeBracketedHost(const std::string& authority, Parts& out, Refusal& why)
+{
+    const auto close = authority.find(']');
+    const bool hasPort = close != std::string::npos && close + 1 < authority.size();
+    const std::string host = close == std::string::npos ? std::string() : authority.substr(1, close - 1);
+    if (host.empty() || host.find_first_not_of("0123456789abcdefABCDEF:.") != std::string::npos ||
+        (hasPort && authority[close + 1] != ':'))
+        return FailShape("bad IPv6 address in the server address", why);
+    out.host = host;
+    return !hasPort || TakePort(authority.substr(close + 2), out.port, why);
+}
+
+// host or host:port
+inline bool TakeHostPort(const std::string& authority, Parts& out, Refusal& why)
+{
+    if (!authority.empty() && authority.front() == '[') return TakeBracketedHost(authority, out, why);
+    const auto colon = authority.rfind(':');
+    const std::string host = authority.substr(0, colon);
+    if (!ValidHost(host))
+        return FailShape(
+            host.empty() ? "no host in the server address" : "bad host \"" + host + "\" in the server address", why);
+    out.host = host;
+    return colon == std::string::npos || TakePort(authority.substr(colon + 1), out.port, why);
+}
+
+inline bool TakeServer(std::string_view server, Parts& out, Refusal& why)
+{
+    std::string rest = Trimmed(server);
+    if (!TakeScheme(rest, out.secure, why)) return false;
+    out.port = out.secure ? kDefaultRtmpsPort : kDefaultRtmpPort;
+    const auto slash = rest.find('/');
+    if (slash != std::string::npos && slash + 1 < rest.size())
+        return FailShape("the server address holds a path; the application belongs in its own field", why);
+    return TakeHostPort(rest.substr(0, slash), out, why);
+}
+
+// The split puts the whole rest after the scheme into the stream name when the
+// address had no second "/": "host[:port]/app", or "host" alone as application too.
+inline bool SplitLeftNoStream(std::string_view server, std::string_view application, std::string_view stream)
+{
+    const auto mark = server.find("//");
+    const std::string_view host =
+        server.substr(mark == std::string_view::npos ? std::min<std::size_t>(1, server.size()) : mark + 2);
+    constexpr std::string_view kAddedPort = ":1935";
+    const bool added = host.size() > kAddedPort.size() && host.substr(host.size() - kAddedPort.size()) == kAddedPort;
+    for (const std::string_view rest : {host, added ? host.substr(0, host.size() - kAddedPort.size()) : host}) {
+        if (stream == rest && application == rest) return true;
+        if (stream.size() == rest.size() + 1 + application.size() && stream.substr(0, rest.size()) == rest &&
+            stream[rest.size()] == '/' && stream.substr(rest.size() + 1) == application)
+            return true;
+    }
+    return false;
+}
+
+}  // namespace detail
+
+// The parts to publish to, or false with the reason in `why`.
+inline bool Parse(std::string_view server, std::string_view appWithKey, std::string_view stream, Parts& out,
+                  Refusal& why)
+{
+    using namespace detail;
+    const auto mark = appWithKey.find('?');
+    out.application = Trimmed(appWithKey.substr(0, mark));
+    out.key = mark == std::string_view::npos ? std::string() : std::string(appWithKey.substr(mark + 1));
+    out.stream = Trimmed(stream);
+    if (server.empty()) return FailShape("no host in the server address", why);
+    if (out.stream.empty() || SplitLeftNoStream(Trimmed(server), out.application, out.stream))
+        return Fail(castorn_notification::kReasonNoStream, "no stream name in the publish address", why);
+    if (!TakeServer(server, out, why)) return false;
+    return !out.application.empty() || FailShape("no application in the publish address", why);
+}
+
+}  // namespace castorn_address

@@ -32,6 +32,8 @@ constexpr ControlTemplate kControls[] = {
     {IDC_AUDIO_BITRATE, ControlKind::Edit, "", 195, 88, 24, 14},
     {IDC_AUDIO_BIT_PER_SAMPLE, ControlKind::Edit, "", 103, 103, 24, 14},
     {kNoControlId, ControlKind::Label, "例如：rtmp://live.example.com/demo/stream", 67, 12, 173, 9},
+    {IDC_ADDRESS_HINT, ControlKind::Label, "", 67, 39, 173, 9},
+    {IDC_PARAMETER_HINT, ControlKind::Label, "", 23, 121, 279, 32},
 };
 
 }  // namespace

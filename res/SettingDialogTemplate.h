@@ -18,5 +18,9 @@ inline constexpr int IDC_AUDIO_SAMPLE_RATE = 1015;
 inline constexpr int IDC_AUDIO_CHANNELS = 1020;
 inline constexpr int IDC_AUDIO_BITRATE = 1021;
 inline constexpr int IDC_AUDIO_BIT_PER_SAMPLE = 1022;
+// Added in the dialog's free space: what the engine would refuse, under the address
+// and under the numbers.
+inline constexpr int IDC_ADDRESS_HINT = 1026;
+inline constexpr int IDC_PARAMETER_HINT = 1027;
 
 extern const DialogTemplate kSettingDialogTemplate;

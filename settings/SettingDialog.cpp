@@ -8,11 +8,26 @@
 #include "res/SettingDialogTemplate.h"
 #include "settings/PublishAddress.h"
 #include "settings/SettingsFile.h"
+#include "settings/StreamParameters.h"
 
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStringList>
 
 namespace {
+
+// A field whose value the engine would refuse; the hints say why.
+constexpr char kRefusedFieldStyle[] = "QLineEdit { border: 1px solid #d00000; }";
+
+void ShowAsHint(QLabel* hint)
+{
+    QPalette red = hint->palette();
+    red.setColor(QPalette::WindowText, QColor(0xc0, 0, 0));
+    hint->setPalette(red);
+    hint->setWordWrap(true);
+    hint->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+}
 
 // The settings were not saved: the file could not be written.
 constexpr char kSaveFailedMessage[] = "设置保存失败,设置未保存!";
@@ -46,6 +61,13 @@ CSettingDilag::CSettingDilag(QWidget* parent)
     BuildDialog(*this, kSettingDialogTemplate);
     connect(DialogItemAs<QPushButton>(*this, IDOK), &QPushButton::clicked, this, &CSettingDilag::OnBnClickedOk);
     connect(DialogItemAs<QPushButton>(*this, IDCANCEL), &QPushButton::clicked, this, &QDialog::reject);
+    // Hints only: OK saves whatever is typed.
+    for (int id : {IDC_ADDRESS_HINT, IDC_PARAMETER_HINT}) ShowAsHint(DialogItemAs<QLabel>(*this, id));
+    for (const StreamParameter& parameter : StreamParameters())
+        Edit(parameter.controlId)->setToolTip(ParameterToolTip(parameter));
+    connect(Edit(IDC_PUBLISH_ADDRESS), &QLineEdit::textChanged, this, &CSettingDilag::ShowHints);
+    for (const NumericField& numeric : kNumericFields)
+        connect(Edit(numeric.id), &QLineEdit::textChanged, this, &CSettingDilag::ShowHints);
 }
 
 int CSettingDilag::DoModal()
@@ -98,15 +120,36 @@ void CSettingDilag::FillControls()
         Edit(IDC_PUBLISH_ADDRESS)->setText(QString::fromStdU16String(AnsiToWide(JoinPublishAddress(m_settings))));
     for (const NumericField& numeric : kNumericFields)
         Edit(numeric.id)->setText(QString::number(m_settings.*numeric.field));
+    ShowHints();
 }
 
 bool CSettingDilag::ReadControls()
 {
     const QString address = Edit(IDC_PUBLISH_ADDRESS)->text().left(kTextFieldUnits);
     if (!ParsePublishAddress(WideToAnsi(address.toStdU16String()))) return false;
-    for (const NumericField& numeric : kNumericFields)
-        m_settings.*numeric.field = Wtoi(Edit(numeric.id)->text().left(kTextFieldUnits).toStdU16String());
+    ReadNumbers(m_settings);
     return true;
+}
+
+void CSettingDilag::ReadNumbers(PublishSettings& settings) const
+{
+    for (const NumericField& numeric : kNumericFields)
+        settings.*numeric.field = Wtoi(Edit(numeric.id)->text().left(kTextFieldUnits).toStdU16String());
+}
+
+void CSettingDilag::ShowHints()
+{
+    const QString address = Edit(IDC_PUBLISH_ADDRESS)->text().left(kTextFieldUnits);
+    DialogItemAs<QLabel>(*this, IDC_ADDRESS_HINT)->setText(AddressHint(WideToAnsi(address.toStdU16String())));
+    PublishSettings typed;
+    ReadNumbers(typed);
+    QStringList hints;
+    for (const StreamParameter& parameter : StreamParameters()) {
+        const QString hint = ParameterHint(parameter, typed);
+        Edit(parameter.controlId)->setStyleSheet(hint.isEmpty() ? QString() : QString::fromUtf8(kRefusedFieldStyle));
+        if (!hint.isEmpty()) hints << hint;
+    }
+    DialogItemAs<QLabel>(*this, IDC_PARAMETER_HINT)->setText(hints.join(QString::fromUtf8("；")));
 }
 
 bool CSettingDilag::ParsePublishAddress(const std::string& address)

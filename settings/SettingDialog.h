@@ -31,6 +31,8 @@ protected:
 
 private:
     QLineEdit* Edit(int id) const;
+    void ReadNumbers(PublishSettings& settings) const;
+    void ShowHints();
 
     PublishSettings m_settings;  // file units: bitrates in kbit/s
 };

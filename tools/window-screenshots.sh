@@ -2,9 +2,10 @@
 # Screenshots of the program's window under Xvfb, one a state of the stream: idle, live
 # (a tone in the microphone), the microphone lost while live, reconnecting (the server
 # gone), refused (nothing listens), a host name that does not resolve, a publish the
-# server refuses, an untrusted certificate, a server that never answers, and the meter
-# hidden by set.ini. Needs what the end-to-end tests need, plus xdotool, openssl and
-# ImageMagick.
+# server refuses, an untrusted certificate, a server that never answers, the meter
+# hidden by set.ini, a frame rate the engine refuses, the question before closing while
+# on air, and the settings dialog's hints. Needs what the end-to-end tests need, plus
+# xdotool, openssl and ImageMagick.
 #
 #   tools/window-screenshots.sh BUILD_DIR OUT_DIR
 set -uo pipefail
@@ -103,3 +104,35 @@ scenario rejected "rtmp://127.0.0.1:$port" no-such-application
 stop_program
 scenario meter-hidden "rtmp://127.0.0.1:$port" live m_bShowSpectrum=False
 stop_program
+
+wait=2
+dir=$work/refused-parameter
+peers_write_settings "$dir" "rtmp://127.0.0.1:$port" live s qex 320 240 -5
+peers_start_program "$build/publish_tavisk" "$dir" || fail "refused-parameter: no window"
+press
+sleep "$wait"
+shot refused-parameter
+stop_program
+
+# Escape while live: the question is a window of its own, so the whole screen is taken.
+scenario live-again "rtmp://127.0.0.1:$port" live
+xdotool key --window "$window" Escape
+sleep 1
+import -window root "$out/close-question.png" && echo "$out/close-question.png"
+xdotool key Escape  # 取消
+sleep 1
+stop_program
+
+# The dialog opened on what a newcomer saved: an address without a stream name, a
+# negative frame rate and a key-frame interval of letters (saved as 0).
+dir=$work/settings-hints
+peers_write_settings "$dir" "rtmp://127.0.0.1:$port" live "127.0.0.1:$port/live" qex 320 240 -5
+sed -i 's/^m_iVdInterval=.*/m_iVdInterval=0/' "$dir/set.ini"
+peers_start_program "$build/publish_tavisk" "$dir" || fail "settings-hints: no window"
+xdotool key --window "$window" Tab space  # from "上麦" to "详细设置"
+dialog=$(timeout 10 xdotool search --sync --name '^Dialog$' 2>/dev/null | head -1)
+[ -n "$dialog" ] || fail "settings-hints: no dialog"
+sleep 1
+import -window "$dialog" "$out/settings-hints.png" && echo "$out/settings-hints.png"
+kill -TERM "$program"
+wait "$program" 2>/dev/null

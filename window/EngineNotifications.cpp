@@ -74,6 +74,15 @@ public:
         if (wide > INT32_MAX) m_ok = false;
         value = static_cast<int>(wide);
     }
+    void Number(const char* name, int& value)
+    {
+        const Json::Value& member = m_params[name];
+        if (member.isNull()) return;
+        if (member.isInt())
+            value = member.asInt();
+        else
+            m_ok = false;
+    }
     void Text(const char* name, std::string& value)
     {
         Optional(name, value, &Json::Value::isString, &Json::Value::asString);
@@ -135,7 +144,11 @@ bool ReadParams(const Json::Value& params, EngineEvent& event)
         reader.Count("delayMs", event.delayMs, true);
         ReadFailure(reader, event);
         break;
-    case EngineEventKind::PublishError: reader.Flag("final", event.final); [[fallthrough]];
+    case EngineEventKind::PublishError:
+        reader.Flag("final", event.final);
+        reader.Text("field", event.field);
+        reader.Number("value", event.value);
+        [[fallthrough]];
     case EngineEventKind::Disconnected: ReadFailure(reader, event); break;
     case EngineEventKind::SourceLost: reader.Text("message", event.message); [[fallthrough]];
     case EngineEventKind::SourceBack:

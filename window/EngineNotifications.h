@@ -31,6 +31,8 @@ struct EngineEvent {
     std::string reason = {};  // a reason code of the engine interface; "other" when absent
     std::string message = {};
     bool final = false;
+    std::string field = {};  // with reason "parameter": which value was refused, and the value
+    int value = 0;
     std::int64_t liveMs = 0;
     int kbps = 0;
     std::int64_t framesSent = 0;

@@ -54,6 +54,9 @@ protected:
 
     void paintEvent(QPaintEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
+    // Escape, the close box and the window manager all come here.
+    void reject() override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void InitSystemMenu();
@@ -61,6 +64,13 @@ private:
     using DeviceGetter = bool (ICastorn::*)(const char16_t***, unsigned*);
     void FillDeviceList(QComboBox* list, DeviceGetter getDevices);
     bool FillPlayerList();  // false when the engine did not answer
+
+    // The devices and player chosen last time, and the player list asked again when opened.
+    void InitDeviceChoices();
+    void SelectChoices();
+    void RememberChoices();
+    void RefreshPlayerList();
+    void PickTypedPlayer();
     void SetButtonPattern(bool onAir);
     bool SendCommand(const char* name, const std::vector<CommandArgument>& arguments, ReplyBuffer& reply);
     QPushButton* Button(int id) const;

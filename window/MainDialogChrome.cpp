@@ -1,5 +1,6 @@
 #include "window/MainDialog.h"
 
+#include "platform/MessageBox.h"
 #include "res/Resources.h"
 #include "window/AboutDlg.h"
 #include "window/MinimizedIcon.h"
@@ -12,6 +13,8 @@ namespace {
 
 constexpr unsigned kSysCommandMask = 0xFFF0;
 constexpr int kIconSide = 32;
+// On air, live or trying to be, the operator is asked before closing ends the broadcast.
+constexpr char kCloseOnAirQuestion[] = "正在直播，确定要下麦并退出吗？";
 
 }  // namespace
 
@@ -54,4 +57,10 @@ void Cpublish_taviskDlg::paintEvent(QPaintEvent* event)
 QIcon Cpublish_taviskDlg::OnQueryDragIcon() const
 {
     return m_hIcon;
+}
+
+void Cpublish_taviskDlg::reject()
+{
+    if (m_status.Broadcasting() && !AskQuestion(this, QString::fromUtf8(kCloseOnAirQuestion))) return;
+    QDialog::reject();
 }

@@ -17,6 +17,7 @@ constexpr int kAuxSecond = 0;
 void Cpublish_taviskDlg::OnBnClickedOnAir()
 {
     if (!LoadSettings()) return;
+    RememberChoices();
     if (!m_pPublishEngine) {
         m_pPublishEngine = engine_link::CreateCastorn(this);
         if (!m_pPublishEngine) return;

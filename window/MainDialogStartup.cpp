@@ -20,11 +20,6 @@ void AppendEntry(QComboBox* list, const QString& text)
     list->insertItem(list->count(), text);
 }
 
-void SelectFirst(QComboBox* list)
-{
-    if (list->count() > 0) list->setCurrentIndex(0);
-}
-
 }  // namespace
 
 Cpublish_taviskDlg::Cpublish_taviskDlg(QWidget* parent)
@@ -71,6 +66,7 @@ bool Cpublish_taviskDlg::OnInitDialog()
 {
     DoDataExchange();
     ConnectHandlers();
+    InitDeviceChoices();
     InitSystemMenu();
     InitPublisher();
     InitStatus();
@@ -105,9 +101,7 @@ void Cpublish_taviskDlg::InitPublisher()
     FillDeviceList(m_comboAudio, &ICastorn::GetAudioDevices);
     m_pPreviewEngine = engine_link::CreateVistrel(this);
     if (!FillPlayerList()) return;
-    SelectFirst(m_comboAudio);
-    SelectFirst(m_comboVideo);
-    SelectFirst(m_comboPlayer);
+    SelectChoices();
 }
 
 void Cpublish_taviskDlg::FillDeviceList(QComboBox* list, DeviceGetter getDevices)
@@ -127,6 +121,7 @@ bool Cpublish_taviskDlg::FillPlayerList()
     if (!SendCommand(kGetPlayerList, {}, reply)) return false;
     std::vector<std::string> players;
     ReadPlayerListReply(reply.Text(), players);
+    m_comboPlayer->clear();
     for (const std::string& player : players) {
         const std::u16string name = AnsiToWide(player);
         AppendEntry(m_comboPlayer, QString::fromStdU16String(name));

@@ -1,6 +1,7 @@
 #include "window/StreamStatus.h"
 
 #include "interface/EngineInterface.h"
+#include "settings/StreamParameters.h"
 
 #include <QStringList>
 #include <algorithm>
@@ -24,7 +25,8 @@ constexpr ReasonPhrase kReasonPhrases[] = {
     {n::kReasonRefused, "连接被拒绝"},     {n::kReasonUnresolved, "找不到服务器"},
     {n::kReasonTimeout, "连接超时"},       {n::kReasonRejected, "服务器拒绝推流"},
     {n::kReasonTls, "证书无效"},           {n::kReasonLost, "连接中断"},
-    {n::kReasonCapture, "无法采集音视频"},
+    {n::kReasonCapture, "无法采集音视频"}, {n::kReasonParameter, "参数无效"},
+    {n::kReasonNoStream, kNoStreamPhrase}, {n::kReasonAddress, kBadAddressPhrase},
 };
 constexpr char kOtherPhrase[] = "未知错误";
 
@@ -117,15 +119,21 @@ void StreamStatus::Fail(Phase phase, const EngineEvent& event)
     m_phase = phase;
     m_reason = event.reason;
     m_message = event.message;
+    m_refusedField = event.reason == n::kReasonParameter ? event.field : std::string();
+    m_refusedValue = event.value;
     m_retryAt.reset();
 }
 
 void StreamStatus::Connected(TimePoint at)
 {
     if (m_phase == Phase::Failed) return;
+    // The clock counts from the first connection: a reconnect is a gap in one broadcast.
+    if (m_wasLive)
+        ++m_reconnects;
+    else
+        m_liveSince = at;
     m_phase = Phase::Live;
     m_wasLive = true;
-    m_liveSince = at;
     m_kbps.reset();
     m_framesDropped = 0;
     m_congested = false;
@@ -136,9 +144,12 @@ void StreamStatus::Connected(TimePoint at)
 void StreamStatus::Statistics(const EngineEvent& event, TimePoint at)
 {
     if (m_phase != Phase::Live) return;
-    const TimePoint since = at - milliseconds(event.liveMs);
-    // The engine's count is the truth; later ones only keep the clock from stepping back.
-    m_liveSince = m_kbps ? std::min(m_liveSince, since) : since;
+    // The engine counts from this connection's first media: only the first connection's
+    // count sets the clock, and later ones only keep it from stepping back.
+    if (m_reconnects == 0) {
+        const TimePoint since = at - milliseconds(event.liveMs);
+        m_liveSince = m_kbps ? std::min(m_liveSince, since) : since;
+    }
     m_kbps = event.kbps;
     m_framesDropped = event.framesDropped;
     m_congested = event.congested;
@@ -167,7 +178,10 @@ QString StreamStatus::StreamLines(TimePoint now) const
             return QString::fromUtf8("重新连接中\n") + Phrase(m_reason) + '\n' + attempt + RetryLine(now);
         }
         return QString::fromUtf8("推流失败：") + Phrase(m_reason) + '\n' + RetryLine(now);
-    case Phase::Failed: return QString::fromUtf8("推流失败：") + Phrase(m_reason);
+    case Phase::Failed: {
+        const QString failed = QString::fromUtf8("推流失败：") + Phrase(m_reason);
+        return m_refusedField.empty() ? failed : failed + '\n' + RefusedParameterText(m_refusedField, m_refusedValue);
+    }
     }
     return {};
 }
@@ -175,8 +189,9 @@ QString StreamStatus::StreamLines(TimePoint now) const
 QString StreamStatus::LiveLines(TimePoint now) const
 {
     const QString clock = Clock(duration_cast<milliseconds>(now - m_liveSince));
-    if (m_congested) return QString::fromUtf8("网络拥塞 ") + clock + '\n' + CongestionLines();
-    QString text = QString::fromUtf8("直播中 ") + clock;
+    const QString reconnects = m_reconnects > 0 ? QString::fromUtf8("\n已重连 %1 次").arg(m_reconnects) : QString();
+    if (m_congested) return QString::fromUtf8("网络拥塞 ") + clock + reconnects + '\n' + CongestionLines();
+    QString text = QString::fromUtf8("直播中 ") + clock + reconnects;
     if (m_kbps) text += QString::fromUtf8("\n%1 kbps").arg(*m_kbps);
     if (m_framesDropped > 0) text += QString::fromUtf8("\n丢帧 %1").arg(m_framesDropped);
     return text;

@@ -22,6 +22,8 @@ public:
     void GoneOnAir(std::string secret);
     void GoneOffAir();
     bool OnAir() const { return m_phase != Phase::OffAir; }
+    // On air and not given up: there is a broadcast to lose.
+    bool Broadcasting() const { return OnAir() && m_phase != Phase::Failed; }
 
     // Events of a stream that is off air change nothing.
     void Apply(const EngineEvent& event, TimePoint at);
@@ -57,8 +59,11 @@ private:
     int m_attempt = 0;
     std::string m_reason;
     std::string m_message;
+    std::string m_refusedField;  // a parameter the engine refused, and its value
+    int m_refusedValue = 0;
     std::optional<TimePoint> m_retryAt;  // while waiting to retry; empty while retrying
-    TimePoint m_liveSince;
+    TimePoint m_liveSince;               // since the first connection of this broadcast
+    int m_reconnects = 0;
     std::optional<int> m_kbps;
     std::int64_t m_framesDropped = 0;
     bool m_congested = false;

@@ -6,9 +6,11 @@
 #include "castorn/ReconnectBackoff.h"
 #include "castorn/StreamSettings.h"
 #include "castorn/TagAdmission.h"
+#include "interface/EngineInterface.h"
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <climits>
 #include <cmath>
 #include <vector>
@@ -20,19 +22,26 @@ namespace {
 std::optional<PublishAddress> Parse(const std::string& server, const std::string& app = "live?qex",
                                     const std::string& stream = "s")
 {
-    std::string why;
+    Failure why;
     auto address = ParsePublishAddress(server, app, stream, why);
     if (!address) {
-        EXPECT_FALSE(why.empty()) << "a refusal says why";
+        EXPECT_FALSE(why.message.empty()) << "a refusal says why";
     }
     return address;
 }
 
+Failure AddressRefusal(const std::string& server, const std::string& app, const std::string& stream)
+{
+    Failure why;
+    EXPECT_FALSE(ParsePublishAddress(server, app, stream, why)) << server << " " << app << " " << stream;
+    return why;
+}
+
 std::string Refusal(const std::string& server, const std::string& app = "live?qex", const std::string& stream = "s")
 {
-    std::string why;
-    EXPECT_FALSE(ParsePublishAddress(server, app, stream, why)) << server;
-    return why;
+    const Failure why = AddressRefusal(server, app, stream);
+    EXPECT_EQ(why.reason, castorn_notification::kReasonAddress) << server;
+    return why.message;
 }
 
 }  // namespace
@@ -103,30 +112,87 @@ TEST(PublishAddress, UnusableAddressesAreRefusedWithTheReason)
     // "rtmp:/HOST/app/stream" splits into the server "rtmp:".
     EXPECT_FALSE(Refusal("rtmp:").empty());
     EXPECT_NE(Refusal("rtmp://host", "?key").find("no application"), std::string::npos);
-    EXPECT_NE(Refusal("rtmp://host", "live?k", " ").find("no stream"), std::string::npos);
+    EXPECT_EQ(AddressRefusal("rtmp://host", "live?k", " ").reason, castorn_notification::kReasonNoStream);
 }
 
-TEST(StreamSettings, NumbersFromTheSettingsFileBecomeOnesTheEncodersTake)
+// What the settings make of addresses typed without a stream name: the rest after the
+// scheme lands in the stream name, which must never be published to.
+TEST(PublishAddress, TheSplitsOfAnAddressWithoutAStreamNameAreRefusedAsSuch)
 {
-    const VideoSettings video = Fit(VideoSettings{321, 241, 0, -5, -1, 0});
+    const std::vector<std::array<const char*, 3>> splits = {
+        {"rtmp://127.0.0.1", "live?qex", "127.0.0.1/live"},  // rtmp://127.0.0.1/live
+        {"rtmp://h:1936", "live?", "h:1936/live"},           // rtmp://h:1936/live
+        {"rtmp://h", "h?k", "h"},                            // rtmp://h
+        {"rtmp://h", "?k", "h/"},                            // rtmp://h/
+        {"rtmp://h", "live?k", ""},                          // rtmp://h/live/
+        {"host:1935", "app?k", "ost/app"},                   // host/app
+        {"host:1935", "app?k", "ost:1935/app"},              // host:1935/app
+    };
+    for (const auto& [server, app, stream] : splits)
+        EXPECT_EQ(AddressRefusal(server, app, stream).reason, castorn_notification::kReasonNoStream)
+            << server << " " << app << " " << stream;
+    // rtmp:/127.0.0.1/live/x: one slash short of a scheme.
+    EXPECT_EQ(AddressRefusal("rtmp:", "127.0.0.1?k", "live/x").reason, castorn_notification::kReasonAddress);
+    EXPECT_EQ(AddressRefusal("ftp://h", "live?k", "s").reason, castorn_notification::kReasonAddress);
+    // A stream name of its own with a slash in it is taken.
+    EXPECT_TRUE(Parse("rtmp://h", "app?k", "a/b"));
+    EXPECT_TRUE(Parse("rtmp://h", "live?k", "h/other"));
+}
+
+TEST(StreamSettings, ValuesThatCannotMakeAWorkingStreamAreRefusedNamingTheFirst)
+{
+    namespace p = castorn_parameter;
+    EXPECT_FALSE(Refusal(VideoSettings{}, AudioSettings{})) << "the built-in defaults stream";
+    EXPECT_FALSE(Refusal(VideoSettings{4096, 2304, 120, 100'000'000, 1000, 0}, AudioSettings{96000, 1, 16, 320000}));
+    EXPECT_FALSE(Refusal(VideoSettings{16, 16, 1, 1000, 1, 0}, AudioSettings{8000, 2, 16, 8000}));
+
+    struct Case {
+        VideoSettings video;
+        AudioSettings audio;
+        const char* field;
+        int value;
+    };
+    const Case cases[] = {
+        {{0, 0, 10, 160000, 30, 0}, {}, p::kWidth, 0},
+        {{320, 0, 10, 160000, 30, 0}, {}, p::kHeight, 0},
+        {{320, 240, -5, 160000, 30, 0}, {}, p::kFps, -5},
+        {{320, 240, 121, 160000, 30, 0}, {}, p::kFps, 121},
+        {{320, 240, 10, 0, 30, 0}, {}, p::kVideoBitrate, 0},
+        {{320, 240, 10, INT_MAX, 30, 0}, {}, p::kVideoBitrate, INT_MAX},
+        {{320, 240, 10, 160000, 0, 0}, {}, p::kKeyInterval, 0},
+        {{4097, 240, 10, 160000, 30, 0}, {}, p::kWidth, 4097},
+        {{}, {0, 0, 16, 32000}, p::kSampleRate, 0},
+        {{}, {44000, 2, 16, 32000}, p::kSampleRate, 44000},
+        {{}, {44100, 0, 16, 32000}, p::kChannels, 0},
+        {{}, {44100, 6, 16, 32000}, p::kChannels, 6},
+        {{}, {44100, 2, 16, -32000}, p::kAudioBitrate, -32000},
+        {{}, {44100, 2, 16, 321000}, p::kAudioBitrate, 321000},
+    };
+    for (const Case& c : cases) {
+        const auto refusal = Refusal(c.video, c.audio);
+        ASSERT_TRUE(refusal) << c.field << " " << c.value;
+        EXPECT_EQ(refusal->reason, castorn_notification::kReasonParameter);
+        EXPECT_EQ(refusal->field, c.field);
+        EXPECT_EQ(refusal->value, c.value);
+        EXPECT_NE(refusal->message.find(std::to_string(c.value)), std::string::npos) << refusal->message;
+    }
+}
+
+TEST(StreamSettings, TakenNumbersBecomeOnesTheEncodersUse)
+{
+    const VideoSettings video = Fit(VideoSettings{321, 241, 25, 800000, 50, 0});
     EXPECT_EQ(video.width, 320);
     EXPECT_EQ(video.height, 240);
-    EXPECT_EQ(video.fps, 1);
-    EXPECT_GT(video.bitrate, 0);
-    EXPECT_EQ(video.keyInterval, 0);
-    EXPECT_EQ(Fit(VideoSettings{INT_MAX, INT_MIN, INT_MAX, INT_MAX, INT_MAX, 0}).height, 16);
+    EXPECT_EQ(video.fps, 25);
+    EXPECT_EQ(video.keyInterval, 50);
 
-    const AudioSettings audio = Fit(AudioSettings{44000, 6, 12, 0, 150, true});
-    EXPECT_EQ(audio.sampleRate, 44100);
-    EXPECT_EQ(audio.channels, 2);
+    const AudioSettings audio = Fit(AudioSettings{44100, 2, 12, 32000, 150, true});
     EXPECT_EQ(audio.bitsPerSample, 16);
-    EXPECT_GT(audio.bitrate, 0);
+    EXPECT_EQ(audio.bitrate, 32000);
     EXPECT_EQ(audio.volume, 100);
     EXPECT_TRUE(audio.mute);
-    EXPECT_EQ(Fit(AudioSettings{INT_MIN, 0, 8, 32000, -1, false}).sampleRate, 8000);
-    EXPECT_EQ(Fit(AudioSettings{INT_MAX, 1, 24, 32000, 0, false}).sampleRate, 96000);
     EXPECT_EQ(Fit(AudioSettings{96000, 2, 16, 8000, 80, false}).bitrate, 16000) << "the least the encoder takes";
-    EXPECT_EQ(Fit(AudioSettings{44100, 2, 16, INT_MAX, 80, false}).bitrate, 320000);
+    EXPECT_EQ(Fit(AudioSettings{44100, 1, 24, 32000, -1, false}).volume, 0);
 }
 
 TEST(StreamSettings, QualityMapsOntoRateFactorsFromWorstToBest)

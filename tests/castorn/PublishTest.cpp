@@ -163,13 +163,39 @@ TEST_F(Publishing, TheLevelIsThatOfTheSoundSentBackgroundAudioIncluded)
 TEST_F(Publishing, AnUnusableAddressIsRefusedWithTheReasonAndTheEngineGoesOn)
 {
     EXPECT_FALSE(GoOnAir({}, "rtmp://"));
-    EXPECT_NE(m_log.WaitFor("OnPublishError", 2s)["message"].asString().find("no host"), std::string::npos);
+    const Json::Value noHost = m_log.WaitFor("OnPublishError", 2s);
+    EXPECT_NE(noHost["message"].asString().find("no host"), std::string::npos);
+    EXPECT_EQ(noHost["reason"].asString(), castorn_notification::kReasonAddress);
+    EXPECT_TRUE(noHost["final"].asBool());
     EXPECT_FALSE(GoOnAir({}, "http://127.0.0.1"));
     EXPECT_NE(m_log.WaitFor("OnPublishError", 2s, 1)["message"].asString().find("unknown scheme"), std::string::npos);
     EXPECT_FALSE(m_engine->StopPublish()) << "nothing is on air";
 
     ASSERT_NO_FATAL_FAILURE(GoLive());
     GoOffAir();
+}
+
+TEST_F(Publishing, ValuesThatCannotMakeAStreamAreRefusedBeforeAnythingIsSent)
+{
+    const std::pair<OnAir, std::pair<const char*, int>> refused[] = {
+        {{.width = 0}, {castorn_parameter::kWidth, 0}},
+        {{.fps = -5}, {castorn_parameter::kFps, -5}},
+        {{.videoBitrate = 0}, {castorn_parameter::kVideoBitrate, 0}},
+    };
+    int errors = 0;
+    for (const auto& [on, field] : refused) {
+        EXPECT_FALSE(GoOnAir(on));
+        const Json::Value error = m_log.WaitFor("OnPublishError", 0s, errors++);
+        EXPECT_EQ(error["reason"].asString(), castorn_notification::kReasonParameter) << field.first;
+        EXPECT_EQ(error["field"].asString(), field.first);
+        EXPECT_EQ(error["value"].asInt(), field.second);
+        EXPECT_TRUE(error["final"].asBool());
+        EXPECT_FALSE(m_engine->StopPublish()) << "nothing is on air";
+    }
+    EXPECT_EQ(m_log.Count("OnConnecting"), 0);
+    ASSERT_NO_FATAL_FAILURE(GoLive());
+    GoOffAir();
+    EXPECT_EQ(m_server->Publishes().size(), 1u) << "the server saw the one stream that could be made";
 }
 
 TEST_F(Publishing, StatisticsTellTheRateSentWhileLiveAndGoingOffAirIsTheReason)

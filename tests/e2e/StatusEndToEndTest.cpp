@@ -12,14 +12,25 @@
 #include "support/WindowFixture.h"
 
 #include "platform/DialogTemplate.h"
+#include "settings/PublishAddress.h"
+#include "settings/SettingsFile.h"
 #include "window/LevelMeter.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QGuiApplication>
 #include <QImage>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMessageBox>
 #include <QPixmap>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTime>
 #include <QScreen>
+#include <QTimer>
 #include <cstdlib>
+#include <filesystem>
 
 using namespace std::chrono_literals;
 using namespace test_support;
@@ -77,6 +88,51 @@ private:
     int m_port;
     ChildProcess m_process;
 };
+
+// A key pressed where the focus would be: what the widget leaves goes on to the window.
+void Key(QWidget* target, int key)
+{
+    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &press);
+}
+
+// Answers every message box that opens while it lives, as the operator would, and
+// keeps what each asked.
+class Operator {
+public:
+    explicit Operator(const char* answer) : m_answer(QString::fromUtf8(answer))
+    {
+        m_look.setInterval(20);
+        QObject::connect(&m_look, &QTimer::timeout, [this] { Answer(); });
+        m_look.start();
+    }
+    void WillAnswer(const char* answer) { m_answer = QString::fromUtf8(answer); }
+
+    std::vector<QString> asked;
+    QStringList buttons;  // of the last box
+
+private:
+    void Answer()
+    {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box) return;
+        asked.push_back(box->text());
+        buttons.clear();
+        for (QAbstractButton* button : box->buttons()) buttons << button->text();
+        for (QAbstractButton* button : box->buttons())
+            if (button->text() == m_answer) return button->click();
+        box->done(-1);
+    }
+
+    QString m_answer;
+    QTimer m_look;
+};
+
+std::uintmax_t RecordedBytes(const RtmpServer& server)
+{
+    const auto files = server.Recordings();
+    return files.empty() ? 0 : std::filesystem::file_size(files.back());
+}
 
 }  // namespace
 
@@ -190,10 +246,18 @@ TEST_F(StatusEndToEnd, ReconnectingWhileTheServerIsAwayAndLiveAgainOnItsReturn)
     OpenWith({m_server->Address()});
     Click(IDC_ON_AIR);
     ASSERT_TRUE(StatusReaches("直播中", kPromptly));
+    const auto live = std::chrono::steady_clock::now();
     m_server->Stop();
     EXPECT_TRUE(StatusReaches("重新连接中", kEventually));
     m_server->Start();
     EXPECT_TRUE(WaitUntil([&] { return StatusText().startsWith("直播中"); }, kEventually))
+        << StatusText().toStdString();
+    // The clock goes on from the first time live, and the reconnects are counted.
+    const auto sinceLive = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - live);
+    const QTime shown = QTime::fromString(StatusText().section('\n', 0, 0).section(' ', 1), "hh:mm:ss");
+    ASSERT_TRUE(shown.isValid()) << StatusText().toStdString();
+    EXPECT_GE(QTime(0, 0).secsTo(shown), sinceLive.count() - 1) << StatusText().toStdString();
+    EXPECT_TRUE(StatusText().section('\n', 1, 1).contains(QRegularExpression("^已重连 [1-9][0-9]* 次$")))
         << StatusText().toStdString();
     Click(IDC_OFF_AIR);
     EXPECT_EQ(StatusText(), "未上麦");
@@ -256,6 +320,143 @@ TEST_F(StatusEndToEnd, ASoundServerGoneBeforeGoingOnAirIsNamedTheStreamStartsAnd
     EXPECT_TRUE(StatusReaches("背景音已恢复", kEventually));
     Click(IDC_OFF_AIR);
     EXPECT_EQ(StatusText(), "未上麦");
+}
+
+TEST_F(StatusEndToEnd, ClosingWhileOnAirAsksFirstAndOnlyTheOperatorsYesEndsTheBroadcast)
+{
+    OpenWith({m_server->Address()});
+    Click(IDC_ON_AIR);
+    ASSERT_TRUE(StatusReaches("直播中", kPromptly));
+    Operator answers("取消");
+    Key(List(IDC_VIDEO_DEVICE), Qt::Key_Escape);  // meant to leave the list
+    ASSERT_EQ(answers.asked, std::vector<QString>{"正在直播，确定要下麦并退出吗？"});
+    EXPECT_EQ(answers.buttons, QStringList({"确定", "取消"}));
+    EXPECT_TRUE(window->isVisible());
+    window->close();  // the close box and the window manager alike
+    EXPECT_EQ(answers.asked.size(), 2u);
+    EXPECT_TRUE(window->isVisible());
+
+    ASSERT_TRUE(WaitUntil([&] { return RecordedBytes(*m_server) > 0; }, kPromptly));
+    const auto recorded = RecordedBytes(*m_server);
+    EXPECT_TRUE(WaitUntil([&] { return RecordedBytes(*m_server) > recorded; }, kPromptly)) << "the server records on";
+    EXPECT_TRUE(StatusText().startsWith("直播中")) << StatusText().toStdString();
+
+    answers.WillAnswer("确定");
+    window->close();
+    EXPECT_EQ(answers.asked.size(), 3u);
+    EXPECT_FALSE(window->isVisible());
+    window->PostNcDestroy();  // as the program does once the window has closed
+    // A live recording grows with every frame; one that ended stays as it is.
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            const auto before = RecordedBytes(*m_server);
+            WaitUntil([] { return false; }, 700ms);
+            return RecordedBytes(*m_server) == before;
+        },
+        kPromptly))
+        << "the broadcast ended with the window";
+    EXPECT_EQ(m_server->Recordings().size(), 1u);
+}
+
+TEST_F(StatusEndToEnd, OffAirClosingAsksNothingAndEnterInThePlayerBoxDoesNotGoOnAir)
+{
+    OpenWith({m_server->Address()});
+    Operator answers("取消");
+    QComboBox* players = List(IDC_PLAYER);
+    players->setFocus();
+    players->lineEdit()->setText("ffplay");
+    Key(players, Qt::Key_Return);
+    EXPECT_EQ(ButtonPattern(), "1100") << "still off air";
+    EXPECT_EQ(players->currentText(), "ffplay");
+    EXPECT_EQ(StatusText(), "未上麦");
+
+    Key(List(IDC_VIDEO_DEVICE), Qt::Key_Escape);
+    EXPECT_FALSE(window->isVisible());
+    window->show();
+    window->close();
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_TRUE(answers.asked.empty());
+    WaitUntil([] { return false; }, 500ms);
+    EXPECT_TRUE(m_server->Publishes().empty());
+}
+
+// What a newcomer types by mistake: refused by the engine before anything is sent, and
+// named in the status at once.
+TEST_F(StatusEndToEnd, RefusedValuesAndAddressesAreNamedAtOnceAndTheServerGetsNothing)
+{
+    const std::string server = m_server->Address();
+    struct Mistake {
+        std::string address;
+        std::int32_t PublishSettings::*field;
+        std::int32_t value;
+        const char* status;
+    };
+    const Mistake mistakes[] = {
+        {server + "/live/s", &PublishSettings::m_iVdWidth, 0, "推流失败：参数无效\n宽度 0"},
+        {server + "/live/s", &PublishSettings::m_iVdHeight, 0, "推流失败：参数无效\n高度 0"},
+        {server + "/live/s", &PublishSettings::m_iVdFps, -5, "推流失败：参数无效\n帧率 -5"},
+        {server + "/live/s", &PublishSettings::m_iVdInterval, 0, "推流失败：参数无效\n关键帧间隔 0"},
+        {server + "/live/s", &PublishSettings::m_iVdBitRate, 0, "推流失败：参数无效\n视频码率 0"},
+        {server + "/live/s", &PublishSettings::m_iAdSampleRate, 0, "推流失败：参数无效\n采样率 0"},
+        {server + "/live/s", &PublishSettings::m_iAdChannels, 0, "推流失败：参数无效\n通道数 0"},
+        {server + "/live/s", &PublishSettings::m_iAdBitRate, 400, "推流失败：参数无效\n音频码率 400"},
+        {server + "/live", nullptr, 0, "推流失败：地址缺少流名称"},
+        {server + "/live/", nullptr, 0, "推流失败：地址缺少流名称"},
+        {"rtmp:/127.0.0.1:" + std::to_string(m_server->Port()) + "/live/x", nullptr, 0, "推流失败：地址格式不对"},
+        {"srt://127.0.0.1:" + std::to_string(m_server->Port()) + "/live/x", nullptr, 0, "推流失败：地址格式不对"},
+    };
+    for (const Mistake& mistake : mistakes) {
+        SCOPED_TRACE(mistake.status);
+        PublishSettings saved;  // as the settings dialog saves what was typed
+        SplitPublishAddress(mistake.address, saved);
+        if (mistake.field) saved.*mistake.field = mistake.value;
+        ASSERT_TRUE(::WriteSettingsFile(kSettingsPath, saved));
+        Open();
+        window->show();
+        Click(IDC_ON_AIR);
+        const QString expected = QString::fromUtf8(mistake.status);
+        EXPECT_TRUE(WaitUntil([&] { return StatusText() == expected; }, 1s * kSlowness)) << StatusText().toStdString();
+        EXPECT_FALSE(DialogItem(*window, IDC_STATUS)->toolTip().isEmpty()) << "the engine's own words";
+        EXPECT_EQ(ButtonPattern(), "0011") << "the operator ends the attempt";
+        Click(IDC_OFF_AIR);
+        EXPECT_EQ(StatusText(), "未上麦");
+        window->PostNcDestroy();
+        window.reset();
+    }
+    WaitUntil([] { return false; }, 1s);
+    EXPECT_TRUE(m_server->Publishes().empty());
+    EXPECT_TRUE(m_server->Recordings().empty());
+}
+
+TEST_F(StatusEndToEnd, TheChosenDevicesReturnAtTheNextStartAndALaterPlayerIsListedWhenItsBoxOpens)
+{
+    OpenWith({m_server->Address()});
+    QComboBox* audio = List(IDC_AUDIO_DEVICE);
+    ASSERT_GE(audio->count(), 2) << "the sound server's sources";
+    audio->setCurrentIndex(audio->count() - 2);
+    Key(audio, Qt::Key_Down);  // the operator's choice: the last entry
+    const QString chosen = audio->currentText();
+    ASSERT_NE(audio->currentIndex(), 0) << "not what a start selects anyway";
+
+    QComboBox* players = List(IDC_PLAYER);
+    ASSERT_EQ(players->findText("LaterPlayer"), -1);
+    TonePlayer later("LaterPlayer");
+    // The sound server lists a stream a moment after it starts: the box is opened again.
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            Key(players, Qt::Key_F4);
+            players->hidePopup();
+            return players->findText("LaterPlayer") >= 0;
+        },
+        kPromptly));
+    players->lineEdit()->setText("LaterPlayer");
+    Key(players, Qt::Key_Return);
+
+    window->PostNcDestroy();
+    window.reset();
+    Open();
+    EXPECT_EQ(List(IDC_AUDIO_DEVICE)->currentText(), chosen);
+    EXPECT_EQ(List(IDC_PLAYER)->currentText(), "LaterPlayer");
 }
 
 TEST_F(StatusEndToEnd, CongestedWithTheFiguresDuringALimitAndLiveAgainAfter)

@@ -1,6 +1,6 @@
 // What the program hands the engine library besides command texts: the publish address
 // in three texts and the stream's numbers, taken from set.ini as they are. The engine
-// must refuse or fit them without undefined behaviour. Input: server, application with
+// must refuse them, or fit what it takes, without undefined behaviour. Input: server, application with
 // key and stream, each ended by a NUL, then the bytes of eleven 32-bit numbers.
 #include "FuzzSupport.h"
 
@@ -21,11 +21,13 @@ std::array<int, 11> Numbers(std::string_view bytes)
 
 void CheckAddress(std::string_view server, std::string_view application, std::string_view stream)
 {
-    std::string why;
+    castorn::Failure why;
     const auto address =
         castorn::ParsePublishAddress(std::string(server), std::string(application), std::string(stream), why);
     if (!address) {
-        Require(!why.empty(), "a refused address says why");
+        Require(!why.message.empty() && (why.reason == castorn_notification::kReasonAddress ||
+                                         why.reason == castorn_notification::kReasonNoStream),
+                "a refused address says why");
         return;
     }
     Require(!address->host.empty() && !address->stream.empty(), "an address has a host and a stream");
@@ -52,14 +54,19 @@ bool operator==(const castorn::AudioSettings& a, const castorn::AudioSettings& b
 
 void CheckNumbers(const std::array<int, 11>& n)
 {
-    const castorn::VideoSettings video = castorn::Fit(castorn::VideoSettings{n[0], n[1], n[2], n[3], n[4], 0});
+    const castorn::VideoSettings asked{n[0], n[1], n[2], n[3], n[4], 0};
+    const castorn::AudioSettings askedAudio{n[5], n[6], n[7], n[8], n[9], (n[10] & 1) != 0};
+    if (const auto refusal = castorn::Refusal(asked, askedAudio)) {
+        Require(!castorn_parameter::Accepted(refusal->field, refusal->value), "a refusal names a refused value");
+        return;
+    }
+    const castorn::VideoSettings video = castorn::Fit(asked);
     Require(video.width > 0 && video.height > 0 && (video.width | video.height) % 2 == 0,
             "a fitted picture has an even, positive size");
-    Require(video.fps > 0 && video.bitrate > 0 && video.keyInterval >= 0, "fitted video numbers are usable");
+    Require(video.fps > 0 && video.bitrate > 0 && video.keyInterval > 0, "fitted video numbers are usable");
     Require(castorn::Fit(video) == video, "fitted video stays as it is");
 
-    const castorn::AudioSettings audio =
-        castorn::Fit(castorn::AudioSettings{n[5], n[6], n[7], n[8], n[9], (n[10] & 1) != 0});
+    const castorn::AudioSettings audio = castorn::Fit(askedAudio);
     Require(audio.sampleRate > 0 && (audio.channels == 1 || audio.channels == 2) && audio.bitrate > 0,
             "fitted audio numbers are usable");
     Require(castorn::Fit(audio) == audio, "fitted audio stays as it is");

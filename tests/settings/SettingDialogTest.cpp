@@ -6,11 +6,13 @@
 #include "res/SettingDialogTemplate.h"
 #include "settings/PublishAddress.h"
 #include "settings/SettingsFile.h"
+#include "settings/StreamParameters.h"
 #include "support/WindowFixture.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QTimer>
 #include <algorithm>
@@ -217,6 +219,72 @@ TEST_F(SettingDialog, BitratesBeyondRangeReachTheEngineSaturated)
     Click(IDC_ON_AIR);
     EXPECT_TRUE(EngineCalled("SetVideoParams 320 240 10 2147483647 window 30"));
     EXPECT_TRUE(EngineCalled("SetAudioParams 44100 2 16 -2147483648 80 false"));
+}
+
+// Values the engine would refuse at going on air are hinted at, field by field, and
+// still saved as typed: the dialog never blocks OK.
+TEST_F(SettingDialog, ValuesTheEngineWouldRefuseAreHintedAtAndStillSaved)
+{
+    WriteSettingsFile(kDefaultSettingsFile);
+    OpenDialog();
+    const auto hint = [this](int id) { return DialogItemAs<QLabel>(dialog, id)->text(); };
+    const auto marked = [this](int id) { return !DialogItemAs<QLineEdit>(dialog, id)->styleSheet().isEmpty(); };
+    EXPECT_EQ(hint(IDC_PARAMETER_HINT), "") << "the defaults stream";
+    EXPECT_EQ(hint(IDC_ADDRESS_HINT), "");
+    for (const auto& [id, shown] : kDefaultFields) EXPECT_FALSE(marked(id)) << id;
+
+    Type(dialog, IDC_VIDEO_FPS, "-5");
+    Type(dialog, IDC_AUDIO_SAMPLE_RATE, "44000");
+    Type(dialog, IDC_VIDEO_INTERVAL, "abc");
+    EXPECT_TRUE(hint(IDC_PARAMETER_HINT).contains("帧率 -5 无法推流，可用 1 到 120"))
+        << hint(IDC_PARAMETER_HINT).toStdString();
+    EXPECT_TRUE(hint(IDC_PARAMETER_HINT).contains("关键帧间隔 0 无法推流")) << "what OK would save";
+    EXPECT_TRUE(hint(IDC_PARAMETER_HINT).contains("采样率 44000 无法推流"));
+    for (int id : {IDC_VIDEO_FPS, IDC_AUDIO_SAMPLE_RATE, IDC_VIDEO_INTERVAL}) EXPECT_TRUE(marked(id)) << id;
+    EXPECT_FALSE(marked(IDC_VIDEO_WIDTH));
+    Type(dialog, IDC_VIDEO_BITRATE, "100001");
+    EXPECT_TRUE(hint(IDC_PARAMETER_HINT).contains("视频码率 100001 无法推流，可用 1 到 100000")) << "in kbps, as shown";
+    Type(dialog, IDC_VIDEO_FPS, "25");
+    EXPECT_FALSE(marked(IDC_VIDEO_FPS));
+    EXPECT_FALSE(hint(IDC_PARAMETER_HINT).contains("帧率"));
+
+    Type(dialog, IDC_PUBLISH_ADDRESS, "rtmp://127.0.0.1/live");
+    EXPECT_EQ(hint(IDC_ADDRESS_HINT), "地址缺少流名称");
+    Press(dialog, IDOK);
+    EXPECT_EQ(results, std::vector<int>{QDialog::Accepted});
+    EXPECT_EQ(Saved().m_iVdInterval, 0);
+    EXPECT_EQ(Saved().m_iAdSampleRate, 44000);
+    EXPECT_EQ(Saved().m_strPublishStageInfo, "127.0.0.1/live") << "saved as the split makes it";
+}
+
+TEST_F(SettingDialog, EachFieldsToolTipGivesItsUnitAndWhatIsTaken)
+{
+    OpenDialog();
+    const std::pair<int, const char*> units[] = {
+        {IDC_VIDEO_FPS, "fps"},        {IDC_VIDEO_BITRATE, "kbps"},    {IDC_AUDIO_BITRATE, "kbps"},
+        {IDC_AUDIO_SAMPLE_RATE, "Hz"}, {IDC_VIDEO_INTERVAL, "frames"},
+    };
+    for (const auto& [id, unit] : units)
+        EXPECT_TRUE(DialogItemAs<QLineEdit>(dialog, id)->toolTip().contains(unit)) << id;
+    EXPECT_TRUE(DialogItemAs<QLineEdit>(dialog, IDC_AUDIO_SAMPLE_RATE)->toolTip().contains("48000"));
+}
+
+TEST(AddressHint, TheEnginesVerdictOnTheAddressAsTyped)
+{
+    const std::pair<const char*, const char*> addresses[] = {
+        {"rtmp://127.0.0.1/live/stream", ""},
+        {"rtmps://h:443/app/a/b", ""},
+        {"h/app/s", ""},
+        {"rtmp://127.0.0.1/live", "地址缺少流名称"},
+        {"rtmp://127.0.0.1/live/", "地址缺少流名称"},
+        {"rtmp://127.0.0.1", "地址缺少流名称"},
+        {"rtmp:/127.0.0.1/live/x", "地址格式不对"},
+        {"http://127.0.0.1/live/x", "地址格式不对"},
+        {"rtmp://127.0.0.1:99999/live/x", "地址格式不对"},
+        {"rtmp://127.0.0.1//x", "地址格式不对"},
+        {"", ""},
+    };
+    for (const auto& [typed, hint] : addresses) EXPECT_EQ(AddressHint(typed), QString::fromUtf8(hint)) << typed;
 }
 
 }  // namespace

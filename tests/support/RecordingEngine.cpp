@@ -44,8 +44,9 @@ bool RecordingEngine::ExecuteCommand(const char* command, char** reply)
     if (m_config.replyOfOwn) {
         *reply = m_config.replyOfOwn->data();
     } else {
-        const std::size_t size = std::min(m_config.reply.size(), kCommandReplySize);
-        std::memcpy(*reply, m_config.reply.data(), size);
+        const std::string& text = m_config.replyFollowsNext ? next.reply : m_config.reply;
+        const std::size_t size = std::min(text.size(), kCommandReplySize);
+        std::memcpy(*reply, text.data(), size);
         if (size < kCommandReplySize) (*reply)[size] = '\0';
     }
     return m_config.commandResult;

@@ -16,6 +16,7 @@ struct RecordingEngineConfig {
     bool nullNameArrays = false;  // a count without an array
     bool commandResult = true;
     std::string reply = R"({"data":{"player":[]}})";
+    bool replyFollowsNext = false;                // each reply is next.reply as it is then: a changing list
     std::optional<std::string> replyOfOwn;        // points the reply variable at the engine's own text
     std::vector<std::string> startNotifications;  // sent from inside StartPublish, on its thread
 };

@@ -36,6 +36,10 @@ TEST(EngineNotifications, EveryNotificationIsReadWithItsMembers)
     const EngineEvent error = read(R"({"cmd":"OnPublishError","params":{"reason":"tls","message":"m","final":true}})");
     EXPECT_TRUE(error.final);
     EXPECT_EQ(error.reason, "tls");
+    const EngineEvent refused = read(
+        R"({"cmd":"OnPublishError","params":{"reason":"parameter","message":"m","final":true,"field":"fps","value":-5}})");
+    EXPECT_EQ(refused.field, "fps");
+    EXPECT_EQ(refused.value, -5) << "a refused value may be below zero";
     EXPECT_EQ(read(R"({"cmd":"OnPublishError","params":{"message":"old engine"}})").reason, "other")
         << "a failure without a reason is one of no known kind";
     EXPECT_EQ(read(R"({"cmd":"OnPublishStopped","params":{}})").kind, EngineEventKind::PublishStopped);
@@ -86,6 +90,8 @@ TEST(EngineNotifications, MalformedOrUnknownNotificationsAreDropped)
              R"({"cmd":"OnPublishError","params":{"reason":5}})",
              R"({"cmd":"OnPublishError","params":{"message":{}}})",
              R"({"cmd":"OnPublishError","params":{"final":"yes"}})",
+             R"({"cmd":"OnPublishError","params":{"field":"fps","value":3000000000}})",
+             R"({"cmd":"OnPublishError","params":{"field":"fps","value":"-5"}})",
              R"({"cmd":"OnDisconnected","params":{"reason":["lost"]}})",
              R"({"cmd":"OnSourceLost","params":{"name":"Mic"}})",
              R"({"cmd":"OnSourceLost","params":{"source":"screen"}})",

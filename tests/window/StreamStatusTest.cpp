@@ -143,7 +143,42 @@ TEST_F(Status, ALossAfterGoingLiveReconnectsWithAttemptCountdownAndReason)
     Apply(Retry(3, 4000, "refused"));
     EXPECT_EQ(Text(), "重新连接中\n连接被拒绝\n第 3 次，4 秒后重试");
     Apply({.kind = EngineEventKind::Connected}, 4s);
-    EXPECT_EQ(Text(), "直播中 00:00:00") << "the engine counts each connection's own time";
+    EXPECT_EQ(Text(), "直播中 00:00:12\n已重连 1 次") << "the clock counts from going live, gap included";
+    Apply(Figures(1000, 700), 1s);
+    EXPECT_EQ(Text(), "直播中 00:00:13\n已重连 1 次\n700 kbps") << "the new connection's own count moves nothing";
+    Apply(Failure(EngineEventKind::Disconnected, "lost"), 1s);
+    Apply({.kind = EngineEventKind::Connected}, 2s);
+    EXPECT_EQ(Text(), "直播中 00:00:16\n已重连 2 次");
+    status.GoneOnAir("qex");
+    Apply({.kind = EngineEventKind::Connected});
+    EXPECT_EQ(Text(), "直播中 00:00:00") << "a new broadcast starts its own count";
+}
+
+TEST_F(Status, ARefusalAtGoingOnAirNamesWhatWasRefused)
+{
+    EngineEvent parameter = Failure(EngineEventKind::PublishError, "parameter", true);
+    parameter.field = "fps";
+    parameter.value = -5;
+    Apply(parameter);
+    EXPECT_EQ(Text(), "推流失败：参数无效\n帧率 -5");
+    EXPECT_FALSE(status.Broadcasting()) << "nothing to lose by closing";
+    EXPECT_TRUE(status.OnAir());
+    parameter.field = "videoBitrate";
+    parameter.value = -5000;
+    status.GoneOnAir("qex");
+    Apply(parameter);
+    EXPECT_EQ(Text(), "推流失败：参数无效\n视频码率 -5") << "in the kbps the operator typed";
+
+    const std::pair<const char*, const char*> addresses[] = {
+        {"nostream", "推流失败：地址缺少流名称"},
+        {"address", "推流失败：地址格式不对"},
+    };
+    for (const auto& [reason, text] : addresses) {
+        status.GoneOnAir("qex");
+        EXPECT_TRUE(status.Broadcasting());
+        Apply(Failure(EngineEventKind::PublishError, reason, true));
+        EXPECT_EQ(Text(), QString::fromUtf8(text));
+    }
 }
 
 TEST_F(Status, AFinalFailureStaysUntilOffAirAndGoingOffAirIsNoFailure)
