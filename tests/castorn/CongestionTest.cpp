@@ -140,16 +140,26 @@ protected:
         EXPECT_EQ(m_server->Recordings().size(), 1u);
     }
 
+    // On air unlimited, then `kbps` for `limit`, then unlimited again for `after`; off air.
+    void Through(bool adaptive, int kbps, std::chrono::seconds limit, std::chrono::seconds after)
+    {
+        ASSERT_NO_FATAL_FAILURE(GoLiveWithNoise(adaptive));
+        m_limited = Run(limit, kbps);
+        m_after = Run(after);
+        GoOffAir();
+    }
+
     std::unique_ptr<TagArrivals> m_arrivals;
     Phase m_settled;
+    Phase m_limited;
+    Phase m_after;
 };
 
 TEST_F(Congestion, AtTwoFifthsOfTheRateTheBitrateFollowsAndTheSoundStaysWholeTheDelayShort)
 {
-    ASSERT_NO_FATAL_FAILURE(GoLiveWithNoise(true));
-    const Phase limited = Run(40s, Limit(400));
-    const Phase after = Run(20s);
-    GoOffAir();
+    ASSERT_NO_FATAL_FAILURE(Through(true, Limit(400), 40s, 20s));
+    const Phase& limited = m_limited;
+    const Phase& after = m_after;
 
     const ArrivalFigures before = Figures(m_settled.from + 3s, m_settled.to);
     const ArrivalFigures during = Figures(limited.from + 10s, limited.to);
@@ -171,10 +181,9 @@ TEST_F(Congestion, AtTwoFifthsOfTheRateTheBitrateFollowsAndTheSoundStaysWholeThe
 
 TEST_F(Congestion, AtAnEighthOfTheRateTheConnectionIsKeptWithAllTheSound)
 {
-    ASSERT_NO_FATAL_FAILURE(GoLiveWithNoise(true));
-    const Phase limited = Run(30s, Limit(120));
-    const Phase after = Run(5s);
-    GoOffAir();
+    ASSERT_NO_FATAL_FAILURE(Through(true, Limit(120), 30s, 5s));
+    const Phase& limited = m_limited;
+    const Phase& after = m_after;
 
     const ArrivalFigures throughout = Figures(m_settled.from, after.to);
     const ArrivalFigures settled = Figures(limited.from + 10s, after.to);
@@ -190,10 +199,9 @@ TEST_F(Congestion, AtAnEighthOfTheRateTheConnectionIsKeptWithAllTheSound)
 
 TEST_F(Congestion, AfterATwelfthOfTheRateTheStreamIsBackAtFullRateWithinTwentySeconds)
 {
-    ASSERT_NO_FATAL_FAILURE(GoLiveWithNoise(true));
-    const Phase limited = Run(40s, Limit(80));
-    const Phase after = Run(20s);
-    GoOffAir();
+    ASSERT_NO_FATAL_FAILURE(Through(true, Limit(80), 40s, 20s));
+    const Phase& limited = m_limited;
+    const Phase& after = m_after;
 
     const ArrivalFigures full = Figures(after.from + 15s, after.to);
     std::printf("from 15 s after the limit: %s\n", Describe(full).c_str());
@@ -206,10 +214,9 @@ TEST_F(Congestion, AfterATwelfthOfTheRateTheStreamIsBackAtFullRateWithinTwentySe
 
 TEST_F(Congestion, WithoutAdaptiveBitrateDroppedPicturesKeepTheDelayBoundedAndTheSoundWhole)
 {
-    ASSERT_NO_FATAL_FAILURE(GoLiveWithNoise(false));
-    const Phase limited = Run(30s, Limit(400));
-    const Phase after = Run(5s);
-    GoOffAir();
+    ASSERT_NO_FATAL_FAILURE(Through(false, Limit(400), 30s, 5s));
+    const Phase& limited = m_limited;
+    const Phase& after = m_after;
 
     const ArrivalFigures throughout = Figures(m_settled.from, after.to);
     std::printf("throughout: %s\n", Describe(throughout).c_str());
