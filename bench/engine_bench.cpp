@@ -7,7 +7,8 @@
 //       runs COMMAND; prints its CPU time, peak memory and the time from its start to the
 //       first media in RECORD_DIR.
 //
-// Device arguments are a part of a device's name, or "-" for none.
+// Device arguments are a part of a device's name, or "-" for none. With
+// CASTORN_BENCH_RECORD_DIR set, publish also records what it streams into that folder.
 #include "interface/EngineInterface.h"
 
 #include <dlfcn.h>
@@ -153,6 +154,11 @@ int Publish(char** argv)
     timed("SetPublishAddress", [&] { return engine->SetPublishAddress(server.c_str(), "live?bench", "engine"); });
     timed("SetAuxParams", [&] { return engine->SetAuxParams(80, 0); });
     timed("SetUserId", [&] { return engine->SetUserId("10000"); });
+    if (const char* folder = std::getenv("CASTORN_BENCH_RECORD_DIR")) {
+        const std::string command =
+            std::string(R"({"cmd":"SetRecord","params":{"record":true,"folder":")") + folder + "\"}}";
+        timed("ExecuteCommand", [&] { return engine->ExecuteCommand(command.c_str(), &reply); });
+    }
     {
         FirstMedia first(argv[7], Clock::now());
         timed("StartPublish", [&] { return engine->StartPublish(); });

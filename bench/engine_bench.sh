@@ -84,6 +84,25 @@ for row in "320 240 10 160" "1280 720 30 2500"; do
 done
 echo "Load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
 
+# The copy on disk: the same stream with and without recording, one after the other.
+echo
+echo "| row | recording | CPU user+sys, s | CPU ÷ without, same pair | file, MiB |"
+echo "|---|---|---|---|---|"
+row=(1280 720 30 2500)
+plain_cpu=() copy_cpu=() ratio=() sizes=()
+for _ in $(seq "$pairs"); do
+  plain=$(engine_row "${row[@]}")
+  rm -rf "$work/copies"; mkdir -p "$work/copies"
+  copy=$(CASTORN_BENCH_RECORD_DIR=$work/copies engine_row "${row[@]}")
+  plain_cpu+=("$(value cpu "$plain")"); copy_cpu+=("$(value cpu "$copy")")
+  ratio+=("$(awk -v c="${copy_cpu[-1]}" -v p="${plain_cpu[-1]}" 'BEGIN { print c / p }')")
+  sizes+=("$(du -m --apparent-size "$work"/copies/*.mp4 | awk '{ s += $1 } END { print s + 0 }')")
+done
+label="${row[0]}×${row[1]}@${row[2]}, ${row[3]}k, ${seconds} s"
+echo "| $label | off | $(median_spread "${plain_cpu[@]}") | | |"
+echo "| $label | on | $(median_spread "${copy_cpu[@]}") | $(median_spread "${ratio[@]}") | $(median_spread "${sizes[@]}") |"
+echo "Load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
+
 echo
 echo "| server | slowest call from going on air to off air | CreateCastorn | GetVideoDevices | GetAudioDevices | GetPlayerList | Release |"
 echo "|---|---|---|---|---|---|---|"

@@ -331,6 +331,7 @@ bool CapturePipeline::Build(const CaptureSpec& spec, std::string& why)
             {tee, assembler.Make("queue"), m_videoEncoder,
              assembler.Filter(gst_caps_from_string("video/x-h264,profile=main,stream-format=avc,alignment=au"))});
         assembler.Link(h264, mux, "video");
+        AddEncodedProbe(h264, Track::Video);
 
         // The microphone at its capture volume, mixed with the background sound when
         // there is one; the level meter on what is sent.
@@ -356,9 +357,11 @@ bool CapturePipeline::Build(const CaptureSpec& spec, std::string& why)
         GstElement* aac = assembler.Make("voaacenc");
         g_object_set(aac, "bitrate", audio.bitrate, nullptr);
         assembler.Link(assembler.Chain({sound, assembler.Make("audioconvert"), aac}), mux, "audio");
+        AddEncodedProbe(aac, Track::Audio);
         // The encoder's delay is taken off by holding the picture back as long: the sound's
-        // running time cannot go below the picture's without the muxer restamping it.
-        const PadRef encodedPicture(gst_element_get_static_pad(m_videoEncoder, "src"));
+        // running time cannot go below the picture's without the muxer restamping it. Not on
+        // the encoder's own pad: the offset would turn "a key frame now" into one never.
+        const PadRef encodedPicture(gst_element_get_static_pad(h264, "src"));
         gst_pad_set_offset(encodedPicture.get(), static_cast<gint64>(gst_util_uint64_scale_int(
                                                      kAacEncoderDelaySamples, GST_SECOND, audio.sampleRate)));
 
@@ -476,6 +479,28 @@ bool CapturePipeline::EndStream()
     for (const auto& source : m_sources) source->SetEnding();
     gst_element_send_event(m_pipeline, gst_event_new_eos());
     return true;
+}
+
+// A probe rather than a tee: nothing more for the stream to wait on, and nothing a
+// copy's slow disk could hold up.
+void CapturePipeline::AddEncodedProbe(GstElement* encoded, Track track)
+{
+    const PadRef pad(gst_element_get_static_pad(encoded, "src"));
+    const auto probe = [](GstPad* pad, GstPadProbeInfo* info, gpointer data) {
+        auto* self = static_cast<CapturePipeline*>(data);
+        const auto track = static_cast<Track>(GPOINTER_TO_INT(g_object_get_data(G_OBJECT(pad), "castorn-track")));
+        std::lock_guard lock(self->m_tapMutex);
+        if (self->m_onEncoded) self->m_onEncoded(track, pad, GST_PAD_PROBE_INFO_BUFFER(info));
+        return GST_PAD_PROBE_OK;
+    };
+    g_object_set_data(G_OBJECT(pad.get()), "castorn-track", GINT_TO_POINTER(static_cast<int>(track)));
+    gst_pad_add_probe(pad.get(), GST_PAD_PROBE_TYPE_BUFFER, probe, this, nullptr);
+}
+
+void CapturePipeline::TapEncoded(EncodedHandler onEncoded)
+{
+    std::lock_guard lock(m_tapMutex);
+    m_onEncoded = std::move(onEncoded);
 }
 
 void CapturePipeline::RequestKeyFrame()

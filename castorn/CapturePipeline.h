@@ -14,6 +14,7 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,10 @@ public:
     // A source (a castorn_notification::kSource value) lost, with why, or back (why empty);
     // on the thread that handles the bus.
     using SourceHandler = std::function<void(const char* source, const std::string& name, const std::string& why)>;
+    // What each encoder gives, as it goes to the muxer: the pad lends it only for the call,
+    // on the pad's streaming thread.
+    enum class Track { Video, Audio };
+    using EncodedHandler = std::function<void(Track track, GstPad* pad, GstBuffer* buffer)>;
 
     // null with the reason in `why` when an element cannot be made.
     static std::unique_ptr<CapturePipeline> Create(const CaptureSpec& spec, TagHandler onFlvTag,
@@ -56,6 +61,9 @@ public:
     // false when it does not play (yet): there is no stream to finish.
     bool EndStream();
     GstElement* Pipeline() const { return m_pipeline; }
+    // Until `onEncoded` is set again (empty: none); no call runs once this returns.
+    void TapEncoded(EncodedHandler onEncoded);
+    void RequestKeyFrame();  // soon, from the video encoder
 
     // The bus messages of failing sources, and of sources already taken out: true
     // when it took the message. The others are for the caller.
@@ -67,7 +75,6 @@ public:
 
 private:
     CapturePipeline(TagHandler onFlvTag, FrameHandler onPreviewFrame, SourceHandler onSource);
-    void RequestKeyFrame();
     bool Playing() const;  // there, not on its way
     void ResumeStart();
     bool Build(const CaptureSpec& spec, std::string& why);
@@ -76,12 +83,15 @@ private:
 
     static GstFlowReturn OnFlvSample(GstAppSink* sink, gpointer self);
     static GstFlowReturn OnPreviewSample(GstAppSink* sink, gpointer self);
+    void AddEncodedProbe(GstElement* encoded, Track track);
 
     GstElement* m_pipeline;
     GstElement* m_videoEncoder = nullptr;
     TagHandler m_onFlvTag;
     FrameHandler m_onPreviewFrame;
     SourceHandler m_onSource;
+    std::mutex m_tapMutex;
+    EncodedHandler m_onEncoded;
     std::vector<std::unique_ptr<FallbackSource>> m_sources;
 };
 

@@ -30,9 +30,11 @@ std::string Text(const char* text)
 
 Castorn::Castorn(ICastornNotify* notify)
     : m_notifier(notify),
-      m_commands(
-          {[] { return ListPlayers(); },
-           [this](const std::string& name) { m_loop->Post([this, name] { m_background->SelectPlayer(name); }); }}),
+      m_commands({[] { return ListPlayers(); },
+                  [this](const std::string& name) { m_loop->Post([this, name] { m_background->SelectPlayer(name); }); },
+                  [this](bool on, const std::string& folder) {
+                      m_loop->Post([this, on, folder] { m_publisher->SetRecording(on, folder); });
+                  }}),
       m_background(std::make_unique<BackgroundAudio>([this](const std::string& json) { m_notifier.SendText(json); })),
       m_loop(std::make_unique<EngineLoop>())
 {

@@ -3,6 +3,7 @@
 #include "castorn/PlayerReply.h"
 #include "castorn/text/JsonText.h"
 #include "castorn/text/NarrowText.h"
+#include "interface/EngineInterface.h"
 
 #include <json/reader.h>
 
@@ -66,6 +67,7 @@ CommandProcessor::Outcome CommandProcessor::Dispatch(const std::string& cmd, con
     if (cmd == "SetVBRQuality") return SetInteger(params, "Quality", 0, 100, m_encoder.vbrQuality);
     if (cmd == "SelectPlayerName") return SelectPlayerName(params);
     if (cmd == "SetAdaptiveBitrate") return SetAdaptiveBitrate(params);
+    if (cmd == kSetRecordCommand) return SetRecord(params);
     return Refused("unknown command \"" + cmd.substr(0, kShownNameLength) + "\"");
 }
 
@@ -101,6 +103,16 @@ CommandProcessor::Outcome CommandProcessor::SetAdaptiveBitrate(const Json::Value
     const Json::Value& value = params.isObject() ? params["Enabled"] : Json::Value::nullSingleton();
     if (!value.isBool()) return Refused("\"params\" needs the true or false \"Enabled\"");
     m_encoder.adaptiveBitrate = value.asBool();
+    return Done();
+}
+
+CommandProcessor::Outcome CommandProcessor::SetRecord(const Json::Value& params)
+{
+    const Json::Value& on = params.isObject() ? params["record"] : Json::Value::nullSingleton();
+    const Json::Value& folder = params.isObject() ? params["folder"] : Json::Value::nullSingleton();
+    if (!on.isBool() || !folder.isString())
+        return Refused("\"params\" needs \"record\" true or false and the text \"folder\"");
+    m_hooks.setRecord(on.asBool(), folder.asString());
     return Done();
 }
 

@@ -17,8 +17,9 @@ namespace castorn {
 class CommandProcessor {
 public:
     struct Hooks {
-        std::function<std::vector<std::string>()> listPlayers;  // UTF-8 names
-        std::function<void(const std::string&)> selectPlayer;   // UTF-8 name
+        std::function<std::vector<std::string>()> listPlayers;    // UTF-8 names
+        std::function<void(const std::string&)> selectPlayer;     // UTF-8 name
+        std::function<void(bool, const std::string&)> setRecord;  // on, folder as the program's text
     };
 
     explicit CommandProcessor(Hooks hooks) : m_hooks(std::move(hooks)) {}
@@ -40,6 +41,7 @@ private:
     Outcome SetInteger(const Json::Value& params, const char* name, int low, int high, int& target);
     Outcome SelectPlayerName(const Json::Value& params);
     Outcome SetAdaptiveBitrate(const Json::Value& params);
+    Outcome SetRecord(const Json::Value& params);
 
     static Outcome Done();
     static Outcome Refused(const std::string& why);

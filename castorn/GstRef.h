@@ -14,6 +14,9 @@ struct GstObjectUnref {
 struct GstMessageUnref {
     void operator()(GstMessage* message) const { gst_message_unref(message); }
 };
+struct GstEventUnref {
+    void operator()(GstEvent* event) const { gst_event_unref(event); }
+};
 struct GstCapsUnref {
     void operator()(GstCaps* caps) const { gst_caps_unref(caps); }
 };
@@ -28,6 +31,7 @@ using ElementRef = std::unique_ptr<GstElement, GstObjectUnref>;
 using BusRef = std::unique_ptr<GstBus, GstObjectUnref>;
 using DeviceRef = std::unique_ptr<GstDevice, GstObjectUnref>;
 using PadRef = std::unique_ptr<GstPad, GstObjectUnref>;
+using EventRef = std::unique_ptr<GstEvent, GstEventUnref>;
 using CapsRef = std::unique_ptr<GstCaps, GstCapsUnref>;
 using StructureRef = std::unique_ptr<GstStructure, GstStructureFree>;
 using GText = std::unique_ptr<gchar, GFreeText>;

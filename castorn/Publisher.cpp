@@ -62,7 +62,7 @@ Json::Value FailureParams(const Failure& failure)
 }  // namespace
 
 Publisher::Publisher(EngineLoop& loop, Notifier& notifier, BackgroundAudio& background)
-    : m_loop(loop), m_notifier(notifier), m_background(background), m_retired(loop)
+    : m_loop(loop), m_notifier(notifier), m_background(background), m_recorder(loop, notifier), m_retired(loop)
 {}
 
 Publisher::~Publisher()
@@ -100,7 +100,10 @@ void Publisher::Begin(PublishJob job)
     m_pollTimer = m_loop.Every(kPollPeriod, [this] { Poll(); });
     Connect();
     std::string why;
-    if (!m_capture->Play(why)) Fail({cn::kReasonCapture, why});
+    if (!m_capture->Play(why))
+        Fail({cn::kReasonCapture, why});
+    else
+        m_recorder.Attach(m_capture.get());
 }
 
 // Builds the capture (not yet playing); false, told and cleaned up, when it cannot be built.
@@ -379,6 +382,7 @@ void Publisher::End(const Failure& why)
     m_loop.Cancel(m_endTimer);
     m_loop.Cancel(m_answerTimer);
     DropSender();
+    m_recorder.Attach(nullptr);
     m_captureWatch.reset();
     m_capture.reset();
     m_preview.reset();

@@ -8,6 +8,7 @@
 #include "castorn/Failure.h"
 #include "castorn/PublishAddress.h"
 #include "castorn/ReconnectBackoff.h"
+#include "castorn/Recorder.h"
 #include "castorn/RetiredSenders.h"
 #include "castorn/SendStatistics.h"
 #include "interface/EngineInterface.h"
@@ -46,6 +47,8 @@ public:
     void Start(PublishJob job);
     // Ends the stream cleanly within `grace`, then tears down and calls `stopped`.
     void Stop(std::chrono::milliseconds grace, std::function<void()> stopped);
+    // A copy on disk from going on air to going off air, whatever the connection does.
+    void SetRecording(bool on, std::string folder) { m_recorder.Configure(on, std::move(folder)); }
 
 private:
     enum class Phase { Idle, Live, Ending };
@@ -79,6 +82,7 @@ private:
     std::unique_ptr<PreviewWindow> m_preview;
     std::unique_ptr<CapturePipeline> m_capture;
     std::unique_ptr<BusWatch> m_captureWatch;
+    Recorder m_recorder;
 
     std::mutex m_senderMutex;  // m_sender is used by the capture's streaming thread too
     std::unique_ptr<RtmpSender> m_sender;

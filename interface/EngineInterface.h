@@ -130,6 +130,20 @@ inline constexpr char kSourceBackground[] = "background";
 // player's name as the program gave it.
 inline constexpr char kBackgroundAudio[] = "OnBackgroundAudio";
 
+// The copy of the stream on disk (see the command "SetRecord" below). "path" is the
+// file's full name. {"path": string}: a recording began; the file grows in fragments
+// of half a second and reads up to its last whole one if the program dies.
+inline constexpr char kRecordingStarted[] = "OnRecordingStarted";
+// {"path": string}: a recording ended normally and is complete.
+inline constexpr char kRecordingStopped[] = "OnRecordingStopped";
+// {"reason": kRecordingDiskFull | kRecordingCannotWrite, "path": string, "message": string}:
+// no recording runs any more (or none could begin; "path" is then the file or the
+// folder that failed). What was written stays readable; the stream goes on. The next
+// "SetRecord" with "record" true, or the next going on air, tries again.
+inline constexpr char kRecordingFailed[] = "OnRecordingFailed";
+inline constexpr char kRecordingDiskFull[] = "diskFull";
+inline constexpr char kRecordingCannotWrite[] = "cannotWrite";
+
 // The "reason" codes.
 inline constexpr char kReasonRefused[] = "refused";        // nothing listens at the address
 inline constexpr char kReasonUnresolved[] = "unresolved";  // the host name does not resolve
@@ -145,6 +159,12 @@ inline constexpr char kReasonStopped[] = "stopped";        // ended by going off
 inline constexpr char kReasonOther[] = "other";            // none of the above
 
 }  // namespace castorn_notification
+
+// ExecuteCommand "SetRecord", params {"record": bool, "folder": string}: record what
+// is streamed into a new file in the folder (the home folder when empty) from going on
+// air to going off air; sent while on air, a recording begins or ends at once. Reply
+// {"result":"ok"}; an engine that does not know it refuses it as unknown, and records nothing.
+inline constexpr char kSetRecordCommand[] = "SetRecord";
 
 // Size of the reply buffer a caller hands to ExecuteCommand, terminating NUL included.
 inline constexpr std::size_t kCommandReplySize = 1024;

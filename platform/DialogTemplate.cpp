@@ -1,5 +1,6 @@
 #include "platform/DialogTemplate.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
 #include <QFontMetrics>
@@ -93,6 +94,7 @@ QWidget* CreateControl(QDialog& dialog, const DialogUnits& units, const ControlT
     case ControlKind::BlackFrame: return CreateFrame(dialog);
     case ControlKind::ComboBox: return CreateComboBox(dialog);
     case ControlKind::Edit: return new QLineEdit(caption, &dialog);
+    case ControlKind::CheckBox: return new QCheckBox(caption, &dialog);
     }
     return nullptr;
 }

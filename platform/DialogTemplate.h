@@ -9,7 +9,7 @@
 class QDialog;
 class QWidget;
 
-enum class ControlKind { PushButton, DefPushButton, Label, IconLabel, BlackFrame, ComboBox, Edit };
+enum class ControlKind { PushButton, DefPushButton, Label, IconLabel, BlackFrame, ComboBox, Edit, CheckBox };
 
 enum ControlStyle : unsigned {
     kStyleNone = 0,

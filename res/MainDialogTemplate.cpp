@@ -16,6 +16,7 @@ constexpr ControlTemplate kControls[] = {
     {kNoControlId, ControlKind::Label, "音频设备", 113, 142, 28, 8},
     {IDC_PLAYBACK_DEVICE, ControlKind::ComboBox, "", 201, 154, 43, 30, kStyleHidden | kStyleDisabled},
     {kNoControlId, ControlKind::Label, "音频播放设备", 205, 142, 31, 8, kStyleHidden | kStyleDisabled},
+    {IDC_RECORD, ControlKind::CheckBox, "同时录制", 202, 127, 54, 10},
 };
 
 }  // namespace

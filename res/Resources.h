@@ -23,6 +23,8 @@ inline constexpr int IDC_OFF_AIR = 1023;
 // Not in the template: the window adds them below the video frame.
 inline constexpr int IDC_STATUS = 1024;
 inline constexpr int IDC_LEVEL_METER = 1025;
+// In the template's free space under "下麦".
+inline constexpr int IDC_RECORD = 1026;
 
 extern const DialogTemplate kMainDialogTemplate;   // 102
 extern const DialogTemplate kAboutDialogTemplate;  // 100

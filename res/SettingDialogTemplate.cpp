@@ -33,7 +33,10 @@ constexpr ControlTemplate kControls[] = {
     {IDC_AUDIO_BIT_PER_SAMPLE, ControlKind::Edit, "", 103, 103, 24, 14},
     {kNoControlId, ControlKind::Label, "例如：rtmp://live.example.com/demo/stream", 67, 12, 173, 9},
     {IDC_ADDRESS_HINT, ControlKind::Label, "", 67, 39, 173, 9},
-    {IDC_PARAMETER_HINT, ControlKind::Label, "", 23, 121, 279, 32},
+    {IDC_PARAMETER_HINT, ControlKind::Label, "", 23, 137, 279, 17},
+    {kNoControlId, ControlKind::Label, "录制位置", 23, 123, 37, 11},
+    {IDC_RECORD_FOLDER, ControlKind::Edit, "", 67, 121, 171, 14},
+    {IDC_RECORD_BROWSE, ControlKind::PushButton, "浏览…", 242, 121, 40, 14},
 };
 
 }  // namespace

@@ -22,5 +22,8 @@ inline constexpr int IDC_AUDIO_BIT_PER_SAMPLE = 1022;
 // and under the numbers.
 inline constexpr int IDC_ADDRESS_HINT = 1026;
 inline constexpr int IDC_PARAMETER_HINT = 1027;
+// The recordings' folder, under the audio parameters.
+inline constexpr int IDC_RECORD_FOLDER = 1028;
+inline constexpr int IDC_RECORD_BROWSE = 1029;
 
 extern const DialogTemplate kSettingDialogTemplate;

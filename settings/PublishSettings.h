@@ -25,6 +25,8 @@ struct PublishSettings {
     std::int32_t m_iAdVolum = 80;
     bool m_bAdMute = false;
     bool m_bShowSpectrum = true;
+    bool m_bRecord = false;
+    std::string m_strRecordDir;  // empty: the user's videos folder (DefaultRecordFolder)
     bool m_bAdaptiveBitrate = true;
 
     bool operator==(const PublishSettings&) const = default;

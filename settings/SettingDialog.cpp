@@ -10,6 +10,7 @@
 #include "settings/SettingsFile.h"
 #include "settings/StreamParameters.h"
 
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -68,6 +69,8 @@ CSettingDilag::CSettingDilag(QWidget* parent)
     connect(Edit(IDC_PUBLISH_ADDRESS), &QLineEdit::textChanged, this, &CSettingDilag::ShowHints);
     for (const NumericField& numeric : kNumericFields)
         connect(Edit(numeric.id), &QLineEdit::textChanged, this, &CSettingDilag::ShowHints);
+    connect(DialogItemAs<QPushButton>(*this, IDC_RECORD_BROWSE), &QPushButton::clicked, this,
+            &CSettingDilag::OnBnClickedBrowse);
 }
 
 int CSettingDilag::DoModal()
@@ -120,6 +123,9 @@ void CSettingDilag::FillControls()
         Edit(IDC_PUBLISH_ADDRESS)->setText(QString::fromStdU16String(AnsiToWide(JoinPublishAddress(m_settings))));
     for (const NumericField& numeric : kNumericFields)
         Edit(numeric.id)->setText(QString::number(m_settings.*numeric.field));
+    const QString folder = QString::fromStdU16String(AnsiToWide(RecordFolder(m_settings)));
+    m_shownDefaultFolder = m_settings.m_strRecordDir.empty() ? folder : QString();
+    Edit(IDC_RECORD_FOLDER)->setText(folder);
     ShowHints();
 }
 
@@ -128,6 +134,9 @@ bool CSettingDilag::ReadControls()
     const QString address = Edit(IDC_PUBLISH_ADDRESS)->text().left(kTextFieldUnits);
     if (!ParsePublishAddress(WideToAnsi(address.toStdU16String()))) return false;
     ReadNumbers(m_settings);
+    // The default left as shown stays the default, and follows the user's videos folder.
+    const QString folder = Edit(IDC_RECORD_FOLDER)->text().trimmed();
+    if (folder != m_shownDefaultFolder) m_settings.m_strRecordDir = WideToAnsi(folder.toStdU16String());
     return true;
 }
 
@@ -150,6 +159,13 @@ void CSettingDilag::ShowHints()
         if (!hint.isEmpty()) hints << hint;
     }
     DialogItemAs<QLabel>(*this, IDC_PARAMETER_HINT)->setText(hints.join(QString::fromUtf8("；")));
+}
+
+void CSettingDilag::OnBnClickedBrowse()
+{
+    const QString chosen =
+        QFileDialog::getExistingDirectory(this, QString::fromUtf8("选择录制位置"), Edit(IDC_RECORD_FOLDER)->text());
+    if (!chosen.isEmpty()) Edit(IDC_RECORD_FOLDER)->setText(chosen);
 }
 
 bool CSettingDilag::ParsePublishAddress(const std::string& address)

@@ -5,6 +5,7 @@
 #include "settings/PublishSettings.h"
 
 #include <QDialog>
+#include <QString>
 #include <string>
 
 class QLineEdit;
@@ -28,11 +29,13 @@ protected:
     void FillControls();
     bool ReadControls();
     bool ParsePublishAddress(const std::string& address);
+    void OnBnClickedBrowse();
 
 private:
     QLineEdit* Edit(int id) const;
     void ReadNumbers(PublishSettings& settings) const;
     void ShowHints();
 
-    PublishSettings m_settings;  // file units: bitrates in kbit/s
+    PublishSettings m_settings;    // file units: bitrates in kbit/s
+    QString m_shownDefaultFolder;  // what the folder field showed for "no folder set"
 };

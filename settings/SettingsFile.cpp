@@ -2,6 +2,9 @@
 
 #include "platform/Profile.h"
 
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
 #include <algorithm>
 #include <limits>
 #include <vector>
@@ -47,8 +50,14 @@ constexpr Key<bool> kBoolKeys[] = {
     {"network", "m_bAdaptiveBitrate", &PublishSettings::m_bAdaptiveBitrate},
 };
 
+// After every other section: a file of an older version keeps its order.
+constexpr Key<bool> kRecordSwitchKey = {"record", "m_bRecord", &PublishSettings::m_bRecord};
+constexpr Key<std::string> kRecordFolderKey = {"record", "m_strRecordDir", &PublishSettings::m_strRecordDir};
+
 // The built-in defaults, one source for every reader.
 const PublishSettings kDefaults{};
+
+constexpr int kAskLimitMs = 2000;
 
 const char* BoolText(bool value)
 {
@@ -69,6 +78,9 @@ void ReadSettingsAfterServer(const std::string& path, PublishSettings& settings)
         settings.*key.field = GetProfileInt(key.section, key.name, kDefaults.*key.field, path);
     for (const auto& key : kBoolKeys)
         settings.*key.field = ReadProfileBool(path, key.section, key.name, kDefaults.*key.field);
+    settings.*kRecordSwitchKey.field =
+        ReadProfileBool(path, kRecordSwitchKey.section, kRecordSwitchKey.name, kDefaults.*kRecordSwitchKey.field);
+    settings.*kRecordFolderKey.field = GetProfileString(kRecordFolderKey.section, kRecordFolderKey.name, "", path);
 }
 
 }  // namespace
@@ -105,7 +117,31 @@ bool WriteSettingsFile(const std::string& path, const PublishSettings& settings)
     for (const auto& key : kTextKeys) add(key, settings.*key.field);
     for (const auto& key : kIntKeys) add(key, std::to_string(settings.*key.field));
     for (const auto& key : kBoolKeys) add(key, BoolText(settings.*key.field));
+    add(kRecordSwitchKey, BoolText(settings.*kRecordSwitchKey.field));
+    add(kRecordFolderKey, settings.*kRecordFolderKey.field);
     return WriteProfileStrings(path, entries);
+}
+
+bool WriteRecordSwitch(const std::string& path, bool on)
+{
+    const ProfileEntry entry{kRecordSwitchKey.section, kRecordSwitchKey.name, BoolText(on)};
+    return WriteProfileStrings(path, std::span(&entry, 1));
+}
+
+std::string DefaultRecordFolder()
+{
+    QProcess ask;
+    ask.start("xdg-user-dir", {"VIDEOS"});
+    if (ask.waitForFinished(kAskLimitMs) && ask.exitStatus() == QProcess::NormalExit && ask.exitCode() == 0) {
+        const QString folder = QString::fromLocal8Bit(ask.readAllStandardOutput()).trimmed();
+        if (!folder.isEmpty() && QFileInfo(folder).isDir()) return folder.toLocal8Bit().toStdString();
+    }
+    return QDir::homePath().toLocal8Bit().toStdString();
+}
+
+std::string RecordFolder(const PublishSettings& settings)
+{
+    return settings.m_strRecordDir.empty() ? DefaultRecordFolder() : settings.m_strRecordDir;
 }
 
 std::int32_t ToBitsPerSecond(std::int32_t kbitsPerSecond)

@@ -28,5 +28,14 @@ bool ReadOnAirSettings(const std::string& path, PublishSettings& settings);
 // false, none.
 bool WriteSettingsFile(const std::string& path, const PublishSettings& settings);
 
+// "record" / "m_bRecord" alone, as the main window's check box changes it.
+bool WriteRecordSwitch(const std::string& path, bool on);
+
+// Where recordings go when no folder is set: the user's videos folder
+// (`xdg-user-dir VIDEOS`), else the home folder.
+std::string DefaultRecordFolder();
+// The folder set, or the default when none is.
+std::string RecordFolder(const PublishSettings& settings);
+
 // kbit/s to bit/s; a product beyond 32 bits gives the nearest limit.
 std::int32_t ToBitsPerSecond(std::int32_t kbitsPerSecond);

@@ -55,7 +55,7 @@ press() { xdotool key --window "$window" space; }  # the focus sits on the butto
 scenario() {
   local dir=$work/$1
   peers_write_settings "$dir" "$2" "$3" s qex
-  [ -n "${4:-}" ] && echo "$4" >>"$dir/set.ini"
+  [ -n "${4:-}" ] && printf '%s\n' "$4" >>"$dir/set.ini"
   peers_start_program "$build/publish_tavisk" "$dir" || fail "$1: no window"
   press
   sleep "$wait"
@@ -136,3 +136,23 @@ sleep 1
 import -window "$dialog" "$out/settings-hints.png" && echo "$out/settings-hints.png"
 kill -TERM "$program"
 wait "$program" 2>/dev/null
+
+mkdir -p "$work/recordings"
+wait=5
+scenario recording "rtmp://127.0.0.1:$port" live $'[record]\nm_bRecord=True\nm_strRecordDir='"$work/recordings"
+stop_program
+wait=3
+scenario record-cannot-write "rtmp://127.0.0.1:$port" live $'[record]\nm_bRecord=True\nm_strRecordDir=/nonexistent/videos'
+stop_program
+
+# The settings dialog, from the button after going on air in the tab order.
+peers_write_settings "$work/settings" "rtmp://127.0.0.1:$port" live s qex
+printf '[record]\nm_bRecord=False\nm_strRecordDir=%s\n' "$work/recordings" >>"$work/settings/set.ini"
+peers_start_program "$build/publish_tavisk" "$work/settings" || fail "settings: no window"
+xdotool key --window "$window" Tab space
+dialog=$(timeout 10 xdotool search --sync --name '^Dialog$' 2>/dev/null | head -1)
+[ -n "$dialog" ] || fail "settings: no dialog"
+sleep 1
+import -window "$dialog" "$out/settings-record-folder.png" && echo "$out/settings-record-folder.png"
+xdotool key --window "$dialog" Escape
+kill -TERM "$program"

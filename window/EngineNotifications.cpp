@@ -23,7 +23,7 @@ std::string CommandName(const Json::Value& document)
 
 std::optional<EngineEventKind> KindOf(const std::string& name)
 {
-    static const std::array<std::pair<const char*, EngineEventKind>, 10> kinds = {{
+    static const std::array<std::pair<const char*, EngineEventKind>, 13> kinds = {{
         {n::kAudioPercent, EngineEventKind::AudioPercent},
         {n::kConnecting, EngineEventKind::Connecting},
         {n::kConnected, EngineEventKind::Connected},
@@ -34,6 +34,9 @@ std::optional<EngineEventKind> KindOf(const std::string& name)
         {n::kPublishStopped, EngineEventKind::PublishStopped},
         {n::kSourceLost, EngineEventKind::SourceLost},
         {n::kSourceBack, EngineEventKind::SourceBack},
+        {n::kRecordingStarted, EngineEventKind::RecordingStarted},
+        {n::kRecordingStopped, EngineEventKind::RecordingStopped},
+        {n::kRecordingFailed, EngineEventKind::RecordingFailed},
     }};
     const auto found = std::ranges::find_if(kinds, [&](const auto& kind) { return name == kind.first; });
     if (found == kinds.end()) return std::nullopt;
@@ -155,6 +158,9 @@ bool ReadParams(const Json::Value& params, EngineEvent& event)
         reader.Source(event.source);
         reader.Text("name", event.name);
         break;
+    case EngineEventKind::RecordingFailed: ReadFailure(reader, event); [[fallthrough]];
+    case EngineEventKind::RecordingStarted:
+    case EngineEventKind::RecordingStopped: reader.Text("path", event.path); return reader.ok() && !event.path.empty();
     case EngineEventKind::Connected:
     case EngineEventKind::PublishStopped: break;
     }

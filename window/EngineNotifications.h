@@ -18,6 +18,9 @@ enum class EngineEventKind {
     PublishStopped,
     SourceLost,
     SourceBack,
+    RecordingStarted,
+    RecordingStopped,
+    RecordingFailed,
 };
 
 enum class CaptureSource { Video, Audio, Background };
@@ -44,6 +47,7 @@ struct EngineEvent {
     bool congested = false;
     CaptureSource source = CaptureSource::Audio;
     std::string name = {};
+    std::string path = {};  // a recording's file
 
     bool operator==(const EngineEvent&) const = default;
 };

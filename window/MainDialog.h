@@ -51,6 +51,7 @@ protected:
     void OnBnClickedOnAir();
     void OnBnClickedOffAir();
     void OnBnClickedBackgroundAudio();
+    void OnBnClickedRecord();
 
     void paintEvent(QPaintEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
@@ -85,6 +86,10 @@ private:
     void OnEngineEvents(PendingEvents pending);
     void ShowStatus();
     void ClearVideoFrame();
+
+    // The check box "同时录制" (IDC_RECORD).
+    void InitRecording();
+    void SendRecordCommand();
 
     ICastorn* m_pPublishEngine = nullptr;
     Json::Value m_cmdRoot;

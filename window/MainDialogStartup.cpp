@@ -70,6 +70,7 @@ bool Cpublish_taviskDlg::OnInitDialog()
     InitSystemMenu();
     InitPublisher();
     InitStatus();
+    InitRecording();
     return true;
 }
 

@@ -50,7 +50,7 @@ QFont FittingFont(const QFont& dialogFont, const QString& text, int width)
 void Cpublish_taviskDlg::CreateStatusControls()
 {
     const QRect frame = DialogItem(*this, IDC_PREVIEW_FRAME)->geometry();
-    const QRect offAir = DialogItem(*this, IDC_OFF_AIR)->geometry();
+    const QRect above = DialogItem(*this, IDC_RECORD)->geometry();  // the last control of the column
     const QRect audio = DialogItem(*this, IDC_AUDIO_DEVICE)->geometry();
     const int gap = Button(IDC_ON_AIR)->geometry().left() - frame.right() - 1;
     const int margin = frame.left();
@@ -67,7 +67,7 @@ void Cpublish_taviskDlg::CreateStatusControls()
     m_statusText->setWordWrap(true);
     m_statusText->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     const int left = audio.right() + 1 + margin / 4;
-    const int top = offAir.bottom() + 1 + margin / 2;
+    const int top = above.bottom() + 1 + margin / 2;
     m_statusText->setGeometry(left, top, width() - margin / 4 - left, height() - margin - top);
 
     m_statusTick = new QTimer(this);

@@ -49,12 +49,6 @@ constexpr SourceWords kSourceWords[] = {
     {"背景音已断开", "背景音已恢复"},
 };
 
-QString Clock(milliseconds elapsed)
-{
-    const long long seconds = std::max<long long>(0, elapsed.count() / 1000);
-    return QString::asprintf("%02lld:%02lld:%02lld", seconds / 3600, seconds / 60 % 60, seconds % 60);
-}
-
 // Whole seconds left, rounded up, so that "1 秒" shows until the very end.
 long long SecondsLeft(milliseconds left)
 {
@@ -111,6 +105,9 @@ void StreamStatus::Apply(const EngineEvent& event, TimePoint at)
     // The level is the meter's; a stop is the window's own doing.
     case EngineEventKind::AudioPercent:
     case EngineEventKind::PublishStopped: break;
+    case EngineEventKind::RecordingStarted:
+    case EngineEventKind::RecordingStopped:
+    case EngineEventKind::RecordingFailed: m_recording.Apply(event, at); break;
     }
 }
 
@@ -160,9 +157,9 @@ void StreamStatus::Statistics(const EngineEvent& event, TimePoint at)
 
 QString StreamStatus::Text(TimePoint now) const
 {
-    const QString sources = SourceLines(now);
-    const QString stream = StreamLines(now);
-    return sources.isEmpty() ? stream : stream + '\n' + sources;
+    QStringList lines{StreamLines(now), m_recording.Line(now), SourceLines(now)};
+    lines.removeAll(QString());
+    return lines.join('\n');
 }
 
 QString StreamStatus::StreamLines(TimePoint now) const
@@ -188,7 +185,7 @@ QString StreamStatus::StreamLines(TimePoint now) const
 
 QString StreamStatus::LiveLines(TimePoint now) const
 {
-    const QString clock = Clock(duration_cast<milliseconds>(now - m_liveSince));
+    const QString clock = ElapsedClock(duration_cast<milliseconds>(now - m_liveSince));
     const QString reconnects = m_reconnects > 0 ? QString::fromUtf8("\n已重连 %1 次").arg(m_reconnects) : QString();
     if (m_congested) return QString::fromUtf8("网络拥塞 ") + clock + reconnects + '\n' + CongestionLines();
     QString text = QString::fromUtf8("直播中 ") + clock + reconnects;
@@ -232,6 +229,7 @@ QString StreamStatus::ToolTip() const
     if ((m_phase == Phase::Retrying || m_phase == Phase::Failed) && !m_message.empty()) lines << Masked(m_message);
     for (const Source& source : m_sources)
         if (source.lost) lines << Masked(source.name.empty() ? source.message : source.name + ": " + source.message);
+    if (const QString recording = m_recording.ToolTip(); !recording.isEmpty()) lines << recording;
     return lines.join('\n');
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "window/EngineNotifications.h"
+#include "window/RecordingStatus.h"
 
 #include <QString>
 #include <array>
@@ -71,4 +72,5 @@ private:
     int m_videoKbpsSet = 0;
     std::int64_t m_backlogMs = 0;
     std::array<Source, 3> m_sources;  // by CaptureSource
+    RecordingStatus m_recording;
 };

@@ -44,7 +44,10 @@ protected:
 
     std::vector<std::string> m_players;
     std::string m_selected;
-    CommandProcessor m_commands{{[this] { return m_players; }, [this](const std::string& name) { m_selected = name; }}};
+    std::vector<std::pair<bool, std::string>> m_recordings;
+    CommandProcessor m_commands{
+        {[this] { return m_players; }, [this](const std::string& name) { m_selected = name; },
+         [this](bool on, const std::string& folder) { m_recordings.emplace_back(on, folder); }}};
     char m_buffer[kBuffer + 16];
 };
 
@@ -102,6 +105,21 @@ TEST_F(Commands, EncoderCommandsAreKeptForTheNextPublication)
     EXPECT_FALSE(m_commands.Encoder().adaptiveBitrate);
     EXPECT_TRUE(Run("{\"cmd\":\"SelectPlayerName\",\"params\":{\"player\":\"音乐 player\"}}"));
     EXPECT_EQ(m_selected, "音乐 player");
+}
+
+TEST_F(Commands, SetRecordHandsOnTheSwitchAndTheFolderAndRefusesOtherShapes)
+{
+    EXPECT_TRUE(Run("{\"cmd\":\"SetRecord\",\"params\":{\"record\":true,\"folder\":\"/home/a b/视频\"}}"));
+    EXPECT_EQ(ParseReply(Reply())["result"].asString(), "ok");
+    EXPECT_TRUE(Run("{\"cmd\":\"SetRecord\",\"params\":{\"record\":false,\"folder\":\"\"}}"));
+    for (const char* refused : {"{\"cmd\":\"SetRecord\",\"params\":null}",
+                                "{\"cmd\":\"SetRecord\",\"params\":{\"record\":1,\"folder\":\"/tmp\"}}",
+                                "{\"cmd\":\"SetRecord\",\"params\":{\"record\":true}}"}) {
+        EXPECT_FALSE(Run(refused)) << refused;
+        EXPECT_EQ(ParseReply(Reply())["result"].asString(), "error") << refused;
+    }
+    const std::vector<std::pair<bool, std::string>> expected = {{true, "/home/a b/视频"}, {false, ""}};
+    EXPECT_EQ(m_recordings, expected);
 }
 
 TEST_F(Commands, UnknownAndMalformedCommandsAnswerFalseAndSayWhy)

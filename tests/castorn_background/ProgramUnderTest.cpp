@@ -2,6 +2,7 @@
 
 #include "support/BuildTree.h"
 
+#include <csignal>
 #include <filesystem>
 #include <thread>
 
@@ -28,6 +29,12 @@ int ProgramUnderTest::Close()
 {
     Keys("Escape");
     return m_process.AwaitExit(15s) ? m_process.Status() : -1;
+}
+
+void ProgramUnderTest::Kill()
+{
+    m_process.Signal(SIGKILL);
+    m_process.AwaitExit(15s);
 }
 
 std::string ProgramUnderTest::Path()

@@ -16,6 +16,8 @@ public:
     void Keys(const std::string& keys) const;  // to the focused window: "space", "Tab Tab space"
     // Closes its window; how it ended (as waitpid tells it), or -1 when it does not end.
     int Close();
+    // Ends it at once, as a crash or a power cut would: it cleans nothing up.
+    void Kill();
 
     static std::string Path();
     static bool Built();

@@ -91,7 +91,9 @@ TEST_F(SettingDialog, OpensFromButtonThreeAndSavesWhatTheNextGoOnAirUses)
     });
     operatorActions.start(0);
     Click(IDC_SETTINGS);
-    EXPECT_EQ(test_support::ReadFile("set.ini"), kDefaultSettingsFile);
+    // Every seeded key in its place, then the recording's section.
+    EXPECT_EQ(test_support::ReadFile("set.ini"),
+              kDefaultSettingsFile + std::string("[record]\nm_bRecord=False\nm_strRecordDir=\n"));
     Click(IDC_ON_AIR);
     EXPECT_TRUE(EngineCalled("SetVideoParams 320 240 10 160000 window 30"));
     EXPECT_TRUE(EngineCalled("SetPublishAddress [rtmp://127.0.0.1] [live?qex] [s]"));
@@ -133,6 +135,26 @@ TEST_F(SettingDialog, OkWithoutEditsWritesBackWhatWasRead)
         Press(reopened, IDOK);
         EXPECT_EQ(Saved(), stored) << address;
     }
+}
+
+TEST_F(SettingDialog, TheFolderRowShowsTheDefaultAndSavesAFolderTypedOrChosen)
+{
+    OpenDialog();
+    const QString shown = Text(dialog, IDC_RECORD_FOLDER);
+    EXPECT_EQ(shown.toStdString(), DefaultRecordFolder());
+    EXPECT_EQ(DialogItemAs<QPushButton>(dialog, IDC_RECORD_BROWSE)->text(), "浏览…");
+    Type(dialog, IDC_PUBLISH_ADDRESS, "rtmp://h/app/s");
+    Press(dialog, IDOK);
+    EXPECT_EQ(Saved().m_strRecordDir, "") << "the default left as shown stays the default";
+
+    CSettingDilag again;
+    again.OnInitDialog();
+    Type(again, IDC_RECORD_FOLDER, " /srv/录像 ");
+    Press(again, IDOK);
+    EXPECT_EQ(Saved().m_strRecordDir, "/srv/录像");
+    CSettingDilag third;
+    third.OnInitDialog();
+    EXPECT_EQ(Text(third, IDC_RECORD_FOLDER), "/srv/录像");
 }
 
 TEST_F(SettingDialog, ReadsFieldsAsTyped)

@@ -24,6 +24,37 @@ TEST_F(SettingsFile, SaveKeepsEverythingElseOfAHandWrittenFile)
     EXPECT_EQ(read, settings);
 }
 
+TEST_F(SettingsFile, TheRecordSectionComesAfterEverySeededKeyWhichKeepItsOrder)
+{
+    PublishSettings settings;
+    settings.m_strScheduleSvr = "rtmp://h";
+    settings.m_bRecord = true;
+    settings.m_strRecordDir = "/srv/录像 1";
+    ASSERT_TRUE(::WriteSettingsFile(kSettingsPath, settings));
+    const std::string saved = test_support::ReadFile("set.ini");
+    std::size_t at = 0;
+    for (const char* line : {"[Start]", "first=True", "[svr]", "m_strScheduleSvr=rtmp://h", "m_strKey=qex", "[video]",
+                             "m_iVdFps=10", "m_iQuality=0", "[audio]", "m_iAdSampleRate=44100", "m_bAdMute=False",
+                             "m_bShowSpectrum=True", "[record]", "m_bRecord=True", "m_strRecordDir=/srv/录像 1"}) {
+        const std::size_t found = saved.find(line, at);
+        ASSERT_NE(found, std::string::npos) << line << " after " << at << " in\n" << saved;
+        at = found;
+    }
+    PublishSettings read;
+    ReadDialogSettings(kSettingsPath, read);
+    EXPECT_EQ(read, settings);
+
+    ASSERT_TRUE(WriteRecordSwitch(kSettingsPath, false));
+    const std::string switched = test_support::ReadFile("set.ini");
+    EXPECT_EQ(switched, Replace(saved, "m_bRecord=True", "m_bRecord=False")) << "the one key, in place";
+
+    WriteSettingsFile("[svr]\nm_strScheduleSvr=rtmp://h\n");
+    ReadDialogSettings(kSettingsPath, read);
+    EXPECT_FALSE(read.m_bRecord);
+    EXPECT_EQ(read.m_strRecordDir, "") << "no folder set: the default folder";
+    EXPECT_FALSE(RecordFolder(read).empty());
+}
+
 TEST_F(SettingsFile, ReadsValuesAsThePlatformGivesThem)
 {
     WriteSettingsFile(

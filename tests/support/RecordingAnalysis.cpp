@@ -91,6 +91,36 @@ Track ExpectContinuousTracks(const std::string& file, double fps)
     return video;
 }
 
+namespace {
+
+std::vector<std::string> VideoPacketDigests(const std::string& file)
+{
+    std::vector<std::string> digests;
+    const CommandPipe pipe =
+        ReadCommand("ffmpeg -v error -i '" + file + "' -map 0:v -c copy -f framemd5 - 2>/dev/null");
+    char line[512];
+    while (pipe && std::fgets(line, sizeof line, pipe.get())) {
+        std::string text(line);
+        while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+        if (!text.empty() && text[0] != '#') digests.push_back(text.substr(text.find_last_of(", ") + 1));
+    }
+    return digests;
+}
+
+}  // namespace
+
+void ExpectSameVideoPackets(const std::string& copy, const std::string& original)
+{
+    const std::vector<std::string> mine = VideoPacketDigests(copy);
+    const std::vector<std::string> theirs = VideoPacketDigests(original);
+    ASSERT_FALSE(theirs.empty()) << original;
+    const auto first = std::find(mine.begin(), mine.end(), theirs.front());
+    ASSERT_NE(first, mine.end()) << "the original's first picture is in the copy";
+    const std::size_t common = std::min<std::size_t>(mine.end() - first, theirs.size());
+    EXPECT_GT(common, mine.size() * 8 / 10);
+    EXPECT_TRUE(std::equal(first, first + static_cast<std::ptrdiff_t>(common), theirs.begin()));
+}
+
 std::vector<double> FrameBrightness(const std::string& file)
 {
     std::vector<double> means;

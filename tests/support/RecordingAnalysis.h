@@ -39,6 +39,11 @@ inline constexpr double kLongestGap = 1.0;
 // without such a gap, with as much sound as time; the picture's track.
 Track ExpectContinuousTracks(const std::string& file, double fps);
 
+// A copy of a stream holds the very video packets `original` holds (compared by their
+// digests, as `ffmpeg -c copy -f framemd5` gives them) from the original's first on,
+// over the span both have, which is most of the copy's.
+void ExpectSameVideoPackets(const std::string& copy, const std::string& original);
+
 // The mean brightness (0-255) of every picture, in order.
 std::vector<double> FrameBrightness(const std::string& file);
 

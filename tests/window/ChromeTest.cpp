@@ -25,11 +25,11 @@ TEST_F(Chrome, TheWindowHoldsEveryControlOfItsTemplateInTabOrder)
         else if (auto* label = qobject_cast<QLabel*>(child))
             captions << label->text();
     }
-    // The template's, then the status, which is no template control.
+    // The template's, the record box after all of them, then the status, which is no template control.
     EXPECT_EQ(captions, QStringList({"上麦", "下麦", "详细设置", "视频设备", "win7背景捕获（xp第三方播放器）", "启动",
-                                     "音频设备", "音频播放设备", "未上麦"}));
+                                     "音频设备", "音频播放设备", "同时录制", "未上麦"}));
     for (int id : {IDC_ON_AIR, IDC_OFF_AIR, IDC_PREVIEW_FRAME, IDC_SETTINGS, IDC_VIDEO_DEVICE, IDC_PLAYER,
-                   IDC_BACKGROUND_AUDIO, IDC_AUDIO_DEVICE, IDC_PLAYBACK_DEVICE})
+                   IDC_BACKGROUND_AUDIO, IDC_AUDIO_DEVICE, IDC_PLAYBACK_DEVICE, IDC_RECORD})
         EXPECT_NE(DialogItem(*window, id), nullptr) << id;
     EXPECT_TRUE(DialogItem(*window, IDC_PLAYBACK_DEVICE)->isHidden());
     EXPECT_FALSE(DialogItem(*window, IDC_PLAYBACK_DEVICE)->isEnabled());

@@ -12,9 +12,13 @@ const std::vector<std::string> kOnAirCalls = {
     "SetPublishAddress [rtmp://127.0.0.1] [live?qex] [s]",
     "SetAuxParams 80 0",
     "SetUserId [10000]",
+    "ExecuteCommand {\n   \"cmd\" : \"SetRecord\",\n   \"params\" : {\n"
+    "      \"folder\" : \"/srv/\\u5f55\\u50cf\",\n      \"record\" : true\n   }\n}\n",
     "ExecuteCommand {\n   \"cmd\" : \"SetAdaptiveBitrate\",\n   \"params\" : {\n      \"Enabled\" : true\n   }\n}\n",
     "StartPublish",
 };
+
+const char kRecordSection[] = "[record]\nm_bRecord=True\nm_strRecordDir=/srv/录像\n";
 
 }  // namespace
 
@@ -31,7 +35,7 @@ protected:
 TEST_F(OnAir, HandsTheEngineEverythingInItsOrderThenShowsTheOnAirPattern)
 {
     std::string file = Replace(kDefaultSettingsFile, "m_iBFrame=0", "m_iBFrame=2");
-    WriteSettingsFile(Replace(file, "m_iQuality=0", "m_iQuality=23"));
+    WriteSettingsFile(Replace(file, "m_iQuality=0", "m_iQuality=23") + kRecordSection);
     Open();
     List(IDC_VIDEO_DEVICE)->setCurrentIndex(1);
     EXPECT_EQ(CallsOfClick(IDC_ON_AIR), kOnAirCalls);

@@ -1,0 +1,49 @@
+// The copy of what is streamed: while recording is asked for and the engine is on
+// air, what the encoders give goes to a file as well, whatever the connection does.
+// On the engine loop's thread.
+#pragma once
+
+#include "castorn/RecordingFile.h"
+
+#include <chrono>
+#include <memory>
+#include <string>
+
+namespace castorn {
+
+class BusWatch;
+class CapturePipeline;
+class EngineLoop;
+class Notifier;
+
+class Recorder {
+public:
+    Recorder(EngineLoop& loop, Notifier& notifier);
+    ~Recorder();
+    Recorder(const Recorder&) = delete;
+    Recorder& operator=(const Recorder&) = delete;
+
+    // Kept for every later going on air; on air, a recording begins or ends now.
+    void Configure(bool on, std::string folder);
+    // The capture on air, from when it plays; null when it is about to go.
+    void Attach(CapturePipeline* capture);
+
+    // How long the end of a file may take to be written.
+    static constexpr std::chrono::milliseconds kFinishLimit{3000};
+
+private:
+    void Begin();
+    void End();
+    void Failed(RecordingTrouble trouble, const std::string& path, const std::string& why);
+    void OnMessage(GstMessage* message);
+
+    EngineLoop& m_loop;
+    Notifier& m_notifier;
+    bool m_on = false;
+    std::string m_folder;
+    CapturePipeline* m_capture = nullptr;
+    std::shared_ptr<RecordingFile> m_file;
+    std::unique_ptr<BusWatch> m_watch;
+};
+
+}  // namespace castorn
