@@ -127,10 +127,10 @@ protected:
         double longestStepMs = 0;
         const double kept = SoundKept(m_arrivals->Tags(), longestStepMs);
         // The audio tags' times step by a frame, 23 ms. On a loaded machine the capture itself
-        // skips a frame or two now and then, limit or not; what a full queue threw away was
-        // a tenth of a second and more, again and again.
-        EXPECT_GT(kept, 0.997) << "longest step between audio tags " << longestStepMs << " ms";
-        EXPECT_LT(longestStepMs, 100) << "audio tags are missing";
+        // skips two or three frames now and then, limit or not (a few tenths of a percent of
+        // the sound); what a full queue threw away was half of it, in gaps of up to 2 s.
+        EXPECT_GT(kept, 0.99) << "longest step between audio tags " << longestStepMs << " ms";
+        EXPECT_LT(longestStepMs, 150) << "audio tags are missing";
     }
 
     void ExpectOneConnection()
