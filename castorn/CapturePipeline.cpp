@@ -508,6 +508,11 @@ void CapturePipeline::RequestKeyFrame()
     gst_element_send_event(m_videoEncoder, gst_video_event_new_upstream_force_key_unit(GST_CLOCK_TIME_NONE, TRUE, 0));
 }
 
+void CapturePipeline::SetVideoBitrate(int kbps)
+{
+    g_object_set(m_videoEncoder, "bitrate", static_cast<guint>(kbps), nullptr);
+}
+
 GstFlowReturn CapturePipeline::OnFlvSample(GstAppSink* sink, gpointer self)
 {
     GstSample* sample = gst_app_sink_pull_sample(sink);

@@ -71,6 +71,8 @@ public:
     bool TakeSourceMessage(GstMessage* message);
     // Every so often, on the bus's thread: lost sources are tried again.
     void TendSources();
+    // The encoder takes the new video rate as it runs.
+    void SetVideoBitrate(int kbps);
 
 private:
     CapturePipeline(TagHandler onFlvTag, FrameHandler onPreviewFrame, SourceHandler onSource);

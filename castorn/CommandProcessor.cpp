@@ -66,6 +66,7 @@ CommandProcessor::Outcome CommandProcessor::Dispatch(const std::string& cmd, con
     if (cmd == "SetBframeCount") return SetInteger(params, "BframeCount", 0, 16, m_encoder.bFrames);
     if (cmd == "SetVBRQuality") return SetInteger(params, "Quality", 0, 100, m_encoder.vbrQuality);
     if (cmd == "SelectPlayerName") return SelectPlayerName(params);
+    if (cmd == "SetAdaptiveBitrate") return SetAdaptiveBitrate(params);
     if (cmd == kSetRecordCommand) return SetRecord(params);
     return Refused("unknown command \"" + cmd.substr(0, kShownNameLength) + "\"");
 }
@@ -94,6 +95,14 @@ CommandProcessor::Outcome CommandProcessor::SelectPlayerName(const Json::Value& 
     const Json::Value& value = params.isObject() ? params["player"] : Json::Value::nullSingleton();
     if (!value.isString()) return Refused("\"params\" needs the text \"player\"");
     m_hooks.selectPlayer(NarrowToUtf8(value.asString()));
+    return Done();
+}
+
+CommandProcessor::Outcome CommandProcessor::SetAdaptiveBitrate(const Json::Value& params)
+{
+    const Json::Value& value = params.isObject() ? params["Enabled"] : Json::Value::nullSingleton();
+    if (!value.isBool()) return Refused("\"params\" needs the true or false \"Enabled\"");
+    m_encoder.adaptiveBitrate = value.asBool();
     return Done();
 }
 

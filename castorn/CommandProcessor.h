@@ -1,5 +1,6 @@
 // ExecuteCommand: engine commands as JSON text {"cmd": ..., "params": ...}.
-// Encoder values are kept for the next StartPublish; the player list comes
+// Encoder values (SetBframeCount, SetVBRQuality, SetAdaptiveBitrate {"Enabled": bool})
+// are kept for the next StartPublish; the player list comes
 // from the sound server; every reply fits the caller's buffer.
 #pragma once
 
@@ -39,6 +40,7 @@ private:
     Outcome GetPlayerList(std::size_t replySize) const;
     Outcome SetInteger(const Json::Value& params, const char* name, int low, int high, int& target);
     Outcome SelectPlayerName(const Json::Value& params);
+    Outcome SetAdaptiveBitrate(const Json::Value& params);
     Outcome SetRecord(const Json::Value& params);
 
     static Outcome Done();

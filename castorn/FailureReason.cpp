@@ -87,4 +87,10 @@ Failure ClassifySenderError(const GError& error, const std::string& debug,
     return {cn::kReasonOther, text};
 }
 
+bool AlreadyPublishing(const Failure& failure)
+{
+    return failure.reason == cn::kReasonRejected &&
+           (Holds(failure.message, "Already publishing") || Holds(failure.message, "already publishing"));
+}
+
 }  // namespace castorn

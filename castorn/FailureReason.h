@@ -21,4 +21,8 @@ inline constexpr std::chrono::milliseconds kRefusalWindow{2000};
 Failure ClassifySenderError(const GError& error, const std::string& debug,
                             std::optional<std::chrono::milliseconds> sinceAccepted);
 
+// The server still holds a publication of the stream: after a loss of our own
+// connection, that is the old session it has not dropped yet.
+bool AlreadyPublishing(const Failure& failure);
+
 }  // namespace castorn

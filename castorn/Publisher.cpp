@@ -29,7 +29,8 @@ constexpr std::chrono::milliseconds kAnswerPoll{10};
 // trying: a few, since "Already publishing" clears once the server drops an old session.
 constexpr int kRefusalLimit = 3;
 constexpr std::size_t kMinQueueLimit = 256 * 1024;
-constexpr std::size_t kBehindShare = 6;  // of the queue limit: a server this far behind is not draining
+constexpr std::size_t kQueueSeconds = 3;  // of the stream's rate: a sender's queue limit
+constexpr std::size_t kBehindShare = 6;   // of the queue limit: a server this far behind is not draining
 
 // A capture error and the last line of its detail.
 std::string ErrorText(GstMessage* message)
@@ -93,8 +94,11 @@ void Publisher::Begin(PublishJob job)
     const auto& video = job.capture.video;
     const auto& audio = job.capture.audio;
     m_refusals = 0;
-    m_queueLimit = std::max<std::size_t>(
-        kMinQueueLimit, static_cast<std::size_t>(video.bitrate + audio.bitrate) / 8 * kStallLimit.count() / 1000);
+    m_hadConnection = false;
+    m_queueLimit = std::max<std::size_t>(kMinQueueLimit,
+                                         static_cast<std::size_t>(video.bitrate + audio.bitrate) / 8 * kQueueSeconds);
+    m_congestion.emplace(
+        CongestionControl::Settings{video.bitrate / 1000, audio.bitrate / 1000, job.capture.encoder.adaptiveBitrate});
     if (!StartCapture(job)) return;
     m_phase = Phase::Live;
     m_backoff.Reset();
@@ -185,17 +189,21 @@ void Publisher::DropSender()
     sender.reset();  // outside the lock: going to NULL may take a moment
     m_connected = false;
     m_senderEnded = false;
-    m_stalledPolls = 0;
+    m_flow = {};
 }
 
 void Publisher::Lost(const Failure& failure)
 {
     const bool wasConnected = m_connected;
+    if (m_sender) m_sender->Abandon();
     DropSender();
     if (wasConnected) m_notifier.Send(cn::kDisconnected, FailureParams(failure));
-    const bool refusal = failure.reason == cn::kReasonRejected || failure.reason == cn::kReasonTls;
+    // Our own lost session may hold the stream at the server a while yet: that is no refusal.
+    const bool refusal = (failure.reason == cn::kReasonRejected && !(m_hadConnection && AlreadyPublishing(failure))) ||
+                         failure.reason == cn::kReasonTls;
     m_refusals = refusal ? m_refusals + 1 : 0;
-    const bool final = m_refusals >= kRefusalLimit;
+    // A stream that has been on air keeps trying: the uplink may come back any time.
+    const bool final = !m_hadConnection && m_refusals >= kRefusalLimit;
     const Failure told =
         wasConnected ? failure
                      : Failure{failure.reason, "cannot publish to " + m_address.Describe() + ": " + failure.message};
@@ -232,7 +240,10 @@ void Publisher::Poll()
     const auto now = SendStatistics::Clock::now();
     if (!m_connected && m_sender->Connected()) {
         m_connected = true;
+        m_hadConnection = true;
         m_connectedAt = now;
+        m_lastDelivery = now;
+        m_congestion->Restart(now, m_sender->Flow().delivered);
         // After a refusal the delays keep growing until a connection holds.
         if (m_refusals == 0) m_backoff.Reset();
         m_statistics.Begin(now, m_sender->Counters().bytesWritten);
@@ -243,14 +254,37 @@ void Publisher::Poll()
         m_refusals = 0;
         m_backoff.Reset();
     }
-    m_stalledPolls = (m_connected && m_sender->Queued() > m_queueLimit) ? m_stalledPolls + 1 : 0;
-    if (m_stalledPolls * kPollPeriod >= kStallLimit) Lost({cn::kReasonLost, "the server stopped taking data"});
+    if (m_connected) Adapt(now);
+}
+
+void Publisher::Adapt(SendStatistics::Clock::time_point now)
+{
+    const SenderFlow flow = m_sender->Flow();
+    if (flow.delivered != m_flow.delivered || flow.waiting == 0) m_lastDelivery = now;
+    m_flow = flow;
+    // Slow is not dead: only a connection that has taken nothing at all for long is given up.
+    if (now - m_lastDelivery >= RtmpSender::kSilenceLimit) {
+        Lost({cn::kReasonLost, "the server stopped taking data"});
+        return;
+    }
+    const int rate = m_congestion->VideoKbps();
+    m_congestion->Update(now, flow.behind, flow.delivered, flow.waiting);
+    m_sender->DropVideo(m_congestion->DropVideo());
+    m_sender->FitSocket(m_congestion->VideoKbps() + m_congestion->AudioKbps());
+    if (m_congestion->VideoKbps() != rate) m_capture->SetVideoBitrate(m_congestion->VideoKbps());
 }
 
 void Publisher::ReportStatistics()
 {
     if (!m_sender || !m_connected) return;
-    m_notifier.Send(cn::kStatistics, m_statistics.Sample(SendStatistics::Clock::now(), m_sender->Counters()));
+    SenderCounters counters = m_sender->Counters();
+    counters.bytesQueued = m_flow.waiting;
+    Json::Value params = m_statistics.Sample(SendStatistics::Clock::now(), counters);
+    params["videoKbps"] = m_congestion->VideoKbps();
+    params["videoKbpsSet"] = m_congestion->SetKbps();
+    params["backlogMs"] = static_cast<Json::Int64>(m_congestion->Backlog().count());
+    params["congested"] = m_congestion->Congested();
+    m_notifier.Send(cn::kStatistics, params);
 }
 
 std::optional<std::chrono::milliseconds> Publisher::SinceAccepted() const

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "castorn/CapturePipeline.h"
+#include "castorn/CongestionControl.h"
 #include "castorn/Failure.h"
 #include "castorn/PublishAddress.h"
 #include "castorn/ReconnectBackoff.h"
@@ -49,9 +50,6 @@ public:
     // A copy on disk from going on air to going off air, whatever the connection does.
     void SetRecording(bool on, std::string folder) { m_recorder.Configure(on, std::move(folder)); }
 
-    // How long an attempt waits for a hung server's queue to drain before giving up.
-    static constexpr std::chrono::milliseconds kStallLimit{3000};
-
 private:
     enum class Phase { Idle, Live, Ending };
 
@@ -61,6 +59,7 @@ private:
     void Lost(const Failure& failure);
     void ScheduleRetry(const Failure& failure);
     void Poll();
+    void Adapt(SendStatistics::Clock::time_point now);  // to how the connection keeps up
     void ReportStatistics();
     std::optional<std::chrono::milliseconds> SinceAccepted() const;
     Failure SenderFailure(GstMessage* message) const;
@@ -108,7 +107,10 @@ private:
     SendStatistics::Clock::time_point m_connectedAt;
     SendStatistics m_statistics;
     bool m_senderEnded = false;  // its bus said error or end of stream
-    int m_stalledPolls = 0;
+    std::optional<CongestionControl> m_congestion;
+    SenderFlow m_flow;
+    SendStatistics::Clock::time_point m_lastDelivery;  // when the network last took anything
+    bool m_hadConnection = false;                      // on this stay on air
     std::unique_ptr<CapturePipeline> m_capture;
     std::unique_ptr<BusWatch> m_captureWatch;
     Recorder m_recorder;                                       // goes first: it takes its tap off the capture

@@ -6,6 +6,9 @@
 #include <gio/gio.h>
 #include <gst/app/gstappsrc.h>
 
+#include <algorithm>
+#include <cstdlib>
+
 namespace castorn {
 
 namespace {
@@ -38,7 +41,7 @@ std::unique_ptr<RtmpSender> RtmpSender::Create(const PublishAddress& address, st
                  guint64(queueLimit * 2), nullptr);
     g_object_set(sink, "host", address.host.c_str(), "port", address.port, "application", address.application.c_str(),
                  "stream", address.PublishName().c_str(), "async-connect", TRUE, "sync", FALSE, "async", FALSE,
-                 "chunk-size", kChunkSize, nullptr);
+                 "chunk-size", kChunkSize, "timeout", static_cast<guint>(kSilenceLimit.count()), nullptr);
     gst_util_set_object_arg(G_OBJECT(sink), "scheme", address.secure ? "rtmps" : "rtmp");
     // Every check of the server's certificate, whatever the element's default becomes.
     g_object_set(sink, "tls-validation-flags", G_TLS_CERTIFICATE_VALIDATE_ALL, nullptr);
@@ -47,11 +50,11 @@ std::unique_ptr<RtmpSender> RtmpSender::Create(const PublishAddress& address, st
         why = "cannot link appsrc to rtmp2sink";
         return nullptr;
     }
-    return std::unique_ptr<RtmpSender>(new RtmpSender(pipeline.release(), source, sink, queueLimit));
+    return std::unique_ptr<RtmpSender>(new RtmpSender(pipeline.release(), source, sink, address.port, queueLimit));
 }
 
-RtmpSender::RtmpSender(GstElement* pipeline, GstElement* source, GstElement* sink, std::size_t queueLimit)
-    : m_pipeline(pipeline), m_source(source), m_sink(sink), m_queueLimit(queueLimit)
+RtmpSender::RtmpSender(GstElement* pipeline, GstElement* source, GstElement* sink, int port, std::size_t queueLimit)
+    : m_pipeline(pipeline), m_source(source), m_sink(sink), m_port(port), m_queueLimit(queueLimit)
 {}
 
 RtmpSender::~RtmpSender()
@@ -69,18 +72,22 @@ bool RtmpSender::Start(std::string& why)
 
 RtmpSender::Push RtmpSender::Send(GstSample* tag)
 {
-    // Stream headers (file header, metadata, codec setup) go as they are.
-    const FlvTagKind kind = Classify(gst_sample_get_buffer(tag));
-    const Push push = m_admission.Admit(kind, Queued() > m_queueLimit);
+    GstBuffer* buffer = gst_sample_get_buffer(tag);
+    const FlvTagKind kind = Classify(buffer);
+    guint8 head[8] = {};
+    const bool timed = kind != FlvTagKind::Header && gst_buffer_extract(buffer, 0, head, sizeof head) == sizeof head;
+    if (timed) m_backlog.Encoded(FlvTagTime(head));
+    std::lock_guard lock(m_queueMutex);
+    const Push push = m_admission.Admit(kind, m_dropVideo);
     if (push != Push::Sent) return push;
-    if (kind == FlvTagKind::Header)
-        gst_app_src_push_sample(GST_APP_SRC(m_source), tag);
-    else
-        PushRebased(tag);
+    // Stream headers (file header, metadata, codec setup) go as they are.
+    m_queue.Add(kind == FlvTagKind::Header ? gst_sample_ref(tag) : Rebased(tag), kind);
+    if (timed) m_backlog.Queued(FlvTagTime(head), gst_buffer_get_size(buffer));
+    HandOn();
     return push;
 }
 
-void RtmpSender::PushRebased(GstSample* tag)
+GstSample* RtmpSender::Rebased(GstSample* tag)
 {
     GstBuffer* copy = gst_buffer_copy_deep(gst_sample_get_buffer(tag));
     GstMapInfo map;
@@ -90,13 +97,34 @@ void RtmpSender::PushRebased(GstSample* tag)
     }
     GstSample* rebased = gst_sample_new(copy, gst_sample_get_caps(tag), gst_sample_get_segment(tag), nullptr);
     gst_buffer_unref(copy);
-    gst_app_src_push_sample(GST_APP_SRC(m_source), rebased);
-    gst_sample_unref(rebased);
+    return rebased;
+}
+
+void RtmpSender::HandOn(bool all)
+{
+    // Enough for the element to keep the socket busy between two rounds; the rest waits here.
+    constexpr guint64 kHandedOnBytes = 16 * 1024;
+    while (!m_queue.Empty() && (all || gst_app_src_get_current_level_bytes(GST_APP_SRC(m_source)) < kHandedOnBytes)) {
+        GstSample* tag = m_queue.Take();
+        gst_app_src_push_sample(GST_APP_SRC(m_source), tag);
+        gst_sample_unref(tag);
+    }
+}
+
+void RtmpSender::DropVideo(bool drop)
+{
+    std::lock_guard lock(m_queueMutex);
+    if (drop && !m_dropVideo) m_admission.Withdraw(m_queue.DropVideo());
+    m_dropVideo = drop;
 }
 
 void RtmpSender::Finish()
 {
     m_receivedAtFinish = StatsField("in-bytes-total");
+    {
+        std::lock_guard lock(m_queueMutex);
+        HandOn(true);
+    }
     gst_app_src_end_of_stream(GST_APP_SRC(m_source));
 }
 
@@ -128,12 +156,53 @@ bool RtmpSender::AttemptOver() const
     return error != nullptr;
 }
 
-std::size_t RtmpSender::Queued() const
+std::size_t RtmpSender::Queued()
 {
-    return static_cast<std::size_t>(gst_app_src_get_current_level_bytes(GST_APP_SRC(m_source)));
+    std::lock_guard lock(m_queueMutex);
+    HandOn();
+    return m_queue.Bytes() + static_cast<std::size_t>(gst_app_src_get_current_level_bytes(GST_APP_SRC(m_source)));
 }
 
-SenderCounters RtmpSender::Counters() const
+std::uint64_t RtmpSender::SocketWaiting()
+{
+    if (!m_socket.Found() && Connected()) m_socket.Find(m_port);
+    return m_socket.Unacknowledged().value_or(0);
+}
+
+SenderFlow RtmpSender::Flow()
+{
+    const std::uint64_t inSocket = SocketWaiting();
+    const std::uint64_t written = StatsField("out-bytes-total");
+    SenderFlow flow;
+    flow.waiting = Queued() + inSocket;
+    flow.delivered = written > inSocket ? written - inSocket : 0;
+    flow.behind = m_backlog.Behind(flow.waiting);
+    return flow;
+}
+
+void RtmpSender::FitSocket(int kbps)
+{
+    // What keeps the network busy over a round trip, and a little for the scheduler. More
+    // would only wait there, out of reach.
+    constexpr int kLeastBytes = 8 * 1024;
+    constexpr std::chrono::milliseconds kSlack{50};
+    const auto roundTrip = m_socket.MinRoundTrip();
+    if (!roundTrip) return;
+    const auto held = std::chrono::duration_cast<std::chrono::milliseconds>(*roundTrip) + kSlack;
+    const int bytes = std::max(kLeastBytes, static_cast<int>(kbps / 8 * held.count()));
+    // Only a change worth a system call.
+    if (std::abs(bytes - m_socketBytes) * 10 < m_socketBytes) return;
+    m_socketBytes = bytes;
+    m_socket.BoundBuffer(bytes);
+}
+
+void RtmpSender::Abandon()
+{
+    SocketWaiting();
+    m_socket.DiscardOnClose();
+}
+
+SenderCounters RtmpSender::Counters()
 {
     return {StatsField("out-bytes-total"), m_admission.FramesSent(), m_admission.FramesDropped(), Queued()};
 }

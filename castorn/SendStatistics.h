@@ -18,6 +18,13 @@ struct SenderCounters {
     std::uint64_t bytesQueued = 0;
 };
 
+// How the connection keeps up, as the engine loop sees it.
+struct SenderFlow {
+    std::chrono::milliseconds behind{0};  // the newest media made minus the oldest still waiting
+    std::uint64_t delivered = 0;          // bytes the network has taken (acknowledged, when the socket is seen)
+    std::uint64_t waiting = 0;            // bytes handed on but not yet taken
+};
+
 class SendStatistics {
 public:
     using Clock = std::chrono::steady_clock;

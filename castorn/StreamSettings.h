@@ -28,7 +28,8 @@ struct AudioSettings {
 
 struct EncoderSettings {
     int bFrames = 0;
-    int vbrQuality = 0;  // 1-100 selects constant quality, 0 constant bitrate
+    int vbrQuality = 0;           // 1-100 selects constant quality, 0 constant bitrate
+    bool adaptiveBitrate = true;  // the video rate follows what the connection carries
 };
 
 // The first value that cannot make a working stream (castorn_parameter), as the

@@ -2,10 +2,10 @@
 
 namespace castorn {
 
-TagAdmission::Push TagAdmission::Admit(FlvTagKind kind, bool overflowing)
+TagAdmission::Push TagAdmission::Admit(FlvTagKind kind, bool dropVideo)
 {
-    if (kind == FlvTagKind::Header) return Push::Sent;
-    const Push push = Gate(kind, overflowing);
+    if (kind == FlvTagKind::Header || kind == FlvTagKind::Audio) return Push::Sent;
+    const Push push = Gate(kind, dropVideo);
     const bool video = kind == FlvTagKind::VideoKey || kind == FlvTagKind::VideoDelta;
     // Frames before the connection's first key frame were never due; later ones left out are drops.
     if (video && push == Push::Sent)
@@ -15,10 +15,10 @@ TagAdmission::Push TagAdmission::Admit(FlvTagKind kind, bool overflowing)
     return push;
 }
 
-TagAdmission::Push TagAdmission::Gate(FlvTagKind kind, bool overflowing)
+TagAdmission::Push TagAdmission::Gate(FlvTagKind kind, bool dropVideo)
 {
-    if (overflowing) {
-        // A key frame asked for now would be dropped as well: ask once the queue drains.
+    if (dropVideo) {
+        // A key frame asked for now would be dropped as well: ask once the backlog drains.
         m_awaitingKeyFrame = true;
         m_keyFrameAsked = false;
         return Push::Overflow;
@@ -30,6 +30,12 @@ TagAdmission::Push TagAdmission::Gate(FlvTagKind kind, bool overflowing)
     }
     if (kind == FlvTagKind::VideoKey) m_awaitingKeyFrame = false;
     return Push::Sent;
+}
+
+void TagAdmission::Withdraw(int frames)
+{
+    m_framesSent -= frames;
+    m_framesDropped += frames;
 }
 
 std::uint32_t TagAdmission::Rebased(std::uint32_t time)

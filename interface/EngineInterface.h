@@ -86,10 +86,14 @@ inline constexpr char kConnecting[] = "OnConnecting";
 // {"address": string}: the server took the publication; media flows from now on.
 inline constexpr char kConnected[] = "OnConnected";
 // {"liveMs": int64, "kbps": int, "framesSent": int64, "framesDropped": int64,
-//  "bytesQueued": int64}: once a second while connected. liveMs counts from the first
+//  "bytesQueued": int64, "videoKbps": int, "videoKbpsSet": int, "backlogMs": int64,
+//  "congested": bool}: once a second while connected. liveMs counts from the first
 // media this connection delivered; kbps is what went onto the wire over the last
 // seconds; frames are video frames of this connection, dropped ones never sent
-// because the server fell behind; bytesQueued waits to be sent.
+// because the connection fell behind; bytesQueued waits to be sent (the socket's own
+// buffer included); videoKbps is the video rate the encoder makes now, videoKbpsSet the
+// one set; backlogMs how far the network lags behind the encoders; congested: the
+// connection cannot carry the stream as set (the rate is lowered or pictures dropped).
 inline constexpr char kStatistics[] = "OnStatistics";
 // {"reason": code, "message": string}: a connection that was live ended; reason
 // "stopped" when it was ended by going off air.

@@ -27,6 +27,7 @@ struct PublishSettings {
     bool m_bShowSpectrum = true;
     bool m_bRecord = false;
     std::string m_strRecordDir;  // empty: the user's videos folder (DefaultRecordFolder)
+    bool m_bAdaptiveBitrate = true;
 
     bool operator==(const PublishSettings&) const = default;
 };

@@ -47,6 +47,7 @@ constexpr Key<std::int32_t> kIntKeys[] = {
 constexpr Key<bool> kBoolKeys[] = {
     {"audio", "m_bAdMute", &PublishSettings::m_bAdMute},
     {"audio", "m_bShowSpectrum", &PublishSettings::m_bShowSpectrum},
+    {"network", "m_bAdaptiveBitrate", &PublishSettings::m_bAdaptiveBitrate},
 };
 
 // After every other section: a file of an older version keeps its order.

@@ -137,6 +137,10 @@ bool ReadParams(const Json::Value& params, EngineEvent& event)
         reader.Count("framesSent", event.framesSent, false);
         reader.Count("framesDropped", event.framesDropped, false);
         reader.Count("bytesQueued", event.bytesQueued, false);
+        reader.Count("videoKbps", event.videoKbps, false);
+        reader.Count("videoKbpsSet", event.videoKbpsSet, false);
+        reader.Count("backlogMs", event.backlogMs, false);
+        reader.Flag("congested", event.congested);
         break;
     case EngineEventKind::Reconnecting:
         reader.Count("attempt", event.attempt, true);

@@ -41,6 +41,10 @@ struct EngineEvent {
     std::int64_t framesSent = 0;
     std::int64_t framesDropped = 0;
     std::int64_t bytesQueued = 0;
+    int videoKbps = 0;
+    int videoKbpsSet = 0;
+    std::int64_t backlogMs = 0;
+    bool congested = false;
     CaptureSource source = CaptureSource::Audio;
     std::string name = {};
     std::string path = {};  // a recording's file

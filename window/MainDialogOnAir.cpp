@@ -41,6 +41,9 @@ void Cpublish_taviskDlg::OnBnClickedOnAir()
     m_pPublishEngine->SetAuxParams(kAuxFirst, kAuxSecond);
     m_pPublishEngine->SetUserId(s.m_strUserID.c_str());
     SendRecordCommand();
+    // An engine without it answers that it does not know the command, and streams as before.
+    reply.Clear();
+    SendCommand("SetAdaptiveBitrate", {{"Enabled", Json::Value(s.m_bAdaptiveBitrate)}}, reply);
     StatusOnAir();
     m_pPublishEngine->StartPublish();
     SetButtonPattern(true);

@@ -133,6 +133,7 @@ void StreamStatus::Connected(TimePoint at)
     m_wasLive = true;
     m_kbps.reset();
     m_framesDropped = 0;
+    m_congested = false;
     m_reason.clear();
     m_message.clear();
 }
@@ -148,6 +149,10 @@ void StreamStatus::Statistics(const EngineEvent& event, TimePoint at)
     }
     m_kbps = event.kbps;
     m_framesDropped = event.framesDropped;
+    m_congested = event.congested;
+    m_videoKbps = event.videoKbps;
+    m_videoKbpsSet = event.videoKbpsSet;
+    m_backlogMs = event.backlogMs;
 }
 
 QString StreamStatus::Text(TimePoint now) const
@@ -180,10 +185,21 @@ QString StreamStatus::StreamLines(TimePoint now) const
 
 QString StreamStatus::LiveLines(TimePoint now) const
 {
-    QString text = QString::fromUtf8("直播中 ") + ElapsedClock(duration_cast<milliseconds>(now - m_liveSince));
-    if (m_reconnects > 0) text += QString::fromUtf8("\n已重连 %1 次").arg(m_reconnects);
+    const QString clock = ElapsedClock(duration_cast<milliseconds>(now - m_liveSince));
+    const QString reconnects = m_reconnects > 0 ? QString::fromUtf8("\n已重连 %1 次").arg(m_reconnects) : QString();
+    if (m_congested) return QString::fromUtf8("网络拥塞 ") + clock + reconnects + '\n' + CongestionLines();
+    QString text = QString::fromUtf8("直播中 ") + clock + reconnects;
     if (m_kbps) text += QString::fromUtf8("\n%1 kbps").arg(*m_kbps);
     if (m_framesDropped > 0) text += QString::fromUtf8("\n丢帧 %1").arg(m_framesDropped);
+    return text;
+}
+
+// What the stream gives up to keep going: its rate against the one set, pictures, delay.
+QString StreamStatus::CongestionLines() const
+{
+    QString text = QString::fromUtf8("视频 %1 / %2 kbps").arg(m_videoKbps).arg(m_videoKbpsSet);
+    if (m_kbps) text += QString::fromUtf8("，发送 %1 kbps").arg(*m_kbps);
+    text += QString::fromUtf8("\n丢帧 %1，积压 %2 秒").arg(m_framesDropped).arg(m_backlogMs / 1000.0, 0, 'f', 1);
     return text;
 }
 

@@ -49,6 +49,7 @@ private:
     void Statistics(const EngineEvent& event, TimePoint at);
     QString StreamLines(TimePoint now) const;
     QString LiveLines(TimePoint now) const;
+    QString CongestionLines() const;
     QString RetryLine(TimePoint now) const;
     QString SourceLines(TimePoint now) const;
     QString Masked(const std::string& text) const;
@@ -66,6 +67,10 @@ private:
     int m_reconnects = 0;
     std::optional<int> m_kbps;
     std::int64_t m_framesDropped = 0;
+    bool m_congested = false;
+    int m_videoKbps = 0;
+    int m_videoKbpsSet = 0;
+    std::int64_t m_backlogMs = 0;
     std::array<Source, 3> m_sources;  // by CaptureSource
     RecordingStatus m_recording;
 };

@@ -100,6 +100,9 @@ TEST_F(Commands, EncoderCommandsAreKeptForTheNextPublication)
     EXPECT_EQ(m_commands.Encoder().vbrQuality, 70);
     EXPECT_TRUE(Run("{\"cmd\":\"SetVBRQuality\",\"params\":{\"Quality\":0}}"));
     EXPECT_EQ(m_commands.Encoder().vbrQuality, 0);
+    EXPECT_TRUE(m_commands.Encoder().adaptiveBitrate) << "on unless told otherwise";
+    EXPECT_TRUE(Run("{\"cmd\":\"SetAdaptiveBitrate\",\"params\":{\"Enabled\":false}}"));
+    EXPECT_FALSE(m_commands.Encoder().adaptiveBitrate);
     EXPECT_TRUE(Run("{\"cmd\":\"SelectPlayerName\",\"params\":{\"player\":\"音乐 player\"}}"));
     EXPECT_EQ(m_selected, "音乐 player");
 }
@@ -134,6 +137,7 @@ TEST_F(Commands, UnknownAndMalformedCommandsAnswerFalseAndSayWhy)
         "{\"cmd\":\"SetBframeCount\",\"params\":{\"BframeCount\":17}}",
         "{\"cmd\":\"SetVBRQuality\",\"params\":{\"Quality\":-1}}",
         "{\"cmd\":\"SetVBRQuality\",\"params\":[70]}",
+        "{\"cmd\":\"SetAdaptiveBitrate\",\"params\":{\"Enabled\":\"False\"}}",
         "{\"cmd\":\"SelectPlayerName\",\"params\":{\"player\":3}}",
     };
     for (const char* command : refused) {
@@ -144,6 +148,7 @@ TEST_F(Commands, UnknownAndMalformedCommandsAnswerFalseAndSayWhy)
     }
     EXPECT_NE(ParseReply(Reply())["error"].asString().find("player"), std::string::npos);
     EXPECT_EQ(m_commands.Encoder().bFrames, 0) << "a refused value changes nothing";
+    EXPECT_TRUE(m_commands.Encoder().adaptiveBitrate);
 
     const std::string longName(5000, 'X');
     EXPECT_FALSE(Run("{\"cmd\":\"" + longName + "\"}"));

@@ -46,6 +46,14 @@ int NotificationLog::Count(const std::string& cmd, const std::string& source)
         std::ranges::count_if(m_messages, [&](const Json::Value& message) { return Matches(message, cmd, source); }));
 }
 
+Json::Value NotificationLog::Last(const std::string& cmd)
+{
+    std::lock_guard lock(m_mutex);
+    for (auto message = m_messages.rbegin(); message != m_messages.rend(); ++message)
+        if (Matches(*message, cmd, {})) return (*message)["params"];
+    return Json::Value();
+}
+
 std::vector<std::string> NotificationLog::Texts()
 {
     std::lock_guard lock(m_mutex);

@@ -26,7 +26,8 @@ public:
     Json::Value WaitFor(const std::string& cmd, std::chrono::milliseconds limit, int skip = 0,
                         const std::string& source = {});
     int Count(const std::string& cmd, const std::string& source = {});
-    std::vector<std::string> Texts();  // every message as it came
+    Json::Value Last(const std::string& cmd);  // its params; null when none came
+    std::vector<std::string> Texts();          // every message as it came
 
 private:
     static bool Matches(const Json::Value& message, const std::string& cmd, const std::string& source);

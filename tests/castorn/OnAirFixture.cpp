@@ -75,12 +75,14 @@ bool Publishing::GoOnAir(const OnAir& on, const std::string& server)
     m_engine->SelectAudioDevice(on.audio);
     Command(R"({"cmd":"SetBframeCount","params":{"BframeCount":)" + std::to_string(on.bFrames) + "}}");
     Command(R"({"cmd":"SetVBRQuality","params":{"Quality":)" + std::to_string(on.quality) + "}}");
-    m_engine->SetAudioParams(44100, 2, 16, 32000, on.volume, on.mute);
+    m_engine->SetAudioParams(44100, 2, 16, on.audioBitrate, on.volume, on.mute);
     m_engine->SetVideoParams(on.width, on.height, on.fps, on.videoBitrate, on.window, 30);
     m_engine->SetPublishAddress(server.empty() ? m_server->Address().c_str() : server.c_str(),
                                 ("live?" + on.key).c_str(), "s");
     m_engine->SetAuxParams(80, 0);
     m_engine->SetUserId("10000");
+    Command(std::string(R"({"cmd":"SetAdaptiveBitrate","params":{"Enabled":)") +
+            (on.adaptiveBitrate ? "true" : "false") + "}}");
     m_wentOnAir = std::chrono::steady_clock::now();
     return m_engine->StartPublish();
 }

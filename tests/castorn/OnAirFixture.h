@@ -28,6 +28,8 @@ struct OnAir {
     int height = 240;
     int fps = 10;
     int videoBitrate = 160000;
+    int audioBitrate = 32000;
+    bool adaptiveBitrate = true;
     int bFrames = 0;
     int quality = 0;
     int volume = 80;

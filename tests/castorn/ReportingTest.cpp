@@ -72,6 +72,8 @@ TEST(FailureReason, ARefusedPublishCarriesTheServersOwnWords)
         const Failure refused = ClassifyConnectError(message, domain);
         EXPECT_EQ(refused.reason, cn::kReasonRejected) << message;
         EXPECT_TRUE(!told || refused.message == told) << refused.message;
+        // Only the first says the server still holds a publication of the stream.
+        EXPECT_EQ(AlreadyPublishing(refused), &message == &std::get<0>(refusals[0])) << message;
     }
 }
 

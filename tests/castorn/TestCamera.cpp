@@ -3,12 +3,16 @@
 #include <gst/gst.h>
 
 #include <atomic>
+#include <mutex>
+#include <string>
 
 namespace castorn_test {
 
 namespace {
 
 std::atomic<CameraState> s_state{CameraState::Plugged};
+std::mutex s_pictureMutex;
+std::string s_picture = "videotestsrc is-live=true pattern=white ! video/x-raw,width=320,height=240,framerate=10/1";
 
 struct CameraDevice {
     GstDevice parent;
@@ -43,8 +47,12 @@ GstElement* CreateCameraElement(GstDevice*, const gchar* name)
         g_object_set(missing, "location", "/nonexistent/test-camera", nullptr);
         return missing;
     }
-    GstElement* camera = gst_parse_bin_from_description(
-        "videotestsrc is-live=true pattern=white ! video/x-raw,width=320,height=240,framerate=10/1", TRUE, nullptr);
+    std::string picture;
+    {
+        std::lock_guard lock(s_pictureMutex);
+        picture = s_picture;
+    }
+    GstElement* camera = gst_parse_bin_from_description(picture.c_str(), TRUE, nullptr);
     GstPad* pad = gst_element_get_static_pad(camera, "src");
     gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER, &FailUnlessPlugged, nullptr, nullptr);
     gst_object_unref(pad);
@@ -94,6 +102,14 @@ void InstallTestCamera()
 void SetTestCamera(CameraState state)
 {
     s_state = state;
+}
+
+void SetTestCameraPicture(const char* pattern, int width, int height, int fps)
+{
+    std::lock_guard lock(s_pictureMutex);
+    s_picture = std::string("videotestsrc is-live=true pattern=") + pattern +
+                " ! video/x-raw,width=" + std::to_string(width) + ",height=" + std::to_string(height) +
+                ",framerate=" + std::to_string(fps) + "/1";
 }
 
 }  // namespace castorn_test

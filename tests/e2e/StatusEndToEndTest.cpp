@@ -6,6 +6,7 @@
 #include "support/LoopbackPort.h"
 #include "support/NodeMediaServer.h"
 #include "support/RtmpServer.h"
+#include "support/ShapedNetwork.h"
 #include "support/SoundServer.h"
 #include "support/WaitUntil.h"
 #include "support/WindowFixture.h"
@@ -36,6 +37,11 @@ using namespace test_support;
 
 namespace {
 
+std::string g_whyUnshaped;
+// Before main starts Xvfb: where it can be made, the display, the servers and the engine
+// all live in a network namespace of this process's own, whose loopback a test may slow.
+const bool g_shaped = ShapedNetwork::Enter(g_whyUnshaped);
+
 #ifdef TAVISK_SANITIZE_BUILD
 constexpr int kSlowness = 3;  // everything, the engine included, runs a few times slower
 #else
@@ -50,12 +56,16 @@ struct Publishing {
     std::string server;
     std::string application = "live";
     bool showSpectrum = true;
+    int kbps = 160;
+    int fps = 10;
 };
 
 std::string SettingsFile(const Publishing& publishing)
 {
     std::string file = Replace(kDefaultSettingsFile, "rtmp://127.0.0.1", publishing.server);
     file = Replace(file, "m_strPublishRoomInfo=live", "m_strPublishRoomInfo=" + publishing.application);
+    file = Replace(file, "m_iVdBitRate=160", "m_iVdBitRate=" + std::to_string(publishing.kbps));
+    file = Replace(file, "m_iVdFps=10", "m_iVdFps=" + std::to_string(publishing.fps));
     if (!publishing.showSpectrum) file = Replace(file, "m_bShowSpectrum=True", "m_bShowSpectrum=False");
     return file;
 }
@@ -447,4 +457,30 @@ TEST_F(StatusEndToEnd, TheChosenDevicesReturnAtTheNextStartAndALaterPlayerIsList
     Open();
     EXPECT_EQ(List(IDC_AUDIO_DEVICE)->currentText(), chosen);
     EXPECT_EQ(List(IDC_PLAYER)->currentText(), "LaterPlayer");
+}
+
+TEST_F(StatusEndToEnd, CongestedWithTheFiguresDuringALimitAndLiveAgainAfter)
+{
+    if (!g_shaped) GTEST_SKIP() << g_whyUnshaped;
+    // Moving noise on the screen fills the rate set.
+    ChildProcess noise({"gst-launch-1.0", "-q", "videotestsrc", "pattern=snow", "is-live=true", "!",
+                        "video/x-raw,width=640,height=480,framerate=15/1", "!", "ximagesink"});
+    OpenWith({.server = m_server->Address(), .kbps = 800, .fps = 15});
+    Click(IDC_ON_AIR);
+    ASSERT_TRUE(StatusReaches("直播中", kPromptly));
+    ShapedNetwork::Limit(150);
+    EXPECT_TRUE(WaitUntil([&] { return StatusText().startsWith("网络拥塞"); }, 10s * kSlowness))
+        << StatusText().toStdString();
+    EXPECT_TRUE(StatusText().contains(" / 800 kbps")) << "the rate sent against the one set";
+    EXPECT_TRUE(StatusText().contains("丢帧 ")) << StatusText().toStdString();
+    EXPECT_TRUE(StatusText().contains("积压 ")) << StatusText().toStdString();
+    WaitUntil([] { return false; }, 4s);
+    if (const char* shots = std::getenv("TAVISK_SCREENSHOT_DIR"))
+        window->grab().save(QString::fromUtf8(shots) + "/congested.png");
+    ShapedNetwork::Unlimit();
+    EXPECT_TRUE(WaitUntil([&] { return StatusText().startsWith("直播中"); }, 30s * kSlowness))
+        << "the rate set is reached again: " << StatusText().toStdString();
+    Click(IDC_OFF_AIR);
+    EXPECT_EQ(StatusText(), "未上麦");
+    EXPECT_EQ(m_server->Recordings().size(), 1u) << "one publication throughout";
 }

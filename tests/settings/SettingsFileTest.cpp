@@ -99,6 +99,24 @@ TEST_F(SettingsFile, ReadsValuesAsThePlatformGivesThem)
     EXPECT_EQ(onAir.m_iAdBitRate, 64000);
 }
 
+TEST_F(SettingsFile, AdaptiveBitrateIsOnUnlessTheNetworkSectionSaysOtherwiseAndIsWrittenLast)
+{
+    WriteSettingsFile("[svr]\nm_strScheduleSvr=rtmp://h\n");
+    PublishSettings settings;
+    ReadDialogSettings(kSettingsPath, settings);
+    EXPECT_TRUE(settings.m_bAdaptiveBitrate);
+    settings.m_bAdaptiveBitrate = false;
+    ASSERT_TRUE(::WriteSettingsFile(kSettingsPath, settings));
+    const std::string saved = test_support::ReadFile("set.ini");
+    const auto audio = saved.find("[audio]");
+    const auto network = saved.find("[network]\nm_bAdaptiveBitrate=False\n");
+    ASSERT_NE(network, std::string::npos) << saved;
+    EXPECT_LT(audio, network) << saved;
+    PublishSettings read;
+    ASSERT_TRUE(ReadOnAirSettings(kSettingsPath, read));
+    EXPECT_FALSE(read.m_bAdaptiveBitrate);
+}
+
 TEST_F(SettingsFile, OnAirReadingStopsAtAnEmptyAddress)
 {
     WriteSettingsFile("[svr]\nm_strScheduleSvr=\nm_strKey=changed\n[video]\nm_iVdBitRate=900\n");

@@ -43,7 +43,12 @@ void RtmpServer::Freeze(bool on)
 
 std::vector<std::string> RtmpServer::Recordings() const
 {
-    return FlvFiles(m_dir / "rec");
+    return FlvFiles(RecordingsDir());
+}
+
+std::string RtmpServer::RecordingsDir() const
+{
+    return m_dir / "rec";
 }
 
 std::vector<std::string> RtmpServer::Publishes() const

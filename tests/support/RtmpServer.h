@@ -22,6 +22,7 @@ public:
     void Stop();                                  // as a server that goes away: connections close
     void Freeze(bool on);                         // as a hung server: it accepts, then answers nothing
     std::vector<std::string> Recordings() const;  // with data, oldest first
+    std::string RecordingsDir() const;
     // "name=NAME args=ARGS" for each publish, as nginx hands them to exec_publish.
     std::vector<std::string> Publishes() const;
     std::string ErrorLog() const;

@@ -14,6 +14,7 @@ const std::vector<std::string> kOnAirCalls = {
     "SetUserId [10000]",
     "ExecuteCommand {\n   \"cmd\" : \"SetRecord\",\n   \"params\" : {\n"
     "      \"folder\" : \"/srv/\\u5f55\\u50cf\",\n      \"record\" : true\n   }\n}\n",
+    "ExecuteCommand {\n   \"cmd\" : \"SetAdaptiveBitrate\",\n   \"params\" : {\n      \"Enabled\" : true\n   }\n}\n",
     "StartPublish",
 };
 
@@ -40,6 +41,18 @@ TEST_F(OnAir, HandsTheEngineEverythingInItsOrderThenShowsTheOnAirPattern)
     EXPECT_EQ(CallsOfClick(IDC_ON_AIR), kOnAirCalls);
     EXPECT_EQ(ButtonPattern(), "0011");
     EXPECT_TRUE(boxes.empty());
+}
+
+TEST_F(OnAir, AdaptiveBitrateTurnedOffInTheNetworkSectionIsToldBeforeStartPublish)
+{
+    WriteSettingsFile(std::string(kDefaultSettingsFile) + "[network]\nm_bAdaptiveBitrate=False\n");
+    Open();
+    const auto calls = CallsOfClick(IDC_ON_AIR);
+    ASSERT_GE(calls.size(), 2u);
+    EXPECT_EQ(calls[calls.size() - 2],
+              "ExecuteCommand {\n   \"cmd\" : \"SetAdaptiveBitrate\",\n   \"params\" : {\n      \"Enabled\" : false\n  "
+              " }\n}\n");
+    EXPECT_EQ(calls.back(), "StartPublish");
 }
 
 TEST_F(OnAir, NothingSelectedIsMinusOneAndAnEmptyKeyEndsTheApplicationWithAQuestionMark)

@@ -112,6 +112,23 @@ TEST_F(Status, LiveShowsTheEnginesTimeOnAirAdvancingTheBitrateAndDroppedFrames)
     EXPECT_EQ(Text(), "直播中 100:00:00\n1 kbps") << "hours beyond a day, no dropped frames line without any";
 }
 
+TEST_F(Status, CongestionShowsTheRateSentAgainstTheOneSetDroppedFramesAndTheBacklogUntilItClears)
+{
+    Apply({.kind = EngineEventKind::Connected});
+    EngineEvent congested = Figures(65000, 830, 41);
+    congested.videoKbps = 690;
+    congested.videoKbpsSet = 2500;
+    congested.backlogMs = 1250;
+    congested.congested = true;
+    Apply(congested);
+    EXPECT_EQ(Text(), "网络拥塞 00:01:05\n视频 690 / 2500 kbps，发送 830 kbps\n丢帧 41，积压 1.3 秒");
+    EngineEvent clear = Figures(90000, 2610, 41);
+    clear.videoKbps = 2500;
+    clear.videoKbpsSet = 2500;
+    Apply(clear, 25s);
+    EXPECT_EQ(Text(), "直播中 00:01:30\n2610 kbps\n丢帧 41");
+}
+
 TEST_F(Status, ALossAfterGoingLiveReconnectsWithAttemptCountdownAndReason)
 {
     Apply({.kind = EngineEventKind::Connected});

@@ -1,0 +1,20 @@
+// A slow uplink on one machine: the test process moves into a network namespace of its
+// own, whose loopback is shaped with a token bucket. Servers and engines the test starts
+// afterwards live in it and talk over that loopback; nothing outside sees them.
+#pragma once
+
+#include <string>
+
+namespace test_support {
+
+class ShapedNetwork {
+public:
+    // Before any thread is started (a static initialiser): threads and children made
+    // later share the namespace. False, with why, where it cannot be made (not root).
+    static bool Enter(std::string& why);
+    // The loopback carries at most `kbps` in each direction, with a modem's queue.
+    static void Limit(int kbps);
+    static void Unlimit();
+};
+
+}  // namespace test_support
