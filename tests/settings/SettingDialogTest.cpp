@@ -91,9 +91,10 @@ TEST_F(SettingDialog, OpensFromButtonThreeAndSavesWhatTheNextGoOnAirUses)
     });
     operatorActions.start(0);
     Click(IDC_SETTINGS);
-    // Every seeded key in its place, then the recording's section.
+    // Every seeded key in its place, then the sections added after them.
     EXPECT_EQ(test_support::ReadFile("set.ini"),
-              kDefaultSettingsFile + std::string("[record]\nm_bRecord=False\nm_strRecordDir=\n"));
+              kDefaultSettingsFile +
+                  std::string("[network]\nm_bAdaptiveBitrate=True\n[record]\nm_bRecord=False\nm_strRecordDir=\n"));
     Click(IDC_ON_AIR);
     EXPECT_TRUE(EngineCalled("SetVideoParams 320 240 10 160000 window 30"));
     EXPECT_TRUE(EngineCalled("SetPublishAddress [rtmp://127.0.0.1] [live?qex] [s]"));
