@@ -19,13 +19,13 @@ constexpr int kMarginPercent = 85;
 constexpr Ms kLowerHold{1000};
 // A raise comes after this long without backlog, and this long after the last raise.
 constexpr Ms kClearBeforeRaise{1000};
-constexpr Ms kRaiseEvery{1200};
+constexpr Ms kRaiseEvery{800};
 // A raise is taken back when the backlog passes the first within the second.
 constexpr Ms kFailedRaiseBacklog{200};
 constexpr Ms kRaiseTrial{3000};
 // The wait before probing upwards after congestion; doubled by each raise taken back.
 constexpr Ms kShortestProbeWait{2000};
-constexpr Ms kLongestProbeWait{6000};
+constexpr Ms kLongestProbeWait{4000};
 constexpr int kRaisePercent = 130;
 constexpr int kSmallestRaiseKbps = 50;
 // How long congestion stays told once the backlog has gone.

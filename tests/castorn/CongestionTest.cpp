@@ -204,7 +204,8 @@ TEST_F(Congestion, AfterATwelfthOfTheRateTheStreamIsBackAtFullRateWithinTwentySe
     const Phase& after = m_after;
 
     const ArrivalFigures full = Figures(after.from + 15s, after.to);
-    std::printf("from 15 s after the limit: %s\n", Describe(full).c_str());
+    std::printf("from 15 s after the limit: %s\nthe rate set again after %.1f s\n", Describe(full).c_str(),
+                after.setRateBackAfter ? after.setRateBackAfter->count() : -1.0);
     EXPECT_TRUE(limited.congestionTold);
     ASSERT_TRUE(after.setRateBackAfter) << "the rate set is reached again";
     EXPECT_LT(after.setRateBackAfter->count(), 20);
