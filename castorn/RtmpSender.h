@@ -64,6 +64,7 @@ public:
 private:
     RtmpSender(GstElement* pipeline, GstElement* source, GstElement* sink, int port, std::size_t queueLimit);
     std::uint64_t SocketWaiting();
+    bool SocketHasRoom() const;  // under m_queueMutex
     GstSample* Rebased(GstSample* tag);                // a copy with this connection's time
     void HandOn(bool all = false);                     // from the queue to the element; under m_queueMutex
     std::uint64_t StatsField(const char* name) const;  // from rtmp2sink's "stats"
@@ -78,8 +79,8 @@ private:
     TagQueue m_queue;
     bool m_dropVideo = false;
     SendBacklog m_backlog;
-    ConnectionSocket m_socket;
-    int m_socketBytes = 0;  // what the socket's buffer was fitted to
+    ConnectionSocket m_socket;  // found, fitted and read under m_queueMutex
+    int m_socketBytes = 0;      // what the socket's buffer was fitted to; 0: not yet
     std::uint64_t m_receivedAtFinish = 0;
 };
 
