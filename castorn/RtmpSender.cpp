@@ -39,9 +39,12 @@ std::unique_ptr<RtmpSender> RtmpSender::Create(const PublishAddress& address, st
     }
     g_object_set(source, "is-live", TRUE, "format", GST_FORMAT_TIME, "block", FALSE, "max-bytes",
                  guint64(queueLimit * 2), nullptr);
+    // The engine gives a silent connection up before the element would: it resets it and
+    // keeps its ends, where the element's own close leaves the server holding the stream.
+    constexpr guint kElementTimeout = kSilenceLimit.count() + 5;
     g_object_set(sink, "host", address.host.c_str(), "port", address.port, "application", address.application.c_str(),
                  "stream", address.PublishName().c_str(), "async-connect", TRUE, "sync", FALSE, "async", FALSE,
-                 "chunk-size", kChunkSize, "timeout", static_cast<guint>(kSilenceLimit.count()), nullptr);
+                 "chunk-size", kChunkSize, "timeout", kElementTimeout, nullptr);
     gst_util_set_object_arg(G_OBJECT(sink), "scheme", address.secure ? "rtmps" : "rtmp");
     // Every check of the server's certificate, whatever the element's default becomes.
     g_object_set(sink, "tls-validation-flags", G_TLS_CERTIFICATE_VALIDATE_ALL, nullptr);
@@ -206,10 +209,11 @@ void RtmpSender::FitSocket(int kbps)
     m_socket.BoundBuffer(bytes);
 }
 
-void RtmpSender::Abandon()
+std::optional<StaleSession> RtmpSender::Abandon()
 {
     SocketWaiting();
     m_socket.DiscardOnClose();
+    return m_socket.Session();
 }
 
 SenderCounters RtmpSender::Counters()

@@ -55,7 +55,8 @@ public:
     // Those waiting to be handed on are dropped at once.
     void DropVideo(bool drop);
     // The connection is given up: its close drops what still waits instead of sending it.
-    void Abandon();
+    // Its ends, when it was made.
+    std::optional<StaleSession> Abandon();
 
     // How long the connection may take nothing at all before it is given up.
     static constexpr std::chrono::seconds kSilenceLimit{10};
