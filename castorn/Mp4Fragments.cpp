@@ -238,18 +238,19 @@ private:
         return true;
     }
 
-    // A fragment that begins later than the samples before it end: the last of them
-    // lasts until then, as a reader of the fragments plays it.
+    // A track's first fragment says when it begins. A later one that begins after the
+    // samples before it end: the last of them lasts until then, as a reader of the
+    // fragments plays it.
     bool Resume(Mp4Track& track, std::optional<std::uint64_t> time)
     {
         if (!time) return Fail("a broken tfdt");
-        if (*time == track.duration) return true;
-        if (*time < track.duration) return Fail("a fragment that goes back in time");
-        if (track.samples.empty()) return Fail("a track that begins later than the movie");
-        const std::uint64_t longer = track.samples.back().duration + (*time - track.duration);
+        if (track.samples.empty()) track.start = track.end = *time;
+        if (*time == track.end) return true;
+        if (*time < track.end) return Fail("a fragment that goes back in time");
+        const std::uint64_t longer = track.samples.back().duration + (*time - track.end);
         if (longer > std::numeric_limits<std::uint32_t>::max()) return Fail("a gap too long between fragments");
         track.samples.back().duration = static_cast<std::uint32_t>(longer);
-        track.duration = *time;
+        track.end = *time;
         return true;
     }
 
@@ -274,7 +275,7 @@ private:
             sample.size = flags & trun::kSize ? reader.U32() : defaults.size;
             sample.flags = flags & trun::kFlags ? reader.U32() : i == 0 ? firstFlags : defaults.flags;
             sample.compositionOffset = flags & trun::kCompositionOffset ? reader.U32() : 0;
-            track.duration += sample.duration;
+            track.end += sample.duration;
             bytes += sample.size;
         }
         if (count == 0) return true;

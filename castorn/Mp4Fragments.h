@@ -34,7 +34,9 @@ struct Mp4Track {
     std::uint32_t id = 0;
     Mp4SampleDefaults defaults;  // the trex's
     bool signedOffsets = false;  // a trun of version 1 gave them
-    std::uint64_t duration = 0;  // in the track's own timescale
+    std::uint64_t start = 0;     // when its first sample begins, in its own timescale
+    std::uint64_t end = 0;       // when its last one ends
+    std::uint64_t Duration() const { return end - start; }
     std::vector<Mp4Sample> samples;
     std::vector<Mp4Run> runs;
 };

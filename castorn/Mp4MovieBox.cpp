@@ -8,11 +8,14 @@
 #include <algorithm>
 #include <functional>
 #include <limits>
+#include <numeric>
 #include <vector>
 
 namespace castorn {
 
 namespace {
+
+constexpr std::uint64_t kNarrow = std::numeric_limits<std::uint32_t>::max();
 
 // mvhd, tkhd and mdhd alike: version and flags, two times, a few bytes (the timescale,
 // or the track's id and a reserved word), the duration, and the rest.
@@ -21,7 +24,7 @@ struct TimedHeader {
     std::uint32_t flags = 0;
     std::uint64_t created = 0;
     std::uint64_t modified = 0;
-    std::string_view middle;
+    std::string middle;
     std::uint64_t duration = 0;
     std::string_view rest;
     std::uint32_t Timescale() const
@@ -46,7 +49,7 @@ std::optional<TimedHeader> ReadTimedHeader(std::string_view box, std::size_t mid
     reader.Skip(middleBytes);
     header.duration = reader.Read(time);
     if (!reader.ok() || header.version > 1) return std::nullopt;
-    header.middle = payload.substr(middleAt, middleBytes);
+    header.middle = std::string(payload.substr(middleAt, middleBytes));
     header.rest = payload.substr(payload.size() - reader.Left());
     return header;
 }
@@ -54,7 +57,6 @@ std::optional<TimedHeader> ReadTimedHeader(std::string_view box, std::size_t mid
 // Version 0 kept while every time fits it.
 void WriteTimedHeader(BoxWriter& out, std::string_view type, const TimedHeader& header, std::uint64_t duration)
 {
-    constexpr std::uint64_t kNarrow = std::numeric_limits<std::uint32_t>::max();
     const bool wide = header.version == 1 || std::max({header.created, header.modified, duration}) > kNarrow;
     const int time = wide ? 8 : 4;
     out.BeginFull(type, wide ? 1 : 0, header.flags);
@@ -63,6 +65,25 @@ void WriteTimedHeader(BoxWriter& out, std::string_view type, const TimedHeader& 
     out.Append(header.middle);
     out.Put(duration, time);
     out.Append(header.rest);
+    out.End();
+}
+
+// Nothing shown for `empty`, then the media from its start for `media`.
+void WriteLateStart(BoxWriter& out, std::uint64_t empty, std::uint64_t media)
+{
+    const bool wide = std::max(empty, media) > kNarrow;
+    const int field = wide ? 8 : 4;
+    constexpr std::uint32_t kNormalRate = 0x10000;
+    out.Begin("edts");
+    out.BeginFull("elst", wide ? 1 : 0, 0);
+    out.U32(2);
+    out.Put(empty, field);
+    out.Put(~std::uint64_t{0}, field);  // a media time of -1: an empty edit
+    out.U32(kNormalRate);
+    out.Put(media, field);
+    out.Put(0, field);
+    out.U32(kNormalRate);
+    out.End();
     out.End();
 }
 
@@ -104,20 +125,42 @@ public:
     {
         const std::string_view moov = m_movie.moov;
         std::vector<Mp4Box> children;
-        const auto mvhd = ReadTimedHeader(FindChild(moov, "mvhd"), 4);
+        auto mvhd = ReadTimedHeader(FindChild(moov, "mvhd"), 4);
         if (!ChildBoxes(moov, children) || !mvhd || mvhd->Timescale() == 0) return std::nullopt;
-        m_movieTimescale = mvhd->Timescale();
-        for (const Mp4Box& child : children) {
-            if (child.type != "trak") continue;
-            if (m_tracks.size() >= m_movie.tracks.size()) return std::nullopt;
-            auto trak = WriteTrack(BoxBytes(moov, child), m_movie.tracks[m_tracks.size()]);
+        std::vector<std::string_view> traks;
+        for (const Mp4Box& child : children)
+            if (child.type == "trak") traks.push_back(BoxBytes(moov, child));
+        const auto timescale = MovieTimescale(traks, mvhd->Timescale());
+        if (traks.size() != m_movie.tracks.size() || !timescale) return std::nullopt;
+        m_movieTimescale = *timescale;
+        for (std::size_t i = 0; i < traks.size(); ++i) {
+            auto trak = WriteTrack(traks[i], m_movie.tracks[i]);
             if (!trak) return std::nullopt;
             m_tracks.push_back(std::move(*trak));
         }
+        BoxWriter scale;
+        scale.U32(m_movieTimescale);
+        mvhd->middle = scale.Bytes();
         return WriteMovie(*mvhd);
     }
 
 private:
+    // A track that begins later than the movie gets an edit list that says so, in a
+    // movie timescale that counts that start exactly in the track's own units. Edit
+    // lists already there count in the movie's timescale, which then stays.
+    std::optional<std::uint32_t> MovieTimescale(const std::vector<std::string_view>& traks, std::uint32_t given) const
+    {
+        const bool late = std::ranges::any_of(m_movie.tracks, [](const Mp4Track& track) { return track.start > 0; });
+        if (!late) return given;
+        std::uint64_t timescale = given;
+        for (std::size_t i = 0; i < traks.size() && i < m_movie.tracks.size(); ++i) {
+            const auto mdhd = ReadTimedHeader(FindChild(FindChild(traks[i], "mdia"), "mdhd"), 4);
+            if (!FindChild(traks[i], "edts").empty() || !mdhd || mdhd->Timescale() == 0) return std::nullopt;
+            if (m_movie.tracks[i].start > 0) timescale = std::lcm(timescale, std::uint64_t{mdhd->Timescale()});
+        }
+        return timescale <= kNarrow ? std::optional(static_cast<std::uint32_t>(timescale)) : std::nullopt;
+    }
+
     std::string WriteMovie(const TimedHeader& mvhd) const
     {
         std::size_t index = 0;
@@ -136,13 +179,18 @@ private:
         const auto mdhd = ReadTimedHeader(FindChild(FindChild(trak, "mdia"), "mdhd"), 4);
         const auto tkhd = ReadTimedHeader(FindChild(trak, "tkhd"), 8);
         if (!mdhd || !tkhd || mdhd->Timescale() == 0) return std::nullopt;
-        const std::uint64_t inMovie = gst_util_uint64_scale_round(track.duration, m_movieTimescale, mdhd->Timescale());
-        m_longest = std::max(m_longest, inMovie);
+        const auto inMovie = [&](std::uint64_t time) {
+            return gst_util_uint64_scale_round(time, m_movieTimescale, mdhd->Timescale());
+        };
+        const std::uint64_t start = inMovie(track.start);
+        const std::uint64_t media = inMovie(track.Duration());
+        m_longest = std::max(m_longest, start + media);
         bool ok = true;
         BoxWriter out;
         const bool written = WriteContainer(out, trak, [&](BoxWriter& into, std::string_view child) {
             const std::string_view type = TypeOf(child);
-            if (type == "tkhd") WriteTimedHeader(into, type, *tkhd, inMovie);
+            if (type == "tkhd") WriteTimedHeader(into, type, *tkhd, start + media);
+            if (type == "tkhd" && track.start > 0) WriteLateStart(into, start, media);
             if (type == "mdia") ok = WriteMedia(into, child, *mdhd, track);
             return type == "tkhd" || type == "mdia";
         });
@@ -154,7 +202,7 @@ private:
         bool ok = true;
         const bool written = WriteContainer(out, mdia, [&](BoxWriter& into, std::string_view child) {
             const std::string_view type = TypeOf(child);
-            if (type == "mdhd") WriteTimedHeader(into, type, mdhd, track.duration);
+            if (type == "mdhd") WriteTimedHeader(into, type, mdhd, track.Duration());
             if (type == "minf") ok = WriteMediaInformation(into, child, track);
             return type == "mdhd" || type == "minf";
         });

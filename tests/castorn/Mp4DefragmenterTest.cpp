@@ -110,28 +110,35 @@ std::string Mp4Defragmenter::s_recorded;
 
 }  // namespace
 
-TEST_F(Mp4Defragmenter, AFinishedRecordingBecomesAnOrdinaryMp4OfTheVeryPacketsItHeld)
+// Both tracks, every packet with its times, size, digest and key flag, and the tracks'
+// durations as ffprobe reads them, are the same in the ordinary file as in the fragments.
+void ExpectMadeOrdinary(const std::string& path)
 {
-    const std::vector<std::string> fragmented = TopLevelBoxes(m_path);
+    const std::vector<std::string> fragmented = TopLevelBoxes(path);
     ASSERT_GT(std::count(fragmented.begin(), fragmented.end(), "moof"), 20) << "the recording's own fragments";
-    const std::string packets = PacketListing(m_path);
-    const std::string durations = Durations(m_path, "stream");
-    const auto mode = fs::status(m_path).permissions();
+    const std::string packets = PacketListing(path);
+    const std::string durations = Durations(path, "stream");
+    const auto mode = fs::status(path).permissions();
 
     std::string why;
-    ASSERT_TRUE(castorn::DefragmentMp4(m_path, why)) << why;
-    ExpectOrdinaryMp4(m_path);
-    const std::vector<std::string> ordinary = TopLevelBoxes(m_path);
-    EXPECT_EQ(ordinary, (std::vector<std::string>{"ftyp", "moov", "mdat"}));
-    EXPECT_EQ(PacketListing(m_path), packets) << "both tracks, every packet, its times, size, digest and key flag";
+    ASSERT_TRUE(castorn::DefragmentMp4(path, why)) << why;
+    ExpectOrdinaryMp4(path);
+    EXPECT_EQ(TopLevelBoxes(path), (std::vector<std::string>{"ftyp", "moov", "mdat"}));
+    EXPECT_EQ(PacketListing(path), packets);
     EXPECT_NE(packets.find(",K_"), std::string::npos);
-    EXPECT_EQ(Durations(m_path, "stream"), durations);
+    EXPECT_EQ(Durations(path, "stream"), durations);
+    EXPECT_EQ(fs::status(path).permissions(), mode);
+    const fs::path folder = fs::path(path).parent_path();
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1) << "nothing left beside it";
+}
+
+TEST_F(Mp4Defragmenter, AFinishedRecordingBecomesAnOrdinaryMp4OfTheVeryPacketsItHeld)
+{
+    const std::string durations = Durations(m_path, "stream");
+    ExpectMadeOrdinary(m_path);
     // The longest track's: the fragments' reading adds the first picture's delay for
     // B-frames, which an ordinary file without an edit list leaves out.
     EXPECT_EQ(Durations(m_path, "format"), durations.substr(0, durations.find('\n') + 1)) << durations;
-    EXPECT_EQ(fs::status(m_path).permissions(), mode);
-    EXPECT_EQ(fs::directory_iterator(m_dir.Path())->path(), m_path) << "nothing left beside it";
-    EXPECT_EQ(std::distance(fs::directory_iterator(m_dir.Path()), fs::directory_iterator()), 1);
 }
 
 TEST_F(Mp4Defragmenter, AnOrdinaryMp4IsLeftAsItIs)
