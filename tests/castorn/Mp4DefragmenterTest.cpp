@@ -51,9 +51,53 @@ void RecordFragmented(const std::string& path, int seconds)
     ASSERT_TRUE(end && GST_MESSAGE_TYPE(end.get()) == GST_MESSAGE_EOS);
 }
 
-std::string Durations(const std::string& file, const char* of)
+// What ffprobe says of `entries` ("stream=duration"), one line each.
+std::string Probed(const std::string& file, const std::string& entries)
 {
-    return CommandOutput("ffprobe -v error -show_entries " + std::string(of) + "=duration -of csv=p=0 '" + file + "'");
+    return CommandOutput("ffprobe -v error -show_entries " + entries + " -of csv=p=0 '" + file + "'");
+}
+
+std::uint64_t Number(const std::string& bytes, std::size_t at, int count)
+{
+    std::uint64_t value = 0;
+    for (int i = 0; i < count; ++i) value = value << 8 | static_cast<unsigned char>(bytes[at + i]);
+    return value;
+}
+
+void PutNumber(std::string& bytes, std::size_t at, int count, std::uint64_t value)
+{
+    for (int i = count - 1; i >= 0; --i, value >>= 8) bytes[at + i] = static_cast<char>(value & 0xff);
+}
+
+// The boxes in bytes [from, to), as where each begins and its type.
+std::vector<std::pair<std::size_t, std::string>> Boxes(const std::string& bytes, std::size_t from, std::size_t to)
+{
+    std::vector<std::pair<std::size_t, std::string>> boxes;
+    for (std::size_t at = from; at + 8 <= to; at += Number(bytes, at, 4)) {
+        boxes.emplace_back(at, bytes.substr(at + 4, 4));
+        if (Number(bytes, at, 4) < 8) break;
+    }
+    return boxes;
+}
+
+// Every fragment of track `track` begins `delay` later: the track starts that much
+// after the others, as a recording's sound may.
+void DelayTrack(const std::string& path, std::uint32_t track, std::uint64_t delay)
+{
+    std::string bytes = ReadFile(path);
+    const auto end = [&](std::size_t at) { return at + Number(bytes, at, 4); };
+    for (const auto& [moof, type] : Boxes(bytes, 0, bytes.size())) {
+        if (type != "moof") continue;
+        for (const auto& [traf, inMoof] : Boxes(bytes, moof + 8, end(moof))) {
+            const auto children = Boxes(bytes, traf + 8, end(traf));
+            if (inMoof != "traf" || children.empty() || Number(bytes, children[0].first + 12, 4) != track) continue;
+            for (const auto& [tfdt, inTraf] : children) {
+                const int size = bytes[tfdt + 8] == 1 ? 8 : 4;
+                if (inTraf == "tfdt") PutNumber(bytes, tfdt + 12, size, Number(bytes, tfdt + 12, size) + delay);
+            }
+        }
+    }
+    ASSERT_TRUE(WriteFile(path, bytes));
 }
 
 // The files a folder holds, and each one's bytes.
@@ -117,7 +161,7 @@ void ExpectMadeOrdinary(const std::string& path)
     const std::vector<std::string> fragmented = TopLevelBoxes(path);
     ASSERT_GT(std::count(fragmented.begin(), fragmented.end(), "moof"), 20) << "the recording's own fragments";
     const std::string packets = PacketListing(path);
-    const std::string durations = Durations(path, "stream");
+    const std::string durations = Probed(path, "stream=duration");
     const auto mode = fs::status(path).permissions();
 
     std::string why;
@@ -126,7 +170,7 @@ void ExpectMadeOrdinary(const std::string& path)
     EXPECT_EQ(TopLevelBoxes(path), (std::vector<std::string>{"ftyp", "moov", "mdat"}));
     EXPECT_EQ(PacketListing(path), packets);
     EXPECT_NE(packets.find(",K_"), std::string::npos);
-    EXPECT_EQ(Durations(path, "stream"), durations);
+    EXPECT_EQ(Probed(path, "stream=duration"), durations);
     EXPECT_EQ(fs::status(path).permissions(), mode);
     const fs::path folder = fs::path(path).parent_path();
     EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1) << "nothing left beside it";
@@ -134,11 +178,26 @@ void ExpectMadeOrdinary(const std::string& path)
 
 TEST_F(Mp4Defragmenter, AFinishedRecordingBecomesAnOrdinaryMp4OfTheVeryPacketsItHeld)
 {
-    const std::string durations = Durations(m_path, "stream");
+    const std::string durations = Probed(m_path, "stream=duration");
     ExpectMadeOrdinary(m_path);
     // The longest track's: the fragments' reading adds the first picture's delay for
     // B-frames, which an ordinary file without an edit list leaves out.
-    EXPECT_EQ(Durations(m_path, "format"), durations.substr(0, durations.find('\n') + 1)) << durations;
+    EXPECT_EQ(Probed(m_path, "format=duration"), durations.substr(0, durations.find('\n') + 1)) << durations;
+}
+
+TEST_F(Mp4Defragmenter, ASoundTrackThatBeginsLaterKeepsItsStart)
+{
+    constexpr std::uint32_t kSoundTrack = 2;
+    DelayTrack(m_path, kSoundTrack, kRate / 20);
+    const std::string packets = PacketListing(m_path);
+    const std::string starts = Probed(m_path, "stream=start_time");
+    ASSERT_NE(starts.find("0.050000"), std::string::npos) << starts;
+
+    std::string why;
+    ASSERT_TRUE(castorn::DefragmentMp4(m_path, why)) << why;
+    ExpectOrdinaryMp4(m_path);
+    EXPECT_EQ(PacketListing(m_path), packets);
+    EXPECT_EQ(Probed(m_path, "stream=start_time"), starts);
 }
 
 TEST_F(Mp4Defragmenter, AnOrdinaryMp4IsLeftAsItIs)
