@@ -3,6 +3,8 @@
 #include "castorn/GstRef.h"
 #include "castorn/GstRuntime.h"
 #include "castorn/Mp4Defragmenter.h"
+#include "castorn/Mp4Fragments.h"
+#include "castorn/Mp4MovieBox.h"
 #include "castorn/RecordingFile.h"
 
 #include "support/Command.h"
@@ -11,6 +13,9 @@
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -198,6 +203,27 @@ TEST_F(Mp4Defragmenter, ASoundTrackThatBeginsLaterKeepsItsStart)
     ExpectOrdinaryMp4(m_path);
     EXPECT_EQ(PacketListing(m_path), packets);
     EXPECT_EQ(Probed(m_path, "stream=start_time"), starts);
+}
+
+TEST_F(Mp4Defragmenter, ChunksBeyondFourGibibytesGet64BitOffsets)
+{
+    castorn::FragmentedMp4 movie;
+    std::string why;
+    const int fd = open(m_path.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_TRUE(castorn::ReadFragmentedMp4(fd, movie, why)) << why;
+    close(fd);
+    constexpr std::uint64_t kFar = std::uint64_t{5} << 30;
+    const auto moov = castorn::OrdinaryMovieBox(movie, kFar, true);
+    ASSERT_TRUE(moov);
+    EXPECT_EQ(moov->find("stco"), std::string::npos);
+    std::size_t co64 = 0;
+    for (const castorn::Mp4Track& track : movie.tracks) {
+        co64 = moov->find("co64", co64 + 1);
+        ASSERT_NE(co64, std::string::npos);
+        ASSERT_EQ(Number(*moov, co64 + 8, 4), track.runs.size());
+        for (std::size_t i = 0; i < track.runs.size(); ++i)
+            EXPECT_EQ(Number(*moov, co64 + 12 + 8 * i, 8), kFar + track.runs[i].offset);
+    }
 }
 
 TEST_F(Mp4Defragmenter, AnOrdinaryMp4IsLeftAsItIs)
