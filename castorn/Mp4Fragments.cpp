@@ -145,7 +145,8 @@ private:
             box.type == "sidx" || box.type == "styp")
             return true;  // data, or an index of the fragments that goes with them
         if (box.type == "ftyp") return ReadWhole(box, m_movie.ftyp);
-        if (box.type == "moov") return m_movie.moov.empty() && ReadWhole(box, m_movie.moov) && ReadMovie();
+        if (box.type == "moov" && !m_movie.moov.empty()) return Fail("a second moov box: " + Where(box));
+        if (box.type == "moov") return ReadWhole(box, m_movie.moov) && ReadMovie();
         if (box.type == "moof") return ReadFragment(box);
         return Fail("a box the rewrite does not know: " + Where(box));
     }
