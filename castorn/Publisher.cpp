@@ -61,8 +61,8 @@ Json::Value FailureParams(const Failure& failure)
 
 }  // namespace
 
-Publisher::Publisher(EngineLoop& loop, Notifier& notifier, BackgroundAudio& background)
-    : m_loop(loop), m_notifier(notifier), m_background(background), m_retired(loop), m_recorder(loop, notifier)
+Publisher::Publisher(EngineLoop& loop, const std::shared_ptr<Notifier>& notifier, BackgroundAudio& background)
+    : m_loop(loop), m_notifier(*notifier), m_background(background), m_retired(loop), m_recorder(loop, notifier)
 {}
 
 // The members go in their declared order; only the timers, which call this object, are cancelled first.

@@ -39,7 +39,7 @@ struct PublishJob {
 
 class Publisher {
 public:
-    Publisher(EngineLoop& loop, Notifier& notifier, BackgroundAudio& background);
+    Publisher(EngineLoop& loop, const std::shared_ptr<Notifier>& notifier, BackgroundAudio& background);
     ~Publisher();
     Publisher(const Publisher&) = delete;
     Publisher& operator=(const Publisher&) = delete;
