@@ -15,6 +15,10 @@ public:
     // The loopback carries at most `kbps` in each direction, with a modem's queue.
     static void Limit(int kbps);
     static void Unlimit();
+    // Each socket's kernel keeps at most `bytes` received that its program has not read:
+    // a stopped server stops acknowledging within seconds, as one whose buffer is full,
+    // rather than taking minutes of a stream into a buffer that grows.
+    static void BoundReceiveBuffers(int bytes);
 };
 
 }  // namespace test_support
