@@ -200,6 +200,13 @@ void FallbackSource::SetEnding()
     m_joint.SetEnding();
 }
 
+void FallbackSource::Withdraw()
+{
+    if (m_pending) DropPending();
+    m_opener.reset();
+    SwitchTo(nullptr, 0);
+}
+
 // In place of what fed the joint so far. Takes the caller's reference.
 void FallbackSource::Feed(GstElement* bin)
 {

@@ -49,6 +49,10 @@ public:
     void Tend();
     // The pipeline is ending: a source that is back is no longer taken.
     void SetEnding();
+    // Before the pipeline stops: what feeds the joint is taken out and stopped off this
+    // thread when its pad is idle (a device may hang at stopping); one still pushing
+    // goes with the pipeline, whose stop ends the push.
+    void Withdraw();
 
     static constexpr std::chrono::milliseconds kRetryPeriod{1000};
     // How long a source that opened may take to deliver its first media.

@@ -227,6 +227,21 @@ TEST_F(FallbackSwitch, ASourceStuckInsideIsReplacedAtOnceAndStoppedOnceItGoesOn)
     EXPECT_TRUE(LingeringWork::Await(kBound));
 }
 
+TEST_F(FallbackSwitch, APipelineEndedWhileItsSourceIsStuckInsideIsNotHeldUp)
+{
+    m_inside.Shut();
+    ASSERT_TRUE(m_inside.AwaitStuck());
+    auto end = std::async(std::launch::async, [this] {
+        m_fallback->Withdraw();
+        gst_element_set_state(m_pipeline, GST_STATE_NULL);
+    });
+    const bool returned = end.wait_for(kBound) == std::future_status::ready;
+    EXPECT_TRUE(m_inside.Stuck());
+    m_inside.Open();
+    end.get();
+    EXPECT_TRUE(returned) << "the pipeline's stop waited for the stuck source";
+}
+
 TEST_F(FallbackSwitch, APipelineEndedInTheMiddleOfASwitchLeavesNothingBehind)
 {
     ASSERT_TRUE(LoseWhileStuck(m_downstream));
