@@ -44,6 +44,11 @@ GstPadProbeReturn KeepHolding(GstPad*, GstPadProbeInfo*, gpointer)
     return GST_PAD_PROBE_OK;
 }
 
+void Unlink(GstPad* pad)
+{
+    if (const PadRef peer(gst_pad_get_peer(pad)); peer) gst_pad_unlink(pad, peer.get());
+}
+
 // Whatever `bin` pushes from now on goes nowhere, without the error an unlinked pad
 // would give; its hold, if it has one, is let go.
 void Mute(GstElement* bin, gulong hold)
@@ -197,6 +202,12 @@ void FallbackSource::SetEnding()
     // A source held at its pad would hold the end of stream up.
     if (m_pending) DropPending();
     m_opener.reset();
+    // So would the next feed of a switch under way, and it carries the end: it is linked
+    // now, beside a push of the feed before that may still be on its way into the joint.
+    if (m_unlinking) {
+        Unlink(PadRef(gst_element_get_static_pad(m_current, "src")).get());
+        FinishSwitch();
+    }
     m_joint.SetEnding();
 }
 
@@ -253,7 +264,7 @@ void FallbackSource::SwitchTo(GstElement* bin, gulong hold)
 GstPadProbeReturn FallbackSource::OnIdle(GstPad* pad, GstPadProbeInfo*, gpointer data)
 {
     const auto& unlinking = *static_cast<std::shared_ptr<Unlinking>*>(data);
-    if (const PadRef peer(gst_pad_get_peer(pad)); peer) gst_pad_unlink(pad, peer.get());
+    Unlink(pad);
     unlinking->done = true;
     if (const ElementRef bin(gst_pad_get_parent_element(pad)); bin)
         gst_element_post_message(bin.get(), News(bin.get(), kFeedUnlinked, unlinking->source, unlinking->serial));

@@ -153,7 +153,8 @@ protected:
     }
 
     // As the engine's loop: the bus's messages to the source, which is tended between
-    // them, until `done` or the bound. Errors the source does not take are kept.
+    // them, until `done` or the bound. Errors the source does not take are kept, and the
+    // pipeline's end is noted.
     template <class Done>
     bool Drive(Done done)
     {
@@ -162,9 +163,11 @@ protected:
         while (!done()) {
             if (std::chrono::steady_clock::now() > deadline) return false;
             const std::unique_ptr<GstMessage, GstMessageUnref> message(gst_bus_timed_pop(bus.get(), 20 * GST_MSECOND));
-            if (message && !m_fallback->TakeMessage(message.get()) &&
-                GST_MESSAGE_TYPE(message.get()) == GST_MESSAGE_ERROR)
-                m_errors.push_back(GST_OBJECT_NAME(GST_MESSAGE_SRC(message.get())));
+            if (message && !m_fallback->TakeMessage(message.get())) {
+                if (GST_MESSAGE_TYPE(message.get()) == GST_MESSAGE_ERROR)
+                    m_errors.push_back(GST_OBJECT_NAME(GST_MESSAGE_SRC(message.get())));
+                m_ended = m_ended || GST_MESSAGE_TYPE(message.get()) == GST_MESSAGE_EOS;
+            }
             m_fallback->Tend();
         }
         return true;
@@ -203,6 +206,7 @@ protected:
     std::atomic<int> m_tone{0};
     std::atomic<int> m_silence{0};
     std::vector<std::string> m_errors;
+    bool m_ended = false;
 };
 
 }  // namespace
@@ -225,6 +229,19 @@ TEST_F(FallbackSwitch, ASourceStuckInsideIsReplacedAtOnceAndStoppedOnceItGoesOn)
     EXPECT_TRUE(m_inside.Stuck()) << "the stand-in fed while the source was still stuck";
     m_inside.Open();
     EXPECT_TRUE(LingeringWork::Await(kBound));
+}
+
+TEST_F(FallbackSwitch, TheEndOfStreamAskedInTheMiddleOfASwitchComesThroughTheNextFeed)
+{
+    ASSERT_TRUE(LoseWhileStuck(m_downstream));
+    m_downstream.Open();  // the switch's news is on the bus, not yet read
+    m_fallback->SetEnding();
+    auto send = std::async(std::launch::async, [this] { gst_element_send_event(m_pipeline, gst_event_new_eos()); });
+    const bool sent = send.wait_for(kBound) == std::future_status::ready;
+    EXPECT_TRUE(Drive([this] { return m_ended; })) << "the pipeline ended";
+    send.get();
+    EXPECT_TRUE(sent) << "the end of stream waited for a feed held at its pad";
+    EXPECT_EQ(m_errors, std::vector<std::string>{});
 }
 
 TEST_F(FallbackSwitch, APipelineEndedWhileItsSourceIsStuckInsideIsNotHeldUp)
