@@ -41,7 +41,7 @@ Castorn::Castorn(ICastornNotify* notify)
           [notifier = m_sharedNotifier](const std::string& json) { notifier->SendText(json); })),
       m_loop(std::make_unique<EngineLoop>())
 {
-    m_publisher = std::make_unique<Publisher>(*m_loop, m_notifier, *m_background);
+    m_publisher = std::make_unique<Publisher>(*m_loop, m_sharedNotifier, *m_background);
     m_loop->Post(PreloadPlugins);
 }
 

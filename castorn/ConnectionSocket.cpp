@@ -114,6 +114,11 @@ void ConnectionSocket::BoundBuffer(int bytes) const
     if (Same()) setsockopt(m_fd, SOL_SOCKET, SO_SNDBUF, &buffer, sizeof buffer);
 }
 
+std::optional<StaleSession> ConnectionSocket::Session() const
+{
+    return Same() ? StaleSession::Of(m_fd) : std::nullopt;
+}
+
 void ConnectionSocket::DiscardOnClose() const
 {
     if (!Same()) return;

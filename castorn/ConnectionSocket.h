@@ -4,6 +4,8 @@
 // is reset rather than left to drain its old data into the server.
 #pragma once
 
+#include "castorn/StaleSession.h"
+
 #include <sys/types.h>
 
 #include <chrono>
@@ -32,6 +34,8 @@ public:
     void BoundBuffer(int bytes) const;
     // Its close discards what waits and resets the connection.
     void DiscardOnClose() const;
+    // Its two ends, for ending the server's side should the reset be lost.
+    std::optional<StaleSession> Session() const;
 
 private:
     bool Same() const;  // the descriptor still holds the socket claimed

@@ -8,6 +8,11 @@ namespace castorn {
 
 enum class FlvTagKind { Header, Audio, VideoKey, VideoDelta, Script, Unknown };
 
+constexpr bool IsVideo(FlvTagKind kind)
+{
+    return kind == FlvTagKind::VideoKey || kind == FlvTagKind::VideoDelta;
+}
+
 // `data` holds the start of one buffer of flvmux output.
 FlvTagKind ClassifyFlvTag(const std::uint8_t* data, std::size_t size);
 

@@ -61,8 +61,8 @@ Json::Value FailureParams(const Failure& failure)
 
 }  // namespace
 
-Publisher::Publisher(EngineLoop& loop, Notifier& notifier, BackgroundAudio& background)
-    : m_loop(loop), m_notifier(notifier), m_background(background), m_retired(loop), m_recorder(loop, notifier)
+Publisher::Publisher(EngineLoop& loop, const std::shared_ptr<Notifier>& notifier, BackgroundAudio& background)
+    : m_loop(loop), m_notifier(*notifier), m_background(background), m_retired(loop), m_recorder(loop, notifier)
 {}
 
 // The members go in their declared order; only the timers, which call this object, are cancelled first.
@@ -95,6 +95,7 @@ void Publisher::Begin(PublishJob job)
     const auto& audio = job.capture.audio;
     m_refusals = 0;
     m_hadConnection = false;
+    m_lostSession.reset();
     m_queueLimit = std::max<std::size_t>(kMinQueueLimit,
                                          static_cast<std::size_t>(video.bitrate + audio.bitrate) / 8 * kQueueSeconds);
     m_congestion.emplace(
@@ -195,12 +196,14 @@ void Publisher::DropSender()
 void Publisher::Lost(const Failure& failure)
 {
     const bool wasConnected = m_connected;
-    if (m_sender) m_sender->Abandon();
+    const auto session = m_sender ? m_sender->Abandon() : std::nullopt;
+    if (wasConnected) m_lostSession = session;
     DropSender();
     if (wasConnected) m_notifier.Send(cn::kDisconnected, FailureParams(failure));
     // Our own lost session may hold the stream at the server a while yet: that is no refusal.
-    const bool refusal = (failure.reason == cn::kReasonRejected && !(m_hadConnection && AlreadyPublishing(failure))) ||
-                         failure.reason == cn::kReasonTls;
+    const bool oursHeld = m_hadConnection && AlreadyPublishing(failure);
+    if (oursHeld) EndLostSession();
+    const bool refusal = (failure.reason == cn::kReasonRejected && !oursHeld) || failure.reason == cn::kReasonTls;
     m_refusals = refusal ? m_refusals + 1 : 0;
     // A stream that has been on air keeps trying: the uplink may come back any time.
     const bool final = !m_hadConnection && m_refusals >= kRefusalLimit;
@@ -210,6 +213,16 @@ void Publisher::Lost(const Failure& failure)
     if (!wasConnected || refusal) m_notifier.SendPublishError(told, final);
     // Given up: the capture goes on, the reason stays the last word until off air.
     if (!final) ScheduleRetry(told);
+}
+
+// Once per loss: should the server hold on regardless (another publisher under our name),
+// the attempts space out as after any failure.
+void Publisher::EndLostSession()
+{
+    if (!m_lostSession) return;
+    m_lostSession->End();
+    m_lostSession.reset();
+    m_backoff.Reset();
 }
 
 void Publisher::ScheduleRetry(const Failure& failure)
@@ -241,6 +254,7 @@ void Publisher::Poll()
     if (!m_connected && m_sender->Connected()) {
         m_connected = true;
         m_hadConnection = true;
+        m_lostSession.reset();
         m_connectedAt = now;
         m_lastDelivery = now;
         m_congestion->Restart(now, m_sender->Flow().delivered);

@@ -11,6 +11,7 @@
 #include "castorn/Recorder.h"
 #include "castorn/RetiredSenders.h"
 #include "castorn/SendStatistics.h"
+#include "castorn/StaleSession.h"
 #include "interface/EngineInterface.h"
 
 #include <chrono>
@@ -38,7 +39,7 @@ struct PublishJob {
 
 class Publisher {
 public:
-    Publisher(EngineLoop& loop, Notifier& notifier, BackgroundAudio& background);
+    Publisher(EngineLoop& loop, const std::shared_ptr<Notifier>& notifier, BackgroundAudio& background);
     ~Publisher();
     Publisher(const Publisher&) = delete;
     Publisher& operator=(const Publisher&) = delete;
@@ -58,6 +59,7 @@ private:
     void Connect();
     void Lost(const Failure& failure);
     void ScheduleRetry(const Failure& failure);
+    void EndLostSession();  // the server's side of our last lost connection, see StaleSession
     void Poll();
     void Adapt(SendStatistics::Clock::time_point now);  // to how the connection keeps up
     void ReportStatistics();
@@ -111,6 +113,7 @@ private:
     SenderFlow m_flow;
     SendStatistics::Clock::time_point m_lastDelivery;  // when the network last took anything
     bool m_hadConnection = false;                      // on this stay on air
+    std::optional<StaleSession> m_lostSession;         // the last connection given up while on air
     std::unique_ptr<CapturePipeline> m_capture;
     std::unique_ptr<BusWatch> m_captureWatch;
     Recorder m_recorder;                                       // goes first: it takes its tap off the capture

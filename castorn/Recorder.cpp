@@ -3,6 +3,8 @@
 #include "castorn/BusWatch.h"
 #include "castorn/CapturePipeline.h"
 #include "castorn/EngineLoop.h"
+#include "castorn/LingeringWork.h"
+#include "castorn/Mp4Defragmenter.h"
 #include "castorn/Notifier.h"
 #include "interface/EngineInterface.h"
 
@@ -30,7 +32,8 @@ Json::Value PathParams(const std::string& path)
 
 }  // namespace
 
-Recorder::Recorder(EngineLoop& loop, Notifier& notifier) : m_loop(loop), m_notifier(notifier) {}
+Recorder::Recorder(EngineLoop& loop, std::shared_ptr<Notifier> notifier) : m_loop(loop), m_notifier(std::move(notifier))
+{}
 
 Recorder::~Recorder()
 {
@@ -78,7 +81,7 @@ void Recorder::Begin()
     m_capture->TapEncoded(
         [file](CapturePipeline::Track track, GstPad* pad, GstBuffer* buffer) { file->Push(track, pad, buffer); });
     m_capture->RequestKeyFrame();
-    m_notifier.Send(cn::kRecordingStarted, PathParams(file->Path()));
+    m_notifier->Send(cn::kRecordingStarted, PathParams(file->Path()));
 }
 
 void Recorder::End()
@@ -89,10 +92,20 @@ void Recorder::End()
     const std::string path = m_file->Path();
     const bool written = m_file->Finish(kFinishLimit);
     m_file.reset();
-    if (written)
-        m_notifier.Send(cn::kRecordingStopped, PathParams(path));
-    else
+    if (!written) {
         Failed(RecordingTrouble::CannotWrite, path, "the end of the recording could not be written");
+        return;
+    }
+    m_notifier->Send(cn::kRecordingStopped, PathParams(path));
+    // Off the loop: a long recording takes a while to copy, and going off air or
+    // releasing the engine does not wait for it.
+    LingeringWork::Start("castorn-mp4", [path, notifier = m_notifier] {
+        std::string why;
+        Json::Value params = PathParams(path);
+        params["ordinary"] = DefragmentMp4(path, why);
+        params["message"] = why;
+        notifier->Send(cn::kRecordingFinalized, params);
+    });
 }
 
 void Recorder::OnMessage(GstMessage* message)
@@ -119,7 +132,7 @@ void Recorder::Failed(RecordingTrouble trouble, const std::string& path, const s
     Json::Value params = PathParams(path);
     params["reason"] = trouble == RecordingTrouble::DiskFull ? cn::kRecordingDiskFull : cn::kRecordingCannotWrite;
     params["message"] = why;
-    m_notifier.Send(cn::kRecordingFailed, params);
+    m_notifier->Send(cn::kRecordingFailed, params);
 }
 
 }  // namespace castorn

@@ -1,5 +1,6 @@
 // The copy of what is streamed: while recording is asked for and the engine is on
 // air, what the encoders give goes to a file as well, whatever the connection does.
+// A file that ends normally is then made an ordinary MP4 on a thread of its own.
 // On the engine loop's thread.
 #pragma once
 
@@ -18,7 +19,9 @@ class Notifier;
 
 class Recorder {
 public:
-    Recorder(EngineLoop& loop, Notifier& notifier);
+    // The notifier is shared with the work that makes a finished file an ordinary MP4,
+    // which may end after the recorder.
+    Recorder(EngineLoop& loop, std::shared_ptr<Notifier> notifier);
     ~Recorder();
     Recorder(const Recorder&) = delete;
     Recorder& operator=(const Recorder&) = delete;
@@ -38,7 +41,7 @@ private:
     void OnMessage(GstMessage* message);
 
     EngineLoop& m_loop;
-    Notifier& m_notifier;
+    std::shared_ptr<Notifier> m_notifier;
     bool m_on = false;
     std::string m_folder;
     CapturePipeline* m_capture = nullptr;

@@ -1,6 +1,7 @@
 #include "castorn/RecordingFile.h"
 
 #include "castorn/GstRef.h"
+#include "castorn/Mp4Box.h"
 
 #include <gst/app/gstappsrc.h>
 
@@ -17,9 +18,6 @@ namespace castorn {
 
 namespace {
 
-// Half a second a fragment: a crash loses the fragment under way and no more, since
-// each goes to the disk whole and unbuffered, and the index stays small.
-constexpr guint kFragmentMs = 500;
 // What may wait for a slow disk before the oldest goes: seconds of any stream.
 constexpr guint64 kBacklogBytes = 32 * 1024 * 1024;
 constexpr int kMaxSameNames = 1000;
@@ -79,13 +77,6 @@ GstClockTime FromStart(GstClockTime running, GstClockTime start)
     return running > start ? running - start : 0;
 }
 
-std::uint64_t BigEndian(const unsigned char* bytes, int count)
-{
-    std::uint64_t value = 0;
-    for (int i = 0; i < count; ++i) value = value << 8 | bytes[i];
-    return value;
-}
-
 // Cuts the file after its last whole top-level box; a fragment's header whose data
 // did not fit goes with it.
 void CutToWholeBoxes(const std::string& path)
@@ -97,17 +88,15 @@ void CutToWholeBoxes(const std::string& path)
     const auto size = static_cast<std::uint64_t>(stats.st_size);
     std::uint64_t at = 0;
     std::uint64_t fragmentAt = 0;  // where the last "moof" began
-    unsigned char header[16];
-    while (pread(fd, header, sizeof header, static_cast<off_t>(at)) >= 8) {
-        std::uint64_t box = BigEndian(header, 4);
-        if (box == 1) box = BigEndian(header + 8, 8);
-        if (box == 0) box = size - at;
-        if (box < 8 || at + box > size) {
-            if (std::memcmp(header + 4, "mdat", 4) == 0 && fragmentAt > 0) at = fragmentAt;
+    char header[16];
+    for (ssize_t got; (got = pread(fd, header, sizeof header, static_cast<off_t>(at))) >= 8;) {
+        Mp4Box box;
+        if (!ReadBoxHeader(std::string_view(header, static_cast<std::size_t>(got)), at, size - at, box)) {
+            if (box.type == "mdat" && fragmentAt > 0) at = fragmentAt;
             break;
         }
-        if (std::memcmp(header + 4, "moof", 4) == 0) fragmentAt = at;
-        at += box;
+        if (box.type == "moof") fragmentAt = at;
+        at = box.End();
     }
     if (at < size && ftruncate(fd, static_cast<off_t>(at)) != 0) {
         // Left as it is: a reader still gets what comes before the broken box.

@@ -40,6 +40,10 @@ public:
     void Abandon();
 
     GstElement* Pipeline() const { return m_pipeline; }
+
+    // Half a second a fragment: a crash loses the fragment under way and no more, since
+    // each goes to the disk whole and unbuffered, and the index stays small.
+    static constexpr guint kFragmentMs = 500;
     const std::string& Path() const { return m_path; }
 
 private:

@@ -39,9 +39,12 @@ std::unique_ptr<RtmpSender> RtmpSender::Create(const PublishAddress& address, st
     }
     g_object_set(source, "is-live", TRUE, "format", GST_FORMAT_TIME, "block", FALSE, "max-bytes",
                  guint64(queueLimit * 2), nullptr);
+    // The engine gives a silent connection up before the element would: it resets it and
+    // keeps its ends, where the element's own close leaves the server holding the stream.
+    constexpr guint kElementTimeout = kSilenceLimit.count() + 5;
     g_object_set(sink, "host", address.host.c_str(), "port", address.port, "application", address.application.c_str(),
                  "stream", address.PublishName().c_str(), "async-connect", TRUE, "sync", FALSE, "async", FALSE,
-                 "chunk-size", kChunkSize, "timeout", static_cast<guint>(kSilenceLimit.count()), nullptr);
+                 "chunk-size", kChunkSize, "timeout", kElementTimeout, nullptr);
     gst_util_set_object_arg(G_OBJECT(sink), "scheme", address.secure ? "rtmps" : "rtmp");
     // Every check of the server's certificate, whatever the element's default becomes.
     g_object_set(sink, "tls-validation-flags", G_TLS_CERTIFICATE_VALIDATE_ALL, nullptr);
@@ -104,7 +107,8 @@ void RtmpSender::HandOn(bool all)
 {
     // Enough for the element to keep the socket busy between two rounds; the rest waits here.
     constexpr guint64 kHandedOnBytes = 16 * 1024;
-    while (!m_queue.Empty() && (all || gst_app_src_get_current_level_bytes(GST_APP_SRC(m_source)) < kHandedOnBytes)) {
+    while (!m_queue.Empty() &&
+           (all || (gst_app_src_get_current_level_bytes(GST_APP_SRC(m_source)) < kHandedOnBytes && SocketHasRoom()))) {
         GstSample* tag = m_queue.Take();
         gst_app_src_push_sample(GST_APP_SRC(m_source), tag);
         gst_sample_unref(tag);
@@ -163,8 +167,16 @@ std::size_t RtmpSender::Queued()
     return m_queue.Bytes() + static_cast<std::size_t>(gst_app_src_get_current_level_bytes(GST_APP_SRC(m_source)));
 }
 
+// What the socket holds beyond its fitted size would wait there, out of reach of dropping,
+// behind whatever the network is retransmitting.
+bool RtmpSender::SocketHasRoom() const
+{
+    return m_socketBytes == 0 || m_socket.Unacknowledged().value_or(0) < static_cast<std::uint64_t>(m_socketBytes);
+}
+
 std::uint64_t RtmpSender::SocketWaiting()
 {
+    std::lock_guard lock(m_queueMutex);
     if (!m_socket.Found() && Connected()) m_socket.Find(m_port);
     return m_socket.Unacknowledged().value_or(0);
 }
@@ -191,15 +203,17 @@ void RtmpSender::FitSocket(int kbps)
     const auto held = std::chrono::duration_cast<std::chrono::milliseconds>(*roundTrip) + kSlack;
     const int bytes = std::max(kLeastBytes, static_cast<int>(kbps / 8 * held.count()));
     // Only a change worth a system call.
+    std::lock_guard lock(m_queueMutex);
     if (std::abs(bytes - m_socketBytes) * 10 < m_socketBytes) return;
     m_socketBytes = bytes;
     m_socket.BoundBuffer(bytes);
 }
 
-void RtmpSender::Abandon()
+std::optional<StaleSession> RtmpSender::Abandon()
 {
     SocketWaiting();
     m_socket.DiscardOnClose();
+    return m_socket.Session();
 }
 
 SenderCounters RtmpSender::Counters()

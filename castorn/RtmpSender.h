@@ -55,7 +55,8 @@ public:
     // Those waiting to be handed on are dropped at once.
     void DropVideo(bool drop);
     // The connection is given up: its close drops what still waits instead of sending it.
-    void Abandon();
+    // Its ends, when it was made.
+    std::optional<StaleSession> Abandon();
 
     // How long the connection may take nothing at all before it is given up.
     static constexpr std::chrono::seconds kSilenceLimit{10};
@@ -64,6 +65,7 @@ public:
 private:
     RtmpSender(GstElement* pipeline, GstElement* source, GstElement* sink, int port, std::size_t queueLimit);
     std::uint64_t SocketWaiting();
+    bool SocketHasRoom() const;  // under m_queueMutex
     GstSample* Rebased(GstSample* tag);                // a copy with this connection's time
     void HandOn(bool all = false);                     // from the queue to the element; under m_queueMutex
     std::uint64_t StatsField(const char* name) const;  // from rtmp2sink's "stats"
@@ -78,8 +80,8 @@ private:
     TagQueue m_queue;
     bool m_dropVideo = false;
     SendBacklog m_backlog;
-    ConnectionSocket m_socket;
-    int m_socketBytes = 0;  // what the socket's buffer was fitted to
+    ConnectionSocket m_socket;  // found, fitted and read under m_queueMutex
+    int m_socketBytes = 0;      // what the socket's buffer was fitted to; 0: not yet
     std::uint64_t m_receivedAtFinish = 0;
 };
 

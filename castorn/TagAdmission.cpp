@@ -6,7 +6,7 @@ TagAdmission::Push TagAdmission::Admit(FlvTagKind kind, bool dropVideo)
 {
     if (kind == FlvTagKind::Header || kind == FlvTagKind::Audio) return Push::Sent;
     const Push push = Gate(kind, dropVideo);
-    const bool video = kind == FlvTagKind::VideoKey || kind == FlvTagKind::VideoDelta;
+    const bool video = IsVideo(kind);
     // Frames before the connection's first key frame were never due; later ones left out are drops.
     if (video && push == Push::Sent)
         ++m_framesSent;

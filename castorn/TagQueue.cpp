@@ -4,15 +4,6 @@
 
 namespace castorn {
 
-namespace {
-
-bool Video(FlvTagKind kind)
-{
-    return kind == FlvTagKind::VideoKey || kind == FlvTagKind::VideoDelta;
-}
-
-}  // namespace
-
 TagQueue::~TagQueue()
 {
     for (const Tag& tag : m_tags) gst_sample_unref(tag.sample);
@@ -38,7 +29,7 @@ int TagQueue::DropVideo()
 {
     int dropped = 0;
     const auto kept =
-        std::stable_partition(m_tags.begin(), m_tags.end(), [](const Tag& tag) { return !Video(tag.kind); });
+        std::stable_partition(m_tags.begin(), m_tags.end(), [](const Tag& tag) { return !IsVideo(tag.kind); });
     for (auto tag = kept; tag != m_tags.end(); ++tag) {
         m_bytes -= tag->bytes;
         gst_sample_unref(tag->sample);

@@ -138,8 +138,13 @@ inline constexpr char kBackgroundAudio[] = "OnBackgroundAudio";
 // file's full name. {"path": string}: a recording began; the file grows in fragments
 // of half a second and reads up to its last whole one if the program dies.
 inline constexpr char kRecordingStarted[] = "OnRecordingStarted";
-// {"path": string}: a recording ended normally and is complete.
+// {"path": string}: a recording ended normally and is complete, still in fragments.
 inline constexpr char kRecordingStopped[] = "OnRecordingStopped";
+// {"path": string, "ordinary": bool, "message": string}: after OnRecordingStopped, the
+// file has been made an ordinary MP4 (index first, one block of media data) that any
+// player seeks in at once, or, with "ordinary" false, it stays in fragments as it was
+// recorded and "message" says why. Not sent once the engine is released.
+inline constexpr char kRecordingFinalized[] = "OnRecordingFinalized";
 // {"reason": kRecordingDiskFull | kRecordingCannotWrite, "path": string, "message": string}:
 // no recording runs any more (or none could begin; "path" is then the file or the
 // folder that failed). What was written stays readable; the stream goes on. The next

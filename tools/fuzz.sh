@@ -13,7 +13,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-all_targets=(profile settings_file publish_address player_list_reply engine_message execute_command engine_settings)
+all_targets=(profile settings_file publish_address player_list_reply engine_message execute_command engine_settings mp4_fragments)
 seconds=600
 jobs=1
 targets=()
@@ -36,6 +36,7 @@ dictionary() {
   case "$1" in
     profile|settings_file) echo "$sources/dictionaries/ini.dict" ;;
     publish_address|engine_settings) echo "$sources/dictionaries/address.dict" ;;
+    mp4_fragments) echo "$sources/dictionaries/mp4.dict" ;;
     *) echo "$sources/dictionaries/json.dict" ;;
   esac
 }

@@ -94,8 +94,12 @@ peers_start_program() {
   (cd "$2" && exec "$1") >"$2/program.log" 2>&1 &
   program=$!
   pids+=($program)
-  window=$(timeout 20 xdotool search --sync --name '^publish_tavisk$' 2>/dev/null | head -1)
-  [ -n "$window" ] || return 1
+  # A generous wait: on a machine busy building, a first start has taken over 20 s.
+  window=$(timeout 60 xdotool search --sync --name '^publish_tavisk$' 2>/dev/null | head -1)
+  if [ -z "$window" ]; then
+    echo "no window; the program says:" && tail -20 "$2/program.log"
+    return 1
+  fi
   xdotool windowfocus --sync "$window"
   sleep 1  # the window takes its first focus ("上麦") after it is shown
 }

@@ -81,6 +81,15 @@ void ExpectNoGapAtTheServer(const std::vector<std::string>& recordings)
 class Recording : public Publishing {
 protected:
     void Record(bool on, const std::string& folder) { ASSERT_TRUE(Command(RecordCommand(on, folder))); }
+    // The recording at `path` ended and was made an ordinary MP4.
+    void ExpectFinalized(const std::string& path, int skip = 0)
+    {
+        const Json::Value finalized = m_log.WaitFor("OnRecordingFinalized", 10s, skip);
+        ASSERT_FALSE(finalized.isNull());
+        EXPECT_EQ(finalized["path"].asString(), path);
+        EXPECT_TRUE(finalized["ordinary"].asBool()) << finalized["message"].asString();
+        ExpectOrdinaryMp4(path);
+    }
     // The path of the next recording begun, or empty.
     std::string Began(int skip = 0)
     {
@@ -101,8 +110,9 @@ TEST_F(Recording, TenSecondsOnAirLeaveAFileOfTheVeryPacketsTheServerGot)
     const std::string path = Began();
     GoOffAir(10s);
     ASSERT_FALSE(m_log.WaitFor("OnRecordingStopped", 5s).isNull());
+    ExpectFinalized(path);
     EXPECT_EQ(m_log.Count("OnRecordingFailed"), 0);
-    ASSERT_EQ(FilesIn(m_folder.Path()), std::vector<std::string>{path});
+    ASSERT_EQ(FilesIn(m_folder.Path()), std::vector<std::string>{path}) << "nothing left beside it";
     EXPECT_NE(path.find("/publish_tavisk 20"), std::string::npos) << path;
 
     const MediaInfo media = Probe(path);
@@ -131,6 +141,7 @@ TEST_F(Recording, AServerGoneForFiveSecondsLeavesNoGapInTheFile)
     ASSERT_FALSE(m_log.WaitFor("OnConnected", 15s, 1).isNull());
     GoOffAir(2s);
     ASSERT_FALSE(m_log.WaitFor("OnRecordingStopped", 5s).isNull());
+    ExpectFinalized(path);
 
     EXPECT_NEAR(Probe(path).duration, m_onAirSeconds, 0.5);
     for (const char* track : {"v", "a"}) {
@@ -155,6 +166,8 @@ TEST_F(Recording, SwitchedOnAirItEndsOneFileAndBeginsAnotherAndTheStreamGoesOn)
     EXPECT_NE(second, first) << "never the same file again";
     GoOffAir(3s);
     ASSERT_EQ(m_log.WaitFor("OnRecordingStopped", 5s, 1)["path"].asString(), second);
+    ExpectFinalized(first);
+    ExpectFinalized(second, 1);
 
     EXPECT_EQ(FilesIn(m_folder.Path()), (std::vector<std::string>{first, second}));
     EXPECT_NEAR(Probe(first).duration, 3, 0.6);
@@ -203,6 +216,7 @@ TEST_F(Recording, AFullDiskIsToldAtOnceWhatWasWrittenStaysReadableAndTheStreamGo
     GoOffAir(3s);
     EXPECT_EQ(m_log.Count("OnDisconnected"), 1) << "the stream went on";
     ExpectNoGapAtTheServer(m_server->Recordings());
+    EXPECT_EQ(m_log.Count("OnRecordingFinalized"), 0) << "a failed recording stays in its fragments";
     EXPECT_GT(ReadTrack(path, "v").packets, 0u) << "what was written reads";
     EXPECT_GT(ReadTrack(path, "a").packets, 0u);
 }

@@ -72,6 +72,7 @@ TEST_F(RecordingProgram, TenSecondsOnAirLeaveTheVeryPacketsTheServerGot)
     m_app->Keys("space");  // going on air left the focus on going off air
     EXPECT_NE(m_app->Close(), -1);
     ASSERT_EQ(Recordings(m_folder.Path()).size(), 1u);
+    ExpectOrdinaryMp4(file);
 
     const MediaInfo media = Probe(file);
     EXPECT_EQ(media.videoCodec, "h264");
@@ -93,6 +94,8 @@ TEST_F(RecordingProgram, KilledEightSecondsInItLeavesAFileOfBothTracks)
     ASSERT_FALSE(file.empty());
     std::this_thread::sleep_until(Clock::now() + 8s);
     m_app->Kill();
+    const std::vector<std::string> boxes = TopLevelBoxes(file);
+    EXPECT_NE(std::find(boxes.begin(), boxes.end(), "moof"), boxes.end()) << "the fragments as they were written";
     for (const char* track : {"v", "a"}) {
         const Track packets = ReadTrack(file, track);
         std::printf("%s: %.2f s of %s after 8 s\n", file.c_str(), packets.last - packets.first, track);

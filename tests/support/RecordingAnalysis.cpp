@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <numeric>
 #include <sstream>
 
@@ -119,6 +120,52 @@ void ExpectSameVideoPackets(const std::string& copy, const std::string& original
     const std::size_t common = std::min<std::size_t>(mine.end() - first, theirs.size());
     EXPECT_GT(common, mine.size() * 8 / 10);
     EXPECT_TRUE(std::equal(first, first + static_cast<std::ptrdiff_t>(common), theirs.begin()));
+}
+
+std::vector<std::string> TopLevelBoxes(const std::string& file)
+{
+    const auto number = [](const unsigned char* bytes, int count) {
+        std::uint64_t value = 0;
+        for (int i = 0; i < count; ++i) value = value << 8 | bytes[i];
+        return value;
+    };
+    std::vector<std::string> types;
+    std::ifstream in(file, std::ios::binary);
+    const auto size = static_cast<std::uint64_t>(fs::file_size(file));
+    unsigned char head[16] = {};
+    for (std::uint64_t at = 0; at < size;) {
+        in.seekg(static_cast<std::streamoff>(at)).read(reinterpret_cast<char*>(head), 16);
+        std::uint64_t box = number(head, 4);
+        if (box == 1) box = number(head + 8, 8);
+        if (box == 0) box = size - at;
+        if (in.gcount() < 8 || box < 8 || box > size - at) {
+            types.push_back("?");
+            break;
+        }
+        types.emplace_back(reinterpret_cast<char*>(head + 4), 4);
+        at += box;
+        in.clear();
+    }
+    return types;
+}
+
+void ExpectOrdinaryMp4(const std::string& file)
+{
+    const std::vector<std::string> boxes = TopLevelBoxes(file);
+    std::string listed;
+    for (const std::string& box : boxes) listed += box + " ";
+    EXPECT_EQ(std::count(boxes.begin(), boxes.end(), "moof"), 0) << listed;
+    EXPECT_EQ(std::count(boxes.begin(), boxes.end(), "?"), 0) << listed;
+    const auto moov = std::find(boxes.begin(), boxes.end(), "moov");
+    const auto mdat = std::find(boxes.begin(), boxes.end(), "mdat");
+    EXPECT_TRUE(moov != boxes.end() && mdat != boxes.end() && moov < mdat) << listed;
+}
+
+std::string PacketListing(const std::string& file)
+{
+    return CommandOutput("ffmpeg -v error -i '" + file + "' -map 0 -c copy -f framemd5 - 2>/dev/null") +
+           CommandOutput("ffprobe -v error -show_entries packet=stream_index,pts,dts,duration,size,flags -of csv '" +
+                         file + "' 2>/dev/null");
 }
 
 std::vector<double> FrameBrightness(const std::string& file)

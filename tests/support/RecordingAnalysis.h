@@ -44,6 +44,15 @@ Track ExpectContinuousTracks(const std::string& file, double fps);
 // over the span both have, which is most of the copy's.
 void ExpectSameVideoPackets(const std::string& copy, const std::string& original);
 
+// The types of an MP4's top-level boxes, in order; "?" for what is not a whole box.
+std::vector<std::string> TopLevelBoxes(const std::string& file);
+// An ordinary MP4 that a player seeks in at once: no fragments, the index (moov) ahead
+// of the media data.
+void ExpectOrdinaryMp4(const std::string& file);
+// Every packet of every track as ffmpeg reads it (time stamps, duration, size, digest,
+// as `-c copy -f framemd5` gives them) and as ffprobe flags it (key frames), in order.
+std::string PacketListing(const std::string& file);
+
 // The mean brightness (0-255) of every picture, in order.
 std::vector<double> FrameBrightness(const std::string& file);
 

@@ -49,6 +49,14 @@ void ShapedNetwork::Limit(int kbps)
     s_limited = true;
 }
 
+void ShapedNetwork::Cut()
+{
+    // Held rather than dropped: a packet dropped here would tell the sender's own kernel,
+    // which then gives the connection up by itself, as no lost uplink makes it do.
+    Run("tc qdisc replace dev lo root tbf rate 8bit burst 1600 limit 64mb");
+    s_limited = true;
+}
+
 void ShapedNetwork::Unlimit()
 {
     if (s_limited) Run("tc qdisc del dev lo root");

@@ -14,6 +14,9 @@ public:
     static bool Enter(std::string& why);
     // The loopback carries at most `kbps` in each direction, with a modem's queue.
     static void Limit(int kbps);
+    // Nothing gets through, not even a reset: an uplink gone. What waits is lost when
+    // the limit is lifted.
+    static void Cut();
     static void Unlimit();
     // Each socket's kernel keeps at most `bytes` received that its program has not read:
     // a stopped server stops acknowledging within seconds, as one whose buffer is full,
