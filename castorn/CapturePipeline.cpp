@@ -297,6 +297,7 @@ CapturePipeline::CapturePipeline(TagHandler onFlvTag, FrameHandler onPreviewFram
 
 CapturePipeline::~CapturePipeline()
 {
+    for (const auto& source : m_sources) source->Withdraw();
     gst_element_set_state(m_pipeline, GST_STATE_NULL);
     m_sources.clear();
     gst_object_unref(m_pipeline);

@@ -6,6 +6,9 @@
 // stopped, and the source is opened again every second until it comes back; the
 // stand-in gives way only once the source has media to give. All on the thread
 // that handles the pipeline's bus.
+// A switch waits for the feed before to be idle at its pad (it may be pushing), unlinks
+// it there and links the next, which is held at its own pad meanwhile; what fed before
+// is stopped on a thread of its own, as a device may hang at stopping.
 #pragma once
 
 #include "castorn/FeedJoint.h"
@@ -46,6 +49,10 @@ public:
     void Tend();
     // The pipeline is ending: a source that is back is no longer taken.
     void SetEnding();
+    // Before the pipeline stops: what feeds the joint is taken out and stopped off this
+    // thread when its pad is idle (a device may hang at stopping); one still pushing
+    // goes with the pipeline, whose stop ends the push.
+    void Withdraw();
 
     static constexpr std::chrono::milliseconds kRetryPeriod{1000};
     // How long a source that opened may take to deliver its first media.
@@ -65,12 +72,21 @@ private:
     void TellOnce(const std::string& why);
     void Open();
     void Feed(GstElement* bin);
-    void Attach(GstElement* bin);
-    void Detach();
+    // `bin`, in the pipeline and held at its pad by the probe `hold`, feeds the joint once
+    // what feeds it now has been unlinked; null: nothing feeds it then.
+    void SwitchTo(GstElement* bin, gulong hold);
+    void FinishSwitch();  // the feed before is unlinked
+    void Attach(GstElement* bin, gulong hold);
+    // Out of the pipeline and stopped off this thread; it is unlinked and
+    // what it still pushes goes nowhere.
+    void Retire(GstElement* bin);
+    GstElement* Feeding() const;  // what feeds the joint, or will once the switch is done
     void StartPending(GstElement* bin);
     void TakePending();
     void DropPending();
     static GstPadProbeReturn OnPendingMedia(GstPad* pad, GstPadProbeInfo* info, gpointer self);
+    struct Unlinking;  // a switch under way, shared with the streaming thread that finishes it
+    static GstPadProbeReturn OnIdle(GstPad* pad, GstPadProbeInfo* info, gpointer unlinking);
     GstClockTime RunningTimeNow() const;
     void Post(const char* news, std::uint64_t feed);  // to the bus, for TakeMessage
 
@@ -80,6 +96,10 @@ private:
     ChangeHandler m_onChange;
     FeedJoint m_joint;
     GstElement* m_current = nullptr;  // owned by the pipeline
+    GstElement* m_next = nullptr;     // held at its pad until m_current is unlinked; owned by the pipeline
+    gulong m_nextHold = 0;
+    std::shared_ptr<Unlinking> m_unlinking;  // while m_current is being unlinked
+    std::uint64_t m_switches = 0;
     std::uint64_t m_feed = 0;
     bool m_lost = false;  // the stand-in feeds, the source is being opened
     bool m_told = false;  // the loss was told

@@ -6,6 +6,9 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fstream>
+#include <string>
+#include <utility>
 #include <stdexcept>
 
 namespace test_support {
@@ -58,6 +61,17 @@ void ShapedNetwork::Unlimit()
 {
     if (s_limited) Run("tc qdisc del dev lo root");
     s_limited = false;
+}
+
+void ShapedNetwork::BoundReceiveBuffers(int bytes)
+{
+    // Both are the namespace's own.
+    const std::string size = std::to_string(bytes);
+    for (const auto& [setting, value] :
+         {std::pair<std::string, std::string>{"tcp_moderate_rcvbuf", "0"}, {"tcp_rmem", "4096 " + size + " " + size}}) {
+        std::ofstream file("/proc/sys/net/ipv4/" + setting);
+        if (!(file << value << std::flush)) throw std::runtime_error("cannot set " + setting);
+    }
 }
 
 }  // namespace test_support

@@ -18,6 +18,10 @@ public:
     // the limit is lifted.
     static void Cut();
     static void Unlimit();
+    // Each socket's kernel keeps at most `bytes` received that its program has not read:
+    // a stopped server stops acknowledging within seconds, as one whose buffer is full,
+    // rather than taking minutes of a stream into a buffer that grows.
+    static void BoundReceiveBuffers(int bytes);
 };
 
 }  // namespace test_support
