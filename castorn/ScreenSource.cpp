@@ -25,6 +25,9 @@ struct ScreenSource {
     GstClockID wait;    // the wait for the next frame, under the object lock
     gboolean flushing;
     gboolean grabbing;  // a grab waits on the server, under the object lock
+    // Frames are drawn into buffers used again once the encoder is done with them: a new
+    // frame-sized allocation each time is a fresh mapping, and page faults, every frame.
+    GstBufferPool* pool;  // from the caps to stop
 };
 
 struct ScreenSourceClass {
@@ -71,8 +74,17 @@ gboolean Start(GstBaseSrc* source)
     return TRUE;
 }
 
+void DropPool(ScreenSource* self)
+{
+    if (!self->pool) return;
+    gst_buffer_pool_set_active(self->pool, FALSE);
+    gst_object_unref(self->pool);
+    self->pool = nullptr;
+}
+
 gboolean Stop(GstBaseSrc* source)
 {
+    DropPool(Self(source));
     delete Self(source)->grabber;
     Self(source)->grabber = nullptr;
     return TRUE;
@@ -103,8 +115,15 @@ gboolean SetCaps(GstBaseSrc* source, GstCaps* caps)
 {
     GstVideoInfo info;
     if (!gst_video_info_from_caps(&info, caps) || info.fps_n <= 0) return FALSE;
-    Self(source)->frameDuration = gst_util_uint64_scale_int(GST_SECOND, info.fps_d, info.fps_n);
-    return TRUE;
+    ScreenSource* self = Self(source);
+    self->frameDuration = gst_util_uint64_scale_int(GST_SECOND, info.fps_d, info.fps_n);
+    DropPool(self);
+    self->pool = gst_buffer_pool_new();
+    GstStructure* config = gst_buffer_pool_get_config(self->pool);
+    // The encoder's queue holds a few; more are made when it holds more.
+    constexpr guint kFramesKept = 4;
+    gst_buffer_pool_config_set_params(config, caps, static_cast<guint>(info.size), kFramesKept, 0);
+    return gst_buffer_pool_set_config(self->pool, config) && gst_buffer_pool_set_active(self->pool, TRUE);
 }
 
 gboolean Unlock(GstBaseSrc* source)
@@ -166,7 +185,13 @@ GstFlowReturn Create(GstPushSrc* source, GstBuffer** out)
     self->grabbing = !self->flushing;
     GST_OBJECT_UNLOCK(self);
     if (!self->grabbing) return GST_FLOW_FLUSHING;
-    GstBuffer* buffer = gst_buffer_new_allocate(nullptr, gsize(grabber.Width()) * grabber.Height() * 4, nullptr);
+    GstBuffer* buffer = nullptr;
+    if (gst_buffer_pool_acquire_buffer(self->pool, &buffer, nullptr) != GST_FLOW_OK) {
+        GST_OBJECT_LOCK(self);
+        self->grabbing = FALSE;
+        GST_OBJECT_UNLOCK(self);
+        return GST_FLOW_FLUSHING;
+    }
     GstMapInfo map;
     gst_buffer_map(buffer, &map, GST_MAP_WRITE);
     const bool grabbed = grabber.Grab(map.data);
@@ -228,6 +253,7 @@ void screen_source_init(ScreenSource* self)
     self->frameDuration = GST_SECOND / kDefaultFps;
     self->lastFrame = G_MAXUINT64;
     self->wait = nullptr;
+    self->pool = nullptr;
     self->flushing = FALSE;
     gst_base_src_set_live(GST_BASE_SRC(self), TRUE);
     gst_base_src_set_format(GST_BASE_SRC(self), GST_FORMAT_TIME);
