@@ -210,7 +210,17 @@ TEST_P(BackgroundCaptureOn, StreamMovedAwayByOperatorIsLeftWhereItWent)
     // PipeWire reports a move a while after confirming it; the operator is slower.
     ASSERT_TRUE(WaitUntil([&] { return m_sound->SinkOf("TonePlayer") + ".monitor" == source; }));
 
-    m_sound->Pactl("move-sink-input " + m_sound->InputOf("TonePlayer") + " headphones");
+    // Through a mixer that stays connected, as the operator's sound settings do: PipeWire's
+    // server acknowledges the move of a client that leaves at once (pactl) and now and then
+    // drops it with the client's connection, before the stream's new target is set.
+    castorn::PulseSession mixer;
+    ASSERT_TRUE(mixer.Connect());
+    const auto sinks = mixer.Sinks();
+    ASSERT_TRUE(sinks);
+    const auto headphones =
+        std::ranges::find_if(*sinks, [](const castorn::Sink& sink) { return sink.name == "headphones"; });
+    ASSERT_NE(headphones, sinks->end());
+    ASSERT_TRUE(mixer.MoveSinkInput(std::stoul(m_sound->InputOf("TonePlayer")), headphones->index));
     EXPECT_TRUE(m_log.Reaches("waiting:TonePlayer")) << m_log.History() << m_sound->Pactl("list sink-inputs");
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // a full idle round of the engine
     EXPECT_EQ(m_sound->SinkOf("TonePlayer"), "headphones");
