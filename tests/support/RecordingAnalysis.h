@@ -40,8 +40,8 @@ inline constexpr double kLongestGap = 1.0;
 Track ExpectContinuousTracks(const std::string& file, double fps);
 
 // A copy of a stream holds the very video packets `original` holds (compared by their
-// digests, as `ffmpeg -c copy -f framemd5` gives them) from the original's first on,
-// over the span both have, which is most of the copy's.
+// digests, as `ffmpeg -c copy -f framemd5` gives them) from where the later of the two
+// begins, over the span both have, which is most of the copy's.
 void ExpectSameVideoPackets(const std::string& copy, const std::string& original);
 
 // The types of an MP4's top-level boxes, in order; "?" for what is not a whole box.
