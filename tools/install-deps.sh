@@ -17,6 +17,7 @@ TEST_PACKAGES=(
   ffmpeg pulseaudio pulseaudio-utils sox openssl imagemagick
   lldb-15 clang-14 libclang-rt-14-dev
   python3 iproute2 nodejs npm
+  pipewire pipewire-pulse wireplumber
 )
 # Checking the Debian package, starting it from its menu entry, and reading its window's
 # device lists as an assistive technology would (tests/package/).
@@ -27,9 +28,11 @@ PACKAGE_TEST_PACKAGES=(
 # A node.js from elsewhere brings its own npm, which Debian's npm package cannot join:
 # a command that is there already counts as its package.
 PROVIDED_COMMANDS=(npm)
-# PipeWire's sound server (pipewire, pipewire-pulse, wireplumber) is left out on purpose:
-# installing it on a desktop can take over from PulseAudio. The sound-server tests also
-# run on a private PipeWire when it is present.
+# PipeWire (with its session manager and PulseAudio server) is for the tests alone, which
+# run every sound-server case on it as on PulseAudio. Installing it starts nothing: its
+# services are per-user ones, and the tests start their own private servers in private
+# runtime folders. The program's users need none of it: it reaches either server through
+# libpulse.
 
 wanted=("${BUILD_PACKAGES[@]}" "${RUN_PACKAGES[@]}")
 [[ ${1:-} == --with-tests ]] && wanted+=("${TEST_PACKAGES[@]}" "${PACKAGE_TEST_PACKAGES[@]}")
