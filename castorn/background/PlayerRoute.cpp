@@ -1,7 +1,6 @@
 #include "castorn/background/PlayerRoute.h"
 
 #include <algorithm>
-#include <thread>
 
 #include "castorn/background/PlayerName.h"
 
@@ -14,6 +13,9 @@ constexpr const char* kLoopbackLatencyMs = "50";
 // How long a stream we moved may still be reported on its old output.
 constexpr std::chrono::seconds kMoveGrace{2};
 constexpr std::uint32_t kUnknownSink = UINT32_MAX;
+constexpr std::uint32_t kNoOutput = UINT32_MAX;  // how a server lists a stream linked nowhere
+// A stream given back and still on no output after this is given back again.
+constexpr std::chrono::milliseconds kReturnRetry{500};
 constexpr std::chrono::milliseconds kMovePoll{20};
 
 // A module argument's value, quoted as the sound server reads it.
@@ -93,6 +95,7 @@ CaptureState PlayerRoute::Sync(const std::string& player, bool enabled)
 {
     const auto inputs = m_session.SinkInputs();
     const auto sinks = m_session.Sinks();
+    m_player = player;
     if (!inputs || !sinks) return CaptureState::Unavailable;
     if (!FindIndex(*sinks, m_sink)) {  // someone removed our sink: start afresh
         Forget();
@@ -123,13 +126,17 @@ void PlayerRoute::DropLost(const std::vector<SinkInput>& inputs)
 void PlayerRoute::ReturnUnselected(const std::vector<Sink>& sinks, const std::string& player, bool enabled)
 {
     std::erase_if(m_captured, [&](const Captured& captured) {
-        const SinkInput& input = captured.input;
-        if (enabled && SelectsPlayer(player, input)) return false;
-        // The output it came from may have gone meanwhile.
-        if (!FindIndex(sinks, input.sink) || !m_session.MoveSinkInput(input.index, input.sink))
-            m_session.MoveSinkInputToDefault(input.index);
+        if (enabled && SelectsPlayer(player, captured.input)) return false;
+        GiveBack(sinks, captured.input);
         return true;
     });
+}
+
+void PlayerRoute::GiveBack(const std::vector<Sink>& sinks, const SinkInput& input)
+{
+    // The output it came from may have gone meanwhile.
+    if (!FindIndex(sinks, input.sink) || !m_session.MoveSinkInput(input.index, input.sink))
+        m_session.MoveSinkInputToDefault(input.index);
 }
 
 bool PlayerRoute::Holds(std::uint32_t input) const
@@ -188,27 +195,49 @@ void PlayerRoute::UnloadLoopback()
 
 void PlayerRoute::Close()
 {
+    std::vector<SinkInput> returned;
+    for (const Captured& captured : m_captured) returned.push_back(captured.input);
     if (const auto sinks = m_session.Sinks()) ReturnUnselected(*sinks, {}, false);
-    AwaitSinkEmpty();
+    PulseSession witness;
+    const bool watched = witness.Connect();
+    if (watched) AwaitOutputs(witness, returned);
     UnloadLoopback();
     m_session.ReleaseSink();
     // Unloading the sink also sends any stream still on it to the default output.
     if (m_sinkModule) m_session.UnloadModule(*m_sinkModule);
+    if (watched) AwaitOutputs(witness, returned);
     Forget();
 }
 
-// PipeWire confirms a move before it has made it: our sink unloaded meanwhile leaves the
-// player's stream on no output at all, silent to the operator.
-void PlayerRoute::AwaitSinkEmpty()
+// PipeWire acknowledges a move before its session manager has linked the stream anew,
+// and meanwhile lists it on the new output to the connection that asked, to that one
+// alone. A stream that is being linked while our sink goes (one we gave back, or one of
+// the player that has just started and is sent to our sink as where the player last
+// played) can be left on no output at all, silent to the operator, and the session
+// manager does not try again by itself. So another connection watches until every
+// program's stream has left our sink, and those of the player are on an output; one
+// that is not after a while is given back again, which has it linked anew.
+void PlayerRoute::AwaitOutputs(PulseSession& witness, const std::vector<SinkInput>& returned)
 {
-    const auto deadline = std::chrono::steady_clock::now() + kMoveGrace;
-    while (std::chrono::steady_clock::now() < deadline) {
-        const auto inputs = m_session.SinkInputs();
-        if (!inputs || std::none_of(inputs->begin(), inputs->end(), [this](const SinkInput& input) {
-                return input.fromProgram && input.sink == m_sink;
-            }))
-            return;
-        std::this_thread::sleep_for(kMovePoll);
+    const auto start = std::chrono::steady_clock::now();
+    auto retryAt = start + kReturnRetry;
+    while (std::chrono::steady_clock::now() - start < kMoveGrace) {
+        const auto inputs = witness.SinkInputs();
+        if (!inputs) return;
+        std::vector<SinkInput> astray;
+        for (const SinkInput& input : *inputs) {
+            const SinkInput* given = FindIndex(returned, input.index);
+            const bool players = given || SelectsPlayer(m_player, input);
+            if (input.fromProgram && (input.sink == m_sink || (players && input.sink == kNoOutput)))
+                astray.push_back(given ? *given : SinkInput{input.index, kUnknownSink, true, input.player});
+        }
+        if (astray.empty()) return;
+        if (std::chrono::steady_clock::now() >= retryAt) {
+            if (const auto sinks = m_session.Sinks())
+                for (const SinkInput& input : astray) GiveBack(*sinks, input);
+            retryAt += kReturnRetry;
+        }
+        witness.Wait(kMovePoll);
     }
 }
 
