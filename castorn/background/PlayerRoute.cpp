@@ -16,6 +16,9 @@ constexpr std::uint32_t kUnknownSink = UINT32_MAX;
 constexpr std::uint32_t kNoOutput = UINT32_MAX;  // how a server lists a stream linked nowhere
 // A stream given back and still on no output after this is given back again.
 constexpr std::chrono::milliseconds kReturnRetry{500};
+// How long the player's streams must have been on outputs: a player's stream that starts
+// meanwhile is sent to our sink as where the player last played.
+constexpr std::chrono::milliseconds kReturnQuiet{250};
 constexpr std::chrono::milliseconds kMovePoll{20};
 
 // A module argument's value, quoted as the sound server reads it.
@@ -195,6 +198,7 @@ void PlayerRoute::UnloadLoopback()
 
 void PlayerRoute::Close()
 {
+    if (!IsOpen()) return Forget();  // nothing of ours on the server, nothing captured
     std::vector<SinkInput> returned;
     for (const Captured& captured : m_captured) returned.push_back(captured.input);
     if (const auto sinks = m_session.Sinks()) ReturnUnselected(*sinks, {}, false);
@@ -204,24 +208,25 @@ void PlayerRoute::Close()
     UnloadLoopback();
     m_session.ReleaseSink();
     // Unloading the sink also sends any stream still on it to the default output.
-    if (m_sinkModule) m_session.UnloadModule(*m_sinkModule);
+    m_session.UnloadModule(*m_sinkModule);
     if (watched) AwaitOutputs(witness, returned);
     Forget();
 }
 
 // PipeWire acknowledges a move before its session manager has linked the stream anew,
 // and meanwhile lists it on the new output to the connection that asked, to that one
-// alone. A stream that is being linked while our sink goes (one we gave back, or one of
+// alone. Our sink unloaded while a stream is being linked (one we gave back, or one of
 // the player that has just started and is sent to our sink as where the player last
-// played) can be left on no output at all, silent to the operator, and the session
-// manager does not try again by itself. So another connection watches until every
-// program's stream has left our sink, and those of the player are on an output; one
-// that is not after a while is given back again, which has it linked anew.
+// played) leaves it on no output at all, silent to the operator: the session manager
+// tries to link it a few times at once as the graph changes, then no more. So another
+// connection watches until every program's stream has left our sink, and those of the
+// player have been on outputs for a while; one that is not is given back again.
 void PlayerRoute::AwaitOutputs(PulseSession& witness, const std::vector<SinkInput>& returned)
 {
     const auto start = std::chrono::steady_clock::now();
     auto retryAt = start + kReturnRetry;
-    while (std::chrono::steady_clock::now() - start < kMoveGrace) {
+    auto settledAt = start;
+    for (auto now = start; now - start < kMoveGrace; now = std::chrono::steady_clock::now()) {
         const auto inputs = witness.SinkInputs();
         if (!inputs) return;
         std::vector<SinkInput> astray;
@@ -231,11 +236,12 @@ void PlayerRoute::AwaitOutputs(PulseSession& witness, const std::vector<SinkInpu
             if (input.fromProgram && (input.sink == m_sink || (players && input.sink == kNoOutput)))
                 astray.push_back(given ? *given : SinkInput{input.index, kUnknownSink, true, input.player});
         }
-        if (astray.empty()) return;
-        if (std::chrono::steady_clock::now() >= retryAt) {
+        if (!astray.empty()) settledAt = now;
+        if (now - settledAt >= kReturnQuiet) return;
+        if (!astray.empty() && now >= retryAt) {
             if (const auto sinks = m_session.Sinks())
                 for (const SinkInput& input : astray) GiveBack(*sinks, input);
-            retryAt += kReturnRetry;
+            retryAt = now + kReturnRetry;
         }
         witness.Wait(kMovePoll);
     }
