@@ -1,21 +1,20 @@
 #include "castorn/SourceOpener.h"
 
+#include "castorn/GstRef.h"
 #include "castorn/LingeringWork.h"
 
+#include <chrono>
 #include <mutex>
 #include <utility>
 
 namespace castorn {
 
-struct SourceOpener::Attempt {
-    std::mutex mutex;
-    GstElement* bin = nullptr;
-    std::optional<bool> opened;
-    std::string error;
-    bool abandoned = false;
-};
-
 namespace {
+
+// A live source that has not settled its format by then is taken as open, as it may do
+// that only once playing.
+constexpr std::chrono::milliseconds kSettleLimit{2000};
+constexpr std::chrono::milliseconds kSettlePoll{10};
 
 void Discard(GstElement* bin)
 {
@@ -23,10 +22,18 @@ void Discard(GstElement* bin)
     gst_object_unref(bin);
 }
 
-std::string FirstError(GstBus* bus)
+void DropBus(GstBus* bus)
 {
-    GstMessage* message = gst_bus_pop_filtered(bus, GST_MESSAGE_ERROR);
-    if (!message) return "the source could not be opened";
+    if (!bus) return;
+    gst_bus_set_flushing(bus, TRUE);
+    gst_object_unref(bus);
+}
+
+// The first error on `bus`, taken off it; none when it holds none.
+std::optional<std::string> TakeError(GstBus* bus, GstClockTime wait = 0)
+{
+    GstMessage* message = gst_bus_timed_pop_filtered(bus, wait, GST_MESSAGE_ERROR);
+    if (!message) return std::nullopt;
     GError* error = nullptr;
     gst_message_parse_error(message, &error, nullptr);
     std::string text = error ? error->message : "the source could not be opened";
@@ -35,7 +42,32 @@ std::string FirstError(GstBus* bus)
     return text;
 }
 
+// A sound server refuses a recording of a source that is not there only once the paused
+// source connects its stream, which it does on its own thread as it settles its format:
+// until then a refused source looks open.
+std::optional<std::string> AwaitSettled(GstElement* bin, GstBus* bus)
+{
+    const PadRef pad(gst_element_get_static_pad(bin, "src"));
+    const auto deadline = std::chrono::steady_clock::now() + kSettleLimit;
+    while (pad && !gst_pad_has_current_caps(pad.get()) && std::chrono::steady_clock::now() < deadline) {
+        if (auto error = TakeError(bus, std::chrono::nanoseconds(kSettlePoll).count())) return error;
+    }
+    return TakeError(bus);
+}
+
 }  // namespace
+
+struct SourceOpener::Attempt {
+    ~Attempt() { DropBus(bus); }
+
+    std::mutex mutex;
+    GstElement* bin = nullptr;
+    // The source's own until a pipeline takes the source: an error it gives meanwhile waits here.
+    GstBus* bus = nullptr;
+    std::optional<bool> opened;
+    std::string error;
+    bool abandoned = false;
+};
 
 SourceOpener::SourceOpener(GstElement* bin) : m_attempt(std::make_shared<Attempt>())
 {
@@ -57,21 +89,22 @@ SourceOpener::~SourceOpener()
 
 void SourceOpener::Run(const std::shared_ptr<Attempt>& attempt)
 {
-    // A bus of its own until a pipeline takes it, for why it failed.
     GstBus* bus = gst_bus_new();
     gst_element_set_bus(attempt->bin, bus);
     // Paused is as far as a live source goes alone: the device is open, nothing flows.
-    const bool opened = gst_element_set_state(attempt->bin, GST_STATE_PAUSED) != GST_STATE_CHANGE_FAILURE;
-    const std::string error = opened ? std::string() : FirstError(bus);
-    gst_bus_set_flushing(bus, TRUE);
-    gst_object_unref(bus);
+    const bool paused = gst_element_set_state(attempt->bin, GST_STATE_PAUSED) != GST_STATE_CHANGE_FAILURE;
+    const auto error =
+        paused ? AwaitSettled(attempt->bin, bus) : TakeError(bus).value_or("the source could not be opened");
+    const bool opened = !error;
     GstElement* discard = nullptr;
     {
         std::lock_guard lock(attempt->mutex);
         attempt->opened = opened;
-        attempt->error = error;
+        attempt->error = error.value_or("");
         if (attempt->abandoned || !opened) discard = std::exchange(attempt->bin, nullptr);
+        if (!discard) attempt->bus = std::exchange(bus, nullptr);
     }
+    DropBus(bus);
     if (discard) Discard(discard);
 }
 
@@ -89,8 +122,18 @@ std::string SourceOpener::Error() const
 
 GstElement* SourceOpener::Take()
 {
-    std::lock_guard lock(m_attempt->mutex);
-    return std::exchange(m_attempt->bin, nullptr);
+    GstElement* bin = nullptr;
+    std::optional<std::string> error;
+    {
+        std::lock_guard lock(m_attempt->mutex);
+        bin = std::exchange(m_attempt->bin, nullptr);
+        if (m_attempt->bus) error = TakeError(m_attempt->bus);
+        if (error) m_attempt->error = *error;
+    }
+    if (!error || !bin) return bin;
+    // Failed after it settled, before a pipeline had it; away from the caller's thread.
+    LingeringWork::Start("castorn-open", [bin] { Discard(bin); });
+    return nullptr;
 }
 
 }  // namespace castorn

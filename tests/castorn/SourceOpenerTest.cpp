@@ -1,14 +1,40 @@
 // Opening a source off the caller's thread: an attempt whose opener is dropped
-// finishes and cleans up by itself, and the engine can wait for it to end.
+// finishes and cleans up by itself, and the engine can wait for it to end. A source
+// counts as open once it has settled its format, and one that fails before a pipeline
+// has it is not handed over. (One refused as it settles: PinnedRecordingTest.cpp.)
 #include "castorn/SourceOpener.h"
 
 #include "castorn/LingeringWork.h"
+#include "support/WaitUntil.h"
 
 #include <gst/gst.h>
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <optional>
+#include <string>
+
 using namespace castorn;
 using namespace std::chrono_literals;
+
+namespace {
+
+// A live source whose media is in `caps` when it settles, as a bin with a "src" pad.
+GstElement* LiveSource(const std::string& caps)
+{
+    gst_init(nullptr, nullptr);
+    return GST_ELEMENT(gst_object_ref_sink(
+        gst_parse_bin_from_description(("audiotestsrc is-live=true ! " + caps).c_str(), TRUE, nullptr)));
+}
+
+// Whether the attempt ends, and then whether the source opened.
+std::optional<bool> Outcome(const SourceOpener& opener)
+{
+    test_support::WaitUntil([&] { return opener.Opened().has_value(); });
+    return opener.Opened();
+}
+
+}  // namespace
 
 TEST(SourceOpener, AnAbandonedAttemptIsWaitedForAndLeavesTheSourceClosed)
 {
@@ -25,5 +51,32 @@ TEST(SourceOpener, AnAbandonedAttemptIsWaitedForAndLeavesTheSourceClosed)
     EXPECT_TRUE(LingeringWork::Await(10s));
     EXPECT_EQ(GST_STATE(source), GST_STATE_NULL) << "opened, then closed again";
     EXPECT_EQ(GST_OBJECT_REFCOUNT_VALUE(source), 1) << "and let go";
+    gst_object_unref(source);
+}
+
+TEST(SourceOpener, ASourceThatSettlesIsOpenAndHandedOver)
+{
+    SourceOpener opener(LiveSource("audio/x-raw,rate=48000"));
+    ASSERT_EQ(Outcome(opener), true);
+    GstElement* source = opener.Take();
+    ASSERT_NE(source, nullptr);
+    EXPECT_EQ(GST_STATE(source), GST_STATE_PAUSED);
+    gst_element_set_state(source, GST_STATE_NULL);
+    gst_object_unref(source);
+}
+
+TEST(SourceOpener, ASourceThatFailsBeforeItIsTakenIsNotHandedOver)
+{
+    GstElement* source = LiveSource("audio/x-raw,rate=48000");
+    gst_object_ref(source);
+    SourceOpener opener(source);
+    ASSERT_EQ(Outcome(opener), true);
+    GError* error = g_error_new_literal(GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_NOT_FOUND, "the stream was killed");
+    gst_element_post_message(source, gst_message_new_error(GST_OBJECT(source), error, nullptr));
+    g_error_free(error);
+    EXPECT_EQ(opener.Take(), nullptr);
+    EXPECT_EQ(opener.Error(), "the stream was killed");
+    EXPECT_TRUE(LingeringWork::Await(10s));
+    EXPECT_EQ(GST_STATE(source), GST_STATE_NULL) << "closed again";
     gst_object_unref(source);
 }
