@@ -119,7 +119,11 @@ void PlayerRoute::DropLost(const std::vector<SinkInput>& inputs)
         const SinkInput* found = FindIndex(inputs, captured.input.index);
         if (!found) return true;  // the player closed it
         if (found->sink == m_sink) captured.seenHere = true;
-        if (found->sink == m_sink || (!captured.seenHere && now - captured.movedAt < kMoveGrace)) return false;
+        // On no output it is being linked, as a stream the player opened anew under the
+        // same number is: to our sink, where the server keeps the player's streams.
+        if (found->sink == m_sink || found->sink == kNoOutput ||
+            (!captured.seenHere && now - captured.movedAt < kMoveGrace))
+            return false;
         m_released.insert(captured.input.index);  // moved elsewhere by someone else: theirs to decide
         return true;
     });
