@@ -116,7 +116,7 @@ protected:
 };
 
 INSTANTIATE_TEST_SUITE_P(Servers, PinnedRecording, ::testing::Values(Kind::PulseAudio, Kind::PipeWire),
-                         [](const auto& info) { return info.param == Kind::PipeWire ? "PipeWire" : "PulseAudio"; });
+                         [](const auto& info) { return ServerCaseName(info.param); });
 
 TEST_P(PinnedRecording, OfASourceThatIsNotThereFailsAndHearsNothingElse)
 {

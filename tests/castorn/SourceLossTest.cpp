@@ -157,9 +157,7 @@ protected:
 
 INSTANTIATE_TEST_SUITE_P(Servers, SourceLossOn,
                          ::testing::Values(SoundServer::Kind::PulseAudio, SoundServer::Kind::PipeWire),
-                         [](const auto& info) {
-                             return info.param == SoundServer::Kind::PipeWire ? "PipeWire" : "PulseAudio";
-                         });
+                         [](const auto& info) { return ServerCaseName(info.param); });
 
 }  // namespace
 

@@ -184,6 +184,11 @@ bool SoundServer::HoldsAnythingOfOurs() const
     return all.find("castorn") != std::string::npos || all.find("module-loopback") != std::string::npos;
 }
 
+std::string ServerCaseName(SoundServer::Kind kind)
+{
+    return kind == SoundServer::Kind::PipeWire ? "PipeWire" : "PulseAudio";
+}
+
 TonePlayer::TonePlayer(const std::string& name, const std::string& sink, double volume)
     : ChildProcess(Arguments(name, sink, volume))
 {}
