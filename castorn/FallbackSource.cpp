@@ -91,6 +91,11 @@ void FallbackSource::Build()
 void FallbackSource::Open()
 {
     m_lastTry = std::chrono::steady_clock::now();
+    Attempt();
+}
+
+void FallbackSource::Attempt()
+{
     std::string why;
     if (GstElement* source = m_source(why))
         m_opener = std::make_unique<SourceOpener>(source);
@@ -168,6 +173,7 @@ bool FallbackSource::TakeMessage(GstMessage* message)
 void FallbackSource::Tend()
 {
     if (m_joint.Ending()) return;
+    if (m_hung && m_hung->Opened()) m_hung.reset();  // it ended at last: what it opened goes
     const auto now = std::chrono::steady_clock::now();
     if (!m_lost && m_source && Stalled(now)) Lose("the source stopped giving media");
     if (!m_lost) return;
@@ -183,9 +189,15 @@ void FallbackSource::Tend()
     }
     if (m_opener) {
         const auto opened = m_opener->Opened();
-        // A device or server that hangs keeps its attempt; no other is started meanwhile.
         if (!opened) {
             if (overdue) TellOnce("the source does not answer");
+            // Another attempt may be answered where this one is not (PipeWire's PulseAudio
+            // server asked before its session manager is there answers at its 30 s limit);
+            // never more than one is left hanging, as a device that hangs would pile them up.
+            if (!m_hung && now - m_lastTry > kAnswerLimit) {
+                m_hung = std::move(m_opener);
+                Attempt();
+            }
             return;
         }
         GstElement* source = *opened ? m_opener->Take() : nullptr;
@@ -202,6 +214,7 @@ void FallbackSource::SetEnding()
     // A source held at its pad would hold the end of stream up.
     if (m_pending) DropPending();
     m_opener.reset();
+    m_hung.reset();
     // So would the next feed of a switch under way, and it carries the end: it is linked
     // now, beside a push of the feed before that may still be on its way into the joint.
     if (m_unlinking) {
@@ -215,6 +228,7 @@ void FallbackSource::Withdraw()
 {
     if (m_pending) DropPending();
     m_opener.reset();
+    m_hung.reset();
     SwitchTo(nullptr, 0);
 }
 

@@ -58,6 +58,8 @@ public:
     // How long a source that opened may take to deliver its first media.
     static constexpr std::chrono::milliseconds kFirstMediaLimit{5000};
     static constexpr std::chrono::milliseconds kStartQuiet{2000};
+    // How long an attempt may go unanswered before another is started beside it.
+    static constexpr std::chrono::milliseconds kAnswerLimit{2000};
     // How long a source feeding the joint may give nothing before it counts as lost.
     static constexpr std::chrono::milliseconds kStallLimit{3000};
 
@@ -71,6 +73,7 @@ private:
     // source made for the occasion (the background sound's) may not be there yet.
     void TellOnce(const std::string& why);
     void Open();
+    void Attempt();  // without counting it as a new try
     void Feed(GstElement* bin);
     // `bin`, in the pipeline and held at its pad by the probe `hold`, feeds the joint once
     // what feeds it now has been unlinked; null: nothing feeds it then.
@@ -104,6 +107,7 @@ private:
     bool m_lost = false;  // the stand-in feeds, the source is being opened
     bool m_told = false;  // the loss was told
     std::unique_ptr<SourceOpener> m_opener;
+    std::unique_ptr<SourceOpener> m_hung;  // an attempt given up on, left to end by itself
     std::chrono::steady_clock::time_point m_lastTry;
     std::chrono::steady_clock::time_point m_quietUntil;
     GstClockTime m_lastDelivered = GST_CLOCK_TIME_NONE;
