@@ -75,8 +75,8 @@ bool Castorn::StartPublish()
     job.capture.audioSource = m_devices.Audio();
     job.address = *address;
     std::uint64_t serial = 0;
-    const PreviewOutlet::Size preview = m_preview->Open(m_video.window, job.capture.video.width,
-                                                        job.capture.video.height, serial);
+    const PreviewOutlet::Size preview =
+        m_preview->Open(m_video.window, job.capture.video.width, job.capture.video.height, serial);
     job.capture.previewWidth = preview.width;
     job.capture.previewHeight = preview.height;
     job.preview = [outlet = m_preview, serial](GstSample* picture) { outlet->Show(serial, picture); };

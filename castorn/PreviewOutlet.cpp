@@ -37,7 +37,8 @@ void PreviewOutlet::Show(std::uint64_t serial, GstSample* picture)
     {
         const std::lock_guard lock(m_mutex);
         if (m_open && serial == m_serial && m_receiver)
-            m_receiver->OnPreviewFrame(m_frame, static_cast<const std::uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&mapped, 0)),
+            m_receiver->OnPreviewFrame(m_frame,
+                                       static_cast<const std::uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&mapped, 0)),
                                        GST_VIDEO_FRAME_WIDTH(&mapped), GST_VIDEO_FRAME_HEIGHT(&mapped),
                                        GST_VIDEO_FRAME_PLANE_STRIDE(&mapped, 0));
     }

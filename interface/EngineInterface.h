@@ -192,8 +192,7 @@ public:
     // while on air; the pixels are lent for the call only. No call begins once
     // StopPublish, Release or a "SetPreviewReceiver" has returned: these wait for a call
     // under way, so the receiver neither calls the engine nor waits for a thread that may.
-    virtual void OnPreviewFrame(WindowHandle frame, const std::uint8_t* pixels, int width, int height,
-                                int stride) = 0;
+    virtual void OnPreviewFrame(WindowHandle frame, const std::uint8_t* pixels, int width, int height, int stride) = 0;
 };
 
 // Size of the reply buffer a caller hands to ExecuteCommand, terminating NUL included.

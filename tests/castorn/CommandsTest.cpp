@@ -52,12 +52,11 @@ protected:
         bool operator==(const PreviewReceiver&) const = default;
     };
     std::vector<PreviewReceiver> m_receivers;
-    CommandProcessor m_commands{
-        {[this] { return m_players; }, [this](const std::string& name) { m_selected = name; },
-         [this](bool on, const std::string& folder) { m_recordings.emplace_back(on, folder); },
-         [this](ICastornPreview* receiver, int width, int height) {
-             m_receivers.push_back({receiver, width, height});
-         }}};
+    CommandProcessor m_commands{{[this] { return m_players; }, [this](const std::string& name) { m_selected = name; },
+                                 [this](bool on, const std::string& folder) { m_recordings.emplace_back(on, folder); },
+                                 [this](ICastornPreview* receiver, int width, int height) {
+                                     m_receivers.push_back({receiver, width, height});
+                                 }}};
     char m_buffer[kBuffer + 16];
 };
 

@@ -72,8 +72,8 @@ bool Publishing::Command(const std::string& json)
 bool Publishing::SetPreviewReceiver(ICastornPreview* receiver, int width, int height)
 {
     return Command(std::string(R"({"cmd":"SetPreviewReceiver","params":{"receiver":)") +
-                   std::to_string(reinterpret_cast<std::uintptr_t>(receiver)) + R"(,"width":)" +
-                   std::to_string(width) + R"(,"height":)" + std::to_string(height) + "}}");
+                   std::to_string(reinterpret_cast<std::uintptr_t>(receiver)) + R"(,"width":)" + std::to_string(width) +
+                   R"(,"height":)" + std::to_string(height) + "}}");
 }
 
 bool Publishing::GoOnAir(const OnAir& on, const std::string& server)

@@ -48,7 +48,8 @@ bool RecordingEngine::ExecuteCommand(const char* command, char** reply)
     Json::Value parsed;
     if (Json::Reader().parse(command, parsed) && parsed["cmd"] == kSetPreviewReceiverCommand) {
         const Json::Value& params = parsed["params"];
-        previewReceiver = reinterpret_cast<ICastornPreview*>(static_cast<std::uintptr_t>(params["receiver"].asUInt64()));
+        previewReceiver =
+            reinterpret_cast<ICastornPreview*>(static_cast<std::uintptr_t>(params["receiver"].asUInt64()));
         Record("ExecuteCommand", kSetPreviewReceiverCommand, params["width"].asInt(), params["height"].asInt());
     } else {
         Record("ExecuteCommand", command);

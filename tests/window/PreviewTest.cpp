@@ -53,7 +53,10 @@ protected:
         const QImage shown = Shown();
         return shown.pixel(shown.width() / 2, shown.height() / 2) & 0xffffff;
     }
-    bool Shows(QRgb colour) { return WaitUntil([&] { return Middle() == (colour & 0xffffff); }, kWait); }
+    bool Shows(QRgb colour)
+    {
+        return WaitUntil([&] { return Middle() == (colour & 0xffffff); }, kWait);
+    }
 
     static constexpr std::chrono::milliseconds kWait{2000};
 };
