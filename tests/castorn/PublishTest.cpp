@@ -417,8 +417,8 @@ TEST_F(Publishing, TheReceiverGetsTheScreenFittedToItsSizeAndNothingOnceOffAirUn
     EXPECT_EQ(preview.Frame(), 0x5a17u) << "the handle SetVideoParams had";
     EXPECT_EQ(preview.Size(), (std::array{318, 238})) << "the stream's 4:3 within 318 by 250, even-sized";
     const auto orange = [&] { return Near(preview.Colour(), {0xff, 0x80, 0x40}); };
-    EXPECT_TRUE(WaitUntil(orange, 5s))
-        << "the screen's colour: " << preview.Colour()[0] << "," << preview.Colour()[1] << "," << preview.Colour()[2];
+    EXPECT_TRUE(WaitUntil(orange, 5s)) << "the screen's colour: " << preview.Colour()[0] << "," << preview.Colour()[1]
+                                       << "," << preview.Colour()[2];
 
     const int stopsBefore = m_log.Count("OnPublishStopped");
     m_engine->StopPublish();
