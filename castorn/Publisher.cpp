@@ -5,7 +5,6 @@
 #include "castorn/EngineLoop.h"
 #include "castorn/FailureReason.h"
 #include "castorn/Notifier.h"
-#include "castorn/PreviewWindow.h"
 #include "castorn/RtmpSender.h"
 #include "castorn/background/BackgroundAudio.h"
 #include "interface/EngineInterface.h"
@@ -117,15 +116,9 @@ void Publisher::Begin(PublishJob job)
 bool Publisher::StartCapture(PublishJob& job)
 {
     job.capture.backgroundSource = m_background.StartCapture();
-    m_preview = PreviewWindow::Open(job.previewWindow);
-    if (m_preview)
-        m_preview->FitPicture(job.capture.video.width, job.capture.video.height, job.capture.previewWidth,
-                              job.capture.previewHeight);
     std::string why;
-    PreviewWindow* preview = m_preview.get();
     m_capture = CapturePipeline::Create(
-        job.capture, [this](GstSample* tag) { return OnFlvTag(tag); },
-        [preview](GstSample* frame) { preview->Show(frame); },
+        job.capture, [this](GstSample* tag) { return OnFlvTag(tag); }, std::move(job.preview),
         [this](const char* source, const std::string& name, const std::string& lost) {
             OnSourceChange(source, name, lost);
         },
@@ -136,7 +129,6 @@ bool Publisher::StartCapture(PublishJob& job)
         return true;
     }
     m_notifier.SendPublishError({cn::kReasonCapture, why}, true);
-    m_preview.reset();
     m_background.StopCapture();
     return false;
 }
@@ -420,7 +412,6 @@ void Publisher::End(const Failure& why)
     m_recorder.Attach(nullptr);
     m_captureWatch.reset();
     m_capture.reset();
-    m_preview.reset();
     m_background.StopCapture();
     m_phase = Phase::Idle;
     if (wasConnected) m_notifier.Send(cn::kDisconnected, FailureParams(why));

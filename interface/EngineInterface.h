@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-using WindowHandle = std::uintptr_t;  // X11 window id of the video frame control
+using WindowHandle = std::uintptr_t;  // the native window of the video frame control (X11: its id)
 
 class ICastornNotify {
 public:
@@ -176,6 +176,26 @@ inline constexpr char kReasonOther[] = "other";            // none of the above
 // air to going off air; sent while on air, a recording begins or ends at once. Reply
 // {"result":"ok"}; an engine that does not know it refuses it as unknown, and records nothing.
 inline constexpr char kSetRecordCommand[] = "SetRecord";
+
+// The local preview: pictures of what is streamed, handed to the program, which paints
+// them itself. ExecuteCommand "SetPreviewReceiver", params {"receiver": uint64, the
+// address of an ICastornPreview of this process, 0 for none; "width", "height": int >= 2,
+// the largest picture, in pixels, the program paints}. Sent before StartPublish: each
+// going on air gives pictures of the stream's aspect that fit that size, even-sized.
+// Reply {"result":"ok"}; an engine that does not know it refuses it as unknown and hands
+// over no pictures.
+inline constexpr char kSetPreviewReceiverCommand[] = "SetPreviewReceiver";
+
+class ICastornPreview {
+public:
+    // One picture: BGRx (4 bytes a pixel, blue first, the fourth unspecified), rows
+    // `stride` bytes apart; `frame` is the handle SetVideoParams had at StartPublish.
+    // Called on an engine streaming thread, one call at a time, about 15 a second at most
+    // while on air; the pixels are lent for the call only. No call begins once
+    // StopPublish, Release or a "SetPreviewReceiver" has returned: these wait for a call
+    // under way, so the receiver neither calls the engine nor waits for a thread that may.
+    virtual void OnPreviewFrame(WindowHandle frame, const std::uint8_t* pixels, int width, int height, int stride) = 0;
+};
 
 // Size of the reply buffer a caller hands to ExecuteCommand, terminating NUL included.
 inline constexpr std::size_t kCommandReplySize = 1024;
