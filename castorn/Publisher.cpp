@@ -126,8 +126,8 @@ bool Publisher::StartCapture(PublishJob& job)
     m_capture = CapturePipeline::Create(
         job.capture, [this](GstSample* tag) { return OnFlvTag(tag); },
         [preview](GstSample* frame) { preview->Show(frame); },
-        [this](const char* source, const std::string& name, const std::string& lost) {
-            OnSourceChange(source, name, lost);
+        [this](const char* source, const std::string& name, const std::string& lost, bool refused) {
+            OnSourceChange(source, name, lost, refused);
         },
         why);
     if (m_capture) {
@@ -238,12 +238,15 @@ void Publisher::ScheduleRetry(const Failure& failure)
     });
 }
 
-void Publisher::OnSourceChange(const char* source, const std::string& name, const std::string& why)
+void Publisher::OnSourceChange(const char* source, const std::string& name, const std::string& why, bool refused)
 {
-    if (why.empty())
+    if (why.empty()) {
         m_notifier.Send(cn::kSourceBack, Params({{"source", source}, {"name", name}}));
-    else
-        m_notifier.Send(cn::kSourceLost, Params({{"source", source}, {"name", name}, {"message", why}}));
+        return;
+    }
+    Json::Value params = Params({{"source", source}, {"name", name}, {"message", why}});
+    if (refused) params["reason"] = cn::kReasonDenied;
+    m_notifier.Send(cn::kSourceLost, params);
 }
 
 void Publisher::Poll()
