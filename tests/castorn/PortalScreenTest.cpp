@@ -219,7 +219,7 @@ TEST_F(PortalScreenPublishing, ACastTheDesktopEndsIsLostAndComesBackWithoutAskin
     const Json::Value lost = m_log.WaitFor("OnSourceLost", 10s, 0, castorn_notification::kSourceVideo);
     ASSERT_FALSE(lost.isNull()) << "the end of the cast is a lost source";
     EXPECT_FALSE(lost.isMember("reason")) << "the desktop ended it, the user did not refuse";
-    ASSERT_FALSE(m_log.WaitFor("OnSourceBack", 15s, 0, castorn_notification::kSourceVideo).isNull())
+    ASSERT_FALSE(m_log.WaitFor("OnSourceBack", 30s, 0, castorn_notification::kSourceVideo).isNull())
         << "the cast is started again";
     ASSERT_NO_FATAL_FAILURE(GoOffAir(3s));
     EXPECT_EQ(s_desktop->ChooserCalls(), calls) << "with the token kept, the desktop does not ask again";
