@@ -16,6 +16,12 @@ if [[ ${1:-} == --sanitize ]]; then
 fi
 
 tools/install-deps.sh --with-tests
+# A compiler cache where there is one, shared by every clone: paths below this folder
+# count as relative, and the debug information's folder is not part of what is compared.
+if command -v ccache >/dev/null; then
+  options+=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+  export CCACHE_BASEDIR=$PWD CCACHE_NOHASHDIR=true
+fi
 cmake -S . -B "$build" -G Ninja "${options[@]}"
 cmake --build "$build" -j2
 export LANG=C.UTF-8 LC_ALL=C.UTF-8

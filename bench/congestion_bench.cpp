@@ -34,8 +34,8 @@ constexpr int kKbps = 2500;
 struct Phase {
     int kbps;
     std::chrono::seconds span;
-    ArrivalTime from;
-    ArrivalTime to;
+    ArrivalTime from{};  // filled in as the phase runs
+    ArrivalTime to{};
 };
 
 // How long after `from` the delay last stood above `baseline` by more than a little.

@@ -30,6 +30,14 @@ Json::Value PathParams(const std::string& path)
     return params;
 }
 
+void TellFailed(Notifier& notifier, RecordingTrouble trouble, const std::string& path, const std::string& why)
+{
+    Json::Value params = PathParams(path);
+    params["reason"] = trouble == RecordingTrouble::DiskFull ? cn::kRecordingDiskFull : cn::kRecordingCannotWrite;
+    params["message"] = why;
+    notifier.Send(cn::kRecordingFailed, params);
+}
+
 }  // namespace
 
 Recorder::Recorder(EngineLoop& loop, std::shared_ptr<Notifier> notifier) : m_loop(loop), m_notifier(std::move(notifier))
@@ -67,14 +75,14 @@ void Recorder::Begin()
     const std::string folder = FolderOrHome(m_folder);
     std::shared_ptr<RecordingFile> file = RecordingFile::Create(folder, trouble, why);
     if (!file) {
-        Failed(trouble, folder, why);
+        TellFailed(*m_notifier, trouble, folder, why);
         return;
     }
     m_watch = std::make_unique<BusWatch>(file->Pipeline(), m_loop.Context(),
                                          [this](GstMessage* message) { OnMessage(message); });
     if (!file->Start(why)) {
         m_watch.reset();
-        Failed(RecordingTrouble::CannotWrite, file->Path(), why);
+        TellFailed(*m_notifier, RecordingTrouble::CannotWrite, file->Path(), why);
         return;
     }
     m_file = file;
@@ -89,17 +97,17 @@ void Recorder::End()
     if (!m_file) return;
     m_capture->TapEncoded({});
     m_watch.reset();
-    const std::string path = m_file->Path();
-    const bool written = m_file->Finish(kFinishLimit);
-    m_file.reset();
-    if (!written) {
-        Failed(RecordingTrouble::CannotWrite, path, "the end of the recording could not be written");
-        return;
-    }
-    m_notifier->Send(cn::kRecordingStopped, PathParams(path));
-    // Off the loop: a long recording takes a while to copy, and going off air or
-    // releasing the engine does not wait for it.
-    LingeringWork::Start("castorn-mp4", [path, notifier = m_notifier] {
+    // Off the loop: a slow disk holds up only this, a long recording takes a while to copy,
+    // and going off air or releasing the engine waits for neither.
+    LingeringWork::Start("castorn-mp4", [file = std::move(m_file), notifier = m_notifier]() mutable {
+        const std::string path = file->Path();
+        const bool written = file->Finish(kFinishLimit);
+        file.reset();
+        if (!written) {
+            TellFailed(*notifier, RecordingTrouble::CannotWrite, path, "the end of the recording could not be written");
+            return;
+        }
+        notifier->Send(cn::kRecordingStopped, PathParams(path));
         std::string why;
         Json::Value params = PathParams(path);
         params["ordinary"] = DefragmentMp4(path, why);
@@ -124,15 +132,7 @@ void Recorder::OnMessage(GstMessage* message)
         watch.reset();
         file->Abandon();
     });
-    Failed(trouble, path, why);
-}
-
-void Recorder::Failed(RecordingTrouble trouble, const std::string& path, const std::string& why)
-{
-    Json::Value params = PathParams(path);
-    params["reason"] = trouble == RecordingTrouble::DiskFull ? cn::kRecordingDiskFull : cn::kRecordingCannotWrite;
-    params["message"] = why;
-    m_notifier->Send(cn::kRecordingFailed, params);
+    TellFailed(*m_notifier, trouble, path, why);
 }
 
 }  // namespace castorn

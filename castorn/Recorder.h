@@ -1,6 +1,6 @@
 // The copy of what is streamed: while recording is asked for and the engine is on
 // air, what the encoders give goes to a file as well, whatever the connection does.
-// A file that ends normally is then made an ordinary MP4 on a thread of its own.
+// A file is ended, then made an ordinary MP4, on a thread of its own.
 // On the engine loop's thread.
 #pragma once
 
@@ -37,7 +37,6 @@ public:
 private:
     void Begin();
     void End();
-    void Failed(RecordingTrouble trouble, const std::string& path, const std::string& why);
     void OnMessage(GstMessage* message);
 
     EngineLoop& m_loop;

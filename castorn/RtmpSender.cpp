@@ -107,8 +107,12 @@ void RtmpSender::HandOn(bool all)
 {
     // Enough for the element to keep the socket busy between two rounds; the rest waits here.
     constexpr guint64 kHandedOnBytes = 16 * 1024;
-    while (!m_queue.Empty() &&
-           (all || (gst_app_src_get_current_level_bytes(GST_APP_SRC(m_source)) < kHandedOnBytes && SocketHasRoom()))) {
+    auto elementHasRoom = [this] {
+        return gst_app_src_get_current_level_bytes(GST_APP_SRC(m_source)) < kHandedOnBytes;
+    };
+    // The socket only fills while we hand on, so one look at it per round is enough.
+    if (!all && !m_queue.Empty() && elementHasRoom() && !SocketHasRoom()) return;
+    while (!m_queue.Empty() && (all || elementHasRoom())) {
         GstSample* tag = m_queue.Take();
         gst_app_src_push_sample(GST_APP_SRC(m_source), tag);
         gst_sample_unref(tag);

@@ -140,12 +140,14 @@ inline constexpr char kBackgroundAudio[] = "OnBackgroundAudio";
 // file's full name. {"path": string}: a recording began; the file grows in fragments
 // of half a second and reads up to its last whole one if the program dies.
 inline constexpr char kRecordingStarted[] = "OnRecordingStarted";
-// {"path": string}: a recording ended normally and is complete, still in fragments.
+// {"path": string}: a recording ended normally and is complete, still in fragments. Its
+// end is written after going off air has returned, and this and what follows are not
+// sent once the engine is released (the file is still ended before the process exits).
 inline constexpr char kRecordingStopped[] = "OnRecordingStopped";
 // {"path": string, "ordinary": bool, "message": string}: after OnRecordingStopped, the
 // file has been made an ordinary MP4 (index first, one block of media data) that any
 // player seeks in at once, or, with "ordinary" false, it stays in fragments as it was
-// recorded and "message" says why. Not sent once the engine is released.
+// recorded and "message" says why.
 inline constexpr char kRecordingFinalized[] = "OnRecordingFinalized";
 // {"reason": kRecordingDiskFull | kRecordingCannotWrite, "path": string, "message": string}:
 // no recording runs any more (or none could begin; "path" is then the file or the
