@@ -101,7 +101,7 @@ void FallbackSource::Open()
 void FallbackSource::Tell(const std::string& why)
 {
     m_told = true;
-    m_onChange(why);
+    m_onChange(why, m_refused);
 }
 
 void FallbackSource::TellOnce(const std::string& why)
@@ -189,12 +189,17 @@ void FallbackSource::Tend()
             return;
         }
         GstElement* source = *opened ? m_opener->Take() : nullptr;
-        if (!source) TellOnce(m_opener->Error());
+        m_refused = !source && m_opener->Refused();
+        // A refusal is the user's own answer: told at once, even in the first quiet moment.
+        if (m_refused)
+            Tell(m_opener->Error());
+        else if (!source)
+            TellOnce(m_opener->Error());
         m_opener.reset();
         if (source) StartPending(source);
         return;
     }
-    if (now - m_lastTry >= kRetryPeriod) Open();
+    if (!m_refused && now - m_lastTry >= kRetryPeriod) Open();
 }
 
 void FallbackSource::SetEnding()
@@ -335,7 +340,7 @@ void FallbackSource::TakePending()
 {
     SwitchTo(std::exchange(m_pending, nullptr), m_pendingHold);
     m_lost = false;
-    if (std::exchange(m_told, false)) m_onChange({});
+    if (std::exchange(m_told, false)) m_onChange({}, false);
     // The attempts' and the lost source's threads freed their memory into the allocator's
     // per-thread arenas, which keep it; without this each loss and return holds on to more.
     malloc_trim(0);

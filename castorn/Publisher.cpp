@@ -119,8 +119,8 @@ bool Publisher::StartCapture(PublishJob& job)
     std::string why;
     m_capture = CapturePipeline::Create(
         job.capture, [this](GstSample* tag) { return OnFlvTag(tag); }, std::move(job.preview),
-        [this](const char* source, const std::string& name, const std::string& lost) {
-            OnSourceChange(source, name, lost);
+        [this](const char* source, const std::string& name, const std::string& lost, bool refused) {
+            OnSourceChange(source, name, lost, refused);
         },
         why);
     if (m_capture) {
@@ -230,12 +230,15 @@ void Publisher::ScheduleRetry(const Failure& failure)
     });
 }
 
-void Publisher::OnSourceChange(const char* source, const std::string& name, const std::string& why)
+void Publisher::OnSourceChange(const char* source, const std::string& name, const std::string& why, bool refused)
 {
-    if (why.empty())
+    if (why.empty()) {
         m_notifier.Send(cn::kSourceBack, Params({{"source", source}, {"name", name}}));
-    else
-        m_notifier.Send(cn::kSourceLost, Params({{"source", source}, {"name", name}, {"message", why}}));
+        return;
+    }
+    Json::Value params = Params({{"source", source}, {"name", name}, {"message", why}});
+    if (refused) params["reason"] = cn::kReasonDenied;
+    m_notifier.Send(cn::kSourceLost, params);
 }
 
 void Publisher::Poll()

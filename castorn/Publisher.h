@@ -71,7 +71,7 @@ private:
     void OnSenderEnded(std::uint64_t sender, GstMessageType type, const Failure& failure);
     void AwaitAnswer(std::chrono::milliseconds left);  // the server's to the end of the stream, then End
     void OnCaptureMessage(GstMessage* message);
-    void OnSourceChange(const char* source, const std::string& name, const std::string& why);
+    void OnSourceChange(const char* source, const std::string& name, const std::string& why, bool refused);
     void OnSenderMessage(GstMessage* message);
     bool OnFlvTag(GstSample* tag);  // capture streaming thread
     void DropSender();

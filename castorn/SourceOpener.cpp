@@ -12,6 +12,7 @@ struct SourceOpener::Attempt {
     GstElement* bin = nullptr;
     std::optional<bool> opened;
     std::string error;
+    bool refused = false;
     bool abandoned = false;
 };
 
@@ -23,16 +24,24 @@ void Discard(GstElement* bin)
     gst_object_unref(bin);
 }
 
-std::string FirstError(GstBus* bus)
+struct OpenError {
+    std::string text = "the source could not be opened";
+    bool refused = false;
+};
+
+OpenError FirstError(GstBus* bus)
 {
+    OpenError found;
     GstMessage* message = gst_bus_pop_filtered(bus, GST_MESSAGE_ERROR);
-    if (!message) return "the source could not be opened";
+    if (!message) return found;
     GError* error = nullptr;
     gst_message_parse_error(message, &error, nullptr);
-    std::string text = error ? error->message : "the source could not be opened";
+    if (error)
+        found = {error->message,
+                 g_error_matches(error, GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_NOT_AUTHORIZED) != FALSE};
     g_clear_error(&error);
     gst_message_unref(message);
-    return text;
+    return found;
 }
 
 }  // namespace
@@ -62,14 +71,15 @@ void SourceOpener::Run(const std::shared_ptr<Attempt>& attempt)
     gst_element_set_bus(attempt->bin, bus);
     // Paused is as far as a live source goes alone: the device is open, nothing flows.
     const bool opened = gst_element_set_state(attempt->bin, GST_STATE_PAUSED) != GST_STATE_CHANGE_FAILURE;
-    const std::string error = opened ? std::string() : FirstError(bus);
+    const OpenError error = opened ? OpenError{{}, false} : FirstError(bus);
     gst_bus_set_flushing(bus, TRUE);
     gst_object_unref(bus);
     GstElement* discard = nullptr;
     {
         std::lock_guard lock(attempt->mutex);
         attempt->opened = opened;
-        attempt->error = error;
+        attempt->error = error.text;
+        attempt->refused = error.refused;
         if (attempt->abandoned || !opened) discard = std::exchange(attempt->bin, nullptr);
     }
     if (discard) Discard(discard);
@@ -85,6 +95,12 @@ std::string SourceOpener::Error() const
 {
     std::lock_guard lock(m_attempt->mutex);
     return m_attempt->error;
+}
+
+bool SourceOpener::Refused() const
+{
+    std::lock_guard lock(m_attempt->mutex);
+    return m_attempt->refused;
 }
 
 GstElement* SourceOpener::Take()

@@ -119,6 +119,8 @@ inline constexpr char kPublishStopped[] = "OnPublishStopped";
 // stream from the start until the source has media), and for one that gives nothing for
 // three seconds on air without an error (a device or server that hangs). "name" is the
 // device as the device lists name it (for "background", the sound server's source).
+// "reason" kReasonDenied when the desktop's screen sharing was refused: that source is
+// not tried again until the next going on air.
 inline constexpr char kSourceLost[] = "OnSourceLost";
 // {"source": ..., "name": string}: a lost source is captured again, in the stream from now on.
 inline constexpr char kSourceBack[] = "OnSourceBack";
@@ -167,6 +169,7 @@ inline constexpr char kReasonParameter[] = "parameter";    // a stream parameter
 inline constexpr char kReasonNoStream[] = "nostream";      // the publish address names no stream
 inline constexpr char kReasonAddress[] = "address";        // the publish address is not scheme://host[:port]/app/stream
 inline constexpr char kReasonStopped[] = "stopped";        // ended by going off air
+inline constexpr char kReasonDenied[] = "denied";          // the desktop's screen sharing refused or cancelled
 inline constexpr char kReasonOther[] = "other";            // none of the above
 
 }  // namespace castorn_notification

@@ -17,6 +17,8 @@ TEST_PACKAGES=(
   ffmpeg pulseaudio pulseaudio-utils sox openssl imagemagick
   lldb-15 clang-14 libclang-rt-14-dev
   python3 iproute2 nodejs npm
+  # A headless Wayland desktop with the ScreenCast portal (tests/support/WaylandDesktop.h).
+  sway xdg-desktop-portal xdg-desktop-portal-wlr grim gstreamer1.0-pipewire pipewire wireplumber
 )
 # Checking the Debian package, starting it from its menu entry, and reading its window's
 # device lists as an assistive technology would (tests/package/).

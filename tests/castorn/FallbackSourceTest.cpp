@@ -92,7 +92,7 @@ protected:
         const PadRef jointPad(gst_element_get_static_pad(joint.get(), "sink"));
         m_fallback = std::make_unique<FallbackSource>(
             GST_BIN(m_pipeline), jointPad.get(), [this](std::string&) { return Tone(); },
-            [](GstClockTime from) { return Silence(from); }, [](const std::string&) {});
+            [](GstClockTime from) { return Silence(from); }, [](const std::string&, bool) {});
         m_fallback->Build();
         gst_element_set_state(m_pipeline, GST_STATE_PLAYING);
         ASSERT_TRUE(Drive([this] { return m_tone > 0; })) << "the source feeds the path";
