@@ -7,6 +7,11 @@ set -euo pipefail
 if [[ $(id -u) -ne 0 ]]; then
   exec "$@"
 fi
+# A build under a folder only root may enter: run as root, and the desktop tests skip saying why.
+if ! setpriv --reuid=nobody --regid=nogroup --clear-groups -- test -x "$1"; then
+  echo "as-desktop-user.sh: the user nobody cannot reach $1" >&2
+  exec "$@"
+fi
 home=$(mktemp -d /tmp/tavisk-desktop-user.XXXXXX)
 chown nobody:nogroup "$home"
 status=0
