@@ -4,6 +4,7 @@
 #include "castorn/FallbackSource.h"
 #include "castorn/GstRef.h"
 #include "castorn/PinnedRecording.h"
+#include "castorn/PortalScreenSource.h"
 #include "castorn/ScreenSource.h"
 #include "castorn/ScreenToI420.h"
 #include "interface/EngineInterface.h"
@@ -11,6 +12,7 @@
 #include <gst/app/gstappsink.h>
 #include <gst/video/video.h>
 
+#include <algorithm>
 #include <functional>
 #include <initializer_list>
 #include <stdexcept>
@@ -139,6 +141,26 @@ GstElement* DeviceElement(Assembler& assembler, const SharedDevice& device)
     return assembler.Adopt(element);
 }
 
+// A desktop's screen through its portal. PipeWire sends a frame only when the screen
+// changes: the source repeats the last one after a frame's time without one, and
+// videorate puts what comes on the stream's exact rate.
+GstElement* PortalScreenBin(const VideoSettings& video, std::string& why)
+{
+    return SourceBin(
+        [&](Assembler& assembler) {
+            GstElement* screen = assembler.Make(kPortalScreenSource);
+            g_object_set(screen, "keepalive-time", static_cast<guint>(1000 / std::max(video.fps, 1)), nullptr);
+            // From the first frame on: the stand-in has fed the stream until then.
+            GstElement* rate = assembler.Make("videorate");
+            g_object_set(rate, "skip-to-first", TRUE, nullptr);
+            return assembler.Chain({screen, assembler.Make(kScreenToI420),
+                                    assembler.Filter(RawVideoCaps("I420", video.width, video.height, 0)), rate,
+                                    assembler.Filter(gst_caps_new_simple("video/x-raw", "framerate", GST_TYPE_FRACTION,
+                                                                         video.fps, 1, nullptr))});
+        },
+        why);
+}
+
 // The selected picture source, up to where its frames come at the stream's rate.
 GstElement* VideoSource(const CaptureSource& source, const VideoSettings& video, std::string& why)
 {
@@ -150,6 +172,7 @@ GstElement* VideoSource(const CaptureSource& source, const VideoSettings& video,
                 return assembler.Chain({DeviceElement(assembler, *device), assembler.Make("videorate")});
             },
             why);
+    if (std::holds_alternative<PortalScreen>(source)) return PortalScreenBin(video, why);
     const auto& screen = std::get<X11Screen>(source);
     return SourceBin(
         [&](Assembler& assembler) {
@@ -410,9 +433,9 @@ bool CapturePipeline::Build(const CaptureSetup& spec, std::string& why)
 void CapturePipeline::AddSource(GstPad* joint, const char* kind, const std::string& name,
                                 FallbackSource::SourceMaker source, FallbackSource::StandInMaker standIn)
 {
-    auto fallback =
-        std::make_unique<FallbackSource>(GST_BIN(m_pipeline), joint, std::move(source), std::move(standIn),
-                                         [this, kind, name](const std::string& why) { m_onSource(kind, name, why); });
+    auto fallback = std::make_unique<FallbackSource>(
+        GST_BIN(m_pipeline), joint, std::move(source), std::move(standIn),
+        [this, kind, name](const std::string& why, bool refused) { m_onSource(kind, name, why, refused); });
     fallback->Build();
     m_sources.push_back(std::move(fallback));
 }

@@ -40,9 +40,10 @@ public:
     // handler returns true to have the encoder make a key frame soon.
     using TagHandler = std::function<bool(GstSample*)>;
     using FrameHandler = std::function<void(GstSample*)>;
-    // A source (a castorn_notification::kSource value) lost, with why, or back (why empty);
-    // on the thread that handles the bus.
-    using SourceHandler = std::function<void(const char* source, const std::string& name, const std::string& why)>;
+    // A source (a castorn_notification::kSource value) lost, with why (`refused`: by its
+    // user, not tried again), or back (why empty); on the thread that handles the bus.
+    using SourceHandler =
+        std::function<void(const char* source, const std::string& name, const std::string& why, bool refused)>;
     // What each encoder gives, as it goes to the muxer: the pad lends it only for the call,
     // on the pad's streaming thread.
     enum class Track { Video, Audio };

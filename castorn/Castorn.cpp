@@ -36,6 +36,9 @@ Castorn::Castorn(ICastornNotify* notify)
                   [this](const std::string& name) { m_loop->Post([this, name] { m_background->SelectPlayer(name); }); },
                   [this](bool on, const std::string& folder) {
                       m_loop->Post([this, on, folder] { m_publisher->SetRecording(on, folder); });
+                  },
+                  [this](ICastornPreview* receiver, int width, int height) {
+                      m_preview->SetReceiver(receiver, {width, height});
                   }}),
       m_background(std::make_unique<BackgroundAudio>(
           [notifier = m_sharedNotifier](const std::string& json) { notifier->SendText(json); })),
@@ -71,7 +74,12 @@ bool Castorn::StartPublish()
     job.capture.videoSource = m_devices.Video();
     job.capture.audioSource = m_devices.Audio();
     job.address = *address;
-    job.previewWindow = m_video.window;
+    std::uint64_t serial = 0;
+    const PreviewOutlet::Size preview =
+        m_preview->Open(m_video.window, job.capture.video.width, job.capture.video.height, serial);
+    job.capture.previewWidth = preview.width;
+    job.capture.previewHeight = preview.height;
+    job.preview = [outlet = m_preview, serial](GstSample* picture) { outlet->Show(serial, picture); };
     m_onAir = true;
     m_loop->Post([this, job] { m_publisher->Start(job); });
     return true;
@@ -81,6 +89,7 @@ bool Castorn::StopPublish()
 {
     if (!m_onAir) return false;
     m_onAir = false;
+    m_preview->Close();
     m_loop->Post([this] { m_publisher->Stop(kStopGrace, [] {}); });
     return true;
 }
@@ -105,7 +114,8 @@ void Castorn::Release()
     // From a notification handler on the loop's thread nothing can end until it returns.
     const bool over =
         !m_loop->OnLoopThread() && finished.wait_until(start + kReleaseLimit) == std::future_status::ready;
-    // The program's handler may be gone once this returns.
+    // The program's handler and preview receiver may be gone once this returns.
+    m_preview->SetReceiver(nullptr, {});
     m_notifier.Close();
     if (over) {
         Destroy();

@@ -8,6 +8,7 @@
 #include "castorn/CommandProcessor.h"
 #include "castorn/DeviceCatalog.h"
 #include "castorn/Notifier.h"
+#include "castorn/PreviewOutlet.h"
 #include "castorn/StreamSettings.h"
 #include "interface/EngineInterface.h"
 
@@ -54,6 +55,8 @@ private:
     // sound server hangs at Release.
     std::shared_ptr<Notifier> m_sharedNotifier;
     Notifier& m_notifier;
+    // Shared with the capture's preview branch, which may outlive a publication's stop.
+    std::shared_ptr<PreviewOutlet> m_preview = std::make_shared<PreviewOutlet>();
     DeviceCatalog m_devices;
     CommandProcessor m_commands;
     VideoSettings m_video;

@@ -16,6 +16,8 @@ namespace castorn {
 namespace {
 
 constexpr std::size_t kShownNameLength = 64;
+// A preview larger than a 4K screen is a mistaken size, not a picture to make.
+constexpr int kLargestPreviewSide = 4096;
 
 bool Parse(const char* text, Json::Value& root, std::string& why)
 {
@@ -68,6 +70,7 @@ CommandProcessor::Outcome CommandProcessor::Dispatch(const std::string& cmd, con
     if (cmd == "SelectPlayerName") return SelectPlayerName(params);
     if (cmd == "SetAdaptiveBitrate") return SetAdaptiveBitrate(params);
     if (cmd == kSetRecordCommand) return SetRecord(params);
+    if (cmd == kSetPreviewReceiverCommand) return SetPreviewReceiver(params);
     return Refused("unknown command \"" + cmd.substr(0, kShownNameLength) + "\"");
 }
 
@@ -113,6 +116,22 @@ CommandProcessor::Outcome CommandProcessor::SetRecord(const Json::Value& params)
     if (!on.isBool() || !folder.isString())
         return Refused("\"params\" needs \"record\" true or false and the text \"folder\"");
     m_hooks.setRecord(on.asBool(), folder.asString());
+    return Done();
+}
+
+CommandProcessor::Outcome CommandProcessor::SetPreviewReceiver(const Json::Value& params)
+{
+    const Json::Value& receiver = params.isObject() ? params["receiver"] : Json::Value::nullSingleton();
+    const Json::Value& width = params.isObject() ? params["width"] : Json::Value::nullSingleton();
+    const Json::Value& height = params.isObject() ? params["height"] : Json::Value::nullSingleton();
+    const auto inRange = [](const Json::Value& side) {
+        return side.isInt() && side.asInt() >= 2 && side.asInt() <= kLargestPreviewSide;
+    };
+    if (!receiver.isUInt64() || !inRange(width) || !inRange(height))
+        return Refused("\"params\" needs the address \"receiver\" and \"width\" and \"height\" of 2-" +
+                       std::to_string(kLargestPreviewSide));
+    m_hooks.setPreviewReceiver(reinterpret_cast<ICastornPreview*>(static_cast<std::uintptr_t>(receiver.asUInt64())),
+                               width.asInt(), height.asInt());
     return Done();
 }
 

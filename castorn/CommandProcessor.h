@@ -5,6 +5,7 @@
 #pragma once
 
 #include "castorn/StreamSettings.h"
+#include "interface/EngineInterface.h"
 
 #include <json/value.h>
 
@@ -20,6 +21,7 @@ public:
         std::function<std::vector<std::string>()> listPlayers;    // UTF-8 names
         std::function<void(const std::string&)> selectPlayer;     // UTF-8 name
         std::function<void(bool, const std::string&)> setRecord;  // on, folder as the program's text
+        std::function<void(ICastornPreview*, int, int)> setPreviewReceiver;  // receiver, largest size
     };
 
     explicit CommandProcessor(Hooks hooks) : m_hooks(std::move(hooks)) {}
@@ -42,6 +44,7 @@ private:
     Outcome SelectPlayerName(const Json::Value& params);
     Outcome SetAdaptiveBitrate(const Json::Value& params);
     Outcome SetRecord(const Json::Value& params);
+    Outcome SetPreviewReceiver(const Json::Value& params);
 
     static Outcome Done();
     static Outcome Refused(const std::string& why);

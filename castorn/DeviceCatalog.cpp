@@ -23,6 +23,7 @@ struct SourceNamer {
     std::string operator()(std::monostate) const { return {}; }
     std::string operator()(const SharedDevice& device) const { return DeviceName(device); }
     std::string operator()(const X11Screen& screen) const { return ScreenName(screen); }
+    std::string operator()(const PortalScreen&) const { return kPortalScreenName; }
 };
 
 }  // namespace
@@ -35,18 +36,14 @@ std::string SourceName(const CaptureSource& source)
 DeviceCatalog::DeviceCatalog() : m_watch(kFirstProbeLimit) {}
 
 void DeviceCatalog::Fill(Listing& listing, const std::vector<SharedDevice>& devices,
-                         const std::vector<X11Screen>& screens)
+                         const std::vector<X11Screen>& screens, const std::vector<PortalScreen>& portalScreens)
 {
-    std::vector<std::string> names;
     listing.sources.clear();
-    for (const auto& device : devices) {
-        names.push_back(DeviceName(device));
-        listing.sources.emplace_back(device);
-    }
-    for (const auto& screen : screens) {
-        names.push_back(ScreenName(screen));
-        listing.sources.emplace_back(screen);
-    }
+    listing.sources.insert(listing.sources.end(), devices.begin(), devices.end());
+    listing.sources.insert(listing.sources.end(), screens.begin(), screens.end());
+    listing.sources.insert(listing.sources.end(), portalScreens.begin(), portalScreens.end());
+    std::vector<std::string> names;
+    for (const auto& source : listing.sources) names.push_back(SourceName(source));
     listing.names.Assign(names);
     listing.listed = true;
 }
@@ -54,12 +51,12 @@ void DeviceCatalog::Fill(Listing& listing, const std::vector<SharedDevice>& devi
 void DeviceCatalog::RefreshVideo()
 {
     const auto found = m_watch.Fresh(kProbeLimit);
-    Fill(m_videoList, found->cameras, found->screens);
+    Fill(m_videoList, found->cameras, found->screens, found->portalScreens);
 }
 
 void DeviceCatalog::RefreshAudio()
 {
-    Fill(m_audioList, m_watch.Fresh(kProbeLimit)->microphones, {});
+    Fill(m_audioList, m_watch.Fresh(kProbeLimit)->microphones, {}, {});
 }
 
 void DeviceCatalog::ListVideo(const char16_t*** names, unsigned* count)

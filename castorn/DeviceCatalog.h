@@ -1,5 +1,5 @@
-// The capture devices offered to the program: cameras and then X11 screens for
-// video, microphones and output monitors for audio, as GStreamer's device
+// The capture devices offered to the program: cameras and then the screens (X11's, or
+// a Wayland desktop's through its portal) for video, microphones and output monitors for audio, as GStreamer's device
 // monitor finds them, and the players playing sound. Probed on the watch's own
 // thread; a list is the newest findings. A selection is an index into the last
 // list given out.
@@ -19,7 +19,7 @@
 namespace castorn {
 
 // Nothing selected, a device of the monitor, or a screen.
-using CaptureSource = std::variant<std::monostate, SharedDevice, X11Screen>;
+using CaptureSource = std::variant<std::monostate, SharedDevice, X11Screen, PortalScreen>;
 
 // The name a source is listed under; empty for none.
 std::string SourceName(const CaptureSource& source);
@@ -49,7 +49,8 @@ private:
 
     void RefreshVideo();
     void RefreshAudio();
-    static void Fill(Listing& listing, const std::vector<SharedDevice>& devices, const std::vector<X11Screen>& screens);
+    static void Fill(Listing& listing, const std::vector<SharedDevice>& devices, const std::vector<X11Screen>& screens,
+                     const std::vector<PortalScreen>& portalScreens);
     static bool Select(Listing& listing, int index, CaptureSource& selected);
 
     DeviceWatch m_watch;

@@ -34,7 +34,9 @@ std::vector<SharedDevice> MonitorDevices(const char* classes)
 
 DeviceFindings Probe()
 {
-    return {MonitorDevices("Video/Source"), ListX11Screens(), MonitorDevices("Audio/Source"), ListPlayers()};
+    const bool portal = PortalScreenOffered();
+    return {MonitorDevices("Video/Source"), portal ? std::vector<X11Screen>() : ListX11Screens(),
+            std::vector<PortalScreen>(portal ? 1 : 0), MonitorDevices("Audio/Source"), ListPlayers()};
 }
 
 void Run(const std::shared_ptr<DeviceWatch::State>& state)

@@ -3,6 +3,7 @@
 // holds up the probe, never the caller, who gets the newest findings.
 #pragma once
 
+#include "castorn/PortalScreenSource.h"
 #include "castorn/X11Screens.h"
 
 #include <gst/gst.h>
@@ -19,6 +20,7 @@ using SharedDevice = std::shared_ptr<GstDevice>;
 struct DeviceFindings {
     std::vector<SharedDevice> cameras;
     std::vector<X11Screen> screens;
+    std::vector<PortalScreen> portalScreens;  // on a Wayland session, in place of X11's
     std::vector<SharedDevice> microphones;
     std::vector<std::string> players;  // UTF-8 names, in the sound server's order
 };

@@ -91,11 +91,6 @@ void FallbackSource::Build()
 void FallbackSource::Open()
 {
     m_lastTry = std::chrono::steady_clock::now();
-    Attempt();
-}
-
-void FallbackSource::Attempt()
-{
     std::string why;
     if (GstElement* source = m_source(why))
         m_opener = std::make_unique<SourceOpener>(source);
@@ -106,7 +101,7 @@ void FallbackSource::Attempt()
 void FallbackSource::Tell(const std::string& why)
 {
     m_told = true;
-    m_onChange(why);
+    m_onChange(why, m_refused);
 }
 
 void FallbackSource::TellOnce(const std::string& why)
@@ -173,7 +168,6 @@ bool FallbackSource::TakeMessage(GstMessage* message)
 void FallbackSource::Tend()
 {
     if (m_joint.Ending()) return;
-    if (m_hung && m_hung->Opened()) m_hung.reset();  // it ended at last: what it opened goes
     const auto now = std::chrono::steady_clock::now();
     if (!m_lost && m_source && Stalled(now)) Lose("the source stopped giving media");
     if (!m_lost) return;
@@ -189,24 +183,23 @@ void FallbackSource::Tend()
     }
     if (m_opener) {
         const auto opened = m_opener->Opened();
+        // A device or server that hangs keeps its attempt; no other is started meanwhile.
         if (!opened) {
             if (overdue) TellOnce("the source does not answer");
-            // Another attempt may be answered where this one is not (PipeWire's PulseAudio
-            // server asked before its session manager is there answers at its 30 s limit);
-            // never more than one is left hanging, as a device that hangs would pile them up.
-            if (!m_hung && now - m_lastTry > kAnswerLimit) {
-                m_hung = std::move(m_opener);
-                Attempt();
-            }
             return;
         }
         GstElement* source = *opened ? m_opener->Take() : nullptr;
-        if (!source) TellOnce(m_opener->Error());
+        m_refused = !source && m_opener->Refused();
+        // A refusal is the user's own answer: told at once, even in the first quiet moment.
+        if (m_refused)
+            Tell(m_opener->Error());
+        else if (!source)
+            TellOnce(m_opener->Error());
         m_opener.reset();
         if (source) StartPending(source);
         return;
     }
-    if (now - m_lastTry >= kRetryPeriod) Open();
+    if (!m_refused && now - m_lastTry >= kRetryPeriod) Open();
 }
 
 void FallbackSource::SetEnding()
@@ -214,7 +207,6 @@ void FallbackSource::SetEnding()
     // A source held at its pad would hold the end of stream up.
     if (m_pending) DropPending();
     m_opener.reset();
-    m_hung.reset();
     // So would the next feed of a switch under way, and it carries the end: it is linked
     // now, beside a push of the feed before that may still be on its way into the joint.
     if (m_unlinking) {
@@ -228,7 +220,6 @@ void FallbackSource::Withdraw()
 {
     if (m_pending) DropPending();
     m_opener.reset();
-    m_hung.reset();
     SwitchTo(nullptr, 0);
 }
 
@@ -349,7 +340,7 @@ void FallbackSource::TakePending()
 {
     SwitchTo(std::exchange(m_pending, nullptr), m_pendingHold);
     m_lost = false;
-    if (std::exchange(m_told, false)) m_onChange({});
+    if (std::exchange(m_told, false)) m_onChange({}, false);
     // The attempts' and the lost source's threads freed their memory into the allocator's
     // per-thread arenas, which keep it; without this each loss and return holds on to more.
     malloc_trim(0);

@@ -4,8 +4,9 @@
 // every later opening is: a device or server that hangs holds up nothing. When the
 // source fails (or cannot be opened at all) the stand-in takes over from where it
 // stopped, and the source is opened again every second until it comes back; the
-// stand-in gives way only once the source has media to give. All on the thread
-// that handles the pipeline's bus.
+// stand-in gives way only once the source has media to give. A source its user refused
+// (a desktop's screen sharing) is not asked again until the next going on air. All on
+// the thread that handles the pipeline's bus.
 // A switch waits for the feed before to be idle at its pad (it may be pushing), unlinks
 // it there and links the next, which is held at its own pad meanwhile; what fed before
 // is stopped on a thread of its own, as a device may hang at stopping.
@@ -30,8 +31,8 @@ public:
     using SourceMaker = std::function<GstElement*(std::string& why)>;
     // A new bin with a "src" pad (a full reference) whose media starts at the running time `from`.
     using StandInMaker = std::function<GstElement*(GstClockTime from)>;
-    // The source lost (with why), or back (why empty).
-    using ChangeHandler = std::function<void(const std::string& why)>;
+    // The source lost (with why; `refused`: by its user, for good), or back (why empty).
+    using ChangeHandler = std::function<void(const std::string& why, bool refused)>;
 
     // Without a source the stand-in feeds the path for good, and nothing is told.
     FallbackSource(GstBin* pipeline, GstPad* joint, SourceMaker source, StandInMaker standIn, ChangeHandler onChange);
@@ -58,8 +59,6 @@ public:
     // How long a source that opened may take to deliver its first media.
     static constexpr std::chrono::milliseconds kFirstMediaLimit{5000};
     static constexpr std::chrono::milliseconds kStartQuiet{2000};
-    // How long an attempt may go unanswered before another is started beside it.
-    static constexpr std::chrono::milliseconds kAnswerLimit{2000};
     // How long a source feeding the joint may give nothing before it counts as lost.
     static constexpr std::chrono::milliseconds kStallLimit{3000};
 
@@ -73,7 +72,6 @@ private:
     // source made for the occasion (the background sound's) may not be there yet.
     void TellOnce(const std::string& why);
     void Open();
-    void Attempt();  // without counting it as a new try
     void Feed(GstElement* bin);
     // `bin`, in the pipeline and held at its pad by the probe `hold`, feeds the joint once
     // what feeds it now has been unlinked; null: nothing feeds it then.
@@ -104,10 +102,10 @@ private:
     std::shared_ptr<Unlinking> m_unlinking;  // while m_current is being unlinked
     std::uint64_t m_switches = 0;
     std::uint64_t m_feed = 0;
-    bool m_lost = false;  // the stand-in feeds, the source is being opened
-    bool m_told = false;  // the loss was told
+    bool m_lost = false;     // the stand-in feeds, the source is being opened
+    bool m_told = false;     // the loss was told
+    bool m_refused = false;  // its user said no: not opened again
     std::unique_ptr<SourceOpener> m_opener;
-    std::unique_ptr<SourceOpener> m_hung;  // an attempt given up on, left to end by itself
     std::chrono::steady_clock::time_point m_lastTry;
     std::chrono::steady_clock::time_point m_quietUntil;
     GstClockTime m_lastDelivered = GST_CLOCK_TIME_NONE;

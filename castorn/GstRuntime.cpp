@@ -1,5 +1,6 @@
 #include "castorn/GstRuntime.h"
 
+#include "castorn/PortalScreenSource.h"
 #include "castorn/ScreenSource.h"
 #include "castorn/ScreenToI420.h"
 
@@ -15,6 +16,7 @@ bool InitGstreamer(std::string& why)
     GError* error = nullptr;
     if (gst_init_check(nullptr, nullptr, &error)) {
         RegisterScreenSource();
+        RegisterPortalScreenSource();
         RegisterScreenToI420();
         return true;
     }

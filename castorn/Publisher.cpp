@@ -5,7 +5,6 @@
 #include "castorn/EngineLoop.h"
 #include "castorn/FailureReason.h"
 #include "castorn/Notifier.h"
-#include "castorn/PreviewWindow.h"
 #include "castorn/RtmpSender.h"
 #include "castorn/background/BackgroundAudio.h"
 #include "interface/EngineInterface.h"
@@ -117,17 +116,11 @@ void Publisher::Begin(PublishJob job)
 bool Publisher::StartCapture(PublishJob& job)
 {
     job.capture.backgroundSource = m_background.StartCapture();
-    m_preview = PreviewWindow::Open(job.previewWindow);
-    if (m_preview)
-        m_preview->FitPicture(job.capture.video.width, job.capture.video.height, job.capture.previewWidth,
-                              job.capture.previewHeight);
     std::string why;
-    PreviewWindow* preview = m_preview.get();
     m_capture = CapturePipeline::Create(
-        job.capture, [this](GstSample* tag) { return OnFlvTag(tag); },
-        [preview](GstSample* frame) { preview->Show(frame); },
-        [this](const char* source, const std::string& name, const std::string& lost) {
-            OnSourceChange(source, name, lost);
+        job.capture, [this](GstSample* tag) { return OnFlvTag(tag); }, std::move(job.preview),
+        [this](const char* source, const std::string& name, const std::string& lost, bool refused) {
+            OnSourceChange(source, name, lost, refused);
         },
         why);
     if (m_capture) {
@@ -136,7 +129,6 @@ bool Publisher::StartCapture(PublishJob& job)
         return true;
     }
     m_notifier.SendPublishError({cn::kReasonCapture, why}, true);
-    m_preview.reset();
     m_background.StopCapture();
     return false;
 }
@@ -238,12 +230,15 @@ void Publisher::ScheduleRetry(const Failure& failure)
     });
 }
 
-void Publisher::OnSourceChange(const char* source, const std::string& name, const std::string& why)
+void Publisher::OnSourceChange(const char* source, const std::string& name, const std::string& why, bool refused)
 {
-    if (why.empty())
+    if (why.empty()) {
         m_notifier.Send(cn::kSourceBack, Params({{"source", source}, {"name", name}}));
-    else
-        m_notifier.Send(cn::kSourceLost, Params({{"source", source}, {"name", name}, {"message", why}}));
+        return;
+    }
+    Json::Value params = Params({{"source", source}, {"name", name}, {"message", why}});
+    if (refused) params["reason"] = cn::kReasonDenied;
+    m_notifier.Send(cn::kSourceLost, params);
 }
 
 void Publisher::Poll()
@@ -420,7 +415,6 @@ void Publisher::End(const Failure& why)
     m_recorder.Attach(nullptr);
     m_captureWatch.reset();
     m_capture.reset();
-    m_preview.reset();
     m_background.StopCapture();
     m_phase = Phase::Idle;
     if (wasConnected) m_notifier.Send(cn::kDisconnected, FailureParams(why));

@@ -28,13 +28,12 @@ class BackgroundAudio;
 class BusWatch;
 class EngineLoop;
 class Notifier;
-class PreviewWindow;
 class RtmpSender;
 
 struct PublishJob {
-    CaptureSetup capture;  // its background source and preview size are filled in here
+    CaptureSetup capture;  // its background source is filled in here
     PublishAddress address;
-    std::uintptr_t previewWindow = 0;
+    CapturePipeline::FrameHandler preview;  // with capture's preview size, when it has one
 };
 
 class Publisher {
@@ -72,7 +71,7 @@ private:
     void OnSenderEnded(std::uint64_t sender, GstMessageType type, const Failure& failure);
     void AwaitAnswer(std::chrono::milliseconds left);  // the server's to the end of the stream, then End
     void OnCaptureMessage(GstMessage* message);
-    void OnSourceChange(const char* source, const std::string& name, const std::string& why);
+    void OnSourceChange(const char* source, const std::string& name, const std::string& why, bool refused);
     void OnSenderMessage(GstMessage* message);
     bool OnFlvTag(GstSample* tag);  // capture streaming thread
     void DropSender();
@@ -97,9 +96,8 @@ private:
     std::optional<PublishJob> m_pending;
 
     // Declared in the order that makes destruction safe by itself: the capture's streaming
-    // threads use the preview and the sender until the capture is gone, each bus watch goes
-    // before its pipeline, and the recorder before the capture it taps.
-    std::unique_ptr<PreviewWindow> m_preview;
+    // threads use the sender until the capture is gone, each bus watch goes before its
+    // pipeline, and the recorder before the capture it taps.
     RetiredSenders m_retired;
     std::mutex m_senderMutex;  // m_sender is used by the capture's streaming thread too
     std::unique_ptr<RtmpSender> m_sender;

@@ -29,23 +29,31 @@ void DropBus(GstBus* bus)
     gst_object_unref(bus);
 }
 
+struct OpenError {
+    std::string text = "the source could not be opened";
+    bool refused = false;
+};
+
 // The first error on `bus`, taken off it; none when it holds none.
-std::optional<std::string> TakeError(GstBus* bus, GstClockTime wait = 0)
+std::optional<OpenError> TakeError(GstBus* bus, GstClockTime wait = 0)
 {
     GstMessage* message = gst_bus_timed_pop_filtered(bus, wait, GST_MESSAGE_ERROR);
     if (!message) return std::nullopt;
+    OpenError found;
     GError* error = nullptr;
     gst_message_parse_error(message, &error, nullptr);
-    std::string text = error ? error->message : "the source could not be opened";
+    if (error)
+        found = {error->message,
+                 g_error_matches(error, GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_NOT_AUTHORIZED) != FALSE};
     g_clear_error(&error);
     gst_message_unref(message);
-    return text;
+    return found;
 }
 
 // A sound server refuses a recording of a source that is not there only once the paused
 // source connects its stream, which it does on its own thread as it settles its format:
 // until then a refused source looks open.
-std::optional<std::string> AwaitSettled(GstElement* bin, GstBus* bus)
+std::optional<OpenError> AwaitSettled(GstElement* bin, GstBus* bus)
 {
     const PadRef pad(gst_element_get_static_pad(bin, "src"));
     const auto deadline = std::chrono::steady_clock::now() + kSettleLimit;
@@ -66,6 +74,7 @@ struct SourceOpener::Attempt {
     GstBus* bus = nullptr;
     std::optional<bool> opened;
     std::string error;
+    bool refused = false;
     bool abandoned = false;
 };
 
@@ -93,14 +102,14 @@ void SourceOpener::Run(const std::shared_ptr<Attempt>& attempt)
     gst_element_set_bus(attempt->bin, bus);
     // Paused is as far as a live source goes alone: the device is open, nothing flows.
     const bool paused = gst_element_set_state(attempt->bin, GST_STATE_PAUSED) != GST_STATE_CHANGE_FAILURE;
-    const auto error =
-        paused ? AwaitSettled(attempt->bin, bus) : TakeError(bus).value_or("the source could not be opened");
+    const auto error = paused ? AwaitSettled(attempt->bin, bus) : TakeError(bus).value_or(OpenError{});
     const bool opened = !error;
     GstElement* discard = nullptr;
     {
         std::lock_guard lock(attempt->mutex);
         attempt->opened = opened;
-        attempt->error = error.value_or("");
+        attempt->error = error ? error->text : std::string();
+        attempt->refused = error && error->refused;
         if (attempt->abandoned || !opened) discard = std::exchange(attempt->bin, nullptr);
         if (!discard) attempt->bus = std::exchange(bus, nullptr);
     }
@@ -120,15 +129,24 @@ std::string SourceOpener::Error() const
     return m_attempt->error;
 }
 
+bool SourceOpener::Refused() const
+{
+    std::lock_guard lock(m_attempt->mutex);
+    return m_attempt->refused;
+}
+
 GstElement* SourceOpener::Take()
 {
     GstElement* bin = nullptr;
-    std::optional<std::string> error;
+    std::optional<OpenError> error;
     {
         std::lock_guard lock(m_attempt->mutex);
         bin = std::exchange(m_attempt->bin, nullptr);
         if (m_attempt->bus) error = TakeError(m_attempt->bus);
-        if (error) m_attempt->error = *error;
+        if (error) {
+            m_attempt->error = error->text;
+            m_attempt->refused = error->refused;
+        }
     }
     if (!error || !bin) return bin;
     // Failed after it settled, before a pipeline had it; away from the caller's thread.

@@ -26,6 +26,9 @@ public:
     GstElement* Take();
     // Why it did not open, as the source said; once Opened() is false or Take() gave nothing.
     std::string Error() const;
+    // It did not open because its user said no (GST_RESOURCE_ERROR_NOT_AUTHORIZED): asking
+    // again at once would only ask the user again.
+    bool Refused() const;
 
     struct Attempt;  // what the opener and its thread share
 

@@ -14,7 +14,7 @@ struct VideoSettings {
     int fps = 10;
     int bitrate = 160000;       // bit/s
     int keyInterval = 30;       // frames from one key frame to the next
-    std::uintptr_t window = 0;  // X11 window for the preview, 0 for none
+    std::uintptr_t window = 0;  // the frame control, handed back with each preview picture
 };
 
 struct AudioSettings {

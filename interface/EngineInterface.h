@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-using WindowHandle = std::uintptr_t;  // X11 window id of the video frame control
+using WindowHandle = std::uintptr_t;  // the native window of the video frame control (X11: its id)
 
 class ICastornNotify {
 public:
@@ -119,6 +119,8 @@ inline constexpr char kPublishStopped[] = "OnPublishStopped";
 // stream from the start until the source has media), and for one that gives nothing for
 // three seconds on air without an error (a device or server that hangs). "name" is the
 // device as the device lists name it (for "background", the sound server's source).
+// "reason" kReasonDenied when the desktop's screen sharing was refused: that source is
+// not tried again until the next going on air.
 inline constexpr char kSourceLost[] = "OnSourceLost";
 // {"source": ..., "name": string}: a lost source is captured again, in the stream from now on.
 inline constexpr char kSourceBack[] = "OnSourceBack";
@@ -167,6 +169,7 @@ inline constexpr char kReasonParameter[] = "parameter";    // a stream parameter
 inline constexpr char kReasonNoStream[] = "nostream";      // the publish address names no stream
 inline constexpr char kReasonAddress[] = "address";        // the publish address is not scheme://host[:port]/app/stream
 inline constexpr char kReasonStopped[] = "stopped";        // ended by going off air
+inline constexpr char kReasonDenied[] = "denied";          // the desktop's screen sharing refused or cancelled
 inline constexpr char kReasonOther[] = "other";            // none of the above
 
 }  // namespace castorn_notification
@@ -176,6 +179,26 @@ inline constexpr char kReasonOther[] = "other";            // none of the above
 // air to going off air; sent while on air, a recording begins or ends at once. Reply
 // {"result":"ok"}; an engine that does not know it refuses it as unknown, and records nothing.
 inline constexpr char kSetRecordCommand[] = "SetRecord";
+
+// The local preview: pictures of what is streamed, handed to the program, which paints
+// them itself. ExecuteCommand "SetPreviewReceiver", params {"receiver": uint64, the
+// address of an ICastornPreview of this process, 0 for none; "width", "height": int >= 2,
+// the largest picture, in pixels, the program paints}. Sent before StartPublish: each
+// going on air gives pictures of the stream's aspect that fit that size, even-sized.
+// Reply {"result":"ok"}; an engine that does not know it refuses it as unknown and hands
+// over no pictures.
+inline constexpr char kSetPreviewReceiverCommand[] = "SetPreviewReceiver";
+
+class ICastornPreview {
+public:
+    // One picture: BGRx (4 bytes a pixel, blue first, the fourth unspecified), rows
+    // `stride` bytes apart; `frame` is the handle SetVideoParams had at StartPublish.
+    // Called on an engine streaming thread, one call at a time, about 15 a second at most
+    // while on air; the pixels are lent for the call only. No call begins once
+    // StopPublish, Release or a "SetPreviewReceiver" has returned: these wait for a call
+    // under way, so the receiver neither calls the engine nor waits for a thread that may.
+    virtual void OnPreviewFrame(WindowHandle frame, const std::uint8_t* pixels, int width, int height, int stride) = 0;
+};
 
 // Size of the reply buffer a caller hands to ExecuteCommand, terminating NUL included.
 inline constexpr std::size_t kCommandReplySize = 1024;

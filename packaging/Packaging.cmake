@@ -33,6 +33,8 @@ install(FILES ${changelog} ${CMAKE_CURRENT_LIST_DIR}/copyright DESTINATION ${TAV
 file(STRINGS ${CMAKE_CURRENT_LIST_DIR}/depends run_time_packages REGEX "^[^#]")
 list(JOIN run_time_packages ", " CPACK_DEBIAN_PACKAGE_DEPENDS)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Where it runs, a Wayland desktop's chooser of the screen to share.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS xdg-desktop-portal)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME ${TAVISK_PACKAGE_NAME})

@@ -17,7 +17,10 @@ TEST_PACKAGES=(
   ffmpeg pulseaudio pulseaudio-utils sox openssl imagemagick
   lldb-15 clang-14 libclang-rt-14-dev
   python3 iproute2 nodejs npm
-  pipewire pipewire-pulse wireplumber
+  # A headless Wayland desktop with the ScreenCast portal (tests/support/WaylandDesktop.h).
+  sway xdg-desktop-portal xdg-desktop-portal-wlr grim gstreamer1.0-pipewire pipewire wireplumber
+  # PipeWire's PulseAudio server: the sound-server cases run on it as on PulseAudio.
+  pipewire-pulse
 )
 # Checking the Debian package, starting it from its menu entry, and reading its window's
 # device lists as an assistive technology would (tests/package/).
@@ -28,11 +31,10 @@ PACKAGE_TEST_PACKAGES=(
 # A node.js from elsewhere brings its own npm, which Debian's npm package cannot join:
 # a command that is there already counts as its package.
 PROVIDED_COMMANDS=(npm)
-# PipeWire (with its session manager and PulseAudio server) is for the tests alone, which
-# run every sound-server case on it as on PulseAudio. Installing it starts nothing: its
-# services are per-user ones, and the tests start their own private servers in private
-# runtime folders. The program's users need none of it: it reaches either server through
-# libpulse.
+# PipeWire's daemons (with its session manager and PulseAudio server) are for the tests,
+# which run every sound-server case on them as on PulseAudio. Installing them starts
+# nothing: their services are per-user ones, and the tests start their own private servers
+# in private runtime folders. The program reaches either sound server through libpulse.
 
 wanted=("${BUILD_PACKAGES[@]}" "${RUN_PACKAGES[@]}")
 [[ ${1:-} == --with-tests ]] && wanted+=("${TEST_PACKAGES[@]}" "${PACKAGE_TEST_PACKAGES[@]}")

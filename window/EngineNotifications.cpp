@@ -153,7 +153,10 @@ bool ReadParams(const Json::Value& params, EngineEvent& event)
         reader.Number("value", event.value);
         [[fallthrough]];
     case EngineEventKind::Disconnected: ReadFailure(reader, event); break;
-    case EngineEventKind::SourceLost: reader.Text("message", event.message); [[fallthrough]];
+    case EngineEventKind::SourceLost:
+        reader.Text("message", event.message);
+        reader.Text("reason", event.reason);
+        [[fallthrough]];
     case EngineEventKind::SourceBack:
         reader.Source(event.source);
         reader.Text("name", event.name);

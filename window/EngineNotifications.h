@@ -31,7 +31,9 @@ struct EngineEvent {
     int percent = 0;
     int attempt = 0;
     std::int64_t delayMs = 0;
-    std::string reason = {};  // a reason code of the engine interface; "other" when absent
+    // A reason code of the engine interface; for a failure "other" when absent, for a lost
+    // source empty when absent.
+    std::string reason = {};
     std::string message = {};
     bool final = false;
     std::string field = {};  // with reason "parameter": which value was refused, and the value

@@ -13,6 +13,7 @@
 #include <json/value.h>
 
 class LevelMeter;
+class PreviewPicture;
 class QComboBox;
 class QLabel;
 class QMenu;
@@ -86,6 +87,7 @@ private:
     void OnEngineEvents(PendingEvents pending);
     void ShowStatus();
     void ClearVideoFrame();
+    void SendPreviewReceiver();
 
     // The check box "同时录制" (IDC_RECORD).
     void InitRecording();
@@ -105,6 +107,7 @@ private:
     QMenu* m_pSysMenu = nullptr;
     QLabel* m_statusText = nullptr;
     LevelMeter* m_levelMeter = nullptr;
+    PreviewPicture* m_preview = nullptr;
     QTimer* m_statusTick = nullptr;
     StreamStatus m_status;
     NotificationHandoff m_handoff;

@@ -3,6 +3,7 @@
 #include "engine/EngineLoader.h"
 #include "platform/DialogTemplate.h"
 #include "res/Resources.h"
+#include "window/PreviewPicture.h"
 
 #include <QComboBox>
 #include <QPushButton>
@@ -44,9 +45,24 @@ void Cpublish_taviskDlg::OnBnClickedOnAir()
     // An engine without it answers that it does not know the command, and streams as before.
     reply.Clear();
     SendCommand("SetAdaptiveBitrate", {{"Enabled", Json::Value(s.m_bAdaptiveBitrate)}}, reply);
+    SendPreviewReceiver();
     StatusOnAir();
     m_pPublishEngine->StartPublish();
     SetButtonPattern(true);
+}
+
+// The frame shows what the engine hands over; an engine that does not know the command
+// refuses it, and the frame stays black.
+void Cpublish_taviskDlg::SendPreviewReceiver()
+{
+    const auto receiver = reinterpret_cast<std::uintptr_t>(static_cast<ICastornPreview*>(m_preview));
+    const QSize largest = m_preview->LargestPicture();
+    ReplyBuffer reply;
+    SendCommand(kSetPreviewReceiverCommand,
+                {{"receiver", Json::Value(static_cast<Json::UInt64>(receiver))},
+                 {"width", Json::Value(largest.width())},
+                 {"height", Json::Value(largest.height())}},
+                reply);
 }
 
 void Cpublish_taviskDlg::OnBnClickedOffAir()

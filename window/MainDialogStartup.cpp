@@ -5,6 +5,7 @@
 #include "platform/DialogTemplate.h"
 #include "platform/MessageBox.h"
 #include "res/Resources.h"
+#include "window/PreviewPicture.h"
 
 #include <QComboBox>
 #include <QLineEdit>
@@ -30,14 +31,11 @@ Cpublish_taviskDlg::Cpublish_taviskDlg(QWidget* parent)
 {
     setWindowIcon(m_hIcon);
     BuildDialog(*this, kMainDialogTemplate);
-    // The engine draws its preview into the frame's own X window; without a picture
-    // the frame is black, as the engine paints around one.
+    // The frame keeps a native window of its own from the start: its handle is what the
+    // engine is given, and hands back with each preview picture.
     QWidget* frame = DialogItem(*this, IDC_PREVIEW_FRAME);
     frame->setAttribute(Qt::WA_NativeWindow);
-    QPalette black = frame->palette();
-    black.setColor(QPalette::Window, Qt::black);
-    frame->setPalette(black);
-    frame->setAutoFillBackground(true);
+    m_preview = new PreviewPicture(frame);
     CreateStatusControls();
 }
 

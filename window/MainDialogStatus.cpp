@@ -4,6 +4,7 @@
 
 #include "platform/DialogTemplate.h"
 #include "res/Resources.h"
+#include "window/PreviewPicture.h"
 #include "settings/SettingsFile.h"
 #include "window/LevelMeter.h"
 
@@ -104,13 +105,10 @@ void Cpublish_taviskDlg::StatusOffAir()
 
 void Cpublish_taviskDlg::OnEngineEvents(PendingEvents pending)
 {
-    if (!m_status.OnAir()) {
-        // The engine lets its last pictures through after going off air; once it has
-        // stopped, what is left of them goes.
-        for (const TimedEvent& timed : pending.events)
-            if (timed.event.kind == EngineEventKind::PublishStopped) ClearVideoFrame();
-        return;
-    }
+    // A publication the engine ended by itself leaves no last picture frozen either.
+    for (const TimedEvent& timed : pending.events)
+        if (timed.event.kind == EngineEventKind::PublishStopped) ClearVideoFrame();
+    if (!m_status.OnAir()) return;
     for (const TimedEvent& timed : pending.events) m_status.Apply(timed.event, timed.at);
     if (pending.loudest) m_levelMeter->Report(*pending.loudest);
     ShowStatus();
@@ -128,9 +126,8 @@ void Cpublish_taviskDlg::ShowStatus()
     if (tip != m_statusText->toolTip()) m_statusText->setToolTip(tip);
 }
 
-// The engine draws straight into the frame's window: a repaint puts the frame's own
-// black back.
+// No picture reaches the receiver once StopPublish has returned: what is left goes here.
 void Cpublish_taviskDlg::ClearVideoFrame()
 {
-    DialogItem(*this, IDC_PREVIEW_FRAME)->update();
+    m_preview->Clear();
 }

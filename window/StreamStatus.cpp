@@ -27,6 +27,7 @@ constexpr ReasonPhrase kReasonPhrases[] = {
     {n::kReasonTls, "证书无效"},           {n::kReasonLost, "连接中断"},
     {n::kReasonCapture, "无法采集音视频"}, {n::kReasonParameter, "参数无效"},
     {n::kReasonNoStream, kNoStreamPhrase}, {n::kReasonAddress, kBadAddressPhrase},
+    {n::kReasonDenied, "屏幕共享被拒绝"},
 };
 constexpr char kOtherPhrase[] = "未知错误";
 
@@ -100,6 +101,7 @@ void StreamStatus::Apply(const EngineEvent& event, TimePoint at)
         source.backAt = source.lost ? std::nullopt : std::optional(at);
         source.name = event.name;
         if (source.lost) source.message = event.message;
+        source.refused = source.lost && event.reason == n::kReasonDenied;
         break;
     }
     // The level is the meter's; a stop is the window's own doing.
@@ -215,7 +217,9 @@ QString StreamStatus::SourceLines(TimePoint now) const
     QStringList lines;
     for (std::size_t i = 0; i < m_sources.size(); ++i) {
         const Source& source = m_sources[i];
-        if (source.lost)
+        if (source.refused)
+            lines << Phrase(n::kReasonDenied);
+        else if (source.lost)
             lines << QString::fromUtf8(kSourceWords[i].lost);
         else if (source.backAt && now - *source.backAt < kSourceBackShownFor)
             lines << QString::fromUtf8(kSourceWords[i].back);

@@ -42,6 +42,7 @@ private:
         std::optional<TimePoint> backAt;
         std::string name;
         std::string message;
+        bool refused = false;  // the desktop's screen sharing was refused
     };
 
     void Fail(Phase phase, const EngineEvent& event);

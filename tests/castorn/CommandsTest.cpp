@@ -45,9 +45,18 @@ protected:
     std::vector<std::string> m_players;
     std::string m_selected;
     std::vector<std::pair<bool, std::string>> m_recordings;
-    CommandProcessor m_commands{
-        {[this] { return m_players; }, [this](const std::string& name) { m_selected = name; },
-         [this](bool on, const std::string& folder) { m_recordings.emplace_back(on, folder); }}};
+    struct PreviewReceiver {
+        ICastornPreview* receiver;
+        int width;
+        int height;
+        bool operator==(const PreviewReceiver&) const = default;
+    };
+    std::vector<PreviewReceiver> m_receivers;
+    CommandProcessor m_commands{{[this] { return m_players; }, [this](const std::string& name) { m_selected = name; },
+                                 [this](bool on, const std::string& folder) { m_recordings.emplace_back(on, folder); },
+                                 [this](ICastornPreview* receiver, int width, int height) {
+                                     m_receivers.push_back({receiver, width, height});
+                                 }}};
     char m_buffer[kBuffer + 16];
 };
 
@@ -120,6 +129,27 @@ TEST_F(Commands, SetRecordHandsOnTheSwitchAndTheFolderAndRefusesOtherShapes)
     }
     const std::vector<std::pair<bool, std::string>> expected = {{true, "/home/a b/视频"}, {false, ""}};
     EXPECT_EQ(m_recordings, expected);
+}
+
+TEST_F(Commands, SetPreviewReceiverHandsOnTheAddressAndSizeAndRefusesOtherShapes)
+{
+    const auto address = static_cast<std::uintptr_t>(0x7ffd12345678);
+    EXPECT_TRUE(Run("{\"cmd\":\"SetPreviewReceiver\",\"params\":{\"receiver\":" + std::to_string(address) +
+                    ",\"width\":318,\"height\":250}}"));
+    EXPECT_EQ(ParseReply(Reply())["result"].asString(), "ok");
+    EXPECT_TRUE(Run("{\"cmd\":\"SetPreviewReceiver\",\"params\":{\"receiver\":0,\"width\":2,\"height\":4096}}"));
+    for (const char* refused :
+         {"{\"cmd\":\"SetPreviewReceiver\",\"params\":{\"receiver\":-1,\"width\":320,\"height\":240}}",
+          "{\"cmd\":\"SetPreviewReceiver\",\"params\":{\"receiver\":\"0x10\",\"width\":320,\"height\":240}}",
+          "{\"cmd\":\"SetPreviewReceiver\",\"params\":{\"receiver\":16,\"width\":1,\"height\":240}}",
+          "{\"cmd\":\"SetPreviewReceiver\",\"params\":{\"receiver\":16,\"width\":320,\"height\":4097}}",
+          "{\"cmd\":\"SetPreviewReceiver\",\"params\":{\"receiver\":16}}"}) {
+        EXPECT_FALSE(Run(refused)) << refused;
+        EXPECT_EQ(ParseReply(Reply())["result"].asString(), "error") << refused;
+    }
+    const std::vector<PreviewReceiver> expected = {{reinterpret_cast<ICastornPreview*>(address), 318, 250},
+                                                   {nullptr, 2, 4096}};
+    EXPECT_EQ(m_receivers, expected);
 }
 
 TEST_F(Commands, UnknownAndMalformedCommandsAnswerFalseAndSayWhy)

@@ -2,6 +2,7 @@
 // tags and what a connection sends of them, the level meter and the reconnect delays.
 #include "castorn/AudioLevel.h"
 #include "castorn/FlvTag.h"
+#include "castorn/PreviewOutlet.h"
 #include "castorn/PublishAddress.h"
 #include "castorn/ReconnectBackoff.h"
 #include "castorn/StreamSettings.h"
@@ -282,4 +283,33 @@ TEST(ReconnectBackoff, GrowsByHalfFromTwoSecondsUpToTheCapAndStartsOverAfterRese
     EXPECT_EQ(backoff.Next(), ReconnectBackoff::kLongest);
     backoff.Reset();
     EXPECT_EQ(backoff.Next().count(), 2000);
+}
+
+TEST(PreviewOutlet, PicturesFitTheProgramsSizeWithTheStreamsAspectEvenSizedAndNoneWithoutAReceiver)
+{
+    using Size = castorn::PreviewOutlet::Size;
+    const auto fit = [](int width, int height, Size largest) {
+        const Size size = castorn::FitPicture(width, height, largest);
+        return std::array{size.width, size.height};
+    };
+    EXPECT_EQ(fit(320, 240, {318, 250}), (std::array{318, 238})) << "as wide as the frame, bars above and below";
+    EXPECT_EQ(fit(1280, 720, {100, 100}), (std::array{100, 56}));
+    EXPECT_EQ(fit(240, 320, {319, 250}), (std::array{186, 250})) << "as high as the frame, bars beside";
+    EXPECT_EQ(fit(4096, 16, {300, 200}), (std::array{300, 2})) << "never below two pixels";
+    EXPECT_EQ(fit(320, 240, {1, 240}), (std::array{0, 0})) << "no picture for a frame with no room";
+
+    castorn::PreviewOutlet outlet;
+    std::uint64_t first = 0;
+    std::uint64_t second = 0;
+    const Size none = outlet.Open(0x42, 320, 240, first);
+    EXPECT_EQ(none.width, 0) << "no receiver, no preview branch";
+    struct : ICastornPreview {
+        void OnPreviewFrame(WindowHandle, const std::uint8_t*, int, int, int) override {}
+    } receiver;
+    outlet.SetReceiver(&receiver, {160, 160});
+    outlet.Close();
+    const Size some = outlet.Open(0x42, 320, 240, second);
+    EXPECT_EQ(some.width, 160);
+    EXPECT_EQ(some.height, 120);
+    EXPECT_NE(first, second) << "pictures of an earlier publication are told apart";
 }

@@ -70,6 +70,13 @@ bool Publishing::Command(const std::string& json)
     return m_engine->ExecuteCommand(json.c_str(), &reply);
 }
 
+bool Publishing::SetPreviewReceiver(ICastornPreview* receiver, int width, int height)
+{
+    return Command(std::string(R"({"cmd":"SetPreviewReceiver","params":{"receiver":)") +
+                   std::to_string(reinterpret_cast<std::uintptr_t>(receiver)) + R"(,"width":)" + std::to_string(width) +
+                   R"(,"height":)" + std::to_string(height) + "}}");
+}
+
 bool Publishing::GoOnAir(const OnAir& on, const std::string& server)
 {
     m_engine->SelectVideoDevice(on.video);
@@ -84,6 +91,7 @@ bool Publishing::GoOnAir(const OnAir& on, const std::string& server)
     m_engine->SetUserId("10000");
     Command(std::string(R"({"cmd":"SetAdaptiveBitrate","params":{"Enabled":)") +
             (on.adaptiveBitrate ? "true" : "false") + "}}");
+    if (on.preview && !SetPreviewReceiver(on.preview, on.previewWidth, on.previewHeight)) return false;
     m_wentOnAir = std::chrono::steady_clock::now();
     return m_engine->StartPublish();
 }

@@ -35,6 +35,9 @@ struct OnAir {
     int volume = 80;
     bool mute = false;
     WindowHandle window = 0;
+    ICastornPreview* preview = nullptr;  // registered when set, at the largest size below
+    int previewWidth = 318;
+    int previewHeight = 250;
     std::string key = "qex";
 };
 
@@ -52,6 +55,7 @@ protected:
     // On air, and connected within five seconds.
     void GoLive(const OnAir& on = {}, const std::string& server = {});
     bool Command(const std::string& json);                // through ExecuteCommand
+    bool SetPreviewReceiver(ICastornPreview* receiver, int width, int height);
     void GoOffAir(std::chrono::milliseconds after = {});  // after that much more on air
     MediaInfo OnlyRecording();
     MediaInfo OnlyRecording(const std::vector<std::string>& files);

@@ -5,15 +5,17 @@
 #include "ProcessTraces.h"
 
 #include "support/LoopbackPort.h"
+#include "support/RootPaint.h"
 #include "support/WaitUntil.h"
 
 #include <gst/gst.h>
 #include <gtest/gtest.h>
-#include <xcb/xcb.h>
 
 #include <dirent.h>
 
 #include <algorithm>
+#include <array>
+#include <mutex>
 
 #include <cstdlib>
 #include <cstring>
@@ -29,44 +31,88 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// A white top-level window of the test's own, standing in for the program's frame control.
-class TestWindow {
+// The program's side of the preview: what reached it, and whether a call was still
+// under way once the engine had said that none would be. A slow one takes most of the
+// time between pictures, so that the engine is mostly inside it when told to stop.
+class PreviewLog : public ICastornPreview {
 public:
-    TestWindow() : m_connection(xcb_connect(nullptr, nullptr))
-    {
-        xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(m_connection)).data;
-        m_window = xcb_generate_id(m_connection);
-        const uint32_t white = screen->white_pixel;
-        xcb_create_window(m_connection, XCB_COPY_FROM_PARENT, m_window, screen->root, 10, 10, 400, 200, 0,
-                          XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, XCB_CW_BACK_PIXEL, &white);
-        xcb_map_window(m_connection, m_window);
-        xcb_flush(m_connection);
-    }
-    ~TestWindow() { xcb_disconnect(m_connection); }
+    explicit PreviewLog(std::chrono::milliseconds slowness = {}) : m_slowness(slowness) {}
 
-    WindowHandle Id() const { return m_window; }
-    void Destroy()
+    void OnPreviewFrame(WindowHandle frame, const std::uint8_t* pixels, int width, int height, int stride) override
     {
-        xcb_destroy_window(m_connection, m_window);
-        xcb_flush(m_connection);
+        std::this_thread::sleep_for(m_slowness);
+        const std::lock_guard lock(m_mutex);
+        m_late += m_closed ? 1 : 0;
+        ++m_pictures;
+        m_frame = frame;
+        m_width = width;
+        m_height = height;
+        const std::uint8_t* pixel = pixels + static_cast<std::ptrdiff_t>(height / 4) * stride + (width / 4) * 4;
+        m_colour = {pixel[2], pixel[1], pixel[0]};
     }
-    uint32_t Pixel(int x, int y) const
+
+    // After StopPublish, Release or another receiver's registration returned.
+    void Closed()
     {
-        auto* image = xcb_get_image_reply(m_connection,
-                                          xcb_get_image(m_connection, XCB_IMAGE_FORMAT_Z_PIXMAP, m_window,
-                                                        static_cast<int16_t>(x), static_cast<int16_t>(y), 1, 1, ~0u),
-                                          nullptr);
-        uint32_t pixel = 0xdeadbeef;
-        if (image && xcb_get_image_data_length(image) >= 4)
-            std::memcpy(&pixel, xcb_get_image_data(image), sizeof pixel);
-        std::free(image);
-        return pixel & 0xffffff;
+        const std::lock_guard lock(m_mutex);
+        m_closed = true;
+    }
+    void Reopened()
+    {
+        const std::lock_guard lock(m_mutex);
+        m_closed = false;
+    }
+    int Pictures() const
+    {
+        const std::lock_guard lock(m_mutex);
+        return m_pictures;
+    }
+    int Late() const
+    {
+        const std::lock_guard lock(m_mutex);
+        return m_late;
+    }
+    WindowHandle Frame() const
+    {
+        const std::lock_guard lock(m_mutex);
+        return m_frame;
+    }
+    std::array<int, 2> Size() const
+    {
+        const std::lock_guard lock(m_mutex);
+        return {m_width, m_height};
+    }
+    // Red, green and blue a quarter of the way in (the pointer sits in the middle of the screen).
+    std::array<int, 3> Colour() const
+    {
+        const std::lock_guard lock(m_mutex);
+        return m_colour;
+    }
+    // More pictures than `seen` within a few seconds.
+    bool More(int seen) const
+    {
+        return WaitUntil([&] { return Pictures() > seen; }, 5s);
     }
 
 private:
-    xcb_connection_t* m_connection;
-    xcb_window_t m_window;
+    const std::chrono::milliseconds m_slowness;
+    mutable std::mutex m_mutex;
+    bool m_closed = false;
+    int m_pictures = 0;
+    int m_late = 0;
+    WindowHandle m_frame = 0;
+    int m_width = 0;
+    int m_height = 0;
+    std::array<int, 3> m_colour{};
 };
+
+bool Near(const std::array<int, 3>& colour, const std::array<int, 3>& expected)
+{
+    constexpr int kConversionError = 24;  // through I420 and back
+    for (std::size_t i = 0; i < colour.size(); ++i)
+        if (std::abs(colour[i] - expected[i]) > kConversionError) return false;
+    return true;
+}
 
 // Whether a level report after the first `from` of them is above `percent`.
 bool LevelAbove(NotificationLog& log, int percent, int from)
@@ -361,14 +407,39 @@ TEST_F(ReleasingOnAir, EndsThePublicationAndLeavesNoThreadAndNoStreamObjectBehin
     EXPECT_EQ(Probe(m_server->Recordings().back()).videoCodec, "h264");
 }
 
-TEST_F(Publishing, ThePreviewIsDrawnIntoTheFrameWindowAndItsLossEndsOnlyTheDrawing)
+TEST_F(Publishing, TheReceiverGetsTheScreenFittedToItsSizeAndNothingOnceOffAirUntilOnAirAgain)
 {
-    TestWindow frame;
-    ASSERT_TRUE(WaitUntil([&] { return frame.Pixel(200, 100) == 0xffffff; }, 3s)) << "the window is up, white";
-    ASSERT_TRUE(GoOnAir({.window = frame.Id()}));
-    EXPECT_TRUE(WaitUntil([&] { return frame.Pixel(200, 100) == 0; }, 5s)) << "black video fills the middle";
-    EXPECT_EQ(frame.Pixel(5, 100), 0u) << "and the sides outside the 4:3 picture are blacked";
-    frame.Destroy();
-    GoOffAir(500ms);
-    EXPECT_EQ(m_server->Recordings().size(), 1u) << "the stream went on without its preview";
+    const RootPaint paint(m_display->Name(), 0xff8040);
+    PreviewLog preview(80ms);  // of the 100 ms between pictures at 10 frames a second
+    const OnAir on{.video = ScreenIndex(), .window = 0x5a17, .preview = &preview};
+    ASSERT_TRUE(GoOnAir(on));
+    ASSERT_TRUE(preview.More(3));
+    EXPECT_EQ(preview.Frame(), 0x5a17u) << "the handle SetVideoParams had";
+    EXPECT_EQ(preview.Size(), (std::array{318, 238})) << "the stream's 4:3 within 318 by 250, even-sized";
+    const auto orange = [&] { return Near(preview.Colour(), {0xff, 0x80, 0x40}); };
+    EXPECT_TRUE(WaitUntil(orange, 5s)) << "the screen's colour: " << preview.Colour()[0] << "," << preview.Colour()[1]
+                                       << "," << preview.Colour()[2];
+
+    const int stopsBefore = m_log.Count("OnPublishStopped");
+    m_engine->StopPublish();
+    preview.Closed();
+    ASSERT_FALSE(m_log.WaitFor("OnPublishStopped", 5s, stopsBefore).isNull());
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(preview.Late(), 0) << "StopPublish waits for a picture being handed over, and hands over no more";
+
+    preview.Reopened();
+    const int before = preview.Pictures();
+    ASSERT_TRUE(GoOnAir(on));
+    EXPECT_TRUE(preview.More(before)) << "the receiver stays registered for the next going on air";
+    PreviewLog other(80ms);
+    ASSERT_TRUE(SetPreviewReceiver(&other, 160, 160));
+    preview.Closed();
+    EXPECT_TRUE(other.More(0)) << "a new receiver takes over while on air";
+    EXPECT_EQ(other.Size(), (std::array{318, 238})) << "at the size this publication began with";
+    m_engine->Release();
+    other.Closed();
+    m_engine = nullptr;
+    std::this_thread::sleep_for(500ms);
+    EXPECT_EQ(preview.Late(), 0);
+    EXPECT_EQ(other.Late(), 0) << "nothing once Release has returned, on air as it was";
 }

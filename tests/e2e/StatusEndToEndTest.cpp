@@ -5,6 +5,7 @@
 #include "support/Command.h"
 #include "support/LoopbackPort.h"
 #include "support/NodeMediaServer.h"
+#include "support/RootPaint.h"
 #include "support/RtmpServer.h"
 #include "support/ShapedNetwork.h"
 #include "support/SoundServer.h"
@@ -168,17 +169,40 @@ protected:
         audio->setCurrentIndex(microphone);
     }
 
-    // What the X server holds in the video frame's own window: the engine's pictures
-    // while on air, whatever is left of them afterwards.
+    // What the X server shows of the video frame: the engine's pictures as the window
+    // painted them while on air, whatever is left of them afterwards.
+    QImage FrameOnScreen() const
+    {
+        return QGuiApplication::primaryScreen()->grabWindow(DialogItem(*window, IDC_PREVIEW_FRAME)->winId()).toImage();
+    }
+
     bool FrameLooksBlack() const
     {
-        const QImage shown =
-            QGuiApplication::primaryScreen()->grabWindow(DialogItem(*window, IDC_PREVIEW_FRAME)->winId()).toImage();
+        const QImage shown = FrameOnScreen();
         constexpr int kDarkest = 16;
         for (int y = 0; y < shown.height(); y += 4)
             for (int x = 0; x < shown.width(); x += 4)
                 if (qGray(shown.pixel(x, y)) > kDarkest) return false;
         return !shown.isNull();
+    }
+
+    // The share of the frame's pixels of about that colour (through the encoder's I420).
+    double FrameShareOf(QRgb colour) const
+    {
+        const QImage shown = FrameOnScreen();
+        constexpr int kConversionError = 32;
+        int near = 0;
+        int all = 0;
+        for (int y = 0; y < shown.height(); y += 2)
+            for (int x = 0; x < shown.width(); x += 2, ++all) {
+                const QRgb pixel = shown.pixel(x, y);
+                near += std::abs(qRed(pixel) - qRed(colour)) <= kConversionError &&
+                                std::abs(qGreen(pixel) - qGreen(colour)) <= kConversionError &&
+                                std::abs(qBlue(pixel) - qBlue(colour)) <= kConversionError
+                            ? 1
+                            : 0;
+            }
+        return all ? static_cast<double>(near) / all : 0;
     }
 
     bool StatusReaches(const QString& part, std::chrono::milliseconds limit)
@@ -194,6 +218,7 @@ protected:
 
 TEST_F(StatusEndToEnd, LiveWithTheBitrateSoonAfterTheClickThenOffAir)
 {
+    const RootPaint screen(std::getenv("DISPLAY"), 0xff8040);
     OpenWith({m_server->Address()});
     EXPECT_EQ(StatusText(), "未上麦");
     Click(IDC_ON_AIR);
@@ -203,7 +228,11 @@ TEST_F(StatusEndToEnd, LiveWithTheBitrateSoonAfterTheClickThenOffAir)
     const QString clock = StatusText().section('\n', 0, 0);
     EXPECT_TRUE(WaitUntil([&] { return StatusText().section('\n', 0, 0) > clock; }, kPromptly))
         << "the time on air advances: " << StatusText().toStdString();
-    EXPECT_TRUE(WaitUntil([&] { return !FrameLooksBlack(); }, kPromptly)) << "the preview shows the screen";
+    // The 16:9 screen is mostly the painted root, with the window in a corner and bars
+    // above and below it in the frame.
+    EXPECT_TRUE(WaitUntil([&] { return FrameShareOf(qRgb(0xff, 0x80, 0x40)) > 0.4; }, kPromptly))
+        << "the preview shows the screen: " << FrameShareOf(qRgb(0xff, 0x80, 0x40));
+    EXPECT_GT(FrameShareOf(qRgb(0, 0, 0)), 0.1) << "between black bars";
     Click(IDC_OFF_AIR);
     EXPECT_EQ(StatusText(), "未上麦");
     EXPECT_TRUE(WaitUntil([&] { return FrameLooksBlack(); }, kPromptly)) << "no last picture left frozen";

@@ -35,6 +35,14 @@ step "build"
 deb=$("$source/packaging/build-deb.sh" "$build")
 echo "$deb"
 
+step "relations"
+# What no library links against: a Wayland desktop's Qt platform and screen, and its chooser.
+depends=$(dpkg-deb -f "$deb" Depends)
+for needed in qt6-wayland gstreamer1.0-pipewire; do
+  [[ ", $depends," == *", $needed,"* ]] || fail "Depends lacks $needed: $depends"
+done
+[[ $(dpkg-deb -f "$deb" Recommends) == xdg-desktop-portal ]] || fail "Recommends is not xdg-desktop-portal"
+
 step "lintian"
 lintian --fail-on error "$deb" >"$work/lintian" 2>&1 || { cat "$work/lintian"; fail "lintian found errors"; }
 grep -v "running with root privileges" "$work/lintian" || true

@@ -21,8 +21,6 @@ namespace test_support {
 
 namespace {
 
-constexpr int kThumbWidth = 16;
-constexpr int kThumbHeight = 12;
 constexpr double kAacFrame = 1024;  // samples
 constexpr double kAacRate = 44100;
 
@@ -176,16 +174,32 @@ std::string PacketListing(const std::string& file)
                          file + "' 2>/dev/null");
 }
 
+namespace {
+
+std::vector<Thumbnail> Thumbnails(const std::string& file, const char* format, std::size_t bytesPerPixel)
+{
+    std::vector<Thumbnail> thumbnails;
+    const CommandPipe pipe =
+        ReadCommand("ffmpeg -v error -i '" + file + "' -an -vf scale=" + std::to_string(kThumbWidth) + ":" +
+                    std::to_string(kThumbHeight) + ",format=" + format + " -f rawvideo - 2>/dev/null");
+    Thumbnail frame(kThumbWidth * kThumbHeight * bytesPerPixel);
+    while (pipe && std::fread(frame.data(), 1, frame.size(), pipe.get()) == frame.size()) thumbnails.push_back(frame);
+    return thumbnails;
+}
+
+}  // namespace
+
 std::vector<double> FrameBrightness(const std::string& file)
 {
     std::vector<double> means;
-    const CommandPipe pipe =
-        ReadCommand("ffmpeg -v error -i '" + file + "' -an -vf scale=" + std::to_string(kThumbWidth) + ":" +
-                    std::to_string(kThumbHeight) + ",format=gray -f rawvideo - 2>/dev/null");
-    std::vector<unsigned char> frame(kThumbWidth * kThumbHeight);
-    while (pipe && std::fread(frame.data(), 1, frame.size(), pipe.get()) == frame.size())
+    for (const Thumbnail& frame : Thumbnails(file, "gray", 1))
         means.push_back(std::accumulate(frame.begin(), frame.end(), 0.0) / frame.size());
     return means;
+}
+
+std::vector<Thumbnail> RgbThumbnails(const std::string& file)
+{
+    return Thumbnails(file, "rgb24", 3);
 }
 
 std::vector<Sound> SoundPieces(const std::string& file, double toneRms)

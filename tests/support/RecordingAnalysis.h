@@ -55,6 +55,11 @@ std::string PacketListing(const std::string& file);
 
 // The mean brightness (0-255) of every picture, in order.
 std::vector<double> FrameBrightness(const std::string& file);
+// Every picture scaled down to kThumbWidth x kThumbHeight, 3 bytes (R, G, B) a pixel, in order.
+inline constexpr int kThumbWidth = 16;
+inline constexpr int kThumbHeight = 12;
+using Thumbnail = std::vector<unsigned char>;
+std::vector<Thumbnail> RgbThumbnails(const std::string& file);
 
 enum class Sound { Silent, Tone, Other };
 inline constexpr double kSoundPiece = 0.25;  // seconds per judged piece

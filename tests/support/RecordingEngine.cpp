@@ -2,6 +2,8 @@
 
 #include "engine/EngineLoader.h"
 
+#include <json/reader.h>
+
 #include <cstring>
 
 RecordingEngineConfig RecordingEngine::next;
@@ -9,6 +11,7 @@ std::vector<std::string> RecordingEngine::calls;
 int RecordingEngine::created = 0;
 int RecordingEngine::released = 0;
 ICastornNotify* RecordingEngine::lastNotify = nullptr;
+ICastornPreview* RecordingEngine::previewReceiver = nullptr;
 
 void RecordingEngine::Reset()
 {
@@ -16,6 +19,7 @@ void RecordingEngine::Reset()
     calls.clear();
     created = released = 0;
     lastNotify = nullptr;
+    previewReceiver = nullptr;
 }
 
 ICastorn* RecordingEngine::Create(ICastornNotify* notify)
@@ -40,7 +44,16 @@ void RecordingEngine::Uninstall()
 
 bool RecordingEngine::ExecuteCommand(const char* command, char** reply)
 {
-    Record("ExecuteCommand", command);
+    // The receiver's address differs from run to run: it is kept, and its size recorded.
+    Json::Value parsed;
+    if (Json::Reader().parse(command, parsed) && parsed["cmd"] == kSetPreviewReceiverCommand) {
+        const Json::Value& params = parsed["params"];
+        previewReceiver =
+            reinterpret_cast<ICastornPreview*>(static_cast<std::uintptr_t>(params["receiver"].asUInt64()));
+        Record("ExecuteCommand", kSetPreviewReceiverCommand, params["width"].asInt(), params["height"].asInt());
+    } else {
+        Record("ExecuteCommand", command);
+    }
     if (m_config.replyOfOwn) {
         *reply = m_config.replyOfOwn->data();
     } else {

@@ -28,6 +28,7 @@ public:
     static int created;
     static int released;
     static ICastornNotify* lastNotify;
+    static ICastornPreview* previewReceiver;  // the last one registered
 
     static void Reset();
     static ICastorn* Create(ICastornNotify* notify);

@@ -29,6 +29,9 @@ VirtualDisplay::VirtualDisplay(const std::string& name) : m_name(name)
     // No session bus on a test display: without an address libdbus forks a launcher from
     // Qt's D-Bus thread, whose late answer can outlive a short test and read as a leak.
     setenv("DBUS_SESSION_BUS_ADDRESS", kNoSessionBus, 1);
+    // An X session: run from a Wayland desktop, the engine would offer that desktop's
+    // screen in place of this display's.
+    unsetenv("WAYLAND_DISPLAY");
 }
 
 void VirtualDisplay::Start()

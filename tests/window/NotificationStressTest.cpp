@@ -137,6 +137,6 @@ TEST_F(NotificationStress, EngineThreadsFloodWhileTheWindowGoesOnAndOffAir)
     EXPECT_EQ(StatusText(), "未上麦");
     EXPECT_EQ(Meter()->value(), 0);
     // Each cycle made exactly the calls of going on and off air.
-    EXPECT_EQ(RecordingEngine::calls.size() - callsBefore, static_cast<std::size_t>(cycles) * 13);
+    EXPECT_EQ(RecordingEngine::calls.size() - callsBefore, static_cast<std::size_t>(cycles) * 14);
     EXPECT_EQ(std::count(RecordingEngine::calls.begin(), RecordingEngine::calls.end(), "StartPublish"), cycles + 1);
 }

@@ -46,6 +46,8 @@ TEST(EngineNotifications, EveryNotificationIsReadWithItsMembers)
     const EngineEvent gone = read(R"({"cmd":"OnSourceLost","params":{"source":"audio","name":"Mic","message":"m"}})");
     EXPECT_EQ(gone.source, CaptureSource::Audio);
     EXPECT_EQ(gone.name, "Mic");
+    EXPECT_EQ(gone.reason, "") << "a lost source has a reason only when it says one";
+    EXPECT_EQ(read(R"({"cmd":"OnSourceLost","params":{"source":"video","reason":"denied"}})").reason, "denied");
     EXPECT_EQ(read(R"({"cmd":"OnSourceBack","params":{"source":"background","name":"P"}})").source,
               CaptureSource::Background);
     EXPECT_EQ(read(R"({"cmd":"OnSourceBack","params":{"source":"video"}})").source, CaptureSource::Video);

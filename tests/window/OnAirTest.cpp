@@ -1,5 +1,9 @@
 #include "support/WindowFixture.h"
 
+#include "platform/DialogTemplate.h"
+
+#include <QFrame>
+
 namespace {
 
 const std::vector<std::string> kOnAirCalls = {
@@ -38,7 +42,13 @@ TEST_F(OnAir, HandsTheEngineEverythingInItsOrderThenShowsTheOnAirPattern)
     WriteSettingsFile(Replace(file, "m_iQuality=0", "m_iQuality=23") + kRecordSection);
     Open();
     List(IDC_VIDEO_DEVICE)->setCurrentIndex(1);
-    EXPECT_EQ(CallsOfClick(IDC_ON_AIR), kOnAirCalls);
+    // The preview's receiver, with the size of the frame inside its border, last before StartPublish.
+    const QSize frame = DialogItemAs<QFrame>(*window, IDC_PREVIEW_FRAME)->contentsRect().size();
+    std::vector<std::string> expected = kOnAirCalls;
+    expected.insert(expected.end() - 1, "ExecuteCommand SetPreviewReceiver " + std::to_string(frame.width()) + " " +
+                                            std::to_string(frame.height()));
+    EXPECT_EQ(CallsOfClick(IDC_ON_AIR), expected);
+    EXPECT_NE(RecordingEngine::previewReceiver, nullptr);
     EXPECT_EQ(ButtonPattern(), "0011");
     EXPECT_TRUE(boxes.empty());
 }
@@ -48,8 +58,8 @@ TEST_F(OnAir, AdaptiveBitrateTurnedOffInTheNetworkSectionIsToldBeforeStartPublis
     WriteSettingsFile(std::string(kDefaultSettingsFile) + "[network]\nm_bAdaptiveBitrate=False\n");
     Open();
     const auto calls = CallsOfClick(IDC_ON_AIR);
-    ASSERT_GE(calls.size(), 2u);
-    EXPECT_EQ(calls[calls.size() - 2],
+    ASSERT_GE(calls.size(), 3u);
+    EXPECT_EQ(calls[calls.size() - 3],
               "ExecuteCommand {\n   \"cmd\" : \"SetAdaptiveBitrate\",\n   \"params\" : {\n      \"Enabled\" : false\n  "
               " }\n}\n");
     EXPECT_EQ(calls.back(), "StartPublish");

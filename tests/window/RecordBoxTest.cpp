@@ -40,8 +40,8 @@ TEST_F(RecordBox, FollowsTheFileAndSwitchesTheEngineOnAirOnly)
     EXPECT_EQ(test_support::ReadFile("set.ini"),
               Replace(kDefaultSettingsFile + std::string(kRecordSection), "m_bRecord=False", "m_bRecord=True"));
     const auto onAir = CallsOfClick(IDC_ON_AIR);
-    ASSERT_GE(onAir.size(), 3u);
-    EXPECT_EQ(onAir[onAir.size() - 3], RecordCommand(true, "/srv/rec")) << "after the seeded calls";
+    ASSERT_GE(onAir.size(), 4u);
+    EXPECT_EQ(onAir[onAir.size() - 4], RecordCommand(true, "/srv/rec")) << "after the seeded calls";
     EXPECT_EQ(onAir.back(), "StartPublish");
 
     EXPECT_EQ(CallsOfToggle(), std::vector<std::string>{RecordCommand(false, "/srv/rec")});

@@ -226,6 +226,21 @@ TEST_F(Status, LostSourcesShowBesideTheStreamsStateAndTheirReturnForAWhile)
     EXPECT_EQ(Text(), "已上麦") << "a new time on air starts clean";
 }
 
+TEST_F(Status, ARefusedScreenShareIsNamedAsSuch)
+{
+    Apply({.kind = EngineEventKind::Connected});
+    Apply({.kind = EngineEventKind::SourceLost,
+           .reason = "denied",
+           .message = "screen sharing was refused",
+           .source = CaptureSource::Video,
+           .name = "Screen (desktop portal)"});
+    EXPECT_EQ(Text(), "直播中 00:00:00\n屏幕共享被拒绝");
+    EXPECT_EQ(status.ToolTip(), "Screen (desktop portal): screen sharing was refused");
+    Apply({.kind = EngineEventKind::SourceBack, .source = CaptureSource::Video});
+    Apply({.kind = EngineEventKind::SourceLost, .source = CaptureSource::Video});
+    EXPECT_EQ(Text(), "直播中 00:00:00\n视频源已断开") << "a later loss of another kind is an ordinary one";
+}
+
 TEST(LevelBallistics, RisesAtOnceHoldsBetweenReportsAndRestsWithinASecond)
 {
     LevelBallistics meter;
