@@ -50,11 +50,29 @@ std::optional<OpenError> TakeError(GstBus* bus, GstClockTime wait = 0)
     return found;
 }
 
+// Whether `bin` records from a sound server: it has the recorder's "current-device".
+bool RecordsSoundServer(GstElement* bin)
+{
+    if (!GST_IS_BIN(bin)) return false;
+    bool found = false;
+    GstIterator* elements = gst_bin_iterate_recurse(GST_BIN(bin));
+    GValue item = G_VALUE_INIT;
+    while (!found && gst_iterator_next(elements, &item) == GST_ITERATOR_OK) {
+        found = g_object_class_find_property(G_OBJECT_GET_CLASS(g_value_get_object(&item)), "current-device");
+        g_value_reset(&item);
+    }
+    g_value_unset(&item);
+    gst_iterator_free(elements);
+    return found;
+}
+
 // A sound server refuses a recording of a source that is not there only once the paused
 // source connects its stream, which it does on its own thread as it settles its format:
-// until then a refused source looks open.
+// until then a refused source looks open. Other sources are not waited for: a screen cast
+// settles only once playing, and its first frame, all a still screen sends, must not wait.
 std::optional<OpenError> AwaitSettled(GstElement* bin, GstBus* bus)
 {
+    if (!RecordsSoundServer(bin)) return TakeError(bus);
     const PadRef pad(gst_element_get_static_pad(bin, "src"));
     const auto deadline = std::chrono::steady_clock::now() + kSettleLimit;
     while (pad && !gst_pad_has_current_caps(pad.get()) && std::chrono::steady_clock::now() < deadline) {

@@ -1,7 +1,7 @@
 // Opening a source off the caller's thread: an attempt whose opener is dropped
-// finishes and cleans up by itself, and the engine can wait for it to end. A source
-// counts as open once it has settled its format, and one that fails before a pipeline
-// has it is not handed over. (One refused as it settles: PinnedRecordingTest.cpp.)
+// finishes and cleans up by itself, and the engine can wait for it to end. A source that
+// fails before a pipeline has it is not handed over. (A sound server's recording refused
+// as it settles: PinnedRecordingTest.cpp.)
 #include "castorn/SourceOpener.h"
 
 #include "castorn/LingeringWork.h"
