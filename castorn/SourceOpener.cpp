@@ -68,11 +68,9 @@ bool RecordsSoundServer(GstElement* bin)
 
 // A sound server refuses a recording of a source that is not there only once the paused
 // source connects its stream, which it does on its own thread as it settles its format:
-// until then a refused source looks open. Other sources are not waited for: a screen cast
-// settles only once playing, and its first frame, all a still screen sends, must not wait.
+// until then a refused source looks open.
 std::optional<OpenError> AwaitSettled(GstElement* bin, GstBus* bus)
 {
-    if (!RecordsSoundServer(bin)) return TakeError(bus);
     const PadRef pad(gst_element_get_static_pad(bin, "src"));
     const auto deadline = std::chrono::steady_clock::now() + kSettleLimit;
     while (pad && !gst_pad_has_current_caps(pad.get()) && std::chrono::steady_clock::now() < deadline) {
@@ -118,9 +116,15 @@ void SourceOpener::Run(const std::shared_ptr<Attempt>& attempt)
 {
     GstBus* bus = gst_bus_new();
     gst_element_set_bus(attempt->bin, bus);
+    // Only a sound server's recording is refused that late; other sources are not waited
+    // for: a screen cast settles once playing, and its first frame, all a still screen
+    // sends, must not wait.
+    const bool recording = RecordsSoundServer(attempt->bin);
     // Paused is as far as a live source goes alone: the device is open, nothing flows.
     const bool paused = gst_element_set_state(attempt->bin, GST_STATE_PAUSED) != GST_STATE_CHANGE_FAILURE;
-    const auto error = paused ? AwaitSettled(attempt->bin, bus) : TakeError(bus).value_or(OpenError{});
+    const auto error = !paused     ? TakeError(bus).value_or(OpenError{})
+                       : recording ? AwaitSettled(attempt->bin, bus)
+                                   : TakeError(bus);
     const bool opened = !error;
     GstElement* discard = nullptr;
     {
@@ -129,7 +133,7 @@ void SourceOpener::Run(const std::shared_ptr<Attempt>& attempt)
         attempt->error = error ? error->text : std::string();
         attempt->refused = error && error->refused;
         if (attempt->abandoned || !opened) discard = std::exchange(attempt->bin, nullptr);
-        if (!discard) attempt->bus = std::exchange(bus, nullptr);
+        if (!discard && recording) attempt->bus = std::exchange(bus, nullptr);
     }
     DropBus(bus);
     if (discard) Discard(discard);
