@@ -148,9 +148,20 @@ protected:
     std::unique_ptr<TonePlayer> m_tone;
 };
 
+// Cases of the sound server, on both servers a desktop may run: they refuse, move and
+// bring back recordings each in their own way.
+class SourceLossOn : public SourceLoss, public ::testing::WithParamInterface<SoundServer::Kind> {
+protected:
+    SourceLossOn() { m_soundKind = GetParam(); }
+};
+
+INSTANTIATE_TEST_SUITE_P(Servers, SourceLossOn,
+                         ::testing::Values(SoundServer::Kind::PulseAudio, SoundServer::Kind::PipeWire),
+                         [](const auto& info) { return ServerCaseName(info.param); });
+
 }  // namespace
 
-TEST_F(SourceLoss, TheSoundServerGoingAwayForFiveSecondsLeavesSilenceAndTheMicrophoneReturns)
+TEST_P(SourceLossOn, TheSoundServerGoingAwayForFiveSecondsLeavesSilenceAndTheMicrophoneReturns)
 {
     Clock::time_point stopped;
     ASSERT_NO_FATAL_FAILURE(GoOnAirAndLoseTheSoundServer(stopped));
@@ -203,7 +214,7 @@ TEST_F(SourceLoss, ASoundServerThatNeverReturnsLeavesSilenceToTheEnd)
     EXPECT_NEAR(runs.back().seconds, Seconds(offAir - stopped), 1.5) << "silence from the loss to the end";
 }
 
-TEST_F(SourceLoss, AMicrophoneGoneBeforeGoingOnAirStartsAsSilenceAndIsTakenWhenItComes)
+TEST_P(SourceLossOn, AMicrophoneGoneBeforeGoingOnAirStartsAsSilenceAndIsTakenWhenItComes)
 {
     Json::Value lost;
     ASSERT_NO_FATAL_FAILURE(GoOnAirWithoutTheSoundServer(
@@ -229,7 +240,7 @@ TEST_F(SourceLoss, BackgroundSoundWithoutASoundServerAtGoingOnAirStartsAsSilence
 
 // Someone unloads the engine's sink while on air: the sound server would move its
 // recording to the microphone. No microphone and no player: a tone heard is the microphone.
-TEST_F(SourceLoss, ABackgroundSinkRemovedOnAirIsLostAndTakenAgainNeverReplacedByTheMicrophone)
+TEST_P(SourceLossOn, ABackgroundSinkRemovedOnAirIsLostAndTakenAgainNeverReplacedByTheMicrophone)
 {
     char buffer[kCommandReplySize];
     char* reply = buffer;
