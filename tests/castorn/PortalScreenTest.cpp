@@ -168,7 +168,13 @@ TEST_F(PortalScreenPublishing, PublishesTheDesktopAndAsksForTheScreenOnce)
 TEST_F(PortalScreenPublishing, AStillScreenKeepsTheStreamsFrameRate)
 {
     s_desktop->Show(kStillPicture);
-    std::this_thread::sleep_for(300ms);
+    ASSERT_TRUE(WaitUntil(
+        [] {
+            const auto pixel = s_desktop->MiddlePixel();
+            return pixel.size() == 3 && Near(pixel.data(), kStillColour);
+        },
+        10s))
+        << "the still picture is on the screen before it stops";
     s_desktop->Freeze(true);
     const OnAir on = FromThePortal();
     GoLive(on);

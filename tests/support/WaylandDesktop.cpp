@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
 
@@ -35,7 +36,7 @@ int SwayMessage(const std::string& command)
 
 std::string WaylandDesktop::Missing()
 {
-    for (const char* program : {"sway", "swaymsg", "pipewire", "wireplumber", "dbus-run-session", "gdbus"})
+    for (const char* program : {"sway", "swaymsg", "grim", "pipewire", "wireplumber", "dbus-run-session", "gdbus"})
         if (!Installed(program)) return std::string("needs ") + program;
     for (const char* program : {"/usr/libexec/xdg-desktop-portal", "/usr/libexec/xdg-desktop-portal-wlr"})
         if (access(program, X_OK) != 0) return std::string("needs ") + program;
@@ -98,6 +99,18 @@ void WaylandDesktop::Show(const std::string& pictureProperties)
 void WaylandDesktop::Freeze(bool on)
 {
     m_picture->Signal(on ? SIGSTOP : SIGCONT);
+}
+
+std::vector<unsigned char> WaylandDesktop::MiddlePixel() const
+{
+    // A binary PPM: "P6", width, height and 255, each followed by one blank, then the rows.
+    const std::string shot = CommandOutput("grim -t ppm - 2>/dev/null");
+    int width = 0, height = 0, most = 0, header = 0;
+    if (std::sscanf(shot.c_str(), "P6 %d %d %d%n", &width, &height, &most, &header) != 3 || most != 255) return {};
+    const std::size_t at = static_cast<std::size_t>(header) + 1 +
+                           (static_cast<std::size_t>(height / 2) * static_cast<std::size_t>(width) + width / 2) * 3;
+    if (at + 3 > shot.size()) return {};
+    return {shot.begin() + static_cast<std::ptrdiff_t>(at), shot.begin() + static_cast<std::ptrdiff_t>(at + 3)};
 }
 
 int WaylandDesktop::ChooserCalls() const

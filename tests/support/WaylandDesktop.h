@@ -11,6 +11,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace test_support {
 
@@ -29,6 +30,8 @@ public:
     // compositor (its ball then spans a ninth of the screen's height); the one shown before goes.
     void Show(const std::string& pictureProperties);
     void Freeze(bool on);  // the shown picture stops (SIGSTOP) or goes on: the screen is still
+    // Red, green and blue at the middle of the output now, from a screenshot; empty when none was taken.
+    std::vector<unsigned char> MiddlePixel() const;
     // How many times the portal's chooser was asked.
     int ChooserCalls() const;
     void RefuseChooser(bool on);  // it exits with an error, as a user's "cancel"
