@@ -21,10 +21,9 @@ public:
 
     // nullopt while the attempt runs; then whether the source opened.
     std::optional<bool> Opened() const;
-    // The opened source (paused, not live yet) with its reference; null unless Opened(), and
-    // null when it has failed since (Error() then says why).
+    // The opened source (paused, not live yet) with its reference; null unless Opened().
     GstElement* Take();
-    // Why it did not open, as the source said; once Opened() is false or Take() gave nothing.
+    // Why it did not open, as the source said; once Opened() is false.
     std::string Error() const;
     // It did not open because its user said no (GST_RESOURCE_ERROR_NOT_AUTHORIZED): asking
     // again at once would only ask the user again.

@@ -19,8 +19,6 @@ TEST_PACKAGES=(
   python3 iproute2 nodejs npm
   # A headless Wayland desktop with the ScreenCast portal (tests/support/WaylandDesktop.h).
   sway xdg-desktop-portal xdg-desktop-portal-wlr grim gstreamer1.0-pipewire pipewire wireplumber
-  # PipeWire's PulseAudio server: the sound-server cases run on it as on PulseAudio.
-  pipewire-pulse
 )
 # Checking the Debian package, starting it from its menu entry, and reading its window's
 # device lists as an assistive technology would (tests/package/).
@@ -31,10 +29,9 @@ PACKAGE_TEST_PACKAGES=(
 # A node.js from elsewhere brings its own npm, which Debian's npm package cannot join:
 # a command that is there already counts as its package.
 PROVIDED_COMMANDS=(npm)
-# PipeWire's daemons (with its session manager and PulseAudio server) are for the tests,
-# which run every sound-server case on them as on PulseAudio. Installing them starts
-# nothing: their services are per-user ones, and the tests start their own private servers
-# in private runtime folders. The program reaches either sound server through libpulse.
+# PipeWire's sound server (pipewire, pipewire-pulse, wireplumber) is left out on purpose:
+# installing it on a desktop can take over from PulseAudio. The sound-server tests also
+# run on a private PipeWire when it is present.
 
 wanted=("${BUILD_PACKAGES[@]}" "${RUN_PACKAGES[@]}")
 [[ ${1:-} == --with-tests ]] && wanted+=("${TEST_PACKAGES[@]}" "${PACKAGE_TEST_PACKAGES[@]}")

@@ -1,6 +1,7 @@
 #include "castorn/background/PlayerRoute.h"
 
 #include <algorithm>
+#include <thread>
 
 #include "castorn/background/PlayerName.h"
 
@@ -13,12 +14,6 @@ constexpr const char* kLoopbackLatencyMs = "50";
 // How long a stream we moved may still be reported on its old output.
 constexpr std::chrono::seconds kMoveGrace{2};
 constexpr std::uint32_t kUnknownSink = UINT32_MAX;
-constexpr std::uint32_t kNoOutput = UINT32_MAX;  // how a server lists a stream linked nowhere
-// A stream given back and still on no output after this is given back again.
-constexpr std::chrono::milliseconds kReturnRetry{500};
-// How long the player's streams must have been on outputs: a player's stream that starts
-// meanwhile is sent to our sink as where the player last played.
-constexpr std::chrono::milliseconds kReturnQuiet{250};
 constexpr std::chrono::milliseconds kMovePoll{20};
 
 // A module argument's value, quoted as the sound server reads it.
@@ -98,7 +93,6 @@ CaptureState PlayerRoute::Sync(const std::string& player, bool enabled)
 {
     const auto inputs = m_session.SinkInputs();
     const auto sinks = m_session.Sinks();
-    m_player = player;
     if (!inputs || !sinks) return CaptureState::Unavailable;
     if (!FindIndex(*sinks, m_sink)) {  // someone removed our sink: start afresh
         Forget();
@@ -119,11 +113,7 @@ void PlayerRoute::DropLost(const std::vector<SinkInput>& inputs)
         const SinkInput* found = FindIndex(inputs, captured.input.index);
         if (!found) return true;  // the player closed it
         if (found->sink == m_sink) captured.seenHere = true;
-        // On no output it is being linked, as a stream the player opened anew under the
-        // same number is: to our sink, where the server keeps the player's streams.
-        if (found->sink == m_sink || found->sink == kNoOutput ||
-            (!captured.seenHere && now - captured.movedAt < kMoveGrace))
-            return false;
+        if (found->sink == m_sink || (!captured.seenHere && now - captured.movedAt < kMoveGrace)) return false;
         m_released.insert(captured.input.index);  // moved elsewhere by someone else: theirs to decide
         return true;
     });
@@ -133,17 +123,13 @@ void PlayerRoute::DropLost(const std::vector<SinkInput>& inputs)
 void PlayerRoute::ReturnUnselected(const std::vector<Sink>& sinks, const std::string& player, bool enabled)
 {
     std::erase_if(m_captured, [&](const Captured& captured) {
-        if (enabled && SelectsPlayer(player, captured.input)) return false;
-        GiveBack(sinks, captured.input);
+        const SinkInput& input = captured.input;
+        if (enabled && SelectsPlayer(player, input)) return false;
+        // The output it came from may have gone meanwhile.
+        if (!FindIndex(sinks, input.sink) || !m_session.MoveSinkInput(input.index, input.sink))
+            m_session.MoveSinkInputToDefault(input.index);
         return true;
     });
-}
-
-void PlayerRoute::GiveBack(const std::vector<Sink>& sinks, const SinkInput& input)
-{
-    // The output it came from may have gone meanwhile.
-    if (!FindIndex(sinks, input.sink) || !m_session.MoveSinkInput(input.index, input.sink))
-        m_session.MoveSinkInputToDefault(input.index);
 }
 
 bool PlayerRoute::Holds(std::uint32_t input) const
@@ -202,52 +188,27 @@ void PlayerRoute::UnloadLoopback()
 
 void PlayerRoute::Close()
 {
-    if (!IsOpen()) return Forget();  // nothing of ours on the server, nothing captured
-    std::vector<SinkInput> returned;
-    for (const Captured& captured : m_captured) returned.push_back(captured.input);
     if (const auto sinks = m_session.Sinks()) ReturnUnselected(*sinks, {}, false);
-    PulseSession witness;
-    const bool watched = witness.Connect();
-    if (watched) AwaitOutputs(witness, returned);
+    AwaitSinkEmpty();
     UnloadLoopback();
     m_session.ReleaseSink();
     // Unloading the sink also sends any stream still on it to the default output.
-    m_session.UnloadModule(*m_sinkModule);
-    if (watched) AwaitOutputs(witness, returned);
+    if (m_sinkModule) m_session.UnloadModule(*m_sinkModule);
     Forget();
 }
 
-// PipeWire acknowledges a move before its session manager has linked the stream anew,
-// and meanwhile lists it on the new output to the connection that asked, to that one
-// alone. Our sink unloaded while a stream is being linked (one we gave back, or one of
-// the player that has just started and is sent to our sink as where the player last
-// played) leaves it on no output at all, silent to the operator: the session manager
-// tries to link it a few times at once as the graph changes, then no more. So another
-// connection watches until every program's stream has left our sink, and those of the
-// player have been on outputs for a while; one that is not is given back again.
-void PlayerRoute::AwaitOutputs(PulseSession& witness, const std::vector<SinkInput>& returned)
+// PipeWire confirms a move before it has made it: our sink unloaded meanwhile leaves the
+// player's stream on no output at all, silent to the operator.
+void PlayerRoute::AwaitSinkEmpty()
 {
-    const auto start = std::chrono::steady_clock::now();
-    auto retryAt = start + kReturnRetry;
-    auto settledAt = start;
-    for (auto now = start; now - start < kMoveGrace; now = std::chrono::steady_clock::now()) {
-        const auto inputs = witness.SinkInputs();
-        if (!inputs) return;
-        std::vector<SinkInput> astray;
-        for (const SinkInput& input : *inputs) {
-            const SinkInput* given = FindIndex(returned, input.index);
-            const bool players = given || SelectsPlayer(m_player, input);
-            if (input.fromProgram && (input.sink == m_sink || (players && input.sink == kNoOutput)))
-                astray.push_back(given ? *given : SinkInput{input.index, kUnknownSink, true, input.player});
-        }
-        if (!astray.empty()) settledAt = now;
-        if (now - settledAt >= kReturnQuiet) return;
-        if (!astray.empty() && now >= retryAt) {
-            if (const auto sinks = m_session.Sinks())
-                for (const SinkInput& input : astray) GiveBack(*sinks, input);
-            retryAt = now + kReturnRetry;
-        }
-        witness.Wait(kMovePoll);
+    const auto deadline = std::chrono::steady_clock::now() + kMoveGrace;
+    while (std::chrono::steady_clock::now() < deadline) {
+        const auto inputs = m_session.SinkInputs();
+        if (!inputs || std::none_of(inputs->begin(), inputs->end(), [this](const SinkInput& input) {
+                return input.fromProgram && input.sink == m_sink;
+            }))
+            return;
+        std::this_thread::sleep_for(kMovePoll);
     }
 }
 

@@ -45,12 +45,11 @@ private:
     void RemoveLeftovers();
     void DropLost(const std::vector<SinkInput>& inputs);
     void ReturnUnselected(const std::vector<Sink>& sinks, const std::string& player, bool enabled);
-    void GiveBack(const std::vector<Sink>& sinks, const SinkInput& input);
     void TakeSelected(const std::vector<SinkInput>& inputs, const std::string& player);
     bool Holds(std::uint32_t input) const;
     void UpdateLoopback(const std::vector<Sink>& sinks);
     void UnloadLoopback();
-    void AwaitOutputs(PulseSession& witness, const std::vector<SinkInput>& returned);
+    void AwaitSinkEmpty();
 
     PulseSession& m_session;
     CaptureSinkOwner m_owner;
@@ -62,7 +61,6 @@ private:
     std::string m_loopbackTarget;
     std::vector<Captured> m_captured;
     std::set<std::uint32_t> m_released;  // moved away by someone else: not taken again
-    std::string m_player;                // as last wished
 };
 
 }  // namespace castorn

@@ -62,7 +62,6 @@ protected:
     // What ffprobe found is what `on` asked for, and lasts as long as it was on air.
     void ExpectAsAsked(const MediaInfo& media, const OnAir& on);
 
-    SoundServer::Kind m_soundKind = SoundServer::Kind::PulseAudio;  // set before SetUp
     NotificationLog m_log;
     std::unique_ptr<VirtualDisplay> m_display;
     std::unique_ptr<SoundServer> m_sound;

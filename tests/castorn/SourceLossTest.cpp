@@ -148,20 +148,9 @@ protected:
     std::unique_ptr<TonePlayer> m_tone;
 };
 
-// Cases of the sound server, on both servers a desktop may run: they refuse, move and
-// bring back recordings each in their own way.
-class SourceLossOn : public SourceLoss, public ::testing::WithParamInterface<SoundServer::Kind> {
-protected:
-    SourceLossOn() { m_soundKind = GetParam(); }
-};
-
-INSTANTIATE_TEST_SUITE_P(Servers, SourceLossOn,
-                         ::testing::Values(SoundServer::Kind::PulseAudio, SoundServer::Kind::PipeWire),
-                         [](const auto& info) { return ServerCaseName(info.param); });
-
 }  // namespace
 
-TEST_P(SourceLossOn, TheSoundServerGoingAwayForFiveSecondsLeavesSilenceAndTheMicrophoneReturns)
+TEST_F(SourceLoss, TheSoundServerGoingAwayForFiveSecondsLeavesSilenceAndTheMicrophoneReturns)
 {
     Clock::time_point stopped;
     ASSERT_NO_FATAL_FAILURE(GoOnAirAndLoseTheSoundServer(stopped));
@@ -214,7 +203,7 @@ TEST_F(SourceLoss, ASoundServerThatNeverReturnsLeavesSilenceToTheEnd)
     EXPECT_NEAR(runs.back().seconds, Seconds(offAir - stopped), 1.5) << "silence from the loss to the end";
 }
 
-TEST_P(SourceLossOn, AMicrophoneGoneBeforeGoingOnAirStartsAsSilenceAndIsTakenWhenItComes)
+TEST_F(SourceLoss, AMicrophoneGoneBeforeGoingOnAirStartsAsSilenceAndIsTakenWhenItComes)
 {
     Json::Value lost;
     ASSERT_NO_FATAL_FAILURE(GoOnAirWithoutTheSoundServer(
@@ -240,7 +229,7 @@ TEST_F(SourceLoss, BackgroundSoundWithoutASoundServerAtGoingOnAirStartsAsSilence
 
 // Someone unloads the engine's sink while on air: the sound server would move its
 // recording to the microphone. No microphone and no player: a tone heard is the microphone.
-TEST_P(SourceLossOn, ABackgroundSinkRemovedOnAirIsLostAndTakenAgainNeverReplacedByTheMicrophone)
+TEST_F(SourceLoss, ABackgroundSinkRemovedOnAirIsLostAndTakenAgainNeverReplacedByTheMicrophone)
 {
     char buffer[kCommandReplySize];
     char* reply = buffer;

@@ -113,7 +113,7 @@ protected:
 };
 
 INSTANTIATE_TEST_SUITE_P(Servers, BackgroundCaptureOn, ::testing::Values(Kind::PulseAudio, Kind::PipeWire),
-                         [](const auto& info) { return ServerCaseName(info.param); });
+                         [](const auto& info) { return info.param == Kind::PipeWire ? "PipeWire" : "PulseAudio"; });
 
 TEST_F(BackgroundCapture, ListsEachPlayingProgramOnceAndNoLoopbacks)
 {

@@ -65,9 +65,6 @@ private:
     std::vector<std::unique_ptr<ChildProcess>> m_servers;
 };
 
-// How a case run on each server is told apart: "PulseAudio" or "PipeWire".
-std::string ServerCaseName(SoundServer::Kind kind);
-
 // A program playing a tone of kToneHz at `volume` of full scale into `sink` (the default
 // output when empty) under the given application name.
 class TonePlayer : public ChildProcess {
