@@ -161,7 +161,9 @@ TEST_F(Publishing, TheMicrophoneLevelFollowsTheSoundAndTheMute)
     ASSERT_TRUE(GoOnAir({.audio = microphone, .mute = true}));
     const int before = m_log.Count("OnAudioPercent");
     ASSERT_FALSE(m_log.WaitFor("OnAudioPercent", 3s, before + 5).isNull());
-    for (int i = before; i < before + 5; ++i) EXPECT_EQ(m_log.WaitFor("OnAudioPercent", 0s, i)["percent"].asInt(), 0);
+    for (int i = before; i < before + 5; ++i)
+        EXPECT_EQ(m_log.WaitFor("OnAudioPercent", 0s, i)["percent"].asInt(), 0)
+            << testing::PrintToString(m_log.Texts());
     GoOffAir();
 }
 
